@@ -1,0 +1,10 @@
+#include "Commands.h"
+
+namespace ntsim {
+
+int commandFault(const Args&)
+{
+    return usageError("'fault' is not available yet");
+}
+
+}

@@ -1,0 +1,10 @@
+#include "Commands.h"
+
+namespace ntsim {
+
+int commandSc(const Args&)
+{
+    return usageError("'sc' is not available yet");
+}
+
+}

@@ -1,0 +1,10 @@
+#include "Commands.h"
+
+namespace ntsim {
+
+int commandWindow(const Args&)
+{
+    return usageError("'window' is not available yet");
+}
+
+}

@@ -1,0 +1,96 @@
+#include "FileLock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace ntsim {
+
+FileLock::FileLock(const std::string& path, Mode mode)
+{
+    m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (m_fd < 0)
+        return;
+    int op = mode == Mode::Shared ? LOCK_SH : LOCK_EX;
+    while (flock(m_fd, op) != 0) {
+        if (errno != EINTR) {
+            ::close(m_fd);
+            m_fd = -1;
+            return;
+        }
+    }
+}
+
+FileLock::~FileLock()
+{
+    if (m_fd >= 0) {
+        flock(m_fd, LOCK_UN);
+        ::close(m_fd);
+    }
+}
+
+bool makeDirectories(const std::string& path)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0)
+        return S_ISDIR(st.st_mode);
+    size_t slash = path.find_last_of('/');
+    if (slash != std::string::npos && slash > 0 && !makeDirectories(path.substr(0, slash)))
+        return false;
+    return mkdir(path.c_str(), 0755) == 0 || errno == EEXIST;
+}
+
+bool writeFileAtomically(const std::string& path, const std::string& contents)
+{
+    std::string tmp = path + ".tmp." + std::to_string(getpid());
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    size_t done = 0;
+    while (done < contents.size()) {
+        ssize_t n = ::write(fd, contents.data() + done, contents.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ::close(fd);
+            ::unlink(tmp.c_str());
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool readWholeFile(const std::string& path, std::string& out)
+{
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    out.clear();
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ::close(fd);
+            return false;
+        }
+        if (n == 0)
+            break;
+        out.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return true;
+}
+
+}

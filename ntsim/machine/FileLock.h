@@ -1,0 +1,28 @@
+// An advisory lock on a file of the machine's directory, held for a scope.
+// Processes of one machine serialise their changes to shared state with it.
+#pragma once
+#include <string>
+
+namespace ntsim {
+
+class FileLock {
+public:
+    enum class Mode { Shared, Exclusive };
+    FileLock(const std::string& path, Mode mode);
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    bool held() const { return m_fd >= 0; }
+
+private:
+    int m_fd { -1 };
+};
+
+// Creates a directory and its parents; true if it exists afterwards.
+bool makeDirectories(const std::string& path);
+// Writes a file whole through a temporary and a rename, so that readers
+// see either the old or the new contents.
+bool writeFileAtomically(const std::string& path, const std::string& contents);
+bool readWholeFile(const std::string& path, std::string& out);
+
+}

@@ -1,0 +1,32 @@
+// What a program of the machine knows about itself: its image, its command
+// line and its current directory, all as NT paths.
+#pragma once
+#include <string>
+#include <vector>
+
+namespace ntsim {
+
+struct ProcessContext {
+    std::string imagePath;        // full NT path of the program's image
+    std::string commandLine;      // as GetCommandLineA gives it
+    std::string currentDirectory; // full NT path, no trailing backslash but for "C:\"
+};
+
+ProcessContext& currentProcess();
+
+// Sets up a program started by the machine (the process entry calls this):
+// the machine from NTSIM_MACHINE or the image's place, the NT command line
+// from NTSIM_CMDLINE, the current directory from NTSIM_CWD.
+void initProcessFromHost(int argc, char** argv);
+
+// For tests that run program code in-process against a machine directory.
+void initProcessForTest(const std::string& machineRoot, const std::string& imagePath,
+    const std::string& commandLine, const std::string& currentDirectory = "");
+
+// Builds a command line from arguments with the quoting rules that
+// CommandLineToArgvW undoes.
+std::string quoteCommandLine(const std::vector<std::string>& args);
+// Splits a command line as the C runtime does for argv.
+std::vector<std::string> splitCommandLine(const std::string& commandLine);
+
+}

@@ -1,0 +1,28 @@
+// The desk: where a person meets what programs of the machine show. A
+// script desk answers from a file of actions, the terminal desk asks at the
+// keyboard; both append every box and page shown to the transcript.
+#pragma once
+#include "../machine/Json.h"
+
+#include <string>
+#include <vector>
+
+namespace ntsim::desk {
+
+struct Shown {
+    std::string event;                // transcript "event": "messagebox", "prompt", "page", ...
+    Json fields;                      // the transcript's further members, in order (UTF-8 texts)
+    std::vector<std::string> answers; // what it accepts: "ok", "cancel", "next", ...
+    std::string name;                 // how an error names it: message box "Brimlow Error"
+    std::string drawing;              // what the terminal desk draws (UTF-8)
+};
+
+// Shows a thing, records it, and returns the answer given (one of answers).
+// When the script has no answer left, or one the thing does not accept, the
+// process ends with a message naming it: a run never waits for nobody.
+std::string show(const Shown& shown);
+
+// Records something the program showed that takes no answer.
+void record(const std::string& event, const Json& fields);
+
+}

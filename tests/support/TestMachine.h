@@ -1,0 +1,52 @@
+// A fresh simulated machine in a temporary directory, removed afterwards.
+#pragma once
+#include "machine/Json.h"
+
+#include <string>
+#include <vector>
+
+namespace test {
+
+struct RunResult {
+    int exitCode { -1 };
+    std::string out;                         // the program's standard output and error
+    std::vector<ntsim::Json> transcript;     // one object per thing shown
+};
+
+class TestMachine {
+public:
+    // With the built package in C:\MODEM and the machine's programs.
+    TestMachine();
+    ~TestMachine();
+    TestMachine(const TestMachine&) = delete;
+    TestMachine& operator=(const TestMachine&) = delete;
+
+    const std::string& dir() const { return m_dir; }
+    // Host path of a file or directory of the machine.
+    std::string host(const std::string& ntPath) const;
+    bool exists(const std::string& ntPath) const;
+    std::string read(const std::string& ntPath) const;
+    void write(const std::string& ntPath, const std::string& contents) const;
+    void remove(const std::string& ntPath) const;
+
+    // ntsim set; fails the test on an error.
+    void set(const std::string& assignment) const;
+    // ntsim with arguments (the machine directory is not added).
+    RunResult tool(const std::vector<std::string>& args) const;
+    // ntsim run with a script of answers; args start with the program's NT path.
+    RunResult run(const std::vector<std::string>& args, const std::vector<std::string>& script = {},
+        const std::string& currentDirectory = "") const;
+
+    // Makes this machine the test process's own, running as the given image,
+    // so that tests can call the Win32 API in-process.
+    void attach(const std::string& imagePath = "C:\\MODEM\\SETUP.EXE", const std::string& commandLine = "") const;
+
+private:
+    std::string m_dir;
+};
+
+std::string buildDir();
+std::string sourceDir();
+std::string ntsimTool();
+
+}
