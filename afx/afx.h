@@ -1,0 +1,6 @@
+// The framework the program is written on.
+#pragma once
+#include "File.h"
+#include "Object.h"
+#include "PtrList.h"
+#include "WinApp.h"
