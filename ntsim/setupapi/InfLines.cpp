@@ -1,0 +1,188 @@
+// The INF calls that walk sections and read lines and fields.
+#include "InfFile.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+using namespace ntsim;
+using namespace ntsim::setupapi;
+
+namespace {
+
+BOOL failWith(DWORD error)
+{
+    SetLastError(error);
+    return FALSE;
+}
+
+UINT sectionIndex(const InfFile& file, const inf::Section* section)
+{
+    return static_cast<UINT>(section - file.document().sections.data());
+}
+
+// Finds the first line at or after `from` whose key matches (any line when
+// key is null) and fills the context.
+BOOL findFrom(InfFile& file, HINF handle, UINT section, UINT from, PCSTR key, PINFCONTEXT context)
+{
+    auto& lines = file.document().sections[section].lines;
+    for (UINT i = from; i < lines.size(); ++i) {
+        if (key && !file.keyMatches(lines[i], key))
+            continue;
+        context->Inf = handle;
+        context->CurrentInf = handle;
+        context->Section = section;
+        context->Line = i;
+        SetLastError(NO_ERROR);
+        return TRUE;
+    }
+    return failWith(ERROR_LINE_NOT_FOUND);
+}
+
+bool parseInt(const std::string& text, INT& value)
+{
+    if (text.empty())
+        return false;
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    errno = 0;
+    bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    long long n = hex ? std::strtoll(begin + 2, &end, 16) : std::strtoll(begin, &end, 10);
+    if (errno != 0 || *end != 0 || (hex && end == begin + 2) || n < INT32_MIN || n > UINT32_MAX)
+        return false;
+    value = static_cast<INT>(static_cast<uint32_t>(n));
+    return true;
+}
+
+}
+
+BOOL WINAPI SetupFindFirstLineA(HINF InfHandle, PCSTR Section, PCSTR Key, PINFCONTEXT Context)
+{
+    InfFile* file = InfFile::fromHandle(InfHandle);
+    if (!file)
+        return failWith(ERROR_INVALID_HANDLE);
+    if (!Section || !Context)
+        return failWith(ERROR_INVALID_PARAMETER);
+    const inf::Section* section = file->section(Section);
+    if (!section)
+        return failWith(ERROR_SECTION_NOT_FOUND);
+    return findFrom(*file, InfHandle, sectionIndex(*file, section), 0, Key, Context);
+}
+
+BOOL WINAPI SetupFindNextLine(PINFCONTEXT ContextIn, PINFCONTEXT ContextOut)
+{
+    return SetupFindNextMatchLineA(ContextIn, nullptr, ContextOut);
+}
+
+BOOL WINAPI SetupFindNextMatchLineA(PINFCONTEXT ContextIn, PCSTR Key, PINFCONTEXT ContextOut)
+{
+    InfFile* file = nullptr;
+    if (!lineOf(ContextIn, &file))
+        return FALSE;
+    if (!ContextOut)
+        return failWith(ERROR_INVALID_PARAMETER);
+    INFCONTEXT in = *ContextIn;
+    return findFrom(*file, in.CurrentInf, in.Section, in.Line + 1, Key, ContextOut);
+}
+
+LONG WINAPI SetupGetLineCountA(HINF InfHandle, PCSTR Section)
+{
+    InfFile* file = InfFile::fromHandle(InfHandle);
+    if (!file) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return -1;
+    }
+    const inf::Section* section = Section ? file->section(Section) : nullptr;
+    if (!section) {
+        SetLastError(Section ? ERROR_SECTION_NOT_FOUND : ERROR_INVALID_PARAMETER);
+        return -1;
+    }
+    SetLastError(NO_ERROR);
+    return static_cast<LONG>(section->lines.size());
+}
+
+DWORD WINAPI SetupGetFieldCount(PINFCONTEXT Context)
+{
+    const inf::Line* line = lineOf(Context);
+    if (!line)
+        return 0;
+    SetLastError(NO_ERROR);
+    return static_cast<DWORD>(line->values.size());
+}
+
+BOOL WINAPI SetupGetStringFieldA(PINFCONTEXT Context, DWORD FieldIndex, PSTR ReturnBuffer, DWORD ReturnBufferSize,
+    PDWORD RequiredSize)
+{
+    InfFile* file = nullptr;
+    const inf::Line* line = lineOf(Context, &file);
+    if (!line)
+        return FALSE;
+    std::string text;
+    if (DWORD error = file->field(*line, FieldIndex, text); error != NO_ERROR)
+        return failWith(error);
+    return copyString(text, ReturnBuffer, ReturnBufferSize, RequiredSize);
+}
+
+BOOL WINAPI SetupGetIntField(PINFCONTEXT Context, DWORD FieldIndex, PINT IntegerValue)
+{
+    InfFile* file = nullptr;
+    const inf::Line* line = lineOf(Context, &file);
+    if (!line)
+        return FALSE;
+    if (!IntegerValue)
+        return failWith(ERROR_INVALID_PARAMETER);
+    std::string text;
+    if (DWORD error = file->field(*line, FieldIndex, text); error != NO_ERROR)
+        return failWith(error);
+    INT value = 0;
+    if (!parseInt(text, value))
+        return failWith(ERROR_INVALID_DATA);
+    *IntegerValue = value;
+    SetLastError(NO_ERROR);
+    return TRUE;
+}
+
+BOOL WINAPI SetupGetMultiSzFieldA(PINFCONTEXT Context, DWORD FieldIndex, PSTR ReturnBuffer, DWORD ReturnBufferSize,
+    LPDWORD RequiredSize)
+{
+    InfFile* file = nullptr;
+    const inf::Line* line = lineOf(Context, &file);
+    if (!line)
+        return FALSE;
+    if (FieldIndex == 0 || FieldIndex > line->values.size())
+        return failWith(ERROR_INVALID_PARAMETER);
+    // Each string with its NUL, then the list's own NUL; copyString adds it.
+    std::string list;
+    for (DWORD i = FieldIndex; i <= line->values.size(); ++i) {
+        std::string text;
+        if (DWORD error = file->field(*line, i, text); error != NO_ERROR)
+            return failWith(error);
+        list += text;
+        list += '\0';
+    }
+    return copyString(list, ReturnBuffer, ReturnBufferSize, RequiredSize);
+}
+
+BOOL WINAPI SetupGetLineTextA(PINFCONTEXT Context, HINF InfHandle, PCSTR Section, PCSTR Key, PSTR ReturnBuffer,
+    DWORD ReturnBufferSize, PDWORD RequiredSize)
+{
+    INFCONTEXT found;
+    if (!Context) {
+        if (!SetupFindFirstLineA(InfHandle, Section, Key, &found))
+            return FALSE;
+        Context = &found;
+    }
+    InfFile* file = nullptr;
+    const inf::Line* line = lineOf(Context, &file);
+    if (!line)
+        return FALSE;
+    std::string text;
+    for (DWORD i = 1; i <= line->values.size(); ++i) {
+        std::string value;
+        if (DWORD error = file->field(*line, i, value); error != NO_ERROR)
+            return failWith(error);
+        if (i > 1)
+            text += ',';
+        text += value;
+    }
+    return copyString(text, ReturnBuffer, ReturnBufferSize, RequiredSize);
+}
