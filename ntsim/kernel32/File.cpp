@@ -1,0 +1,360 @@
+// CreateFileA and the calls on an open file.
+#include "File.h"
+#include "FilePath.h"
+
+#include "machine/Faults.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace ntsim {
+
+File::File(int fd, std::string hostPath, DWORD access, const FileId& id, uint64_t serial)
+    : KernelObject(Type::File)
+    , m_fd(fd)
+    , m_hostPath(std::move(hostPath))
+    , m_access(access)
+    , m_id(id)
+    , m_serial(serial)
+{
+}
+
+File::~File()
+{
+    ::close(m_fd);
+    FileShareTable table;
+    OpenFile removed;
+    bool doomed = table.remove(getpid(), m_serial, removed);
+    table.commit();
+    if (doomed)
+        deleteIfSameFile(removed.hostPath, removed.id);
+}
+
+}
+
+namespace {
+
+using ntsim::File;
+
+constexpr DWORD backupSemantics = 0x02000000; // FILE_FLAG_BACKUP_SEMANTICS
+
+std::shared_ptr<File> fileOf(HANDLE handle)
+{
+    auto file = ntsim::lookupHandleOf<File>(handle, ntsim::KernelObject::Type::File);
+    if (!file)
+        SetLastError(ERROR_INVALID_HANDLE);
+    return file;
+}
+
+HANDLE failWith(DWORD error)
+{
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+}
+
+DWORD errorOfErrno(int error)
+{
+    switch (error) {
+    case ENOENT: return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR: return ERROR_ACCESS_DENIED;
+    case EEXIST: return ERROR_FILE_EXISTS;
+    case ENOSPC: return ERROR_DISK_FULL;
+    case EMFILE:
+    case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
+    default: return ERROR_GEN_FAILURE;
+    }
+}
+
+}
+
+extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+    LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE)
+{
+    if (auto fault = ntsim::injectedFault("CreateFileA"))
+        return failWith(*fault);
+    if (dwCreationDisposition < CREATE_NEW || dwCreationDisposition > TRUNCATE_EXISTING
+        || (dwShareMode & ~(FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
+        || (dwCreationDisposition == TRUNCATE_EXISTING && !(dwDesiredAccess & (GENERIC_WRITE | GENERIC_ALL))))
+        return failWith(ERROR_INVALID_PARAMETER);
+    ntsim::ResolvedPath path;
+    if (!ntsim::resolvePath(lpFileName, path))
+        return INVALID_HANDLE_VALUE;
+
+    DWORD access = ntsim::mapFileAccess(dwDesiredAccess);
+    bool deleteOnClose = dwFlagsAndAttributes & FILE_FLAG_DELETE_ON_CLOSE;
+    if (deleteOnClose)
+        access |= DELETE;
+    bool truncates = dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == TRUNCATE_EXISTING;
+    bool wantsWrite = access & (ntsim::fileWriteData | ntsim::fileAppendData | DELETE);
+
+    ntsim::FileShareTable table;
+    struct stat st;
+    bool existed = stat(path.host.c_str(), &st) == 0;
+    if (existed) {
+        if (S_ISDIR(st.st_mode) && !(dwFlagsAndAttributes & backupSemantics))
+            return failWith(ERROR_ACCESS_DENIED);
+        if (dwCreationDisposition == CREATE_NEW)
+            return failWith(ERROR_FILE_EXISTS);
+        if (!ntsim::hostWritable(st) && !S_ISDIR(st.st_mode) && (wantsWrite || truncates))
+            return failWith(ERROR_ACCESS_DENIED);
+        if (table.deletePending(ntsim::fileIdOf(st)))
+            return failWith(ERROR_ACCESS_DENIED);
+    } else {
+        if (dwCreationDisposition == OPEN_EXISTING || dwCreationDisposition == TRUNCATE_EXISTING)
+            return failWith(ntsim::missingFileError(path.host));
+        DWORD missing = ntsim::missingFileError(path.host);
+        if (missing == ERROR_PATH_NOT_FOUND)
+            return failWith(missing);
+        if (!ntsim::parentWritable(path.host))
+            return failWith(ERROR_ACCESS_DENIED);
+    }
+
+    bool reads = access & (ntsim::fileReadData | ntsim::fileExecute);
+    bool writes = access & (ntsim::fileWriteData | ntsim::fileAppendData);
+    int flags = O_CLOEXEC | (reads && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY);
+    if (existed && S_ISDIR(st.st_mode))
+        flags = O_CLOEXEC | O_RDONLY | O_DIRECTORY;
+    else if (!existed)
+        flags |= O_CREAT | O_EXCL;
+    int fd = ::open(path.host.c_str(), flags, 0644);
+    if (fd < 0)
+        return failWith(errorOfErrno(errno));
+    if (fstat(fd, &st) != 0) {
+        ::close(fd);
+        return failWith(ERROR_GEN_FAILURE);
+    }
+    ntsim::FileId id = ntsim::fileIdOf(st);
+    if (!table.allows(id, access, dwShareMode)) {
+        ::close(fd);
+        if (!existed)
+            ::unlink(path.host.c_str());
+        return failWith(ERROR_SHARING_VIOLATION);
+    }
+    if (existed && truncates && ftruncate(fd, 0) != 0) {
+        int error = errno;
+        ::close(fd);
+        return failWith(errorOfErrno(error));
+    }
+    // The creating handle may still write a file it creates read-only.
+    if (!existed && (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY))
+        fchmod(fd, 0444);
+
+    ntsim::OpenFile open;
+    open.pid = getpid();
+    open.serial = ntsim::nextOpenSerial();
+    open.id = id;
+    open.access = access;
+    open.share = dwShareMode;
+    open.deleteOnClose = deleteOnClose;
+    open.hostPath = path.host;
+    table.add(open);
+    table.commit();
+    HANDLE handle = ntsim::insertHandle(std::make_shared<File>(fd, path.host, access, id, open.serial));
+    bool reportsExisting = existed && (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS);
+    SetLastError(reportsExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return handle;
+}
+
+extern "C" BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+    LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped)
+{
+    if (lpNumberOfBytesRead)
+        *lpNumberOfBytesRead = 0;
+    auto file = fileOf(hFile);
+    if (!file)
+        return FALSE;
+    if (lpOverlapped) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    if (!(file->access() & ntsim::fileReadData)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (nNumberOfBytesToRead && !lpBuffer) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    DWORD done = 0;
+    while (done < nNumberOfBytesToRead) {
+        ssize_t n = pread(file->fd(), static_cast<char*>(lpBuffer) + done, nNumberOfBytesToRead - done, file->position());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            SetLastError(errorOfErrno(errno));
+            return FALSE;
+        }
+        if (n == 0)
+            break;
+        done += static_cast<DWORD>(n);
+        file->setPosition(file->position() + n);
+    }
+    if (lpNumberOfBytesRead)
+        *lpNumberOfBytesRead = done;
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+    LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped)
+{
+    if (lpNumberOfBytesWritten)
+        *lpNumberOfBytesWritten = 0;
+    auto file = fileOf(hFile);
+    if (!file)
+        return FALSE;
+    if (lpOverlapped) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    if (!(file->access() & (ntsim::fileWriteData | ntsim::fileAppendData))) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (nNumberOfBytesToWrite && !lpBuffer) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (auto fault = ntsim::injectedFault("WriteFile")) {
+        SetLastError(*fault);
+        return FALSE;
+    }
+    DWORD done = 0;
+    while (done < nNumberOfBytesToWrite) {
+        ssize_t n = pwrite(file->fd(), static_cast<const char*>(lpBuffer) + done, nNumberOfBytesToWrite - done, file->position());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            if (lpNumberOfBytesWritten)
+                *lpNumberOfBytesWritten = done;
+            SetLastError(errorOfErrno(errno));
+            return FALSE;
+        }
+        done += static_cast<DWORD>(n);
+        file->setPosition(file->position() + n);
+    }
+    if (lpNumberOfBytesWritten)
+        *lpNumberOfBytesWritten = done;
+    return TRUE;
+}
+
+extern "C" DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod)
+{
+    auto file = fileOf(hFile);
+    if (!file)
+        return INVALID_SET_FILE_POINTER;
+    int64_t distance = lDistanceToMove;
+    if (lpDistanceToMoveHigh)
+        distance = static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(*lpDistanceToMoveHigh)) << 32)
+            | static_cast<uint32_t>(lDistanceToMove));
+    int64_t base = 0;
+    switch (dwMoveMethod) {
+    case FILE_BEGIN:
+        break;
+    case FILE_CURRENT:
+        base = file->position();
+        break;
+    case FILE_END: {
+        struct stat st;
+        if (fstat(file->fd(), &st) != 0) {
+            SetLastError(ERROR_GEN_FAILURE);
+            return INVALID_SET_FILE_POINTER;
+        }
+        base = st.st_size;
+        break;
+    }
+    default:
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    int64_t target = base + distance;
+    if (target < 0) {
+        SetLastError(ERROR_NEGATIVE_SEEK);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (!lpDistanceToMoveHigh && target > 0xFFFFFFFE) {
+        // Without the high part the caller could not tell this from failure.
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    file->setPosition(target);
+    if (lpDistanceToMoveHigh)
+        *lpDistanceToMoveHigh = static_cast<LONG>(static_cast<uint64_t>(target) >> 32);
+    SetLastError(NO_ERROR);
+    return static_cast<DWORD>(target & 0xFFFFFFFF);
+}
+
+extern "C" BOOL WINAPI SetEndOfFile(HANDLE hFile)
+{
+    auto file = fileOf(hFile);
+    if (!file)
+        return FALSE;
+    if (!(file->access() & ntsim::fileWriteData)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (ftruncate(file->fd(), file->position()) != 0) {
+        SetLastError(errorOfErrno(errno));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+extern "C" DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh)
+{
+    auto file = fileOf(hFile);
+    if (!file)
+        return INVALID_FILE_SIZE;
+    struct stat st;
+    if (fstat(file->fd(), &st) != 0) {
+        SetLastError(ERROR_GEN_FAILURE);
+        return INVALID_FILE_SIZE;
+    }
+    uint64_t size = static_cast<uint64_t>(st.st_size);
+    if (lpFileSizeHigh)
+        *lpFileSizeHigh = static_cast<DWORD>(size >> 32);
+    SetLastError(NO_ERROR);
+    return static_cast<DWORD>(size & 0xFFFFFFFF);
+}
+
+extern "C" BOOL WINAPI FlushFileBuffers(HANDLE hFile)
+{
+    auto file = fileOf(hFile);
+    if (!file)
+        return FALSE;
+    if (!(file->access() & (ntsim::fileWriteData | ntsim::fileAppendData))) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (fsync(file->fd()) != 0) {
+        SetLastError(errorOfErrno(errno));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime, LPFILETIME lpLastWriteTime)
+{
+    auto file = fileOf(hFile);
+    if (!file)
+        return FALSE;
+    struct stat st;
+    if (fstat(file->fd(), &st) != 0) {
+        SetLastError(ERROR_GEN_FAILURE);
+        return FALSE;
+    }
+    // The host keeps no creation time everywhere; the last change stands in.
+    if (lpCreationTime)
+        *lpCreationTime = ntsim::fileTimeOf(st.st_ctim);
+    if (lpLastAccessTime)
+        *lpLastAccessTime = ntsim::fileTimeOf(st.st_atim);
+    if (lpLastWriteTime)
+        *lpLastWriteTime = ntsim::fileTimeOf(st.st_mtim);
+    return TRUE;
+}

@@ -1,0 +1,181 @@
+#include "FileShare.h"
+#include "FilePath.h"
+
+#include "machine/Machine.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <sstream>
+
+namespace ntsim {
+
+namespace {
+
+std::string tableDir()
+{
+    std::string dir = Machine::current().runDir() + "/files";
+    makeDirectories(dir);
+    return dir;
+}
+
+// A zombie has ended for every purpose but its parent's wait.
+bool processAlive(int pid)
+{
+    if (kill(pid, 0) != 0 && errno != EPERM)
+        return false;
+    std::string stat;
+    if (!readWholeFile("/proc/" + std::to_string(pid) + "/stat", stat))
+        return true;
+    size_t paren = stat.rfind(')');
+    return paren == std::string::npos || paren + 2 >= stat.size() || stat[paren + 2] != 'Z';
+}
+
+bool readsData(DWORD access) { return access & (fileReadData | fileExecute); }
+bool writesData(DWORD access) { return access & (fileWriteData | fileAppendData); }
+bool deletes(DWORD access) { return access & DELETE; }
+bool countsForSharing(DWORD access) { return readsData(access) || writesData(access) || deletes(access); }
+
+}
+
+FileId fileIdOf(const struct stat& st)
+{
+    return { static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino) };
+}
+
+uint64_t nextOpenSerial()
+{
+    static std::atomic<uint64_t> serial { 1 };
+    return serial++;
+}
+
+void deleteIfSameFile(const std::string& hostPath, const FileId& id)
+{
+    struct stat st;
+    if (stat(hostPath.c_str(), &st) == 0 && fileIdOf(st) == id)
+        unlink(hostPath.c_str());
+}
+
+FileShareTable::FileShareTable()
+    : m_path(tableDir() + "/opens")
+    , m_lock(tableDir() + "/opens.lock", FileLock::Mode::Exclusive)
+{
+    std::string text;
+    if (!readWholeFile(m_path, text))
+        return;
+    std::istringstream in(text);
+    std::string line;
+    std::vector<OpenFile> ended;
+    bool changed = false;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        OpenFile open;
+        int doc = 0, pending = 0;
+        fields >> open.pid >> open.serial >> open.id.device >> open.id.inode >> open.access >> open.share >> doc >> pending;
+        if (!fields)
+            continue;
+        fields.get();
+        std::getline(fields, open.hostPath);
+        open.deleteOnClose = doc;
+        open.deletePending = pending;
+        if (processAlive(open.pid)) {
+            m_opens.push_back(open);
+        } else {
+            ended.push_back(open);
+            changed = true;
+        }
+    }
+    // A process that ended closed its handles: its delete-on-close files go
+    // once nobody else has them open.
+    for (auto& open : ended) {
+        if ((open.deleteOnClose || open.deletePending) && !isOpen(open.id))
+            deleteIfSameFile(open.hostPath, open.id);
+        else if (open.deleteOnClose)
+            markDeletePending(open.id);
+    }
+    if (changed)
+        commit();
+}
+
+bool FileShareTable::allows(const FileId& id, DWORD access, DWORD share) const
+{
+    if (!countsForSharing(access))
+        return true;
+    for (auto& open : m_opens) {
+        if (!(open.id == id) || !countsForSharing(open.access))
+            continue;
+        if ((readsData(access) && !(open.share & FILE_SHARE_READ))
+            || (writesData(access) && !(open.share & FILE_SHARE_WRITE))
+            || (deletes(access) && !(open.share & FILE_SHARE_DELETE))
+            || (readsData(open.access) && !(share & FILE_SHARE_READ))
+            || (writesData(open.access) && !(share & FILE_SHARE_WRITE))
+            || (deletes(open.access) && !(share & FILE_SHARE_DELETE)))
+            return false;
+    }
+    return true;
+}
+
+bool FileShareTable::deletePending(const FileId& id) const
+{
+    for (auto& open : m_opens)
+        if (open.id == id && open.deletePending)
+            return true;
+    return false;
+}
+
+bool FileShareTable::isOpen(const FileId& id) const
+{
+    for (auto& open : m_opens)
+        if (open.id == id)
+            return true;
+    return false;
+}
+
+void FileShareTable::add(const OpenFile& open)
+{
+    m_opens.push_back(open);
+}
+
+bool FileShareTable::remove(int pid, uint64_t serial, OpenFile& removed)
+{
+    for (auto it = m_opens.begin(); it != m_opens.end(); ++it) {
+        if (it->pid != pid || it->serial != serial)
+            continue;
+        removed = *it;
+        m_opens.erase(it);
+        bool doomed = removed.deleteOnClose || removed.deletePending;
+        if (!isOpen(removed.id))
+            return doomed;
+        if (removed.deleteOnClose)
+            markDeletePending(removed.id);
+        return false;
+    }
+    return false;
+}
+
+void FileShareTable::markDeletePending(const FileId& id)
+{
+    for (auto& open : m_opens)
+        if (open.id == id)
+            open.deletePending = true;
+}
+
+void FileShareTable::commit()
+{
+    std::string text;
+    for (auto& open : m_opens) {
+        char head[160];
+        std::snprintf(head, sizeof head, "%d %llu %llu %llu %u %u %d %d ", open.pid,
+            static_cast<unsigned long long>(open.serial), static_cast<unsigned long long>(open.id.device),
+            static_cast<unsigned long long>(open.id.inode), open.access, open.share,
+            open.deleteOnClose ? 1 : 0, open.deletePending ? 1 : 0);
+        text += head + open.hostPath + "\n";
+    }
+    writeFileAtomically(m_path, text);
+}
+
+}
