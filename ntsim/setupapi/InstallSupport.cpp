@@ -1,0 +1,77 @@
+#include "InstallSupport.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace ntsim::setupapi {
+
+std::vector<std::string> lineValues(const InfFile& file, const inf::Line& line, DWORD first)
+{
+    std::vector<std::string> out;
+    for (DWORD i = first; i <= line.values.size(); ++i) {
+        std::string text;
+        file.field(line, i, text);
+        out.push_back(std::move(text));
+    }
+    return out;
+}
+
+std::vector<std::string> directiveValues(const InfFile& file, const inf::Section& section, const char* directive)
+{
+    std::vector<std::string> out;
+    for (auto& line : section.lines) {
+        if (!line.hasKey || !file.keyMatches(line, directive))
+            continue;
+        for (auto& value : lineValues(file, line))
+            if (!value.empty())
+                out.push_back(std::move(value));
+    }
+    return out;
+}
+
+bool intValue(const std::string& text, DWORD fallback, DWORD& out)
+{
+    if (text.empty()) {
+        out = fallback;
+        return true;
+    }
+    errno = 0;
+    char* end = nullptr;
+    bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    long long n = hex ? std::strtoll(text.c_str() + 2, &end, 16) : std::strtoll(text.c_str(), &end, 10);
+    if (errno != 0 || *end != 0 || n < INT32_MIN || n > UINT32_MAX)
+        return false;
+    out = static_cast<DWORD>(n);
+    return true;
+}
+
+LONG deleteKeyTree(HKEY parent, const std::string& subKey)
+{
+    HKEY key = nullptr;
+    LONG status = RegOpenKeyExA(parent, subKey.c_str(), 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | DELETE, &key);
+    if (status == ERROR_FILE_NOT_FOUND)
+        return ERROR_SUCCESS;
+    if (status != ERROR_SUCCESS)
+        return status;
+    std::vector<std::string> children;
+    for (DWORD i = 0;; ++i) {
+        char name[256];
+        DWORD length = sizeof name;
+        status = RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (status != ERROR_SUCCESS)
+            break;
+        children.emplace_back(name, length);
+    }
+    for (auto& child : children) {
+        status = deleteKeyTree(key, child);
+        if (status != ERROR_SUCCESS) {
+            RegCloseKey(key);
+            return status;
+        }
+    }
+    RegCloseKey(key);
+    status = RegDeleteKeyA(parent, subKey.c_str());
+    return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
+}
+
+}

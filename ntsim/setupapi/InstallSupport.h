@@ -1,0 +1,30 @@
+// What the section installer's parts share: reading directive lists and
+// the registry helpers that AddReg, DelReg and the service installer use.
+#pragma once
+#include "InfFile.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace ntsim::setupapi {
+
+// The values of every "Directive = a, b, ..." line of a section, resolved,
+// in order, empty ones left out.
+std::vector<std::string> directiveValues(const InfFile& file, const inf::Section& section, const char* directive);
+// The resolved values of a line from field `first` on.
+std::vector<std::string> lineValues(const InfFile& file, const inf::Line& line, DWORD first = 1);
+// An integer field as SetupGetIntField reads it; empty is `fallback`.
+bool intValue(const std::string& text, DWORD fallback, DWORD& out);
+
+// AddReg and DelReg of a section (DelReg first), each line's HKR being
+// relativeRoot. Returns NO_ERROR or the registry's error.
+DWORD installRegistry(const InfFile& file, const inf::Section& section, HKEY relativeRoot);
+DWORD installIni2Reg(const InfFile& file, const inf::Section& section);
+DWORD installUpdateInis(const InfFile& file, const inf::Section& section);
+
+// Deletes a key with all its subkeys; a missing key is no error.
+LONG deleteKeyTree(HKEY parent, const std::string& subKey);
+
+}
