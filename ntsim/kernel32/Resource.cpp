@@ -1,0 +1,105 @@
+// kernel32's resource calls over the modules' resource tables.
+#include "ModuleList.h"
+
+#include "machine/Faults.h"
+
+#include <windows.h>
+
+using ntsim::Module;
+using ntsim::ModuleList;
+using ntsim::ResourceEntry;
+using ntsim::ResourceId;
+
+namespace {
+
+HRSRC findResource(HMODULE hModule, LPCSTR lpType, LPCSTR lpName, WORD wLanguage)
+{
+    auto type = lpType ? ResourceId::fromArgument(lpType) : std::nullopt;
+    auto name = lpName ? ResourceId::fromArgument(lpName) : std::nullopt;
+    std::lock_guard guard(ModuleList::the().lock());
+    Module* module = ModuleList::the().byHandle(hModule);
+    if (!module) {
+        SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
+        return nullptr;
+    }
+    if (!type) {
+        SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+        return nullptr;
+    }
+    if (!name) {
+        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+        return nullptr;
+    }
+    DWORD error = ERROR_SUCCESS;
+    const ResourceEntry* entry = module->resources().find(*type, *name, wLanguage, error);
+    if (!entry) {
+        SetLastError(error);
+        return nullptr;
+    }
+    return reinterpret_cast<HRSRC>(const_cast<ResourceEntry*>(entry));
+}
+
+// The entry behind an HRSRC of the module, or null for a foreign handle.
+const ResourceEntry* entryOf(HMODULE hModule, HRSRC hResInfo)
+{
+    Module* module = ModuleList::the().byHandle(hModule);
+    auto* entry = reinterpret_cast<const ResourceEntry*>(hResInfo);
+    if (!module || !entry || !module->resources().owns(entry))
+        return nullptr;
+    return entry;
+}
+
+}
+
+extern "C" HRSRC WINAPI FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType)
+{
+    if (auto fault = ntsim::injectedFault("FindResourceA")) {
+        SetLastError(*fault);
+        return nullptr;
+    }
+    return findResource(hModule, lpType, lpName, MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL));
+}
+
+extern "C" HRSRC WINAPI FindResourceExA(HMODULE hModule, LPCSTR lpType, LPCSTR lpName, WORD wLanguage)
+{
+    if (auto fault = ntsim::injectedFault("FindResourceExA")) {
+        SetLastError(*fault);
+        return nullptr;
+    }
+    return findResource(hModule, lpType, lpName, wLanguage);
+}
+
+extern "C" HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo)
+{
+    std::lock_guard guard(ModuleList::the().lock());
+    const ResourceEntry* entry = entryOf(hModule, hResInfo);
+    if (!entry) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    // As on NT, the handle of a loaded resource is the address of its data
+    // in the module.
+    return const_cast<BYTE*>(entry->data);
+}
+
+extern "C" LPVOID WINAPI LockResource(HGLOBAL hResData)
+{
+    return hResData;
+}
+
+extern "C" DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo)
+{
+    std::lock_guard guard(ModuleList::the().lock());
+    const ResourceEntry* entry = entryOf(hModule, hResInfo);
+    if (!entry) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    return entry->size;
+}
+
+extern "C" BOOL WINAPI FreeResource(HGLOBAL)
+{
+    // Resources live as long as their module; Win32 reports that as FALSE.
+    return FALSE;
+}
