@@ -25,6 +25,10 @@ DWORD missingFileError(const std::string& hostPath);
 inline bool hostWritable(const struct stat& st) { return (st.st_mode & S_IWUSR) != 0; }
 bool parentWritable(const std::string& hostPath);
 
+// Copies a path out as the calls that return one do: the length without
+// the terminator when it fits, else the size needed with it.
+DWORD copyPathOut(const std::string& value, LPSTR buffer, DWORD size);
+
 // NT's file times: 100 ns units since 1601.
 FILETIME fileTimeOf(const struct timespec& ts);
 

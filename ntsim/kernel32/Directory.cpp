@@ -1,0 +1,129 @@
+// Directories: creating, removing, the current directory and the system's own.
+#include "FileAttributeStore.h"
+#include "FilePath.h"
+
+#include "machine/Faults.h"
+#include "machine/NtPath.h"
+#include "machine/Process.h"
+
+#include <windows.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+BOOL fail(DWORD error)
+{
+    SetLastError(error);
+    return FALSE;
+}
+
+bool isEmptyDirectory(const std::string& hostPath)
+{
+    DIR* d = opendir(hostPath.c_str());
+    if (!d)
+        return false;
+    bool empty = true;
+    while (dirent* e = readdir(d)) {
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
+            empty = false;
+            break;
+        }
+    }
+    closedir(d);
+    return empty;
+}
+
+}
+
+namespace ntsim {
+
+DWORD copyPathOut(const std::string& value, LPSTR buffer, DWORD size)
+{
+    if (!buffer || size < value.size() + 1)
+        return static_cast<DWORD>(value.size() + 1);
+    std::memcpy(buffer, value.c_str(), value.size() + 1);
+    return static_cast<DWORD>(value.size());
+}
+
+}
+
+extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES)
+{
+    if (auto fault = ntsim::injectedFault("CreateDirectoryA"))
+        return fail(*fault);
+    ntsim::ResolvedPath path;
+    if (!ntsim::resolvePath(lpPathName, path))
+        return FALSE;
+    struct stat st;
+    if (stat(path.host.c_str(), &st) == 0)
+        return fail(ERROR_ALREADY_EXISTS);
+    if (ntsim::missingFileError(path.host) == ERROR_PATH_NOT_FOUND)
+        return fail(ERROR_PATH_NOT_FOUND);
+    if (!ntsim::parentWritable(path.host) || mkdir(path.host.c_str(), 0755) != 0)
+        return fail(ERROR_ACCESS_DENIED);
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName)
+{
+    ntsim::ResolvedPath path;
+    if (!ntsim::resolvePath(lpPathName, path))
+        return FALSE;
+    struct stat st;
+    if (stat(path.host.c_str(), &st) != 0)
+        return fail(ntsim::missingFileError(path.host));
+    if (!S_ISDIR(st.st_mode))
+        return fail(ERROR_DIRECTORY);
+    if (!isEmptyDirectory(path.host))
+        return fail(ERROR_DIR_NOT_EMPTY);
+    std::string nt = path.nt;
+    while (nt.size() > 3 && nt.back() == '\\')
+        nt.pop_back();
+    if (nt.size() <= 3 || !ntsim::parentWritable(path.host))
+        return fail(ERROR_ACCESS_DENIED);
+    // A process's current directory is in use, as on NT.
+    if (ntsim::upperAscii(ntsim::currentProcess().currentDirectory) == ntsim::upperAscii(nt))
+        return fail(ERROR_SHARING_VIOLATION);
+    if (rmdir(path.host.c_str()) != 0)
+        return fail(ERROR_ACCESS_DENIED);
+    ntsim::forgetAttributes(nt);
+    return TRUE;
+}
+
+extern "C" DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer)
+{
+    return ntsim::copyPathOut(ntsim::currentProcess().currentDirectory, lpBuffer, nBufferLength);
+}
+
+extern "C" BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName)
+{
+    ntsim::ResolvedPath path;
+    if (!ntsim::resolvePath(lpPathName, path))
+        return FALSE;
+    struct stat st;
+    if (stat(path.host.c_str(), &st) != 0)
+        return fail(ntsim::missingFileError(path.host));
+    if (!S_ISDIR(st.st_mode))
+        return fail(ERROR_DIRECTORY);
+    std::string nt = path.nt;
+    while (nt.size() > 3 && nt.back() == '\\')
+        nt.pop_back();
+    ntsim::currentProcess().currentDirectory = nt;
+    return TRUE;
+}
+
+extern "C" UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize)
+{
+    return ntsim::copyPathOut("C:\\WINNT", lpBuffer, uSize);
+}
+
+extern "C" UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize)
+{
+    return ntsim::copyPathOut("C:\\WINNT\\system32", lpBuffer, uSize);
+}
