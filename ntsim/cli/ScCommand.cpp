@@ -1,10 +1,126 @@
+// ntsim sc: shows and drives a service the way NT's sc does.
 #include "Commands.h"
+#include "ErrorTable.h"
+
+#include "machine/Machine.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
 
 namespace ntsim {
 
-int commandSc(const Args&)
+namespace {
+
+std::string typeName(DWORD type)
 {
-    return usageError("'sc' is not available yet");
+    std::string name;
+    switch (type & ~SERVICE_INTERACTIVE_PROCESS) {
+    case SERVICE_KERNEL_DRIVER: name = "KERNEL_DRIVER"; break;
+    case SERVICE_FILE_SYSTEM_DRIVER: name = "FILE_SYSTEM_DRIVER"; break;
+    case SERVICE_WIN32_OWN_PROCESS: name = "WIN32_OWN_PROCESS"; break;
+    case SERVICE_WIN32_SHARE_PROCESS: name = "WIN32_SHARE_PROCESS"; break;
+    default: name = "UNKNOWN"; break;
+    }
+    if (type & SERVICE_INTERACTIVE_PROCESS)
+        name += " (interactive)";
+    return name;
+}
+
+const char* stateName(DWORD state)
+{
+    switch (state) {
+    case SERVICE_STOPPED: return "STOPPED";
+    case SERVICE_START_PENDING: return "START_PENDING";
+    case SERVICE_STOP_PENDING: return "STOP_PENDING";
+    case SERVICE_RUNNING: return "RUNNING";
+    case SERVICE_CONTINUE_PENDING: return "CONTINUE_PENDING";
+    case SERVICE_PAUSE_PENDING: return "PAUSE_PENDING";
+    case SERVICE_PAUSED: return "PAUSED";
+    default: return "UNKNOWN";
+    }
+}
+
+void printStatus(const std::string& name, const SERVICE_STATUS& s)
+{
+    DWORD accepted = s.dwControlsAccepted;
+    std::printf("\nSERVICE_NAME: %s\n", name.c_str());
+    std::printf("        TYPE               : %x  %s\n", s.dwServiceType, typeName(s.dwServiceType).c_str());
+    std::printf("        STATE              : %u  %s\n", s.dwCurrentState, stateName(s.dwCurrentState));
+    std::printf("                                (%s,%s,%s)\n", accepted & SERVICE_ACCEPT_STOP ? "STOPPABLE" : "NOT_STOPPABLE",
+        accepted & SERVICE_ACCEPT_PAUSE_CONTINUE ? "PAUSABLE" : "NOT_PAUSABLE",
+        accepted & SERVICE_ACCEPT_SHUTDOWN ? "ACCEPTS_SHUTDOWN" : "IGNORES_SHUTDOWN");
+    std::printf("        WIN32_EXIT_CODE    : %u  (0x%x)\n", s.dwWin32ExitCode, s.dwWin32ExitCode);
+    std::printf("        SERVICE_EXIT_CODE  : %u  (0x%x)\n", s.dwServiceSpecificExitCode, s.dwServiceSpecificExitCode);
+    std::printf("        CHECKPOINT         : 0x%x\n", s.dwCheckPoint);
+    std::printf("        WAIT_HINT          : 0x%x\n", s.dwWaitHint);
+}
+
+int failed(const char* call)
+{
+    DWORD error = GetLastError();
+    std::printf("[SC] %s FAILED %u:\n\n%s\n\n", call, error, systemMessage(error).c_str());
+    return 1;
+}
+
+class Handle {
+public:
+    explicit Handle(SC_HANDLE h) : m_handle(h) { }
+    ~Handle()
+    {
+        if (m_handle)
+            CloseServiceHandle(m_handle);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    SC_HANDLE get() const { return m_handle; }
+
+private:
+    SC_HANDLE m_handle;
+};
+
+int drive(const std::string& verb, const std::string& name)
+{
+    DWORD access = SERVICE_QUERY_STATUS;
+    if (verb == "start")
+        access |= SERVICE_START;
+    else if (verb == "stop")
+        access |= SERVICE_STOP;
+    Handle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager.get())
+        return failed("OpenSCManager");
+    Handle service(OpenServiceA(manager.get(), name.c_str(), access));
+    if (!service.get())
+        return failed("OpenService");
+    SERVICE_STATUS status {};
+    if (verb == "start") {
+        if (!StartServiceA(service.get(), 0, nullptr))
+            return failed("StartService");
+        if (!QueryServiceStatus(service.get(), &status))
+            return failed("QueryServiceStatus");
+    } else if (verb == "stop") {
+        if (!ControlService(service.get(), SERVICE_CONTROL_STOP, &status))
+            return failed("ControlService");
+    } else if (!QueryServiceStatus(service.get(), &status)) {
+        return failed("QueryServiceStatus");
+    }
+    printStatus(name, status);
+    return 0;
+}
+
+}
+
+int commandSc(const Args& args)
+{
+    if (args.size() != 3 || (args[1] != "query" && args[1] != "start" && args[1] != "stop"))
+        return usageError("usage: ntsim sc DIR query|start|stop NAME");
+    Machine probe;
+    std::string error;
+    if (!Machine::open(args[0], probe, error))
+        return usageError(error);
+    Machine::attach(args[0]);
+    return drive(args[1], args[2]);
 }
 
 }

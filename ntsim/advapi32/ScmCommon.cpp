@@ -1,0 +1,75 @@
+#include "ScmCommon.h"
+
+#include "machine/Faults.h"
+#include "machine/NtPath.h"
+
+#include <cstring>
+
+namespace ntsim::scm {
+
+bool faulted(const char* api)
+{
+    if (auto error = injectedFault(api)) {
+        SetLastError(*error);
+        return true;
+    }
+    return false;
+}
+
+void completePendingDeletes(RunStates& states)
+{
+    std::vector<std::string> gone;
+    for (RunState* s : states.all())
+        if (s->markedForDelete && !s->active() && s->handleOwners.empty())
+            gone.push_back(s->name);
+    for (auto& name : gone) {
+        deleteService(name);
+        states.forget(name);
+    }
+}
+
+void fillStatus(const ServiceConfig* config, const RunState& state, LPSERVICE_STATUS status)
+{
+    if (!status)
+        return;
+    status->dwServiceType = config ? config->type : 0;
+    status->dwCurrentState = state.state;
+    status->dwControlsAccepted = state.active() ? state.controlsAccepted : 0;
+    status->dwWin32ExitCode = state.win32ExitCode;
+    status->dwServiceSpecificExitCode = state.specificExitCode;
+    status->dwCheckPoint = 0;
+    status->dwWaitHint = 0;
+}
+
+bool validServiceSettings(DWORD type, DWORD start, DWORD errorControl, const std::string& account)
+{
+    bool interactive = (type & SERVICE_INTERACTIVE_PROCESS) != 0;
+    DWORD base = type & ~SERVICE_INTERACTIVE_PROCESS;
+    bool driver = base == SERVICE_KERNEL_DRIVER || base == SERVICE_FILE_SYSTEM_DRIVER;
+    bool win32 = base == SERVICE_WIN32_OWN_PROCESS || base == SERVICE_WIN32_SHARE_PROCESS;
+    if (!driver && !win32)
+        return false;
+    if (interactive && (!win32 || (!account.empty() && !equalsNoCase(account, "LocalSystem"))))
+        return false;
+    if (start > SERVICE_DISABLED)
+        return false;
+    if ((start == SERVICE_BOOT_START || start == SERVICE_SYSTEM_START) && !driver)
+        return false;
+    return errorControl <= SERVICE_ERROR_CRITICAL;
+}
+
+void splitDependencies(const char* list, std::vector<std::string>& services, std::vector<std::string>& groups)
+{
+    services.clear();
+    groups.clear();
+    if (!list)
+        return;
+    for (const char* p = list; *p; p += std::strlen(p) + 1) {
+        if (*p == SC_GROUP_IDENTIFIERA)
+            groups.emplace_back(p + 1);
+        else
+            services.emplace_back(p);
+    }
+}
+
+}

@@ -1,0 +1,106 @@
+#include "ScmHandles.h"
+
+#include "machine/Token.h"
+
+#include <map>
+#include <mutex>
+
+namespace ntsim::scm {
+
+namespace {
+
+struct HandleTable {
+    std::mutex mutex;
+    std::map<uintptr_t, ScObject> objects;
+    uintptr_t next { 0xCC0004 };
+};
+
+HandleTable& table()
+{
+    static HandleTable t;
+    return t;
+}
+
+}
+
+SC_HANDLE addHandle(ScObject object)
+{
+    auto& t = table();
+    std::lock_guard guard(t.mutex);
+    uintptr_t value = t.next;
+    t.next += 4;
+    t.objects.emplace(value, std::move(object));
+    return reinterpret_cast<SC_HANDLE>(value);
+}
+
+std::optional<ScObject> findAnyHandle(SC_HANDLE handle)
+{
+    auto& t = table();
+    std::lock_guard guard(t.mutex);
+    auto it = t.objects.find(reinterpret_cast<uintptr_t>(handle));
+    if (it == t.objects.end())
+        return std::nullopt;
+    return it->second;
+}
+
+std::optional<ScObject> findHandle(SC_HANDLE handle, ScObject::Kind kind)
+{
+    auto object = findAnyHandle(handle);
+    if (!object || object->kind != kind)
+        return std::nullopt;
+    return object;
+}
+
+bool removeHandle(SC_HANDLE handle)
+{
+    auto& t = table();
+    std::lock_guard guard(t.mutex);
+    return t.objects.erase(reinterpret_cast<uintptr_t>(handle)) != 0;
+}
+
+DWORD mapManagerAccess(DWORD desired)
+{
+    DWORD mapped = desired & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
+    if (desired & GENERIC_READ)
+        mapped |= STANDARD_RIGHTS_READ | SC_MANAGER_ENUMERATE_SERVICE | SC_MANAGER_QUERY_LOCK_STATUS;
+    if (desired & GENERIC_WRITE)
+        mapped |= STANDARD_RIGHTS_WRITE | SC_MANAGER_CREATE_SERVICE | SC_MANAGER_MODIFY_BOOT_CONFIG;
+    if (desired & GENERIC_EXECUTE)
+        mapped |= STANDARD_RIGHTS_EXECUTE | SC_MANAGER_CONNECT | SC_MANAGER_LOCK;
+    if (desired & GENERIC_ALL)
+        mapped |= SC_MANAGER_ALL_ACCESS;
+    return mapped;
+}
+
+DWORD mapServiceAccess(DWORD desired)
+{
+    DWORD mapped = desired & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
+    if (desired & GENERIC_READ)
+        mapped |= STANDARD_RIGHTS_READ | SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS | SERVICE_INTERROGATE
+            | SERVICE_ENUMERATE_DEPENDENTS;
+    if (desired & GENERIC_WRITE)
+        mapped |= STANDARD_RIGHTS_WRITE | SERVICE_CHANGE_CONFIG;
+    if (desired & GENERIC_EXECUTE)
+        mapped |= STANDARD_RIGHTS_EXECUTE | SERVICE_START | SERVICE_STOP | SERVICE_PAUSE_CONTINUE
+            | SERVICE_USER_DEFINED_CONTROL;
+    if (desired & GENERIC_ALL)
+        mapped |= SERVICE_ALL_ACCESS;
+    return mapped;
+}
+
+DWORD managerRightsOfCaller()
+{
+    if (Token::effective().admin)
+        return SC_MANAGER_ALL_ACCESS;
+    return SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE | SC_MANAGER_QUERY_LOCK_STATUS | READ_CONTROL;
+}
+
+DWORD serviceRightsOfCaller()
+{
+    if (Token::effective().admin)
+        return SERVICE_ALL_ACCESS;
+    return SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS | SERVICE_ENUMERATE_DEPENDENTS | SERVICE_INTERROGATE
+        | SERVICE_USER_DEFINED_CONTROL | READ_CONTROL;
+}
+
+}

@@ -1,0 +1,164 @@
+#include "ScmStart.h"
+
+#include "machine/DriverRuntime.h"
+#include "machine/NtPath.h"
+
+#include <algorithm>
+
+namespace ntsim::scm {
+
+namespace {
+
+class Starter {
+public:
+    explicit Starter(RunStates& states)
+        : m_states(states)
+    {
+    }
+
+    DWORD start(const ServiceConfig& config)
+    {
+        m_chain.push_back(config.name);
+        DWORD result = startDependencies(config);
+        if (result == ERROR_SUCCESS)
+            result = load(config);
+        m_chain.pop_back();
+        return result;
+    }
+
+private:
+    bool inChain(const std::string& name) const
+    {
+        return std::any_of(m_chain.begin(), m_chain.end(), [&](auto& n) { return equalsNoCase(n, name); });
+    }
+
+    // ERROR_SUCCESS when the dependency runs afterwards.
+    DWORD startDependency(const std::string& name)
+    {
+        if (inChain(name))
+            return ERROR_CIRCULAR_DEPENDENCY;
+        auto config = readService(name);
+        const RunState* state = config ? m_states.find(config->name) : nullptr;
+        if (!config || (state && state->markedForDelete))
+            return ERROR_SERVICE_DEPENDENCY_DELETED;
+        if (state && state->active())
+            return ERROR_SUCCESS;
+        if (config->start == SERVICE_DISABLED)
+            return ERROR_SERVICE_DEPENDENCY_FAIL;
+        DWORD result = start(*config);
+        if (result == ERROR_CIRCULAR_DEPENDENCY || result == ERROR_SERVICE_DEPENDENCY_DELETED)
+            return result;
+        return result == ERROR_SUCCESS ? ERROR_SUCCESS : ERROR_SERVICE_DEPENDENCY_FAIL;
+    }
+
+    // A group is up when one of its members runs.
+    DWORD startGroup(const std::string& group)
+    {
+        auto members = allServices();
+        auto running = [&] {
+            return std::any_of(members.begin(), members.end(), [&](auto& m) {
+                const RunState* s = m_states.find(m.name);
+                return equalsNoCase(m.group, group) && s && s->active();
+            });
+        };
+        if (running())
+            return ERROR_SUCCESS;
+        for (auto& member : members)
+            if (equalsNoCase(member.group, group) && member.start != SERVICE_DISABLED && !inChain(member.name))
+                startDependency(member.name);
+        return running() ? ERROR_SUCCESS : ERROR_SERVICE_DEPENDENCY_FAIL;
+    }
+
+    DWORD startDependencies(const ServiceConfig& config)
+    {
+        for (auto& name : config.dependOnService)
+            if (DWORD result = startDependency(name); result != ERROR_SUCCESS)
+                return result;
+        for (auto& group : config.dependOnGroup)
+            if (DWORD result = startGroup(group); result != ERROR_SUCCESS)
+                return result;
+        return ERROR_SUCCESS;
+    }
+
+    DWORD load(const ServiceConfig& config)
+    {
+        RunState& state = m_states.of(config.name);
+        DriverImage image;
+        std::string path = serviceImagePath(config.name, config.imagePath, config.isDriver());
+        DWORD result = loadServiceImage(path, image);
+        // A service program that is an ordinary program never connects
+        // to the controller: the simulated machine has no dispatcher.
+        if (result == ERROR_BAD_EXE_FORMAT && !config.isDriver())
+            result = ERROR_SERVICE_REQUEST_TIMEOUT;
+        Json data = Json::object();
+        std::unique_ptr<DriverBehaviour> behaviour;
+        if (result == ERROR_SUCCESS) {
+            behaviour = makeDriverBehaviour(config.name, image);
+            result = behaviour->start(data);
+        }
+        if (result != ERROR_SUCCESS) {
+            state.state = SERVICE_STOPPED;
+            state.controlsAccepted = 0;
+            state.win32ExitCode = result;
+            state.specificExitCode = 0;
+            state.driver = Json();
+            return result;
+        }
+        state.state = SERVICE_RUNNING;
+        state.controlsAccepted = behaviour->controlsAccepted();
+        state.win32ExitCode = ERROR_SUCCESS;
+        state.specificExitCode = 0;
+        Json loaded = Json::object();
+        loaded.set("image", image.toJson());
+        loaded.set("data", data);
+        state.driver = loaded;
+        return ERROR_SUCCESS;
+    }
+
+    RunStates& m_states;
+    std::vector<std::string> m_chain;
+};
+
+}
+
+DWORD startService(RunStates& states, const ServiceConfig& config)
+{
+    return Starter(states).start(config);
+}
+
+DWORD stopLoadedService(const ServiceConfig& config, RunState& state)
+{
+    DriverImage image = DriverImage::fromJson(state.driver["image"]);
+    Json data = state.driver["data"];
+    DWORD next = makeDriverBehaviour(config.name, image)->stop(data);
+    if (next == SERVICE_STOPPED) {
+        state.state = SERVICE_STOPPED;
+        state.controlsAccepted = 0;
+        state.win32ExitCode = ERROR_SUCCESS;
+        state.driver = Json();
+    } else {
+        state.state = next;
+        state.controlsAccepted = 0;
+        state.driver.set("data", data);
+    }
+    return state.state;
+}
+
+bool hasActiveDependents(RunStates& states, const ServiceConfig& config)
+{
+    for (auto& other : allServices()) {
+        const RunState* s = states.find(other.name);
+        if (!s || !s->active())
+            continue;
+        for (auto& d : other.dependOnService)
+            if (equalsNoCase(d, config.name))
+                return true;
+        if (!config.group.empty())
+            for (auto& g : other.dependOnGroup)
+                if (equalsNoCase(g, config.group))
+                    return true;
+    }
+    return false;
+}
+
+}
