@@ -1,10 +1,104 @@
+// ntsim window DIR --title TEXT: starts window.exe in the machine and
+// returns once its window exists, leaving it running.
 #include "Commands.h"
+
+#include "machine/Machine.h"
+#include "machine/Process.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace ntsim {
 
-int commandWindow(const Args&)
+namespace {
+
+const char windowImage[] = "C:\\WINNT\\system32\\window.exe";
+
+// In the grandchild: becomes window.exe, detached from the tool.
+[[noreturn]] void execWindowProgram(const std::string& hostImage, const std::string& root, const std::string& title, int readyFd)
 {
-    return usageError("'window' is not available yet");
+    int nul = ::open("/dev/null", O_RDWR);
+    if (nul >= 0) {
+        dup2(nul, 0);
+        dup2(nul, 1);
+        if (nul > 2)
+            ::close(nul);
+    }
+    setenv("NTSIM_MACHINE", root.c_str(), 1);
+    setenv("NTSIM_IMAGE", windowImage, 1);
+    setenv("NTSIM_CMDLINE", quoteCommandLine({ windowImage, title }).c_str(), 1);
+    setenv("NTSIM_READY_FD", std::to_string(readyFd).c_str(), 1);
+    unsetenv("NTSIM_CWD");
+    execl(hostImage.c_str(), hostImage.c_str(), static_cast<char*>(nullptr));
+    std::fprintf(stderr, "ntsim: cannot start %s: %s\n", hostImage.c_str(), std::strerror(errno));
+    _exit(127);
+}
+
+}
+
+int commandWindow(const Args& args)
+{
+    if (args.size() != 3 || args[1] != "--title")
+        return usageError("usage: ntsim window DIR --title TEXT");
+    Machine machine;
+    std::string error;
+    if (!Machine::open(args[0], machine, error))
+        return usageError(error);
+    char real[PATH_MAX];
+    std::string root = realpath(machine.root().c_str(), real) ? real : machine.root();
+    std::string hostImage = machine.hostPath(windowImage);
+    struct stat st;
+    if (hostImage.empty() || stat(hostImage.c_str(), &st) != 0)
+        return usageError(std::string("the machine has no ") + windowImage);
+
+    int ready[2];
+    if (pipe2(ready, O_CLOEXEC) != 0)
+        return usageError(std::string("cannot make a pipe: ") + std::strerror(errno));
+    std::fflush(nullptr);
+    pid_t child = fork();
+    if (child < 0)
+        return usageError(std::string("cannot fork: ") + std::strerror(errno));
+    if (child == 0) {
+        // A second fork leaves window.exe an orphan that nobody need wait for.
+        ::close(ready[0]);
+        setsid();
+        pid_t program = fork();
+        if (program == 0) {
+            int fd = dup(ready[1]); // without close-on-exec, for the program
+            execWindowProgram(hostImage, root, args[2], fd);
+        }
+        _exit(program < 0 ? 1 : 0);
+    }
+    ::close(ready[1]);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) { }
+
+    std::string line;
+    char buffer[128];
+    for (;;) {
+        ssize_t n = ::read(ready[0], buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        line.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(ready[0]);
+    if (line.empty() || line.back() != '\n') {
+        std::fprintf(stderr, "ntsim: window.exe ended before its window existed\n");
+        return 1;
+    }
+    // "HANDLE PID"
+    std::fputs(line.c_str(), stdout);
+    return 0;
 }
 
 }

@@ -43,6 +43,7 @@
 #define WM_GETTEXTLENGTH 0x000E
 #define WM_CLOSE 0x0010
 #define WM_QUIT 0x0012
+#define WM_NCCREATE 0x0081
 #define WM_NCDESTROY 0x0082
 #define WM_USER 0x0400
 
@@ -87,6 +88,27 @@ typedef WNDCLASSA WNDCLASS;
 
 typedef BOOL (CALLBACK* WNDENUMPROC)(HWND, LPARAM);
 
+typedef struct tagCREATESTRUCTA {
+    LPVOID lpCreateParams;
+    HINSTANCE hInstance;
+    HMENU hMenu;
+    HWND hwndParent;
+    int cy;
+    int cx;
+    int y;
+    int x;
+    LONG style;
+    LPCSTR lpszName;
+    LPCSTR lpszClass;
+    DWORD dwExStyle;
+} CREATESTRUCTA, *LPCREATESTRUCTA;
+typedef CREATESTRUCTA CREATESTRUCT;
+typedef LPCREATESTRUCTA LPCREATESTRUCT;
+
+#ifndef MAKEINTATOM
+#define MAKEINTATOM(i) ((LPSTR)((ULONG_PTR)((WORD)(i))))
+#endif
+
 NTSIM_API int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 NTSIM_API int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax);
 
@@ -107,6 +129,8 @@ NTSIM_API BOOL WINAPI TranslateMessage(const MSG* lpMsg);
 NTSIM_API LRESULT WINAPI DispatchMessageA(const MSG* lpMsg);
 NTSIM_API BOOL WINAPI EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam);
 NTSIM_API int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount);
+NTSIM_API int WINAPI GetWindowTextLengthA(HWND hWnd);
+NTSIM_API int WINAPI GetClassNameA(HWND hWnd, LPSTR lpClassName, int nMaxCount);
 NTSIM_API BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString);
 NTSIM_API HWND WINAPI FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName);
 NTSIM_API DWORD WINAPI GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId);
@@ -123,5 +147,7 @@ NTSIM_API int WINAPIV wsprintfA(LPSTR, LPCSTR, ...);
 #define GetMessage GetMessageA
 #define DispatchMessage DispatchMessageA
 #define GetWindowText GetWindowTextA
+#define GetWindowTextLength GetWindowTextLengthA
+#define GetClassName GetClassNameA
 #define SetWindowText SetWindowTextA
 #define FindWindow FindWindowA

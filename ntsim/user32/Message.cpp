@@ -1,0 +1,288 @@
+// The message queue of this process's one thread, and sending and posting
+// to windows here and in other processes.
+#include "Message.h"
+
+#include "MessageChannel.h"
+#include "Window.h"
+
+#include <time.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <vector>
+
+namespace ntsim::user32 {
+
+namespace {
+
+struct Queue {
+    std::deque<MSG> posted;
+    bool quit { false };
+    int quitCode { 0 };
+};
+
+Queue& queue()
+{
+    static Queue q;
+    return q;
+}
+
+DWORD tickCount()
+{
+    timespec ts {};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<DWORD>(static_cast<uint64_t>(ts.tv_sec) * 1000 + static_cast<uint64_t>(ts.tv_nsec) / 1000000);
+}
+
+void enqueue(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    MSG msg {};
+    msg.hwnd = hwnd;
+    msg.message = message;
+    msg.wParam = wParam;
+    msg.lParam = lParam;
+    msg.time = tickCount();
+    queue().posted.push_back(msg);
+}
+
+// Messages whose parameters point into the sender's memory can only be sent.
+bool carriesPointers(UINT message)
+{
+    switch (message) {
+    case WM_CREATE:
+    case WM_NCCREATE:
+    case WM_SETTEXT:
+    case WM_GETTEXT:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::string number(uint64_t n) { return std::to_string(n); }
+uint64_t numberOf(const Json& j) { return std::strtoull(j.asString().c_str(), nullptr, 10); }
+
+bool matches(const MSG& msg, HWND filter, UINT low, UINT high)
+{
+    if (filter && msg.hwnd != filter)
+        return false;
+    if (low == 0 && high == 0)
+        return true;
+    return msg.message >= low && msg.message <= high;
+}
+
+// Delivers to another process; an owner that is gone loses its windows.
+bool deliverTo(const WindowEntry& window, const Json& request, Json& reply)
+{
+    switch (deliver(window.pid, request, reply)) {
+    case Delivery::Answered:
+        if (!reply["ok"].asBool()) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return false;
+        }
+        return true;
+    case Delivery::NoReceiver:
+        WindowTable::removeProcess(window.pid);
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return false;
+    case Delivery::TimedOut:
+        SetLastError(ERROR_TIMEOUT);
+        return false;
+    }
+    return false;
+}
+
+Json requestFor(const char* op, const WindowEntry& window)
+{
+    Json request = Json::object();
+    request.set("op", op);
+    request.set("hwnd", number(window.handle));
+    return request;
+}
+
+Json answerSend(const std::shared_ptr<Window>& window, const Json& request)
+{
+    UINT message = static_cast<UINT>(numberOf(request["msg"]));
+    WPARAM wParam = static_cast<WPARAM>(numberOf(request["wParam"]));
+    LPARAM lParam = static_cast<LPARAM>(numberOf(request["lParam"]));
+    Json reply = Json::object();
+    reply.set("ok", true);
+    if (message == WM_SETTEXT) {
+        std::string text = request["text"].asString();
+        bool none = request["text"].isNull();
+        reply.set("result", number(static_cast<uint64_t>(window->call(message, wParam, none ? 0 : reinterpret_cast<LPARAM>(text.c_str())))));
+    } else if (message == WM_GETTEXT) {
+        std::vector<char> buffer(wParam + 1, 0);
+        LRESULT result = window->call(message, wParam, wParam ? reinterpret_cast<LPARAM>(buffer.data()) : 0);
+        reply.set("result", number(static_cast<uint64_t>(result)));
+        reply.set("text", std::string(buffer.data(), strnlen(buffer.data(), wParam)));
+    } else {
+        reply.set("result", number(static_cast<uint64_t>(window->call(message, wParam, lParam))));
+    }
+    return reply;
+}
+
+}
+
+Json answerRequest(const Json& request)
+{
+    HWND hwnd = handleOf(numberOf(request["hwnd"]));
+    auto window = WindowList::find(hwnd);
+    if (!window || window->destroying()) {
+        Json reply = Json::object();
+        reply.set("ok", false);
+        return reply;
+    }
+    const std::string& op = request["op"].asString();
+    if (op == "send")
+        return answerSend(window, request);
+    Json reply = Json::object();
+    reply.set("ok", true);
+    if (op == "post") {
+        enqueue(hwnd, static_cast<UINT>(numberOf(request["msg"])), static_cast<WPARAM>(numberOf(request["wParam"])),
+            static_cast<LPARAM>(numberOf(request["lParam"])));
+    } else if (op == "show") {
+        reply.set("result", number(static_cast<uint64_t>(ShowWindow(hwnd, static_cast<int>(request["cmd"].asInt())))));
+    } else {
+        reply.set("ok", false);
+    }
+    return reply;
+}
+
+LRESULT sendToForeignWindow(const WindowEntry& window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    Json request = requestFor("send", window);
+    request.set("msg", number(message));
+    request.set("wParam", number(wParam));
+    if (message == WM_SETTEXT) {
+        request.set("lParam", "0");
+        request.set("text", lParam ? Json(reinterpret_cast<LPCSTR>(lParam)) : Json());
+    } else if (message == WM_GETTEXT) {
+        request.set("lParam", "0");
+    } else {
+        request.set("lParam", number(static_cast<uint64_t>(lParam)));
+    }
+    Json reply;
+    if (!deliverTo(window, request, reply))
+        return 0;
+    LRESULT result = static_cast<LRESULT>(numberOf(reply["result"]));
+    if (message == WM_GETTEXT && wParam && lParam) {
+        const std::string& text = reply["text"].asString();
+        size_t count = std::min(text.size(), static_cast<size_t>(wParam) - 1);
+        std::memcpy(reinterpret_cast<char*>(lParam), text.data(), count);
+        reinterpret_cast<char*>(lParam)[count] = 0;
+    }
+    return result;
+}
+
+BOOL postToForeignWindow(const WindowEntry& window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    Json request = requestFor("post", window);
+    request.set("msg", number(message));
+    request.set("wParam", number(wParam));
+    request.set("lParam", number(static_cast<uint64_t>(lParam)));
+    Json reply;
+    return deliverTo(window, request, reply) ? TRUE : FALSE;
+}
+
+BOOL showForeignWindow(const WindowEntry& window, int command)
+{
+    Json request = requestFor("show", window);
+    request.set("cmd", command);
+    Json reply;
+    if (!deliverTo(window, request, reply))
+        return FALSE;
+    return numberOf(reply["result"]) ? TRUE : FALSE;
+}
+
+}
+
+using namespace ntsim::user32;
+
+LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
+    if (auto window = WindowList::find(hWnd))
+        return window->call(Msg, wParam, lParam);
+    if (auto entry = foreignWindow(hWnd))
+        return sendToForeignWindow(*entry, Msg, wParam, lParam);
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return 0;
+}
+
+BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
+    if (carriesPointers(Msg)) {
+        SetLastError(ERROR_MESSAGE_SYNC_ONLY);
+        return FALSE;
+    }
+    if (!hWnd || WindowList::find(hWnd)) {
+        // A null window posts to this thread's own queue.
+        enqueue(hWnd, Msg, wParam, lParam);
+        return TRUE;
+    }
+    if (auto entry = foreignWindow(hWnd))
+        return postToForeignWindow(*entry, Msg, wParam, lParam);
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+}
+
+void WINAPI PostQuitMessage(int nExitCode)
+{
+    queue().quit = true;
+    queue().quitCode = nExitCode;
+}
+
+BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax)
+{
+    if (!lpMsg) {
+        SetLastError(ERROR_NOACCESS);
+        return -1;
+    }
+    if (hWnd && !WindowList::find(hWnd)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return -1;
+    }
+    for (;;) {
+        // Sent messages are served before anything posted is returned.
+        if (MessageListener* listener = MessageListener::existing())
+            listener->serveWaiting();
+        auto& q = queue();
+        for (auto it = q.posted.begin(); it != q.posted.end(); ++it) {
+            if (matches(*it, hWnd, wMsgFilterMin, wMsgFilterMax)) {
+                *lpMsg = *it;
+                q.posted.erase(it);
+                return lpMsg->message != WM_QUIT;
+            }
+        }
+        if (q.quit) {
+            q.quit = false;
+            *lpMsg = MSG {};
+            lpMsg->message = WM_QUIT;
+            lpMsg->wParam = static_cast<WPARAM>(q.quitCode);
+            lpMsg->time = tickCount();
+            return FALSE;
+        }
+        waitForRequests();
+    }
+}
+
+BOOL WINAPI TranslateMessage(const MSG* lpMsg)
+{
+    // The desk types no keys into windows: there are no key messages to
+    // turn into characters.
+    (void)lpMsg;
+    return FALSE;
+}
+
+LRESULT WINAPI DispatchMessageA(const MSG* lpMsg)
+{
+    if (!lpMsg || !lpMsg->hwnd)
+        return 0;
+    auto window = WindowList::find(lpMsg->hwnd);
+    if (!window) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    return window->call(lpMsg->message, lpMsg->wParam, lpMsg->lParam);
+}

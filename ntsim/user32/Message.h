@@ -1,0 +1,22 @@
+// Messages to windows of other processes of the machine.
+#pragma once
+#include <windows.h>
+
+#include "WindowTable.h"
+
+namespace ntsim::user32 {
+
+// Sends a message to another process's window and returns its result;
+// WM_SETTEXT and WM_GETTEXT carry their texts across. 0 with the last error
+// set when the owner is gone (ERROR_INVALID_WINDOW_HANDLE) or does not
+// answer in time (ERROR_TIMEOUT).
+LRESULT sendToForeignWindow(const WindowEntry& window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Queues a message for another process's window; its parameters cross as
+// numbers.
+BOOL postToForeignWindow(const WindowEntry& window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// ShowWindow on another process's window.
+BOOL showForeignWindow(const WindowEntry& window, int command);
+
+}

@@ -1,0 +1,78 @@
+// Finding the machine's top-level windows, of every process.
+#include "Window.h"
+#include "WindowClass.h"
+
+#include "machine/NtPath.h"
+
+#include <unistd.h>
+
+using namespace ntsim::user32;
+
+namespace {
+
+// The top-level windows in z-order, newest first, as a snapshot: windows
+// made or destroyed by the callback do not disturb the walk.
+std::vector<WindowEntry> topLevelWindows()
+{
+    std::vector<WindowEntry> top;
+    for (auto& e : WindowTable::list()) {
+        if (e.parent == 0)
+            top.push_back(e);
+    }
+    return top;
+}
+
+}
+
+BOOL WINAPI EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
+{
+    if (!lpEnumFunc) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    for (auto& e : topLevelWindows()) {
+        if (!lpEnumFunc(handleOf(e.handle), lParam))
+            return FALSE;
+    }
+    return TRUE;
+}
+
+HWND WINAPI FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName)
+{
+    std::string className;
+    if (lpClassName) {
+        if (reinterpret_cast<uintptr_t>(lpClassName) < 0x10000) {
+            // An atom names one of this process's classes.
+            const WindowClass* cls = findWindowClass(lpClassName);
+            if (!cls)
+                return nullptr;
+            className = cls->name;
+        } else {
+            className = lpClassName;
+        }
+    }
+    for (auto& e : topLevelWindows()) {
+        if (lpClassName && !ntsim::equalsNoCase(e.className, className))
+            continue;
+        if (lpWindowName && !ntsim::equalsNoCase(e.title, lpWindowName))
+            continue;
+        return handleOf(e.handle);
+    }
+    return nullptr;
+}
+
+DWORD WINAPI GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId)
+{
+    if (WindowList::find(hWnd)) {
+        if (lpdwProcessId)
+            *lpdwProcessId = static_cast<DWORD>(getpid());
+        return static_cast<DWORD>(currentThreadId());
+    }
+    if (auto entry = foreignWindow(hWnd)) {
+        if (lpdwProcessId)
+            *lpdwProcessId = static_cast<DWORD>(entry->pid);
+        return static_cast<DWORD>(entry->tid);
+    }
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return 0;
+}
