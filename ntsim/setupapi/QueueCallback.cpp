@@ -1,0 +1,204 @@
+// The default queue callback: lets every operation go ahead and asks the
+// person at the desk when a source is missing or a file cannot be copied.
+// Also the restart prompt.
+#include "kernel32/CodePage.h"
+#include "user32/Desk.h"
+
+#include <setupapi.h>
+
+#include <memory>
+#include <mutex>
+#include <unordered_set>
+
+namespace {
+
+constexpr uint32_t ContextMagic = 0x51554543; // "QUEC"
+
+struct DefaultContext {
+    uint32_t magic { ContextMagic };
+    HWND owner { nullptr };
+};
+
+std::mutex& contextLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+std::unordered_set<DefaultContext*>& contexts()
+{
+    static std::unordered_set<DefaultContext*> live;
+    return live;
+}
+
+std::string utf8(const char* ansi)
+{
+    return ntsim::ansiToUtf8(ansi ? ansi : "", ntsim::ansiCodePage());
+}
+
+std::vector<std::string> choices(DWORD style)
+{
+    if (style & SP_COPY_NOSKIP)
+        return { "retry", "cancel" };
+    return { "retry", "skip", "cancel" };
+}
+
+// Shows a prompt with retry/skip/cancel and turns the answer into the
+// callback's result; cancel fails the queue with ERROR_CANCELLED.
+UINT ask(const std::string& kind, const std::string& caption, const std::string& text, const ntsim::Json& extra,
+    DWORD style)
+{
+    ntsim::desk::Shown shown;
+    shown.event = "prompt";
+    shown.fields = ntsim::Json::object();
+    shown.fields.set("kind", kind);
+    shown.fields.set("caption", caption);
+    shown.fields.set("text", text);
+    for (auto& [key, value] : extra.members())
+        shown.fields.set(key, value);
+    shown.answers = choices(style);
+    ntsim::Json buttons = ntsim::Json::array();
+    for (auto& a : shown.answers)
+        buttons.push(a);
+    shown.fields.set("buttons", buttons);
+    shown.name = caption + " prompt";
+    shown.drawing = caption + "\n\n" + text + "\n";
+    std::string answer = ntsim::desk::show(shown);
+    if (answer == "retry")
+        return FILEOP_RETRY;
+    if (answer == "skip")
+        return FILEOP_SKIP;
+    SetLastError(ERROR_CANCELLED);
+    return FILEOP_ABORT;
+}
+
+UINT needMedia(const SOURCE_MEDIA_A& media)
+{
+    std::string file = utf8(media.SourceFile);
+    std::string path = utf8(media.SourcePath);
+    std::string text = "The file '" + file + "' on " + (media.Description && *media.Description ? utf8(media.Description) : std::string("the source disk"))
+        + " is needed.\nType the path where the file is located, and then click OK.\nCopy files from: " + path;
+    ntsim::Json extra = ntsim::Json::object();
+    extra.set("file", file);
+    extra.set("path", path);
+    return ask("files-needed", "Files Needed", text, extra, media.Flags);
+}
+
+UINT copyError(const FILEPATHS_A& paths, DWORD style)
+{
+    std::string source = utf8(paths.Source);
+    std::string target = utf8(paths.Target);
+    std::string text = "An error (" + std::to_string(paths.Win32Error) + ") occurred while copying the file " + source
+        + " to " + target + ".";
+    ntsim::Json extra = ntsim::Json::object();
+    extra.set("source", source);
+    extra.set("target", target);
+    extra.set("error", static_cast<unsigned>(paths.Win32Error));
+    return ask("copy-error", "Copy Error", text, extra, style);
+}
+
+UINT fileError(const char* caption, const char* verb, const FILEPATHS_A& paths)
+{
+    std::string target = utf8(paths.Target);
+    std::string text = "An error (" + std::to_string(paths.Win32Error) + ") occurred while " + verb + " " + target + ".";
+    ntsim::Json extra = ntsim::Json::object();
+    extra.set("target", target);
+    extra.set("error", static_cast<unsigned>(paths.Win32Error));
+    return ask(verb, caption, text, extra, 0);
+}
+
+}
+
+PVOID WINAPI SetupInitDefaultQueueCallback(HWND OwnerWindow)
+{
+    return SetupInitDefaultQueueCallbackEx(OwnerWindow, nullptr, 0, 0, nullptr);
+}
+
+PVOID WINAPI SetupInitDefaultQueueCallbackEx(HWND OwnerWindow, HWND, UINT, DWORD, PVOID)
+{
+    auto context = std::make_unique<DefaultContext>();
+    context->owner = OwnerWindow;
+    std::lock_guard<std::mutex> guard(contextLock());
+    return *contexts().insert(context.release()).first;
+}
+
+void WINAPI SetupTermDefaultQueueCallback(PVOID Context)
+{
+    auto* context = static_cast<DefaultContext*>(Context);
+    std::lock_guard<std::mutex> guard(contextLock());
+    if (contexts().erase(context))
+        delete context;
+}
+
+UINT WINAPI SetupDefaultQueueCallbackA(PVOID, UINT Notification, UINT_PTR Param1, UINT_PTR Param2)
+{
+    switch (Notification) {
+    case SPFILENOTIFY_STARTQUEUE:
+    case SPFILENOTIFY_STARTSUBQUEUE:
+    case SPFILENOTIFY_ENDSUBQUEUE:
+    case SPFILENOTIFY_ENDQUEUE:
+        return TRUE;
+    case SPFILENOTIFY_STARTCOPY:
+    case SPFILENOTIFY_STARTRENAME:
+    case SPFILENOTIFY_STARTDELETE:
+        return FILEOP_DOIT;
+    case SPFILENOTIFY_ENDCOPY:
+    case SPFILENOTIFY_ENDRENAME:
+    case SPFILENOTIFY_ENDDELETE:
+        return NO_ERROR;
+    case SPFILENOTIFY_NEEDMEDIA:
+        return needMedia(*reinterpret_cast<const SOURCE_MEDIA_A*>(Param1));
+    case SPFILENOTIFY_COPYERROR:
+        return copyError(*reinterpret_cast<const FILEPATHS_A*>(Param1), 0);
+    case SPFILENOTIFY_DELETEERROR: {
+        auto& paths = *reinterpret_cast<const FILEPATHS_A*>(Param1);
+        // A file that is already gone needs no deleting.
+        if (paths.Win32Error == ERROR_FILE_NOT_FOUND || paths.Win32Error == ERROR_PATH_NOT_FOUND)
+            return FILEOP_SKIP;
+        return fileError("Delete Error", "deleting", paths);
+    }
+    case SPFILENOTIFY_RENAMEERROR:
+        return fileError("Rename Error", "renaming", *reinterpret_cast<const FILEPATHS_A*>(Param1));
+    case SPFILENOTIFY_TARGETNEWER:
+        return FALSE; // keep the newer file
+    case SPFILENOTIFY_TARGETEXISTS:
+    case SPFILENOTIFY_LANGMISMATCH:
+        return TRUE;
+    default:
+        (void)Param2;
+        return FILEOP_DOIT;
+    }
+}
+
+int WINAPI SetupPromptReboot(PVOID FileQueue, HWND, BOOL ScanOnly)
+{
+    if (ScanOnly) {
+        if (!FileQueue) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return -1;
+        }
+        return 0; // our queues never leave files in use
+    }
+    ntsim::desk::Shown shown;
+    shown.event = "prompt";
+    shown.fields = ntsim::Json::object();
+    shown.fields.set("kind", "reboot");
+    shown.fields.set("caption", "System Settings Change");
+    std::string text = "You must restart your computer before the new settings will take effect.\n\n"
+                       "Do you want to restart your computer now?";
+    shown.fields.set("text", text);
+    ntsim::Json buttons = ntsim::Json::array();
+    buttons.push("yes");
+    buttons.push("no");
+    shown.fields.set("buttons", buttons);
+    shown.answers = { "yes", "no" };
+    shown.name = "System Settings Change prompt";
+    shown.drawing = "System Settings Change\n\n" + text + "\n";
+    std::string answer = ntsim::desk::show(shown);
+    SetLastError(NO_ERROR);
+    if (answer == "yes") {
+        ntsim::desk::record("reboot", ntsim::Json::object());
+        return SPFILEQ_REBOOT_RECOMMENDED | SPFILEQ_REBOOT_IN_PROGRESS;
+    }
+    return SPFILEQ_REBOOT_RECOMMENDED;
+}
