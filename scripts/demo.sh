@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# The main job: a fresh simulated NT 4.0 machine with the sample package,
+# and the setup program started in it. Boxes and pages appear on this
+# terminal. Extra arguments go to SETUP.EXE (default: -l).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/build.sh >/dev/null
+machine="${DEMO_MACHINE:-$(mktemp -d /tmp/ntsim-demo-XXXXXX)/machine}"
+build/ntsim new "$machine"
+echo "Machine: $machine"
+status=0
+build/ntsim run "$machine" -- 'C:\MODEM\SETUP.EXE' "${@:--l}" || status=$?
+echo "SETUP.EXE ended with status $status."
+if [[ -f "$machine/drive_c/MODEM/SETUP.TXT" ]]; then
+    echo "--- C:\\MODEM\\SETUP.TXT ---"
+    tr -d '\r' < "$machine/drive_c/MODEM/SETUP.TXT"
+fi

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what the builds need on a Debian machine, if it is missing.
+set -euo pipefail
+
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
+    g++-mingw-w64-i686 binutils-mingw-w64-i686 clang libclang-rt-dev python3)
+if [[ "${1:-}" == "--ci" ]]; then
+    packages+=(valgrind)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    sudo=""
+    [[ $(id -u) -eq 0 ]] || sudo=sudo
+    echo "Installing: ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
