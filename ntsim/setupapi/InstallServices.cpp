@@ -1,0 +1,248 @@
+// SetupInstallServicesFromInfSectionA: AddService and DelService lines,
+// carried out through the public SCM calls so that its errors come through.
+#include "InstallSupport.h"
+
+#include "machine/Faults.h"
+
+#include <winsvc.h>
+
+using namespace ntsim;
+using namespace ntsim::setupapi;
+
+namespace {
+
+constexpr const char* ServicesKey = "SYSTEM\\CurrentControlSet\\Services";
+constexpr const char* EventLogKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog";
+
+BOOL failWith(DWORD error)
+{
+    SetLastError(error);
+    return FALSE;
+}
+
+class ScHandle {
+public:
+    explicit ScHandle(SC_HANDLE handle = nullptr)
+        : m_handle(handle)
+    {
+    }
+    ~ScHandle()
+    {
+        if (m_handle)
+            CloseServiceHandle(m_handle);
+    }
+    ScHandle(const ScHandle&) = delete;
+    ScHandle& operator=(const ScHandle&) = delete;
+    SC_HANDLE get() const { return m_handle; }
+    explicit operator bool() const { return m_handle != nullptr; }
+
+private:
+    SC_HANDLE m_handle;
+};
+
+struct ServiceConfig {
+    std::string displayName;
+    DWORD type { 0 };
+    DWORD start { 0 };
+    DWORD errorControl { 0 };
+    std::string binary;
+    std::string group;
+    std::string dependencies; // MULTI_SZ, groups with SC_GROUP_IDENTIFIER
+    std::string startName;
+    bool hasDependencies { false };
+};
+
+std::string valueOf(const InfFile& file, const inf::Section& section, const char* key, bool& present)
+{
+    present = false;
+    for (auto& line : section.lines) {
+        if (line.hasKey && file.keyMatches(line, key)) {
+            present = true;
+            std::string text;
+            if (!line.values.empty())
+                file.field(line, 1, text);
+            return text;
+        }
+    }
+    return {};
+}
+
+DWORD readConfig(const InfFile& file, const inf::Section& section, ServiceConfig& config)
+{
+    bool present = false;
+    config.displayName = valueOf(file, section, "DisplayName", present);
+    struct Required {
+        const char* key;
+        DWORD* out;
+    };
+    for (Required r : { Required { "ServiceType", &config.type }, Required { "StartType", &config.start },
+             Required { "ErrorControl", &config.errorControl } }) {
+        std::string text = valueOf(file, section, r.key, present);
+        if (!present || text.empty() || !intValue(text, 0, *r.out))
+            return ERROR_BAD_SERVICE_INSTALLSECT;
+    }
+    config.binary = valueOf(file, section, "ServiceBinary", present);
+    if (!present || config.binary.empty())
+        return ERROR_BAD_SERVICE_INSTALLSECT;
+    config.group = valueOf(file, section, "LoadOrderGroup", present);
+    config.startName = valueOf(file, section, "StartName", present);
+    for (auto& line : section.lines) {
+        if (!line.hasKey || !file.keyMatches(line, "Dependencies"))
+            continue;
+        config.hasDependencies = true;
+        for (auto& dependency : lineValues(file, line)) {
+            if (dependency.empty())
+                continue;
+            // "+group" names a load order group, as the SCM itself writes it.
+            config.dependencies += dependency;
+            config.dependencies += '\0';
+        }
+    }
+    if (config.hasDependencies)
+        config.dependencies += '\0';
+    return NO_ERROR;
+}
+
+DWORD runAddReg(const InfFile& file, const inf::Section& section, const std::string& keyPath)
+{
+    HKEY key = nullptr;
+    LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+        KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_CREATE_SUB_KEY, nullptr, &key, nullptr);
+    if (status != ERROR_SUCCESS)
+        return static_cast<DWORD>(status);
+    DWORD error = installRegistry(file, section, key);
+    RegCloseKey(key);
+    return error;
+}
+
+DWORD addService(const InfFile& file, SC_HANDLE manager, const inf::Line& line, DWORD flags)
+{
+    // name, flags, service-install-section[, event-log-install-section[, log type[, event name]]]
+    std::vector<std::string> f = lineValues(file, line);
+    if (f.size() < 3 || f[0].empty() || f[2].empty())
+        return ERROR_BAD_SERVICE_INSTALLSECT;
+    const std::string& name = f[0];
+    DWORD lineFlags = 0;
+    if (!intValue(f[1], 0, lineFlags))
+        return ERROR_INVALID_DATA;
+    flags |= lineFlags;
+    const inf::Section* install = file.section(f[2]);
+    if (!install)
+        return ERROR_BAD_SERVICE_INSTALLSECT;
+    ServiceConfig config;
+    if (DWORD error = readConfig(file, *install, config); error != NO_ERROR)
+        return error;
+
+    const char* dependencies = config.hasDependencies ? config.dependencies.c_str() : nullptr;
+    const char* group = config.group.empty() ? nullptr : config.group.c_str();
+    const char* startName = config.startName.empty() ? nullptr : config.startName.c_str();
+    const char* displayName = config.displayName.empty() ? nullptr : config.displayName.c_str();
+    ScHandle service(CreateServiceA(manager, name.c_str(), displayName, SERVICE_ALL_ACCESS, config.type,
+        config.start, config.errorControl, config.binary.c_str(), group, nullptr, dependencies, startName, nullptr));
+    if (!service) {
+        DWORD error = GetLastError();
+        if (error != ERROR_SERVICE_EXISTS)
+            return error;
+        // An existing service takes the new configuration but what the flags keep.
+        ScHandle existing(OpenServiceA(manager, name.c_str(), SERVICE_CHANGE_CONFIG | SERVICE_QUERY_CONFIG));
+        if (!existing)
+            return GetLastError();
+        auto keep = [flags](DWORD flag) { return (flags & flag) != 0; };
+        if (!ChangeServiceConfigA(existing.get(), config.type,
+                keep(SPSVCINST_NOCLOBBER_STARTTYPE) ? SERVICE_NO_CHANGE : config.start,
+                keep(SPSVCINST_NOCLOBBER_ERRORCONTROL) ? SERVICE_NO_CHANGE : config.errorControl,
+                config.binary.c_str(), keep(SPSVCINST_NOCLOBBER_LOADORDERGROUP) ? nullptr : (group ? group : ""),
+                nullptr, keep(SPSVCINST_NOCLOBBER_DEPENDENCIES) ? nullptr : (dependencies ? dependencies : "\0"),
+                startName, nullptr, keep(SPSVCINST_NOCLOBBER_DISPLAYNAME) ? nullptr : displayName))
+            return GetLastError();
+    }
+
+    if (DWORD error = runAddReg(file, *install, std::string(ServicesKey) + "\\" + name); error != NO_ERROR)
+        return error;
+    if (f.size() > 3 && !f[3].empty()) {
+        const inf::Section* eventLog = file.section(f[3]);
+        std::string logType = f.size() > 4 && !f[4].empty() ? f[4] : "System";
+        std::string eventName = f.size() > 5 && !f[5].empty() ? f[5] : name;
+        std::string keyPath = std::string(EventLogKey) + "\\" + logType + "\\" + eventName;
+        if (eventLog) {
+            if (DWORD error = runAddReg(file, *eventLog, keyPath); error != NO_ERROR)
+                return error;
+        }
+    }
+    return NO_ERROR;
+}
+
+DWORD delService(const InfFile& file, SC_HANDLE manager, const inf::Line& line, DWORD flags)
+{
+    // name[, flags[, log type[, event name]]]
+    std::vector<std::string> f = lineValues(file, line);
+    if (f.empty() || f[0].empty())
+        return ERROR_INVALID_DATA;
+    const std::string& name = f[0];
+    DWORD lineFlags = 0;
+    if (f.size() > 1 && !intValue(f[1], 0, lineFlags))
+        return ERROR_INVALID_DATA;
+    flags |= lineFlags;
+    ScHandle service(OpenServiceA(manager, name.c_str(), DELETE | SERVICE_STOP | SERVICE_QUERY_STATUS));
+    if (!service) {
+        DWORD error = GetLastError();
+        if (error != ERROR_SERVICE_DOES_NOT_EXIST)
+            return error;
+    } else {
+        if (flags & SPSVCINST_STOPSERVICE) {
+            SERVICE_STATUS status {};
+            if (!ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
+                DWORD error = GetLastError();
+                if (error != ERROR_SERVICE_NOT_ACTIVE)
+                    return error;
+            }
+        }
+        if (!DeleteService(service.get()) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE)
+            return GetLastError();
+    }
+    if (flags & SPSVCINST_DELETEEVENTLOGENTRY) {
+        std::string logType = f.size() > 2 && !f[2].empty() ? f[2] : "System";
+        std::string eventName = f.size() > 3 && !f[3].empty() ? f[3] : name;
+        LONG status = deleteKeyTree(HKEY_LOCAL_MACHINE, std::string(EventLogKey) + "\\" + logType + "\\" + eventName);
+        if (status != ERROR_SUCCESS)
+            return static_cast<DWORD>(status);
+    }
+    return NO_ERROR;
+}
+
+}
+
+BOOL WINAPI SetupInstallServicesFromInfSectionA(HINF InfHandle, PCSTR SectionName, DWORD Flags)
+{
+    InfFile* file = InfFile::fromHandle(InfHandle);
+    if (!file)
+        return failWith(ERROR_INVALID_HANDLE);
+    if (!SectionName)
+        return failWith(ERROR_INVALID_PARAMETER);
+    if (auto error = injectedFault("SetupInstallServicesFromInfSectionA"))
+        return failWith(*error);
+    const inf::Section* section = file->section(SectionName);
+    if (!section)
+        return failWith(ERROR_SECTION_NOT_FOUND);
+
+    std::vector<const inf::Line*> lines;
+    for (auto& line : section->lines)
+        if (line.hasKey && (file->keyMatches(line, "AddService") || file->keyMatches(line, "DelService")))
+            lines.push_back(&line);
+    if (lines.empty()) {
+        // Nothing to do is success, and the platform says so through the last error.
+        SetLastError(ERROR_SECTION_NOT_FOUND);
+        return TRUE;
+    }
+    ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager)
+        return FALSE;
+    for (const inf::Line* line : lines) {
+        DWORD error = file->keyMatches(*line, "AddService") ? addService(*file, manager.get(), *line, Flags)
+                                                            : delService(*file, manager.get(), *line, Flags);
+        if (error != NO_ERROR)
+            return failWith(error);
+    }
+    SetLastError(NO_ERROR);
+    return TRUE;
+}
