@@ -1,0 +1,293 @@
+// Events. Named ones live in the machine's run/ directory, so that all the
+// machine's processes share them; they vanish with their last handle.
+#include "Waitable.h"
+
+#include "machine/Faults.h"
+#include "machine/FileLock.h"
+#include "machine/Machine.h"
+
+#include <windows.h>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <sstream>
+
+namespace ntsim {
+
+namespace {
+
+bool pidAlive(int pid)
+{
+    return kill(pid, 0) == 0 || errno == EPERM;
+}
+
+// One named event's state file: its kind and state, then the processes
+// that hold handles to it with their counts.
+struct NamedEventState {
+    bool manualReset { false };
+    bool signaled { false };
+    std::map<int, int> holders;
+
+    static bool load(const std::string& path, NamedEventState& out)
+    {
+        std::string text;
+        if (!readWholeFile(path, text))
+            return false;
+        std::istringstream in(text);
+        int manual = 0, signaled = 0;
+        in >> manual >> signaled;
+        if (!in)
+            return false;
+        out.manualReset = manual;
+        out.signaled = signaled;
+        int pid = 0, count = 0;
+        while (in >> pid >> count)
+            if (pidAlive(pid))
+                out.holders[pid] = count;
+        return !out.holders.empty();
+    }
+
+    void save(const std::string& path) const
+    {
+        std::string text = std::to_string(manualReset ? 1 : 0) + " " + std::to_string(signaled ? 1 : 0) + "\n";
+        for (auto& [pid, count] : holders)
+            text += std::to_string(pid) + " " + std::to_string(count) + "\n";
+        writeFileAtomically(path, text);
+    }
+};
+
+std::string eventsDir()
+{
+    std::string dir = Machine::current().runDir() + "/events";
+    makeDirectories(dir);
+    return dir;
+}
+
+// Object names are case-sensitive; the file name spells the name in hex.
+std::string eventPath(const std::string& name)
+{
+    std::string path = eventsDir() + "/";
+    char hex[3];
+    for (unsigned char c : name) {
+        std::snprintf(hex, sizeof hex, "%02x", c);
+        path += hex;
+    }
+    return path;
+}
+
+std::string lockPath() { return eventsDir() + "/.lock"; }
+
+class Event : public Waitable {
+public:
+    explicit Event(DWORD access)
+        : Waitable(Type::Event)
+        , m_access(access)
+    {
+    }
+    virtual bool set() = 0;
+    virtual bool reset() = 0;
+    bool mayModify() const { return m_access & (EVENT_MODIFY_STATE | GENERIC_WRITE | GENERIC_ALL); }
+    bool maySynchronize() const override { return m_access & (SYNCHRONIZE | GENERIC_READ | GENERIC_ALL); }
+
+private:
+    DWORD m_access;
+};
+
+class LocalEvent final : public Event {
+public:
+    LocalEvent(bool manualReset, bool signaled)
+        : Event(EVENT_ALL_ACCESS)
+        , m_manualReset(manualReset)
+        , m_signaled(signaled)
+    {
+    }
+    bool tryWait(DWORD&) override
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_signaled)
+            return false;
+        if (!m_manualReset)
+            m_signaled = false;
+        return true;
+    }
+    bool set() override
+    {
+        std::lock_guard lock(m_mutex);
+        m_signaled = true;
+        return true;
+    }
+    bool reset() override
+    {
+        std::lock_guard lock(m_mutex);
+        m_signaled = false;
+        return true;
+    }
+
+private:
+    std::mutex m_mutex;
+    bool m_manualReset;
+    bool m_signaled;
+};
+
+class NamedEvent final : public Event {
+public:
+    NamedEvent(std::string path, DWORD access)
+        : Event(access)
+        , m_path(std::move(path))
+    {
+    }
+    ~NamedEvent() override
+    {
+        FileLock lock(lockPath(), FileLock::Mode::Exclusive);
+        NamedEventState state;
+        if (!NamedEventState::load(m_path, state))
+            return;
+        if (--state.holders[getpid()] <= 0)
+            state.holders.erase(getpid());
+        if (state.holders.empty())
+            unlink(m_path.c_str());
+        else
+            state.save(m_path);
+    }
+    bool tryWait(DWORD& error) override
+    {
+        return change([](NamedEventState& s) {
+            if (!s.signaled)
+                return false;
+            if (!s.manualReset)
+                s.signaled = false;
+            return true;
+        }, error);
+    }
+    bool set() override
+    {
+        DWORD error = 0;
+        change([](NamedEventState& s) { s.signaled = true; return true; }, error);
+        return error == 0;
+    }
+    bool reset() override
+    {
+        DWORD error = 0;
+        change([](NamedEventState& s) { s.signaled = false; return true; }, error);
+        return error == 0;
+    }
+
+private:
+    template<typename F>
+    bool change(F f, DWORD& error)
+    {
+        FileLock lock(lockPath(), FileLock::Mode::Exclusive);
+        NamedEventState state;
+        if (!NamedEventState::load(m_path, state)) {
+            error = ERROR_INVALID_HANDLE;
+            return false;
+        }
+        bool before = state.signaled;
+        bool result = f(state);
+        if (state.signaled != before)
+            state.save(m_path);
+        return result;
+    }
+
+    std::string m_path;
+};
+
+std::shared_ptr<Event> eventOf(HANDLE handle)
+{
+    return lookupHandleOf<Event>(handle, KernelObject::Type::Event);
+}
+
+HANDLE failWith(DWORD error)
+{
+    SetLastError(error);
+    return nullptr;
+}
+
+}
+
+}
+
+extern "C" HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState, LPCSTR lpName)
+{
+    using namespace ntsim;
+    if (auto fault = injectedFault("CreateEventA"))
+        return failWith(*fault);
+    if (!lpName || !*lpName) {
+        SetLastError(ERROR_SUCCESS);
+        return insertHandle(std::make_shared<LocalEvent>(bManualReset, bInitialState));
+    }
+    if (std::strchr(lpName, '\\'))
+        return failWith(ERROR_PATH_NOT_FOUND);
+    std::string path = eventPath(lpName);
+    FileLock lock(lockPath(), FileLock::Mode::Exclusive);
+    NamedEventState state;
+    bool existed = NamedEventState::load(path, state);
+    if (!existed) {
+        state = {};
+        state.manualReset = bManualReset;
+        state.signaled = bInitialState;
+    }
+    ++state.holders[getpid()];
+    state.save(path);
+    HANDLE handle = insertHandle(std::make_shared<NamedEvent>(path, EVENT_ALL_ACCESS));
+    SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return handle;
+}
+
+extern "C" HANDLE WINAPI OpenEventA(DWORD dwDesiredAccess, BOOL, LPCSTR lpName)
+{
+    using namespace ntsim;
+    if (!lpName)
+        return failWith(ERROR_INVALID_PARAMETER);
+    if (!*lpName || std::strchr(lpName, '\\'))
+        return failWith(ERROR_FILE_NOT_FOUND);
+    std::string path = eventPath(lpName);
+    FileLock lock(lockPath(), FileLock::Mode::Exclusive);
+    NamedEventState state;
+    if (!NamedEventState::load(path, state))
+        return failWith(ERROR_FILE_NOT_FOUND);
+    ++state.holders[getpid()];
+    state.save(path);
+    return insertHandle(std::make_shared<NamedEvent>(path, dwDesiredAccess));
+}
+
+extern "C" BOOL WINAPI SetEvent(HANDLE hEvent)
+{
+    auto event = ntsim::eventOf(hEvent);
+    if (!event) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!event->mayModify()) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (!event->set()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI ResetEvent(HANDLE hEvent)
+{
+    auto event = ntsim::eventOf(hEvent);
+    if (!event) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!event->mayModify()) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (!event->reset()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}

@@ -1,0 +1,259 @@
+// Processes: the current one, and starting, watching and ending others.
+#include "Launch.h"
+#include "ProcessObject.h"
+
+#include "machine/Faults.h"
+#include "machine/FileLock.h"
+#include "machine/Machine.h"
+#include "machine/NtPath.h"
+#include "machine/Process.h"
+
+#include <windows.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+namespace ntsim {
+
+namespace {
+
+// Children whose handles were closed before they ended: reaped later so
+// that they do not linger as zombies.
+struct Orphans {
+    std::mutex mutex;
+    std::vector<pid_t> pids;
+};
+
+Orphans& orphans()
+{
+    static Orphans* instance = new Orphans;
+    return *instance;
+}
+
+void reapOrphans()
+{
+    auto& o = orphans();
+    std::lock_guard lock(o.mutex);
+    for (auto it = o.pids.begin(); it != o.pids.end();) {
+        if (waitpid(*it, nullptr, WNOHANG) != 0) {
+            unlink(exitCodePath(*it).c_str());
+            it = o.pids.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+DWORD exitCodeOfStatus(pid_t pid, int status)
+{
+    if (WIFEXITED(status)) {
+        DWORD code = static_cast<DWORD>(WEXITSTATUS(status));
+        std::string wide;
+        if (readWholeFile(exitCodePath(pid), wide)) {
+            DWORD full = static_cast<DWORD>(std::strtoul(wide.c_str(), nullptr, 10));
+            if ((full & 0xFF) == code)
+                code = full;
+        }
+        return code;
+    }
+    switch (WTERMSIG(status)) {
+    case SIGSEGV:
+    case SIGBUS: return 0xC0000005; // STATUS_ACCESS_VIOLATION
+    case SIGILL: return 0xC000001D; // STATUS_ILLEGAL_INSTRUCTION
+    case SIGFPE: return 0xC0000094; // STATUS_INTEGER_DIVIDE_BY_ZERO
+    case SIGABRT: return 3;          // what abort() leaves on NT
+    default: return 0xC000013A;      // STATUS_CONTROL_C_EXIT
+    }
+}
+
+}
+
+std::string exitCodePath(pid_t pid)
+{
+    return Machine::current().runDir() + "/exitcodes/" + std::to_string(pid);
+}
+
+ChildProcess::~ChildProcess()
+{
+    if (m_exitCode)
+        return;
+    auto& o = orphans();
+    std::lock_guard lock(o.mutex);
+    o.pids.push_back(m_pid);
+}
+
+std::optional<DWORD> ChildProcess::exitCode()
+{
+    if (m_exitCode)
+        return m_exitCode;
+    int status = 0;
+    pid_t r = waitpid(m_pid, &status, WNOHANG);
+    if (r == m_pid) {
+        m_exitCode = m_terminatedWith ? *m_terminatedWith : exitCodeOfStatus(m_pid, status);
+        unlink(exitCodePath(m_pid).c_str());
+    } else if (r < 0 && errno == ECHILD && kill(m_pid, 0) != 0) {
+        // Someone else reaped it; its code is lost.
+        m_exitCode = m_terminatedWith.value_or(0);
+    }
+    return m_exitCode;
+}
+
+bool ChildProcess::terminate(DWORD exitCode)
+{
+    if (this->exitCode())
+        return false;
+    m_terminatedWith = exitCode;
+    kill(m_pid, SIGKILL);
+    return true;
+}
+
+}
+
+namespace {
+
+BOOL fail(DWORD error)
+{
+    SetLastError(error);
+    return FALSE;
+}
+
+// An NT environment block: NAME=VALUE strings, each ended by a zero, and
+// one more zero at the end.
+std::vector<std::string> environmentBlockEntries(const char* block)
+{
+    std::vector<std::string> out;
+    for (const char* p = block; *p; p += std::strlen(p) + 1)
+        out.emplace_back(p);
+    for (auto& entry : ntsim::hostEnvironment())
+        if (entry.compare(0, 6, "NTSIM_") == 0)
+            out.push_back(entry);
+    return out;
+}
+
+}
+
+extern "C" LPSTR WINAPI GetCommandLineA(void)
+{
+    return ntsim::currentProcess().commandLine.data();
+}
+
+extern "C" DWORD WINAPI GetCurrentProcessId(void)
+{
+    return static_cast<DWORD>(getpid());
+}
+
+extern "C" HANDLE WINAPI GetCurrentProcess(void)
+{
+    return ntsim::currentProcessHandle();
+}
+
+extern "C" void WINAPI ExitProcess(UINT uExitCode)
+{
+    if (uExitCode > 0xFF) {
+        std::string dir = ntsim::Machine::current().runDir() + "/exitcodes";
+        ntsim::makeDirectories(dir);
+        ntsim::writeFileAtomically(ntsim::exitCodePath(getpid()), std::to_string(uExitCode) + "\n");
+    }
+    std::exit(static_cast<int>(uExitCode & 0xFF));
+}
+
+extern "C" BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
+    LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
+    LPSTARTUPINFOA lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation)
+{
+    if (auto fault = ntsim::injectedFault("CreateProcessA"))
+        return fail(*fault);
+    if (!lpStartupInfo || !lpProcessInformation || (!lpApplicationName && !lpCommandLine))
+        return fail(ERROR_INVALID_PARAMETER);
+    ntsim::reapOrphans();
+
+    const std::string& ourDirectory = ntsim::currentProcess().currentDirectory;
+    std::string directory = ourDirectory;
+    if (lpCurrentDirectory) {
+        directory = ntsim::fullNtPath(lpCurrentDirectory, ourDirectory);
+        std::string host = directory.empty() ? std::string() : ntsim::Machine::current().hostPath(directory);
+        struct stat st;
+        if (host.empty() || stat(host.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+            return fail(ERROR_DIRECTORY);
+        while (directory.size() > 3 && directory.back() == '\\')
+            directory.pop_back();
+    }
+    std::string commandLine = lpCommandLine ? lpCommandLine : lpApplicationName;
+    uint32_t error = 0;
+    std::string image = ntsim::resolveProgram(lpApplicationName ? lpApplicationName : "", commandLine, ourDirectory, error);
+    if (image.empty())
+        return fail(error);
+
+    std::vector<std::string> base = lpEnvironment ? environmentBlockEntries(static_cast<const char*>(lpEnvironment))
+                                                  : ntsim::hostEnvironment();
+    std::vector<std::string> environment = ntsim::programEnvironment(image, commandLine, directory, base);
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0)
+        return fail(ERROR_NOT_ENOUGH_MEMORY);
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid < 0) {
+        ::close(report[0]);
+        ::close(report[1]);
+        return fail(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    if (pid == 0) {
+        ::close(report[0]);
+        ntsim::execProgramWith(image, commandLine, environment, report[1]);
+    }
+    ::close(report[1]);
+    int execError = 0;
+    ssize_t n;
+    while ((n = ::read(report[0], &execError, sizeof execError)) < 0 && errno == EINTR) { }
+    ::close(report[0]);
+    if (n > 0) {
+        waitpid(pid, nullptr, 0);
+        return fail(execError == ENOEXEC ? ERROR_BAD_EXE_FORMAT : ERROR_ACCESS_DENIED);
+    }
+
+    auto child = std::make_shared<ntsim::ChildProcess>(pid);
+    lpProcessInformation->hProcess = ntsim::insertHandle(
+        std::make_shared<ntsim::ProcessHandleObject>(ntsim::KernelObject::Type::Process, child));
+    lpProcessInformation->hThread = ntsim::insertHandle(
+        std::make_shared<ntsim::ProcessHandleObject>(ntsim::KernelObject::Type::Thread, child));
+    lpProcessInformation->dwProcessId = static_cast<DWORD>(pid);
+    lpProcessInformation->dwThreadId = static_cast<DWORD>(pid);
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode)
+{
+    if (!lpExitCode)
+        return fail(ERROR_INVALID_PARAMETER);
+    if (hProcess == ntsim::currentProcessHandle()) {
+        *lpExitCode = STILL_ACTIVE;
+        return TRUE;
+    }
+    auto object = ntsim::lookupHandleOf<ntsim::ProcessHandleObject>(hProcess, ntsim::KernelObject::Type::Process);
+    if (!object)
+        return fail(ERROR_INVALID_HANDLE);
+    *lpExitCode = object->process().exitCode().value_or(STILL_ACTIVE);
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode)
+{
+    if (hProcess == ntsim::currentProcessHandle())
+        ExitProcess(uExitCode);
+    auto object = ntsim::lookupHandleOf<ntsim::ProcessHandleObject>(hProcess, ntsim::KernelObject::Type::Process);
+    if (!object)
+        return fail(ERROR_INVALID_HANDLE);
+    if (!object->process().terminate(uExitCode))
+        return fail(ERROR_ACCESS_DENIED);
+    return TRUE;
+}
