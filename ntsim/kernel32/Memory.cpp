@@ -1,0 +1,135 @@
+// The global and local heaps: fixed blocks are their own handles,
+// moveable ones have a handle apart from the memory and a lock count.
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+namespace {
+
+struct Block {
+    void* memory { nullptr };
+    SIZE_T size { 0 };
+    bool moveable { false };
+    unsigned locks { 0 };
+};
+
+class Heap {
+public:
+    HANDLE allocate(UINT flags, SIZE_T bytes)
+    {
+        bool moveable = flags & GMEM_MOVEABLE;
+        void* memory = (flags & GMEM_ZEROINIT) ? std::calloc(1, bytes ? bytes : 1) : std::malloc(bytes ? bytes : 1);
+        if (!memory) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return nullptr;
+        }
+        std::lock_guard lock(m_mutex);
+        HANDLE handle = memory;
+        if (moveable) {
+            // A handle that is not the memory's address, as NT's are not.
+            handle = reinterpret_cast<HANDLE>(m_nextHandle);
+            m_nextHandle += 8;
+        }
+        m_blocks[handle] = { memory, bytes, moveable, 0 };
+        return handle;
+    }
+
+    HANDLE release(HANDLE handle)
+    {
+        std::lock_guard lock(m_mutex);
+        auto it = m_blocks.find(handle);
+        if (it == m_blocks.end()) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return handle;
+        }
+        std::free(it->second.memory);
+        m_blocks.erase(it);
+        return nullptr;
+    }
+
+    void* lock(HANDLE handle)
+    {
+        std::lock_guard lock(m_mutex);
+        auto it = m_blocks.find(handle);
+        if (it == m_blocks.end()) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return nullptr;
+        }
+        if (it->second.moveable)
+            ++it->second.locks;
+        return it->second.memory;
+    }
+
+    BOOL unlock(HANDLE handle)
+    {
+        std::lock_guard lock(m_mutex);
+        auto it = m_blocks.find(handle);
+        if (it == m_blocks.end()) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        Block& block = it->second;
+        if (!block.moveable || block.locks == 0) {
+            SetLastError(block.moveable ? ERROR_NOT_LOCKED : ERROR_SUCCESS);
+            return FALSE;
+        }
+        if (--block.locks == 0) {
+            SetLastError(NO_ERROR);
+            return FALSE;
+        }
+        return TRUE;
+    }
+
+private:
+    static constexpr DWORD ERROR_NOT_LOCKED = 158;
+    std::mutex m_mutex;
+    std::map<HANDLE, Block> m_blocks;
+    uintptr_t m_nextHandle { 0x10008 };
+};
+
+Heap& globalHeap()
+{
+    static Heap* heap = new Heap;
+    return *heap;
+}
+
+Heap& localHeap()
+{
+    static Heap* heap = new Heap;
+    return *heap;
+}
+
+}
+
+extern "C" HGLOBAL WINAPI GlobalAlloc(UINT uFlags, SIZE_T dwBytes)
+{
+    return globalHeap().allocate(uFlags, dwBytes);
+}
+
+extern "C" HGLOBAL WINAPI GlobalFree(HGLOBAL hMem)
+{
+    return globalHeap().release(hMem);
+}
+
+extern "C" LPVOID WINAPI GlobalLock(HGLOBAL hMem)
+{
+    return globalHeap().lock(hMem);
+}
+
+extern "C" BOOL WINAPI GlobalUnlock(HGLOBAL hMem)
+{
+    return globalHeap().unlock(hMem);
+}
+
+extern "C" HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes)
+{
+    return localHeap().allocate(uFlags, uBytes);
+}
+
+extern "C" HLOCAL WINAPI LocalFree(HLOCAL hMem)
+{
+    return localHeap().release(hMem);
+}
