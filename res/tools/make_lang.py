@@ -63,7 +63,7 @@ def page(name, top, middle, bottom, extras, texts, cp):
     top_pos = b"112, 6, 175, 32" if name == "IDD_INSTALL_DRIVER" else b"118, 4, 175, 32"
     lines.append(b"    LTEXT " + literal(texts[top], cp) + b", IDC_TOP_TEXT, " + top_pos)
     if middle == "":
-        lines.append(b'    LTEXT "", IDC_MIDDLE_TEXT, 118, 50, 175, 80, WS_BORDER | SS_SUNKEN')
+        lines.append(b'    LTEXT "", IDC_MIDDLE_TEXT, 118, 50, 175, 80, WS_GROUP | WS_BORDER | SS_SUNKEN')
     elif middle is not None:
         lines.append(b"    LTEXT " + literal(texts[middle], cp) + b", IDC_MIDDLE_TEXT, 118, 50, 175, 80")
     lines.append(b"    LTEXT " + literal(texts[bottom], cp) + b", IDC_BOTTOM_TEXT, 118, 134, 175, 32")
