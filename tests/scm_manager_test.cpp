@@ -1,0 +1,77 @@
+#include "scm_helpers.h"
+
+#include <gtest/gtest.h>
+
+using scmtest::Sc;
+
+TEST(ScmManager, OpensTheLocalActiveDatabaseAndRefusesOthers)
+{
+    test::TestMachine m;
+    m.attach();
+
+    Sc manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    EXPECT_TRUE(manager) << GetLastError();
+    Sc named(OpenSCManagerA("", SERVICES_ACTIVE_DATABASEA, SC_MANAGER_CONNECT));
+    EXPECT_TRUE(named) << GetLastError();
+
+    SetLastError(0);
+    EXPECT_EQ(OpenSCManagerA(nullptr, SERVICES_FAILED_DATABASEA, SC_MANAGER_CONNECT), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DATABASE_DOES_NOT_EXIST));
+    EXPECT_EQ(OpenSCManagerA(nullptr, "Elsewhere", SC_MANAGER_CONNECT), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DATABASE_DOES_NOT_EXIST));
+    EXPECT_EQ(OpenSCManagerA("\\\\NOSUCHHOST", nullptr, SC_MANAGER_CONNECT), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(RPC_S_SERVER_UNAVAILABLE));
+}
+
+TEST(ScmManager, AGuestConnectsToReadButGetsNoFullAccess)
+{
+    test::TestMachine m;
+    m.set("user=guest");
+    m.attach();
+
+    EXPECT_EQ(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+
+    Sc manager(OpenSCManagerA(nullptr, nullptr,
+        SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE | SC_MANAGER_QUERY_LOCK_STATUS));
+    ASSERT_TRUE(manager) << GetLastError();
+    Sc generic(OpenSCManagerA(nullptr, nullptr, GENERIC_READ));
+    EXPECT_TRUE(generic) << GetLastError();
+
+    // The read-only handle cannot create.
+    EXPECT_EQ(scmtest::createDriver(manager.get(), "GuestMade", scmtest::driverPath("g.sys")), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+TEST(ScmManager, HandlesAreCheckedForKindAndLife)
+{
+    test::TestMachine m;
+    m.attach();
+    scmtest::writeImage(m, "kind.sys", "plain");
+
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    ASSERT_NE(manager, nullptr);
+    Sc service(scmtest::createDriver(manager, "Kind", scmtest::driverPath("kind.sys")));
+    ASSERT_TRUE(service) << GetLastError();
+
+    // A service handle is no manager and a manager handle no service.
+    EXPECT_EQ(OpenServiceA(service.get(), "Kind", SERVICE_QUERY_STATUS), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    SERVICE_STATUS status {};
+    EXPECT_FALSE(QueryServiceStatus(manager, &status));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_FALSE(StartServiceA(manager, 0, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+
+    EXPECT_TRUE(CloseServiceHandle(manager));
+    EXPECT_FALSE(CloseServiceHandle(manager));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(OpenServiceA(manager, "Kind", SERVICE_QUERY_STATUS), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_FALSE(CloseServiceHandle(nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_FALSE(CloseServiceHandle(reinterpret_cast<SC_HANDLE>(0x1234)));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
