@@ -1,0 +1,540 @@
+// advapi32's registry calls over the machine's shared registry store.
+#include "RegistryHandles.h"
+#include "RegistryStore.h"
+#include "machine/Faults.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+
+using namespace ntsim;
+using namespace ntsim::registry;
+using security::checkKeyAccess;
+
+namespace {
+
+struct Resolved {
+    LONG error { ERROR_SUCCESS };
+    std::shared_ptr<Key> key;
+    ACCESS_MASK granted { 0 };
+};
+
+// The key behind a handle; predefined keys are opened afresh for the
+// most the caller's token allows, as NT opens them on first use.
+Resolved resolve(Store& store, HKEY hKey, const Token& token)
+{
+    Resolved r;
+    if (isPredefinedKey(hKey)) {
+        if (hKey == HKEY_LOCAL_MACHINE) {
+            r.key = store.root("HKEY_LOCAL_MACHINE");
+        } else if (hKey == HKEY_USERS) {
+            r.key = store.root("HKEY_USERS");
+        } else if (hKey == HKEY_CURRENT_USER) {
+            auto users = store.root("HKEY_USERS");
+            r.key = users ? users->subkey(token.user) : nullptr;
+            if (!r.key && users)
+                r.key = users->subkey(".DEFAULT");
+        } else if (hKey == HKEY_CLASSES_ROOT) {
+            r.key = store.find("HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes");
+        } else if (hKey == HKEY_CURRENT_CONFIG) {
+            r.key = store.find("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current");
+        } else {
+            r.error = ERROR_INVALID_HANDLE;
+            return r;
+        }
+        if (!r.key) {
+            r.error = ERROR_FILE_NOT_FOUND;
+            return r;
+        }
+        auto access = checkKeyAccess(r.key->security, token, MAXIMUM_ALLOWED);
+        r.granted = access.error == ERROR_SUCCESS ? access.granted : 0;
+        return r;
+    }
+    auto handle = HandleTable::instance().get(hKey);
+    if (!handle) {
+        r.error = ERROR_INVALID_HANDLE;
+        return r;
+    }
+    r.key = handle->key;
+    r.granted = handle->granted;
+    if (r.key->deleted())
+        r.error = ERROR_KEY_DELETED;
+    return r;
+}
+
+// Walks a relative path; leading backslashes are not allowed.
+LONG walk(std::shared_ptr<Key>& key, LPCSTR subKey)
+{
+    if (!subKey)
+        return ERROR_SUCCESS;
+    if (subKey[0] == '\\')
+        return ERROR_BAD_PATHNAME;
+    for (auto& name : splitKeyPath(subKey)) {
+        key = key->subkey(name);
+        if (!key)
+            return ERROR_FILE_NOT_FOUND;
+    }
+    return ERROR_SUCCESS;
+}
+
+bool copyName(const std::string& name, LPSTR buffer, DWORD capacity)
+{
+    if (capacity <= name.size())
+        return false;
+    std::memcpy(buffer, name.c_str(), name.size() + 1);
+    return true;
+}
+
+void putFileTime(PFILETIME ft, uint64_t ticks)
+{
+    if (!ft)
+        return;
+    ft->dwLowDateTime = static_cast<DWORD>(ticks);
+    ft->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+}
+
+}
+
+NTSIM_API LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult)
+{
+    if (!phkResult)
+        return ERROR_INVALID_PARAMETER;
+    *phkResult = nullptr;
+    if (auto fault = injectedFault("RegOpenKeyExA"))
+        return static_cast<LONG>(*fault);
+    Token token = Token::effective();
+    Store& store = Store::current();
+    return store.read([&]() -> LONG {
+        Resolved base = resolve(store, hKey, token);
+        if (base.error)
+            return base.error;
+        std::shared_ptr<Key> key = base.key;
+        if (LONG e = walk(key, lpSubKey))
+            return e;
+        auto access = checkKeyAccess(key->security, token, samDesired);
+        if (access.error)
+            return access.error;
+        *phkResult = HandleTable::instance().add({ key, access.granted });
+        return ERROR_SUCCESS;
+    });
+}
+
+NTSIM_API LONG WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult)
+{
+    return RegOpenKeyExA(hKey, lpSubKey, 0, MAXIMUM_ALLOWED, phkResult);
+}
+
+NTSIM_API LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR lpClass, DWORD dwOptions,
+    REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult, LPDWORD lpdwDisposition)
+{
+    if (!phkResult || !lpSubKey)
+        return ERROR_INVALID_PARAMETER;
+    *phkResult = nullptr;
+    if (dwOptions & ~DWORD(REG_OPTION_VOLATILE | REG_OPTION_BACKUP_RESTORE))
+        return ERROR_INVALID_PARAMETER;
+    if (auto fault = injectedFault("RegCreateKeyExA"))
+        return static_cast<LONG>(*fault);
+    if (samDesired & ACCESS_SYSTEM_SECURITY)
+        return ERROR_PRIVILEGE_NOT_HELD;
+
+    std::optional<security::SecurityDescriptor> explicitSd;
+    bool explicitDacl = false;
+    if (lpSecurityAttributes && lpSecurityAttributes->lpSecurityDescriptor) {
+        explicitSd = security::SecurityDescriptor::fromBinary(lpSecurityAttributes->lpSecurityDescriptor);
+        if (!explicitSd)
+            return ERROR_INVALID_SECURITY_DESCR;
+        auto header = static_cast<const SECURITY_DESCRIPTOR*>(lpSecurityAttributes->lpSecurityDescriptor);
+        explicitDacl = header->Control & SE_DACL_PRESENT;
+    }
+    std::string className = lpClass ? lpClass : "";
+    Token token = Token::effective();
+    Store& store = Store::current();
+    return store.write([&]() -> LONG {
+        Resolved base = resolve(store, hKey, token);
+        if (base.error)
+            return base.error;
+        if (lpSubKey[0] == '\\')
+            return ERROR_BAD_PATHNAME;
+        auto names = splitKeyPath(lpSubKey);
+        std::shared_ptr<Key> key = base.key;
+        size_t i = 0;
+        for (; i < names.size(); ++i) {
+            auto next = key->subkey(names[i]);
+            if (!next)
+                break;
+            key = next;
+        }
+        if (i == names.size()) {
+            auto access = checkKeyAccess(key->security, token, samDesired);
+            if (access.error)
+                return access.error;
+            *phkResult = HandleTable::instance().add({ key, access.granted });
+            if (lpdwDisposition)
+                *lpdwDisposition = REG_OPENED_EXISTING_KEY;
+            return ERROR_SUCCESS;
+        }
+        if (!store.inHive(*key))
+            return ERROR_ACCESS_DENIED;
+        if (i == 0) {
+            if (!(base.granted & KEY_CREATE_SUB_KEY))
+                return ERROR_ACCESS_DENIED;
+        } else if (LONG e = checkKeyAccess(key->security, token, KEY_CREATE_SUB_KEY).error) {
+            return e;
+        }
+        if (explicitSd && !explicitSd->owner.empty() && !token.holds(explicitSd->owner))
+            return ERROR_INVALID_OWNER;
+        for (; i < names.size(); ++i) {
+            security::SecurityDescriptor sd = security::inheritedDescriptor(key->security, token);
+            bool last = i + 1 == names.size();
+            if (last && explicitSd) {
+                if (!explicitSd->owner.empty())
+                    sd.owner = explicitSd->owner;
+                if (!explicitSd->group.empty())
+                    sd.group = explicitSd->group;
+                if (explicitDacl) {
+                    sd.daclPresent = explicitSd->daclPresent;
+                    sd.dacl = explicitSd->dacl;
+                }
+            }
+            key = store.createKey(*key, names[i], sd, last ? className : "");
+        }
+        // The creator holds what it asked for, whatever the new DACL says.
+        ACCESS_MASK granted = security::mapGenericKeyRights(samDesired & ~MAXIMUM_ALLOWED);
+        if (samDesired & MAXIMUM_ALLOWED)
+            granted |= KEY_ALL_ACCESS;
+        *phkResult = HandleTable::instance().add({ key, granted });
+        if (lpdwDisposition)
+            *lpdwDisposition = REG_CREATED_NEW_KEY;
+        return ERROR_SUCCESS;
+    });
+}
+
+NTSIM_API LONG WINAPI RegCreateKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult)
+{
+    return RegCreateKeyExA(hKey, lpSubKey ? lpSubKey : "", 0, nullptr, 0, MAXIMUM_ALLOWED, nullptr, phkResult, nullptr);
+}
+
+NTSIM_API LONG WINAPI RegCloseKey(HKEY hKey)
+{
+    if (auto fault = injectedFault("RegCloseKey"))
+        return static_cast<LONG>(*fault);
+    if (isPredefinedKey(hKey))
+        return ERROR_SUCCESS;
+    return HandleTable::instance().remove(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+NTSIM_API LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+    LPBYTE lpData, LPDWORD lpcbData)
+{
+    if (lpReserved || (lpData && !lpcbData))
+        return ERROR_INVALID_PARAMETER;
+    if (auto fault = injectedFault("RegQueryValueExA"))
+        return static_cast<LONG>(*fault);
+    Token token = Token::effective();
+    Store& store = Store::current();
+    return store.read([&]() -> LONG {
+        Resolved r = resolve(store, hKey, token);
+        if (r.error)
+            return r.error;
+        if (!(r.granted & KEY_QUERY_VALUE))
+            return ERROR_ACCESS_DENIED;
+        const Value* v = r.key->value(lpValueName ? lpValueName : "");
+        if (!v)
+            return ERROR_FILE_NOT_FOUND;
+        if (lpType)
+            *lpType = v->type;
+        DWORD size = static_cast<DWORD>(v->data.size());
+        if (lpData) {
+            if (*lpcbData < size) {
+                *lpcbData = size;
+                return ERROR_MORE_DATA;
+            }
+            if (size)
+                std::memcpy(lpData, v->data.data(), size);
+        }
+        if (lpcbData)
+            *lpcbData = size;
+        return ERROR_SUCCESS;
+    });
+}
+
+NTSIM_API LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData, DWORD cbData)
+{
+    if (!lpData && cbData)
+        return ERROR_NOACCESS;
+    if (auto fault = injectedFault("RegSetValueExA"))
+        return static_cast<LONG>(*fault);
+    Token token = Token::effective();
+    Store& store = Store::current();
+    std::vector<BYTE> data(lpData, lpData + (lpData ? cbData : 0));
+    return store.write([&]() -> LONG {
+        Resolved r = resolve(store, hKey, token);
+        if (r.error)
+            return r.error;
+        if (!(r.granted & KEY_SET_VALUE) || !store.inHive(*r.key))
+            return ERROR_ACCESS_DENIED;
+        store.setValue(*r.key, lpValueName ? lpValueName : "", dwType, std::move(data));
+        return ERROR_SUCCESS;
+    });
+}
+
+NTSIM_API LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
+{
+    if (auto fault = injectedFault("RegDeleteValueA"))
+        return static_cast<LONG>(*fault);
+    Token token = Token::effective();
+    Store& store = Store::current();
+    return store.write([&]() -> LONG {
+        Resolved r = resolve(store, hKey, token);
+        if (r.error)
+            return r.error;
+        if (!(r.granted & KEY_SET_VALUE))
+            return ERROR_ACCESS_DENIED;
+        std::string name = lpValueName ? lpValueName : "";
+        if (!r.key->value(name))
+            return ERROR_FILE_NOT_FOUND;
+        store.deleteValue(*r.key, name);
+        return ERROR_SUCCESS;
+    });
+}
+
+NTSIM_API LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
+{
+    if (!lpSubKey)
+        return ERROR_INVALID_PARAMETER;
+    if (auto fault = injectedFault("RegDeleteKeyA"))
+        return static_cast<LONG>(*fault);
+    Token token = Token::effective();
+    Store& store = Store::current();
+    return store.write([&]() -> LONG {
+        Resolved base = resolve(store, hKey, token);
+        if (base.error)
+            return base.error;
+        std::shared_ptr<Key> key = base.key;
+        if (LONG e = walk(key, lpSubKey))
+            return e;
+        if (LONG e = checkKeyAccess(key->security, token, DELETE).error)
+            return e;
+        // NT 4.0 deletes only keys without subkeys, and never a hive's root.
+        if (!store.inHive(*key) || store.isHiveRoot(*key) || !key->subkeys().empty())
+            return ERROR_ACCESS_DENIED;
+        store.deleteKey(*key);
+        return ERROR_SUCCESS;
+    });
+}
+
+NTSIM_API LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+    LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime)
+{
+    if (!lpName || !lpcchName || lpReserved || (lpClass && !lpcchClass))
+        return ERROR_INVALID_PARAMETER;
+    if (auto fault = injectedFault("RegEnumKeyExA"))
+        return static_cast<LONG>(*fault);
+    Token token = Token::effective();
+    Store& store = Store::current();
+    return store.read([&]() -> LONG {
+        Resolved r = resolve(store, hKey, token);
+        if (r.error)
+            return r.error;
+        if (!(r.granted & KEY_ENUMERATE_SUB_KEYS))
+            return ERROR_ACCESS_DENIED;
+        const auto& subkeys = r.key->subkeys();
+        if (dwIndex >= subkeys.size())
+            return ERROR_NO_MORE_ITEMS;
+        const Key& sub = *subkeys[dwIndex];
+        if (*lpcchName <= sub.name().size() || (lpClass && *lpcchClass <= sub.className.size()))
+            return ERROR_MORE_DATA;
+        copyName(sub.name(), lpName, *lpcchName);
+        *lpcchName = static_cast<DWORD>(sub.name().size());
+        if (lpClass)
+            copyName(sub.className, lpClass, *lpcchClass);
+        if (lpcchClass)
+            *lpcchClass = static_cast<DWORD>(sub.className.size());
+        putFileTime(lpftLastWriteTime, sub.lastWrite);
+        return ERROR_SUCCESS;
+    });
+}
+
+NTSIM_API LONG WINAPI RegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName)
+{
+    DWORD length = cchName;
+    return RegEnumKeyExA(hKey, dwIndex, lpName, &length, nullptr, nullptr, nullptr, nullptr);
+}
+
+NTSIM_API LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
+    LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
+{
+    if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData))
+        return ERROR_INVALID_PARAMETER;
+    if (auto fault = injectedFault("RegEnumValueA"))
+        return static_cast<LONG>(*fault);
+    Token token = Token::effective();
+    Store& store = Store::current();
+    return store.read([&]() -> LONG {
+        Resolved r = resolve(store, hKey, token);
+        if (r.error)
+            return r.error;
+        if (!(r.granted & KEY_QUERY_VALUE))
+            return ERROR_ACCESS_DENIED;
+        const auto& values = r.key->values();
+        if (dwIndex >= values.size())
+            return ERROR_NO_MORE_ITEMS;
+        const Value& v = values[dwIndex];
+        DWORD size = static_cast<DWORD>(v.data.size());
+        if (*lpcchValueName <= v.name.size())
+            return ERROR_MORE_DATA;
+        if (lpData && *lpcbData < size) {
+            *lpcbData = size;
+            return ERROR_MORE_DATA;
+        }
+        copyName(v.name, lpValueName, *lpcchValueName);
+        *lpcchValueName = static_cast<DWORD>(v.name.size());
+        if (lpType)
+            *lpType = v.type;
+        if (lpData && size)
+            std::memcpy(lpData, v.data.data(), size);
+        if (lpcbData)
+            *lpcbData = size;
+        return ERROR_SUCCESS;
+    });
+}
+
+NTSIM_API LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+    LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
+    LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
+    PFILETIME lpftLastWriteTime)
+{
+    if (lpReserved || (lpClass && !lpcchClass))
+        return ERROR_INVALID_PARAMETER;
+    if (auto fault = injectedFault("RegQueryInfoKeyA"))
+        return static_cast<LONG>(*fault);
+    Token token = Token::effective();
+    Store& store = Store::current();
+    return store.read([&]() -> LONG {
+        Resolved r = resolve(store, hKey, token);
+        if (r.error)
+            return r.error;
+        if (!(r.granted & KEY_QUERY_VALUE))
+            return ERROR_ACCESS_DENIED;
+        const Key& key = *r.key;
+        if (lpClass) {
+            if (*lpcchClass <= key.className.size()) {
+                *lpcchClass = static_cast<DWORD>(key.className.size());
+                return ERROR_MORE_DATA;
+            }
+            copyName(key.className, lpClass, *lpcchClass);
+        }
+        if (lpcchClass)
+            *lpcchClass = static_cast<DWORD>(key.className.size());
+        size_t maxName = 0, maxClass = 0, maxValueName = 0, maxValue = 0;
+        for (auto& sub : key.subkeys()) {
+            maxName = std::max(maxName, sub->name().size());
+            maxClass = std::max(maxClass, sub->className.size());
+        }
+        for (auto& v : key.values()) {
+            maxValueName = std::max(maxValueName, v.name.size());
+            maxValue = std::max(maxValue, v.data.size());
+        }
+        auto put = [](LPDWORD out, size_t v) {
+            if (out)
+                *out = static_cast<DWORD>(v);
+        };
+        put(lpcSubKeys, key.subkeys().size());
+        put(lpcbMaxSubKeyLen, maxName);
+        put(lpcbMaxClassLen, maxClass);
+        put(lpcValues, key.values().size());
+        put(lpcbMaxValueNameLen, maxValueName);
+        put(lpcbMaxValueLen, maxValue);
+        put(lpcbSecurityDescriptor,
+            key.security.toSelfRelative(OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION).size());
+        putFileTime(lpftLastWriteTime, key.lastWrite);
+        return ERROR_SUCCESS;
+    });
+}
+
+NTSIM_API LONG WINAPI RegFlushKey(HKEY hKey)
+{
+    if (auto fault = injectedFault("RegFlushKey"))
+        return static_cast<LONG>(*fault);
+    Token token = Token::effective();
+    Store& store = Store::current();
+    return store.read([&]() -> LONG {
+        Resolved r = resolve(store, hKey, token);
+        if (r.error)
+            return r.error;
+        return store.flush() ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
+    });
+}
+
+NTSIM_API LONG WINAPI RegGetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
+    PSECURITY_DESCRIPTOR pSecurityDescriptor, LPDWORD lpcbSecurityDescriptor)
+{
+    if (!lpcbSecurityDescriptor)
+        return ERROR_INVALID_PARAMETER;
+    if (auto fault = injectedFault("RegGetKeySecurity"))
+        return static_cast<LONG>(*fault);
+    Token token = Token::effective();
+    Store& store = Store::current();
+    return store.read([&]() -> LONG {
+        Resolved r = resolve(store, hKey, token);
+        if (r.error)
+            return r.error;
+        if ((SecurityInformation & SACL_SECURITY_INFORMATION) && !(r.granted & ACCESS_SYSTEM_SECURITY))
+            return ERROR_ACCESS_DENIED;
+        if ((SecurityInformation & (OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION))
+            && !(r.granted & READ_CONTROL))
+            return ERROR_ACCESS_DENIED;
+        auto bytes = r.key->security.toSelfRelative(SecurityInformation);
+        DWORD size = static_cast<DWORD>(bytes.size());
+        if (!pSecurityDescriptor || *lpcbSecurityDescriptor < size) {
+            *lpcbSecurityDescriptor = size;
+            return ERROR_INSUFFICIENT_BUFFER;
+        }
+        std::memcpy(pSecurityDescriptor, bytes.data(), size);
+        *lpcbSecurityDescriptor = size;
+        return ERROR_SUCCESS;
+    });
+}
+
+NTSIM_API LONG WINAPI RegSetKeySecurity(HKEY hKey, SECURITY_INFORMATION SecurityInformation,
+    PSECURITY_DESCRIPTOR pSecurityDescriptor)
+{
+    if (!pSecurityDescriptor)
+        return ERROR_INVALID_PARAMETER;
+    if (auto fault = injectedFault("RegSetKeySecurity"))
+        return static_cast<LONG>(*fault);
+    auto given = security::SecurityDescriptor::fromBinary(pSecurityDescriptor);
+    if (!given)
+        return ERROR_INVALID_SECURITY_DESCR;
+    Token token = Token::effective();
+    Store& store = Store::current();
+    return store.write([&]() -> LONG {
+        Resolved r = resolve(store, hKey, token);
+        if (r.error)
+            return r.error;
+        ACCESS_MASK needed = 0;
+        if (SecurityInformation & DACL_SECURITY_INFORMATION)
+            needed |= WRITE_DAC;
+        if (SecurityInformation & (OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION))
+            needed |= WRITE_OWNER;
+        if (SecurityInformation & SACL_SECURITY_INFORMATION)
+            needed |= ACCESS_SYSTEM_SECURITY;
+        if ((r.granted & needed) != needed || !store.inHive(*r.key))
+            return ERROR_ACCESS_DENIED;
+        security::SecurityDescriptor sd = r.key->security;
+        if (SecurityInformation & OWNER_SECURITY_INFORMATION) {
+            if (given->owner.empty() || !token.holds(given->owner))
+                return ERROR_INVALID_OWNER;
+            sd.owner = given->owner;
+        }
+        if (SecurityInformation & GROUP_SECURITY_INFORMATION)
+            sd.group = given->group;
+        if (SecurityInformation & DACL_SECURITY_INFORMATION) {
+            sd.daclPresent = given->daclPresent;
+            sd.dacl = given->dacl;
+        }
+        store.setSecurity(*r.key, sd);
+        return ERROR_SUCCESS;
+    });
+}

@@ -1,0 +1,352 @@
+// advapi32's calls on SIDs, ACLs and security descriptors in their binary
+// forms, with the last errors NT sets.
+#include "SecurityDescriptor.h"
+#include "Sid.h"
+#include "machine/Faults.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+
+using namespace ntsim;
+using namespace ntsim::security;
+
+namespace {
+
+BOOL fail(DWORD error)
+{
+    SetLastError(error);
+    return FALSE;
+}
+
+bool faulted(const char* api)
+{
+    if (auto fault = injectedFault(api)) {
+        SetLastError(*fault);
+        return true;
+    }
+    return false;
+}
+
+WORD readWord(const void* p)
+{
+    WORD v;
+    std::memcpy(&v, p, 2);
+    return v;
+}
+
+void writeWord(void* p, WORD v) { std::memcpy(p, &v, 2); }
+
+// The first free byte of an ACL, or 0 if its entries overrun it.
+size_t aclUsed(const BYTE* acl)
+{
+    WORD size = readWord(acl + 2);
+    WORD count = readWord(acl + 4);
+    size_t at = sizeof(ACL);
+    for (WORD i = 0; i < count; ++i) {
+        if (at + 4 > size)
+            return 0;
+        WORD aceSize = readWord(acl + at + 2);
+        if (aceSize < 8)
+            return 0;
+        at += aceSize;
+    }
+    return at <= size ? at : 0;
+}
+
+BOOL addAce(PACL pAcl, DWORD revision, BYTE type, DWORD mask, PSID pSid)
+{
+    auto acl = reinterpret_cast<BYTE*>(pAcl);
+    if (!pAcl || !parseAcl(acl))
+        return fail(ERROR_INVALID_ACL);
+    if (revision < ACL_REVISION || revision > 4)
+        return fail(ERROR_REVISION_MISMATCH);
+    auto sid = static_cast<const BYTE*>(pSid);
+    if (!isValidSid(sid))
+        return fail(ERROR_INVALID_SID);
+    size_t used = aclUsed(acl);
+    size_t sidSize = sidLength(sid);
+    size_t aceSize = 8 + sidSize;
+    if (used == 0 || used + aceSize > readWord(acl + 2))
+        return fail(ERROR_ALLOTTED_SPACE_EXCEEDED);
+    BYTE* ace = acl + used;
+    ace[0] = type;
+    ace[1] = 0;
+    writeWord(ace + 2, static_cast<WORD>(aceSize));
+    std::memcpy(ace + 4, &mask, 4);
+    std::memcpy(ace + 8, sid, sidSize);
+    writeWord(acl + 4, static_cast<WORD>(readWord(acl + 4) + 1));
+    if (acl[0] < revision)
+        acl[0] = static_cast<BYTE>(revision);
+    return TRUE;
+}
+
+bool selfRelative(const void* sd) { return readWord(static_cast<const BYTE*>(sd) + 2) & SE_SELF_RELATIVE; }
+
+size_t roundUp(size_t n) { return (n + 3) & ~size_t(3); }
+
+}
+
+NTSIM_API BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY pIdentifierAuthority, BYTE nSubAuthorityCount,
+    DWORD nSubAuthority0, DWORD nSubAuthority1, DWORD nSubAuthority2, DWORD nSubAuthority3,
+    DWORD nSubAuthority4, DWORD nSubAuthority5, DWORD nSubAuthority6, DWORD nSubAuthority7, PSID* pSid)
+{
+    if (!pIdentifierAuthority || !pSid)
+        return fail(ERROR_INVALID_PARAMETER);
+    if (faulted("AllocateAndInitializeSid"))
+        return FALSE;
+    if (nSubAuthorityCount > 8)
+        return fail(ERROR_INVALID_SID);
+    auto sid = static_cast<BYTE*>(std::calloc(1, sidLengthFor(nSubAuthorityCount)));
+    if (!sid)
+        return fail(ERROR_NOT_ENOUGH_MEMORY);
+    sid[0] = SID_REVISION;
+    sid[1] = nSubAuthorityCount;
+    std::memcpy(sid + 2, pIdentifierAuthority->Value, 6);
+    const DWORD subs[8] = { nSubAuthority0, nSubAuthority1, nSubAuthority2, nSubAuthority3,
+        nSubAuthority4, nSubAuthority5, nSubAuthority6, nSubAuthority7 };
+    std::memcpy(sid + 8, subs, 4u * nSubAuthorityCount);
+    *pSid = sid;
+    return TRUE;
+}
+
+NTSIM_API PVOID WINAPI FreeSid(PSID pSid)
+{
+    std::free(pSid);
+    return nullptr;
+}
+
+NTSIM_API BOOL WINAPI IsValidSid(PSID pSid)
+{
+    if (!isValidSid(static_cast<const BYTE*>(pSid)))
+        return fail(ERROR_INVALID_SID);
+    return TRUE;
+}
+
+NTSIM_API DWORD WINAPI GetLengthSid(PSID pSid)
+{
+    auto sid = static_cast<const BYTE*>(pSid);
+    return sid ? static_cast<DWORD>(sidLength(sid)) : 0;
+}
+
+NTSIM_API BOOL WINAPI EqualSid(PSID pSid1, PSID pSid2)
+{
+    auto a = static_cast<const BYTE*>(pSid1);
+    auto b = static_cast<const BYTE*>(pSid2);
+    if (!isValidSid(a) || !isValidSid(b))
+        return fail(ERROR_INVALID_SID);
+    SetLastError(ERROR_SUCCESS);
+    return sidLength(a) == sidLength(b) && std::memcmp(a, b, sidLength(a)) == 0;
+}
+
+NTSIM_API BOOL WINAPI CopySid(DWORD nDestinationSidLength, PSID pDestinationSid, PSID pSourceSid)
+{
+    auto source = static_cast<const BYTE*>(pSourceSid);
+    if (!isValidSid(source))
+        return fail(ERROR_INVALID_SID);
+    if (nDestinationSidLength < sidLength(source))
+        return fail(ERROR_INSUFFICIENT_BUFFER);
+    if (!pDestinationSid)
+        return fail(ERROR_INVALID_PARAMETER);
+    std::memmove(pDestinationSid, source, sidLength(source));
+    return TRUE;
+}
+
+NTSIM_API BOOL WINAPI InitializeSid(PSID Sid, PSID_IDENTIFIER_AUTHORITY pIdentifierAuthority, BYTE nSubAuthorityCount)
+{
+    if (!Sid || !pIdentifierAuthority || nSubAuthorityCount > SID_MAX_SUB_AUTHORITIES)
+        return fail(ERROR_INVALID_PARAMETER);
+    auto sid = static_cast<BYTE*>(Sid);
+    sid[0] = SID_REVISION;
+    sid[1] = nSubAuthorityCount;
+    std::memcpy(sid + 2, pIdentifierAuthority->Value, 6);
+    return TRUE;
+}
+
+NTSIM_API PDWORD WINAPI GetSidSubAuthority(PSID pSid, DWORD nSubAuthority)
+{
+    // As on NT, the index is not checked: the caller knows the count.
+    return reinterpret_cast<PDWORD>(static_cast<BYTE*>(pSid) + 8 + 4 * nSubAuthority);
+}
+
+NTSIM_API BOOL WINAPI InitializeAcl(PACL pAcl, DWORD nAclLength, DWORD dwAclRevision)
+{
+    if (faulted("InitializeAcl"))
+        return FALSE;
+    if (!pAcl)
+        return fail(ERROR_INVALID_PARAMETER);
+    if (nAclLength < sizeof(ACL))
+        return fail(ERROR_INSUFFICIENT_BUFFER);
+    if (dwAclRevision < ACL_REVISION || dwAclRevision > 4 || nAclLength > 0xFFFC)
+        return fail(ERROR_INVALID_PARAMETER);
+    auto acl = reinterpret_cast<BYTE*>(pAcl);
+    std::memset(acl, 0, sizeof(ACL));
+    acl[0] = static_cast<BYTE>(dwAclRevision);
+    writeWord(acl + 2, static_cast<WORD>(nAclLength & ~DWORD(3)));
+    return TRUE;
+}
+
+NTSIM_API BOOL WINAPI AddAccessAllowedAce(PACL pAcl, DWORD dwAceRevision, DWORD AccessMask, PSID pSid)
+{
+    if (faulted("AddAccessAllowedAce"))
+        return FALSE;
+    return addAce(pAcl, dwAceRevision, ACCESS_ALLOWED_ACE_TYPE, AccessMask, pSid);
+}
+
+NTSIM_API BOOL WINAPI AddAccessDeniedAce(PACL pAcl, DWORD dwAceRevision, DWORD AccessMask, PSID pSid)
+{
+    if (faulted("AddAccessDeniedAce"))
+        return FALSE;
+    return addAce(pAcl, dwAceRevision, ACCESS_DENIED_ACE_TYPE, AccessMask, pSid);
+}
+
+NTSIM_API BOOL WINAPI GetAce(PACL pAcl, DWORD dwAceIndex, LPVOID* pAce)
+{
+    auto acl = reinterpret_cast<BYTE*>(pAcl);
+    if (!acl || !pAce || dwAceIndex >= readWord(acl + 4))
+        return fail(ERROR_INVALID_PARAMETER);
+    size_t at = sizeof(ACL);
+    for (DWORD i = 0; i < dwAceIndex; ++i)
+        at += readWord(acl + at + 2);
+    if (at + 8 > readWord(acl + 2))
+        return fail(ERROR_INVALID_PARAMETER);
+    *pAce = acl + at;
+    return TRUE;
+}
+
+NTSIM_API BOOL WINAPI IsValidAcl(PACL pAcl)
+{
+    auto acl = reinterpret_cast<const BYTE*>(pAcl);
+    if (!acl || !parseAcl(acl))
+        return fail(ERROR_INVALID_ACL);
+    return TRUE;
+}
+
+NTSIM_API BOOL WINAPI InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR pSecurityDescriptor, DWORD dwRevision)
+{
+    if (faulted("InitializeSecurityDescriptor"))
+        return FALSE;
+    if (!pSecurityDescriptor)
+        return fail(ERROR_INVALID_PARAMETER);
+    if (dwRevision != SECURITY_DESCRIPTOR_REVISION)
+        return fail(ERROR_UNKNOWN_REVISION);
+    std::memset(pSecurityDescriptor, 0, sizeof(SECURITY_DESCRIPTOR));
+    static_cast<SECURITY_DESCRIPTOR*>(pSecurityDescriptor)->Revision = SECURITY_DESCRIPTOR_REVISION;
+    return TRUE;
+}
+
+NTSIM_API BOOL WINAPI SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDescriptor, BOOL bDaclPresent,
+    PACL pDacl, BOOL bDaclDefaulted)
+{
+    if (faulted("SetSecurityDescriptorDacl"))
+        return FALSE;
+    auto sd = static_cast<SECURITY_DESCRIPTOR*>(pSecurityDescriptor);
+    if (!sd)
+        return fail(ERROR_INVALID_PARAMETER);
+    if (sd->Revision != SECURITY_DESCRIPTOR_REVISION)
+        return fail(ERROR_UNKNOWN_REVISION);
+    if (sd->Control & SE_SELF_RELATIVE)
+        return fail(ERROR_INVALID_SECURITY_DESCR);
+    sd->Control &= ~(SE_DACL_PRESENT | SE_DACL_DEFAULTED);
+    sd->Dacl = nullptr;
+    if (bDaclPresent) {
+        sd->Control |= SE_DACL_PRESENT;
+        sd->Dacl = pDacl;
+        if (bDaclDefaulted)
+            sd->Control |= SE_DACL_DEFAULTED;
+    }
+    return TRUE;
+}
+
+NTSIM_API BOOL WINAPI SetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR pSecurityDescriptor, PSID pOwner, BOOL bOwnerDefaulted)
+{
+    auto sd = static_cast<SECURITY_DESCRIPTOR*>(pSecurityDescriptor);
+    if (!sd)
+        return fail(ERROR_INVALID_PARAMETER);
+    if (sd->Revision != SECURITY_DESCRIPTOR_REVISION)
+        return fail(ERROR_UNKNOWN_REVISION);
+    if (sd->Control & SE_SELF_RELATIVE)
+        return fail(ERROR_INVALID_SECURITY_DESCR);
+    sd->Owner = pOwner;
+    sd->Control &= ~SE_OWNER_DEFAULTED;
+    if (bOwnerDefaulted)
+        sd->Control |= SE_OWNER_DEFAULTED;
+    return TRUE;
+}
+
+NTSIM_API BOOL WINAPI GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDescriptor, LPBOOL lpbDaclPresent,
+    PACL* pDacl, LPBOOL lpbDaclDefaulted)
+{
+    if (!pSecurityDescriptor || !lpbDaclPresent || !pDacl || !lpbDaclDefaulted)
+        return fail(ERROR_INVALID_PARAMETER);
+    auto sd = static_cast<SECURITY_DESCRIPTOR*>(pSecurityDescriptor);
+    if (sd->Revision != SECURITY_DESCRIPTOR_REVISION)
+        return fail(ERROR_UNKNOWN_REVISION);
+    *lpbDaclPresent = (sd->Control & SE_DACL_PRESENT) ? TRUE : FALSE;
+    *lpbDaclDefaulted = (sd->Control & SE_DACL_DEFAULTED) ? TRUE : FALSE;
+    if (!*lpbDaclPresent) {
+        *pDacl = nullptr;
+    } else if (selfRelative(sd)) {
+        auto rel = static_cast<SECURITY_DESCRIPTOR_RELATIVE*>(pSecurityDescriptor);
+        *pDacl = rel->Dacl ? reinterpret_cast<PACL>(static_cast<BYTE*>(pSecurityDescriptor) + rel->Dacl) : nullptr;
+    } else {
+        *pDacl = sd->Dacl;
+    }
+    return TRUE;
+}
+
+NTSIM_API BOOL WINAPI GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR pSecurityDescriptor, PSID* pOwner, LPBOOL lpbOwnerDefaulted)
+{
+    if (!pSecurityDescriptor || !pOwner || !lpbOwnerDefaulted)
+        return fail(ERROR_INVALID_PARAMETER);
+    auto sd = static_cast<SECURITY_DESCRIPTOR*>(pSecurityDescriptor);
+    if (sd->Revision != SECURITY_DESCRIPTOR_REVISION)
+        return fail(ERROR_UNKNOWN_REVISION);
+    *lpbOwnerDefaulted = (sd->Control & SE_OWNER_DEFAULTED) ? TRUE : FALSE;
+    if (selfRelative(sd)) {
+        auto rel = static_cast<SECURITY_DESCRIPTOR_RELATIVE*>(pSecurityDescriptor);
+        *pOwner = rel->Owner ? static_cast<BYTE*>(pSecurityDescriptor) + rel->Owner : nullptr;
+    } else {
+        *pOwner = sd->Owner;
+    }
+    return TRUE;
+}
+
+NTSIM_API BOOL WINAPI IsValidSecurityDescriptor(PSECURITY_DESCRIPTOR pSecurityDescriptor)
+{
+    if (!pSecurityDescriptor || !SecurityDescriptor::fromBinary(pSecurityDescriptor))
+        return fail(ERROR_INVALID_SECURITY_DESCR);
+    return TRUE;
+}
+
+NTSIM_API DWORD WINAPI GetSecurityDescriptorLength(PSECURITY_DESCRIPTOR pSecurityDescriptor)
+{
+    if (!pSecurityDescriptor)
+        return 0;
+    PSID owner = nullptr;
+    PSID group = nullptr;
+    PACL dacl = nullptr;
+    size_t length;
+    auto base = static_cast<BYTE*>(pSecurityDescriptor);
+    if (selfRelative(pSecurityDescriptor)) {
+        auto rel = static_cast<SECURITY_DESCRIPTOR_RELATIVE*>(pSecurityDescriptor);
+        length = sizeof(SECURITY_DESCRIPTOR_RELATIVE);
+        owner = rel->Owner ? base + rel->Owner : nullptr;
+        group = rel->Group ? base + rel->Group : nullptr;
+        dacl = (rel->Control & SE_DACL_PRESENT) && rel->Dacl ? reinterpret_cast<PACL>(base + rel->Dacl) : nullptr;
+    } else {
+        auto abs = static_cast<SECURITY_DESCRIPTOR*>(pSecurityDescriptor);
+        length = sizeof(SECURITY_DESCRIPTOR);
+        owner = abs->Owner;
+        group = abs->Group;
+        dacl = (abs->Control & SE_DACL_PRESENT) ? abs->Dacl : nullptr;
+    }
+    if (owner)
+        length += roundUp(sidLength(static_cast<BYTE*>(owner)));
+    if (group)
+        length += roundUp(sidLength(static_cast<BYTE*>(group)));
+    if (dacl)
+        length += roundUp(dacl->AclSize);
+    return static_cast<DWORD>(length);
+}

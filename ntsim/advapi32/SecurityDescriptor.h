@@ -1,0 +1,64 @@
+// A security descriptor as the registry keeps it: owner, group and DACL,
+// with its SDDL text, its binary forms, inheritance and the access check.
+#pragma once
+#include "machine/Token.h"
+#include "Sid.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ntsim::security {
+
+struct Ace {
+    BYTE type { ACCESS_ALLOWED_ACE_TYPE };
+    BYTE flags { 0 };
+    ACCESS_MASK mask { 0 };
+    std::string sid;
+
+    bool operator==(const Ace& other) const
+    {
+        return type == other.type && flags == other.flags && mask == other.mask && sid == other.sid;
+    }
+};
+
+struct SecurityDescriptor {
+    std::string owner; // empty: none
+    std::string group; // empty: none
+    // A missing DACL (a NULL DACL) grants everyone everything; a present
+    // one with no entries grants nothing.
+    bool daclPresent { false };
+    std::vector<Ace> dacl;
+
+    std::string toSddl() const;
+    static std::optional<SecurityDescriptor> fromSddl(const std::string& text);
+
+    // The self-relative form with the parts that info asks for.
+    Bytes toSelfRelative(SECURITY_INFORMATION info) const;
+    // Reads an absolute or self-relative descriptor; nothing if malformed.
+    static std::optional<SecurityDescriptor> fromBinary(const void* descriptor);
+};
+
+// Binary ACL of entries (revision 2).
+Bytes aclBytes(const std::vector<Ace>& aces);
+// Reads an ACL; nothing if its structure is not sound.
+std::optional<std::vector<Ace>> parseAcl(const BYTE* acl);
+
+// GENERIC_* bits to the key rights they stand for.
+ACCESS_MASK mapGenericKeyRights(ACCESS_MASK mask);
+
+struct AccessResult {
+    LONG error { ERROR_SUCCESS };
+    ACCESS_MASK granted { 0 };
+};
+// Checks desired access (with MAXIMUM_ALLOWED and generic rights) to a key.
+AccessResult checkKeyAccess(const SecurityDescriptor& sd, const Token& token, ACCESS_MASK desired);
+
+// The owner NT gives objects a token creates: Administrators for an
+// administrator, else the user.
+std::string defaultOwner(const Token& token);
+// The descriptor of a new subkey: owner and group given, DACL from the
+// parent's inheritable entries, or the token's default DACL if none.
+SecurityDescriptor inheritedDescriptor(const SecurityDescriptor& parent, const Token& creator);
+
+}
