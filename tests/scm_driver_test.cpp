@@ -195,3 +195,27 @@ TEST(ScmDriver, ImagePathsResolveAsTheLoaderDoes)
         EXPECT_TRUE(StartServiceA(service.get(), 0, nullptr)) << path << " " << GetLastError();
     }
 }
+
+TEST(ScmDriver, ServiceProgramsStartFromTheirImageLine)
+{
+    test::TestMachine m;
+    m.attach();
+    m.write("C:\\WINNT\\system32\\helper.exe", "NTSIM DRIVER IMAGE\nBehaviour: plain\n");
+    Sc manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    Sc helper(CreateServiceA(manager.get(), "Helper", "Modem Helper", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+        SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, "\"%SystemRoot%\\System32\\helper.exe\" -service", nullptr, nullptr,
+        nullptr, nullptr, nullptr));
+    ASSERT_TRUE(helper) << GetLastError();
+    ASSERT_TRUE(StartServiceA(helper.get(), 0, nullptr)) << GetLastError();
+    SERVICE_STATUS status = scmtest::statusOf(helper.get());
+    EXPECT_EQ(status.dwServiceType, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
+    EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+
+    // An ordinary program never answers the controller.
+    ASSERT_TRUE(m.exists("C:\\WINNT\\system32\\rundll32.exe"));
+    Sc program(CreateServiceA(manager.get(), "NotAService", nullptr, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+        SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, "C:\\WINNT\\system32\\rundll32.exe", nullptr, nullptr, nullptr,
+        nullptr, nullptr));
+    EXPECT_FALSE(StartServiceA(program.get(), 0, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT));
+}

@@ -1,6 +1,8 @@
 #include "ScmStart.h"
 
 #include "machine/DriverRuntime.h"
+#include "machine/FileLock.h"
+#include "machine/Machine.h"
 #include "machine/NtPath.h"
 
 #include <algorithm>
@@ -8,6 +10,12 @@
 namespace ntsim::scm {
 
 namespace {
+
+bool isProgram(const std::string& ntPath)
+{
+    std::string text;
+    return readWholeFile(Machine::current().hostPath(ntPath), text) && text.rfind("\x7f" "ELF", 0) == 0;
+}
 
 class Starter {
 public:
@@ -88,7 +96,7 @@ private:
         DWORD result = loadServiceImage(path, image);
         // A service program that is an ordinary program never connects
         // to the controller: the simulated machine has no dispatcher.
-        if (result == ERROR_BAD_EXE_FORMAT && !config.isDriver())
+        if (result == ERROR_BAD_EXE_FORMAT && !config.isDriver() && isProgram(path))
             result = ERROR_SERVICE_REQUEST_TIMEOUT;
         Json data = Json::object();
         std::unique_ptr<DriverBehaviour> behaviour;
