@@ -160,6 +160,7 @@ private:
             } else if (c == '=' && !m_line.hasKey && !m_commaSeen) {
                 m_line.hasKey = true;
                 m_line.key = m_field.take();
+                m_valueStarted = false;
             } else if (c == ',' && m_splitCommas) {
                 m_commaSeen = true;
                 m_valueStarted = true;
