@@ -1,0 +1,270 @@
+#include "support/TestMachine.h"
+
+#include <setupapi.h>
+#include <winreg.h>
+#include <winsvc.h>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/time.h>
+
+#include <vector>
+
+namespace {
+
+const char* const InstallInf = "[Version]\r\n"
+                               "Signature = \"$Windows NT$\"\r\n"
+                               "[DestinationDirs]\r\n"
+                               "DefaultDestDir = 11\r\n"
+                               "Drivers.Copy = 12\r\n"
+                               "Help.Copy = 18, Brimlow\r\n"
+                               "[SourceDisksNames]\r\n"
+                               "1 = \"Driver Disk\", disk1.tag, , \\disk\r\n"
+                               "[SourceDisksFiles]\r\n"
+                               "mdm.sys = 1, bin\r\n"
+                               "[Inst]\r\n"
+                               "CopyFiles = Drivers.Copy, Help.Copy, @tool.dll\r\n"
+                               "AddReg = Inst.AddReg\r\n"
+                               "DelReg = Inst.DelReg\r\n"
+                               "[Drivers.Copy]\r\n"
+                               "mdm.sys\r\n"
+                               "[Help.Copy]\r\n"
+                               "mdm.hlp, source.hlp\r\n"
+                               "[Inst.AddReg]\r\n"
+                               "HKR, , Type, 0x10001, 1\r\n"
+                               "HKR, Parameters, Name, , \"%Desc%\"\r\n"
+                               "HKR, Parameters, List, 0x10000, a, b\r\n"
+                               "HKR, Parameters, List, 0x10008, b, c\r\n"
+                               "HKR, Parameters, Bytes, 1, 0a, ff, 00\r\n"
+                               "HKR, Parameters, Kept, 2, new\r\n"
+                               "HKR, Parameters\\Empty\r\n"
+                               "[Inst.DelReg]\r\n"
+                               "HKR, Old\r\n"
+                               "HKR, Parameters, Stale\r\n"
+                               "[Strings]\r\n"
+                               "Desc = \"Brimlow, modem\"\r\n";
+
+struct Recorder {
+    std::vector<UINT> notifications;
+    std::vector<std::string> targets;
+    UINT needMediaAnswer { FILEOP_ABORT };
+};
+
+UINT CALLBACK record(PVOID context, UINT notification, UINT_PTR param1, UINT_PTR param2)
+{
+    auto* r = static_cast<Recorder*>(context);
+    r->notifications.push_back(notification);
+    if (notification == SPFILENOTIFY_STARTCOPY)
+        r->targets.push_back(reinterpret_cast<FILEPATHS_A*>(param1)->Target);
+    if (notification == SPFILENOTIFY_NEEDMEDIA) {
+        if (r->needMediaAnswer == FILEOP_ABORT)
+            SetLastError(ERROR_CANCELLED);
+        return r->needMediaAnswer;
+    }
+    return SetupDefaultQueueCallbackA(nullptr, notification, param1, param2);
+}
+
+void writePackage(const test::TestMachine& m)
+{
+    m.write("C:\\MODEM\\INST.INF", InstallInf);
+    m.write("C:\\MODEM\\disk\\bin\\mdm.sys", "driver image");
+    m.write("C:\\MODEM\\source.hlp", "help");
+    m.write("C:\\MODEM\\tool.dll", "tool");
+}
+
+std::string regString(HKEY key, const char* sub, const char* name, DWORD* type = nullptr)
+{
+    HKEY k = nullptr;
+    if (RegOpenKeyExA(key, sub, 0, KEY_QUERY_VALUE, &k) != ERROR_SUCCESS)
+        return "<no key>";
+    char data[256] = {};
+    DWORD size = sizeof data;
+    DWORD t = 0;
+    LONG status = RegQueryValueExA(k, name, nullptr, &t, reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(k);
+    if (status != ERROR_SUCCESS)
+        return "<no value>";
+    if (type)
+        *type = t;
+    return std::string(data, size);
+}
+
+void setModified(const test::TestMachine& m, const std::string& ntPath, time_t seconds)
+{
+    struct timeval times[2] = { { seconds, 0 }, { seconds, 0 } };
+    ASSERT_EQ(utimes(m.host(ntPath).c_str(), times), 0);
+}
+
+}
+
+TEST(SetupapiInstall, CopyFilesAndNotifications)
+{
+    test::TestMachine m;
+    m.attach();
+    writePackage(m);
+    HINF inf = SetupOpenInfFileA("C:\\MODEM\\INST.INF", nullptr, INF_STYLE_WIN4, nullptr);
+    ASSERT_NE(inf, INVALID_HANDLE_VALUE);
+    Recorder r;
+    ASSERT_TRUE(SetupInstallFromInfSectionA(nullptr, inf, "Inst", SPINST_FILES, nullptr, "C:\\MODEM\\",
+        SP_COPY_NEWER | SP_COPY_NOSKIP, record, &r, nullptr, nullptr))
+        << GetLastError();
+    EXPECT_EQ(m.read("C:\\WINNT\\system32\\drivers\\mdm.sys"), "driver image");
+    EXPECT_EQ(m.read("C:\\WINNT\\help\\Brimlow\\mdm.hlp"), "help");
+    EXPECT_EQ(m.read("C:\\WINNT\\system32\\tool.dll"), "tool");
+    std::vector<UINT> expected { SPFILENOTIFY_STARTQUEUE, SPFILENOTIFY_STARTSUBQUEUE, SPFILENOTIFY_STARTCOPY,
+        SPFILENOTIFY_ENDCOPY, SPFILENOTIFY_STARTCOPY, SPFILENOTIFY_ENDCOPY, SPFILENOTIFY_STARTCOPY,
+        SPFILENOTIFY_ENDCOPY, SPFILENOTIFY_ENDSUBQUEUE, SPFILENOTIFY_ENDQUEUE };
+    EXPECT_EQ(r.notifications, expected);
+    EXPECT_EQ(r.targets, (std::vector<std::string> { "C:\\WINNT\\system32\\drivers\\mdm.sys",
+                             "C:\\WINNT\\help\\Brimlow\\mdm.hlp", "C:\\WINNT\\system32\\tool.dll" }));
+
+    // A newer target stays; an older one is replaced.
+    m.write("C:\\WINNT\\system32\\drivers\\mdm.sys", "newer on the machine");
+    setModified(m, "C:\\WINNT\\system32\\drivers\\mdm.sys", 2000000000);
+    setModified(m, "C:\\MODEM\\disk\\bin\\mdm.sys", 1000000000);
+    m.write("C:\\WINNT\\system32\\tool.dll", "older");
+    setModified(m, "C:\\WINNT\\system32\\tool.dll", 900000000);
+    setModified(m, "C:\\MODEM\\tool.dll", 1000000000);
+    Recorder again;
+    ASSERT_TRUE(SetupInstallFromInfSectionA(nullptr, inf, "Inst", SPINST_FILES, nullptr, "C:\\MODEM\\",
+        SP_COPY_NEWER, record, &again, nullptr, nullptr));
+    EXPECT_EQ(m.read("C:\\WINNT\\system32\\drivers\\mdm.sys"), "newer on the machine");
+    EXPECT_EQ(m.read("C:\\WINNT\\system32\\tool.dll"), "tool");
+    EXPECT_EQ(again.notifications[2], static_cast<UINT>(SPFILENOTIFY_TARGETNEWER));
+
+    // A missing source asks for the media; aborting fails the install.
+    m.remove("C:\\MODEM\\source.hlp");
+    m.remove("C:\\WINNT\\help\\Brimlow\\mdm.hlp");
+    Recorder missing;
+    EXPECT_FALSE(SetupInstallFromInfSectionA(nullptr, inf, "Inst", SPINST_FILES, nullptr, "C:\\MODEM\\",
+        SP_COPY_NOSKIP, record, &missing, nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANCELLED));
+    EXPECT_EQ(missing.notifications.back(), static_cast<UINT>(SPFILENOTIFY_ENDQUEUE));
+    EXPECT_FALSE(m.exists("C:\\WINNT\\help\\Brimlow\\mdm.hlp"));
+
+    missing = Recorder();
+    missing.needMediaAnswer = FILEOP_SKIP;
+    EXPECT_TRUE(SetupInstallFromInfSectionA(nullptr, inf, "Inst", SPINST_FILES, nullptr, "C:\\MODEM\\", 0, record,
+        &missing, nullptr, nullptr));
+
+    EXPECT_FALSE(SetupInstallFromInfSectionA(nullptr, inf, "Missing", SPINST_ALL, nullptr, nullptr, 0, record, &r,
+        nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SECTION_NOT_FOUND));
+    SetupCloseInfFile(inf);
+}
+
+TEST(SetupapiInstall, AddRegAndDelRegUnderRelativeRoot)
+{
+    test::TestMachine m;
+    m.attach();
+    writePackage(m);
+    HKEY root = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Brimlow", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &root,
+                  nullptr),
+        ERROR_SUCCESS);
+    HKEY old = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(root, "Old\\Deeper", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &old, nullptr), ERROR_SUCCESS);
+    RegCloseKey(old);
+    HKEY params = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(root, "Parameters", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &params, nullptr), ERROR_SUCCESS);
+    RegSetValueExA(params, "Stale", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2);
+    RegSetValueExA(params, "Kept", 0, REG_SZ, reinterpret_cast<const BYTE*>("old"), 4);
+    RegCloseKey(params);
+
+    HINF inf = SetupOpenInfFileA("C:\\MODEM\\INST.INF", nullptr, INF_STYLE_WIN4, nullptr);
+    ASSERT_NE(inf, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(SetupInstallFromInfSectionA(nullptr, inf, "Inst", SPINST_REGISTRY, root, nullptr, 0, nullptr, nullptr,
+        nullptr, nullptr))
+        << GetLastError();
+    DWORD type = 0;
+    EXPECT_EQ(regString(root, "", "Type", &type), std::string("\1\0\0\0", 4));
+    EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+    EXPECT_EQ(regString(root, "Parameters", "Name", &type), std::string("Brimlow, modem\0", 15));
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(regString(root, "Parameters", "List", &type), std::string("a\0b\0c\0\0", 7));
+    EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
+    EXPECT_EQ(regString(root, "Parameters", "Bytes", &type), std::string("\x0a\xff\x00", 3));
+    EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
+    EXPECT_EQ(regString(root, "Parameters", "Kept"), std::string("old\0", 4));
+    EXPECT_EQ(regString(root, "Parameters", "Stale"), "<no value>");
+    EXPECT_EQ(regString(root, "Old", "x"), "<no key>");
+    HKEY empty = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(root, "Parameters\\Empty", 0, KEY_READ, &empty), ERROR_SUCCESS);
+    RegCloseKey(empty);
+
+    // HKR without a relative root is refused.
+    EXPECT_FALSE(SetupInstallFromInfSectionA(nullptr, inf, "Inst", SPINST_REGISTRY, nullptr, nullptr, 0, nullptr,
+        nullptr, nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BADKEY));
+    RegCloseKey(root);
+    SetupCloseInfFile(inf);
+}
+
+TEST(SetupapiInstall, AddServiceAndDelService)
+{
+    test::TestMachine m;
+    m.attach();
+    m.write("C:\\MODEM\\SVC.INF", "[Version]\r\nSignature=\"$Windows NT$\"\r\n"
+                                  "[Inst.Services]\r\n"
+                                  "AddService = BrimMdm, 0, Svc.Install, Svc.EventLog\r\n"
+                                  "[Svc.Install]\r\n"
+                                  "DisplayName = %Name%\r\n"
+                                  "ServiceType = 1\r\n"
+                                  "StartType = 3\r\n"
+                                  "ErrorControl = 1\r\n"
+                                  "ServiceBinary = %12%\\brimmdm.sys\r\n"
+                                  "LoadOrderGroup = Extended Base\r\n"
+                                  "AddReg = Svc.AddReg\r\n"
+                                  "[Svc.AddReg]\r\n"
+                                  "HKR, Parameters, Level, 0x10001, 3\r\n"
+                                  "[Svc.EventLog]\r\n"
+                                  "AddReg = Log.AddReg\r\n"
+                                  "[Log.AddReg]\r\n"
+                                  "HKR, , TypesSupported, 0x10001, 7\r\n"
+                                  "[Inst.Uninstall.Services]\r\n"
+                                  "DelService = BrimMdm, 0x204\r\n"
+                                  "[Nothing]\r\n"
+                                  "Other = x\r\n"
+                                  "[BadSvc]\r\n"
+                                  "AddService = Bad, 0, Bad.Install\r\n"
+                                  "[Bad.Install]\r\n"
+                                  "ServiceType = 1\r\n"
+                                  "[Strings]\r\nName = \"Brimlow Modem\"\r\n");
+    HINF inf = SetupOpenInfFileA("C:\\MODEM\\SVC.INF", nullptr, INF_STYLE_WIN4, nullptr);
+    ASSERT_NE(inf, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(SetupInstallServicesFromInfSectionA(inf, "Inst.Services", 0)) << GetLastError();
+
+    const char* key = "SYSTEM\\CurrentControlSet\\Services\\BrimMdm";
+    DWORD type = 0;
+    EXPECT_EQ(regString(HKEY_LOCAL_MACHINE, key, "Type"), std::string("\1\0\0\0", 4));
+    EXPECT_EQ(regString(HKEY_LOCAL_MACHINE, key, "Start"), std::string("\3\0\0\0", 4));
+    EXPECT_EQ(regString(HKEY_LOCAL_MACHINE, key, "ErrorControl"), std::string("\1\0\0\0", 4));
+    EXPECT_EQ(regString(HKEY_LOCAL_MACHINE, key, "Group"), std::string("Extended Base\0", 14));
+    EXPECT_EQ(regString(HKEY_LOCAL_MACHINE, key, "DisplayName"), std::string("Brimlow Modem\0", 14));
+    std::string image = regString(HKEY_LOCAL_MACHINE, key, "ImagePath", &type);
+    EXPECT_NE(image.find("brimmdm.sys"), std::string::npos) << image;
+    EXPECT_EQ(regString(HKEY_LOCAL_MACHINE, (std::string(key) + "\\Parameters").c_str(), "Level"),
+        std::string("\3\0\0\0", 4));
+    const char* log = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\System\\BrimMdm";
+    EXPECT_EQ(regString(HKEY_LOCAL_MACHINE, log, "TypesSupported"), std::string("\7\0\0\0", 4));
+
+    // Installing again over the existing service succeeds.
+    EXPECT_TRUE(SetupInstallServicesFromInfSectionA(inf, "Inst.Services", 0)) << GetLastError();
+
+    EXPECT_TRUE(SetupInstallServicesFromInfSectionA(inf, "Nothing", 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SECTION_NOT_FOUND));
+    EXPECT_FALSE(SetupInstallServicesFromInfSectionA(inf, "NoSuch", 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SECTION_NOT_FOUND));
+    EXPECT_FALSE(SetupInstallServicesFromInfSectionA(inf, "BadSvc", 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_SERVICE_INSTALLSECT));
+
+    ASSERT_TRUE(SetupInstallServicesFromInfSectionA(inf, "Inst.Uninstall.Services", 0)) << GetLastError();
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    ASSERT_NE(manager, nullptr);
+    EXPECT_EQ(OpenServiceA(manager, "BrimMdm", SERVICE_QUERY_STATUS), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+    CloseServiceHandle(manager);
+    EXPECT_EQ(regString(HKEY_LOCAL_MACHINE, log, "TypesSupported"), "<no key>");
+    SetupCloseInfFile(inf);
+}
