@@ -27,9 +27,11 @@ void announce(HWND hwnd)
     if (!fdText || !*fdText)
         return;
     int fd = std::atoi(fdText);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
     char line[64];
     int n = std::snprintf(line, sizeof line, "0x%08llx %lu\n",
-        static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(hwnd)), static_cast<unsigned long>(GetCurrentProcessId()));
+        static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(hwnd)), static_cast<unsigned long>(pid));
     if (write(fd, line, static_cast<size_t>(n)) != n)
         std::fprintf(stderr, "window.exe: cannot announce the window\n");
     close(fd);

@@ -117,17 +117,23 @@ int sendTimeoutMs()
 MessageListener& MessageListener::get()
 {
     auto& listener = theListener();
-    if (!listener)
+    // A test process may move to another machine, or fork: it listens anew.
+    if (!listener || listener->m_root != Machine::current().root() || listener->m_pid != getpid())
         listener.reset(new MessageListener);
     return *listener;
 }
 
 MessageListener* MessageListener::existing()
 {
-    return theListener().get();
+    auto& listener = theListener();
+    if (!listener || listener->m_pid != getpid())
+        return nullptr;
+    return listener.get();
 }
 
 MessageListener::MessageListener()
+    : m_root(Machine::current().root())
+    , m_pid(getpid())
 {
     m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (m_fd < 0)

@@ -4,6 +4,8 @@
 #pragma once
 #include "../machine/Json.h"
 
+#include <string>
+
 namespace ntsim::user32 {
 
 class MessageListener {
@@ -26,6 +28,8 @@ private:
     void serve(int connection);
 
     int m_fd { -1 };
+    std::string m_root;
+    int m_pid { 0 };
 };
 
 // Answers one request of another process; defined with the messages.

@@ -1,0 +1,194 @@
+// The desk and MessageBoxA: script answers, their exhaustion, the transcript.
+#include "support/TestMachine.h"
+
+#include "machine/FileLock.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+// A run's desk files beside the machine, as ntsim run sets them.
+class DeskFiles {
+public:
+    DeskFiles(const test::TestMachine& m, const std::vector<std::string>& script)
+        : m_base(m.dir() + "/../desk")
+    {
+        std::ofstream out(scriptPath());
+        for (auto& line : script)
+            out << line << "\n";
+        setenv("NTSIM_SCRIPT", scriptPath().c_str(), 1);
+        setenv("NTSIM_SCRIPT_CURSOR", (m_base + ".cursor").c_str(), 1);
+        setenv("NTSIM_TRANSCRIPT", transcriptPath().c_str(), 1);
+    }
+    ~DeskFiles()
+    {
+        unsetenv("NTSIM_SCRIPT");
+        unsetenv("NTSIM_SCRIPT_CURSOR");
+        unsetenv("NTSIM_TRANSCRIPT");
+    }
+    std::string scriptPath() const { return m_base + ".script"; }
+    std::string transcriptPath() const { return m_base + ".jsonl"; }
+
+    std::vector<std::string> transcript() const
+    {
+        std::string text;
+        ntsim::readWholeFile(transcriptPath(), text);
+        std::vector<std::string> lines;
+        std::istringstream in(text);
+        std::string line;
+        while (std::getline(in, line))
+            lines.push_back(line);
+        return lines;
+    }
+
+private:
+    std::string m_base;
+};
+
+}
+
+TEST(User32Desk, MessageBoxReturnsTheScriptedButtonOfEachType)
+{
+    test::TestMachine m;
+    m.attach();
+    DeskFiles desk(m, { "ok", "", "# the OK/Cancel box", "ok", "cancel", "abort", "retry", "ignore", "yes", "no", "cancel",
+                          "YES", "no", "retry", "cancel" });
+    EXPECT_EQ(MessageBoxA(nullptr, "t", "c", MB_OK), IDOK);
+    EXPECT_EQ(MessageBoxA(nullptr, "t", "c", MB_OKCANCEL), IDOK);
+    EXPECT_EQ(MessageBoxA(nullptr, "t", "c", MB_OKCANCEL | MB_ICONQUESTION), IDCANCEL);
+    EXPECT_EQ(MessageBoxA(nullptr, "t", "c", MB_ABORTRETRYIGNORE), IDABORT);
+    EXPECT_EQ(MessageBoxA(nullptr, "t", "c", MB_ABORTRETRYIGNORE), IDRETRY);
+    EXPECT_EQ(MessageBoxA(nullptr, "t", "c", MB_ABORTRETRYIGNORE), IDIGNORE);
+    EXPECT_EQ(MessageBoxA(nullptr, "t", "c", MB_YESNOCANCEL), IDYES);
+    EXPECT_EQ(MessageBoxA(nullptr, "t", "c", MB_YESNOCANCEL), IDNO);
+    EXPECT_EQ(MessageBoxA(nullptr, "t", "c", MB_YESNOCANCEL), IDCANCEL);
+    EXPECT_EQ(MessageBoxA(nullptr, "t", "c", MB_YESNO), IDYES);
+    EXPECT_EQ(MessageBoxA(nullptr, "t", "c", MB_YESNO), IDNO);
+    EXPECT_EQ(MessageBoxA(nullptr, "t", "c", MB_RETRYCANCEL), IDRETRY);
+    EXPECT_EQ(MessageBoxA(nullptr, "t", "c", MB_RETRYCANCEL), IDCANCEL);
+
+    auto lines = desk.transcript();
+    ASSERT_EQ(lines.size(), 13u);
+    EXPECT_EQ(lines[2], R"({"event":"messagebox","owner":null,"caption":"c","text":"t","style":33,"answer":"cancel"})");
+    EXPECT_EQ(lines[9], R"({"event":"messagebox","owner":null,"caption":"c","text":"t","style":4,"answer":"yes"})");
+}
+
+TEST(User32Desk, MessageBoxRefusesBadOwnersAndStylesWithoutTakingAnAnswer)
+{
+    test::TestMachine m;
+    m.attach();
+    DeskFiles desk(m, { "ok", "ok" });
+
+    SetLastError(0);
+    EXPECT_EQ(MessageBoxA(reinterpret_cast<HWND>(0x7777), "t", "c", MB_OK), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+    SetLastError(0);
+    EXPECT_EQ(MessageBoxA(nullptr, "t", "c", 6), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_MSGBOX_STYLE));
+    EXPECT_TRUE(desk.transcript().empty());
+
+    // A NULL caption is NT's "Error"; an owner window is named by its handle.
+    EXPECT_EQ(MessageBoxA(nullptr, "no caption", nullptr, MB_OK), IDOK);
+    WNDCLASSA cls {};
+    cls.lpfnWndProc = DefWindowProcA;
+    cls.lpszClassName = "DeskOwner";
+    ASSERT_NE(RegisterClassA(&cls), 0);
+    HWND owner = CreateWindowExA(0, "DeskOwner", "Owner", WS_OVERLAPPEDWINDOW, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(owner, nullptr);
+    EXPECT_EQ(MessageBoxA(owner, "owned", "c", MB_OK), IDOK);
+    auto lines = desk.transcript();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], R"({"event":"messagebox","owner":null,"caption":"Error","text":"no caption","style":0,"answer":"ok"})");
+    EXPECT_EQ(lines[1], R"({"event":"messagebox","owner":)" + std::to_string(reinterpret_cast<uintptr_t>(owner))
+            + R"(,"caption":"c","text":"owned","style":0,"answer":"ok"})");
+    DestroyWindow(owner);
+}
+
+TEST(User32Desk, TranscriptTextsAreUtf8OfTheMachinesCodePage)
+{
+    test::TestMachine m;
+    m.attach();
+    {
+        DeskFiles desk(m, { "ok" });
+        // Code page 1252: A with diaeresis is 0xC4.
+        EXPECT_EQ(MessageBoxA(nullptr, "Fehler beim \xC4ndern\nZeile 2", "Installation Error", MB_ICONERROR), IDOK);
+        auto lines = desk.transcript();
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0], "{\"event\":\"messagebox\",\"owner\":null,\"caption\":\"Installation Error\","
+                            "\"text\":\"Fehler beim \xC3\x84ndern\\nZeile 2\",\"style\":16,\"answer\":\"ok\"}");
+    }
+    test::TestMachine jp;
+    jp.set("locale=0411");
+    jp.attach();
+    DeskFiles desk(jp, { "ok" });
+    // Code page 932: katakana E, RA and the long vowel mark.
+    EXPECT_EQ(MessageBoxA(nullptr, "\x83\x47\x83\x89\x81\x5B", "\x83\x47\x83\x89\x81\x5B", MB_OK), IDOK);
+    auto lines = desk.transcript();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "{\"event\":\"messagebox\",\"owner\":null,\"caption\":\"\xE3\x82\xA8\xE3\x83\xA9\xE3\x83\xBC\","
+                        "\"text\":\"\xE3\x82\xA8\xE3\x83\xA9\xE3\x83\xBC\",\"style\":0,\"answer\":\"ok\"}");
+}
+
+TEST(User32Desk, ProcessesOfARunShareThePlaceInTheScript)
+{
+    test::TestMachine m;
+    m.attach();
+    DeskFiles desk(m, { "yes", "no", "retry" });
+    pid_t child = fork();
+    if (child == 0)
+        _exit(MessageBoxA(nullptr, "child", "c", MB_YESNO));
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), IDYES);
+    EXPECT_EQ(MessageBoxA(nullptr, "parent", "c", MB_YESNO), IDNO);
+    EXPECT_EQ(MessageBoxA(nullptr, "parent", "c", MB_RETRYCANCEL), IDRETRY);
+}
+
+TEST(User32Desk, ExhaustedScriptEndsTheProcessNamingTheBox)
+{
+    test::TestMachine m;
+    m.attach();
+    DeskFiles desk(m, { "ok", "# nothing more" });
+    EXPECT_EQ(MessageBoxA(nullptr, "first", "c", MB_OK), IDOK);
+    EXPECT_EXIT(MessageBoxA(nullptr, "Can't Install Modem On a Non MMX Machine", "Brimlow Error", MB_ICONERROR),
+        testing::ExitedWithCode(3), "ntsim: no answer left in the script for message box \"Brimlow Error\"");
+    // What was shown is on record, without an answer.
+    auto lines = desk.transcript();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1], R"({"event":"messagebox","owner":null,"caption":"Brimlow Error","text":"Can't Install Modem On a Non MMX Machine","style":16})");
+}
+
+TEST(User32Desk, UnfittingAnswerEndsTheProcessNamingTheBox)
+{
+    test::TestMachine m;
+    m.attach();
+    DeskFiles desk(m, { "next" });
+    EXPECT_EXIT(MessageBoxA(nullptr, "t", "Installation Error", MB_OKCANCEL), testing::ExitedWithCode(3),
+        "ntsim: answer 'next' does not fit message box \"Installation Error\"");
+    auto lines = desk.transcript();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], R"({"event":"messagebox","owner":null,"caption":"Installation Error","text":"t","style":1})");
+}
+
+TEST(User32Desk, NoScriptAndNoTerminalFailsLikeAnExhaustedScript)
+{
+    test::TestMachine m;
+    m.attach();
+    unsetenv("NTSIM_SCRIPT");
+    EXPECT_EXIT(
+        {
+            // Without a controlling terminal /dev/tty cannot be opened.
+            setsid();
+            MessageBoxA(nullptr, "t", "Lonely", MB_OK);
+        },
+        testing::ExitedWithCode(3), "no terminal to answer message box \"Lonely\"");
+}
