@@ -5,6 +5,10 @@
 
 #include "support/DriverHarness.h"
 
+#include "machine/Machine.h"
+
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 using Lines = std::vector<std::string>;
@@ -77,6 +81,12 @@ bool KeyExists(const std::string& key)
 TEST(DriverOperations, AFirstInstallOnACleanMachineTracesEachStepAndCreatesTheService)
 {
     test::DriverHarness h;
+    // A line for the relative root, which the program makes the service key.
+    std::string inf = h.machine().read(test::DriverHarness::infPath());
+    size_t at = inf.find("[TAVRELIN_DATAFAX_QZV.AddReg]\r\n");
+    ASSERT_NE(at, std::string::npos);
+    inf.insert(at + 31, "HKR, Parameters, Relative, 0x00010001, 7\r\n");
+    h.machine().write(test::DriverHarness::infPath(), inf);
     CDriver driver = MakeDriver();
     ASSERT_FALSE(h.machine().exists(driverFile));
 
@@ -90,14 +100,16 @@ TEST(DriverOperations, AFirstInstallOnACleanMachineTracesEachStepAndCreatesTheSe
     } }));
 
     EXPECT_EQ(h.machine().read(driverFile), h.machine().read("C:\\MODEM\\QZVMDM.SYS"));
-    DWORD type = 0, start = 0, bufferSize = 0;
+    DWORD type = 0, start = 0, bufferSize = 0, relative = 0;
     EXPECT_TRUE(ReadDword(HKEY_LOCAL_MACHINE, serviceKey, "Type", type));
     EXPECT_EQ(type, 1u);
     EXPECT_TRUE(ReadDword(HKEY_LOCAL_MACHINE, serviceKey, "Start", start));
     EXPECT_EQ(start, 3u);
-    // The install section's HKR is the service key.
     EXPECT_TRUE(ReadDword(HKEY_LOCAL_MACHINE, std::string(serviceKey) + "\\Parameters", "BufferSize", bufferSize));
     EXPECT_EQ(bufferSize, 4096u);
+    // The install section's HKR is the service key.
+    EXPECT_TRUE(ReadDword(HKEY_LOCAL_MACHINE, std::string(serviceKey) + "\\Parameters", "Relative", relative));
+    EXPECT_EQ(relative, 7u);
 
     UINT state = 99;
     EXPECT_EQ(driver.GetInfo(&state), ST_SUCCESS);
@@ -237,7 +249,7 @@ TEST(DriverOperations, AMissingOrBrokenSetupInf)
         "GetDriverServiceName exit with uRet 8",
     }));
 
-    h.machine().write(test::DriverHarness::infPath(), "[Version]\r\nSignature=\"$Windows 95$\"\r\n");
+    h.machine().write(test::DriverHarness::infPath(), "; no [Version] signature: not an INF of the asked style\r\n[Models]\r\n");
     CDriver wrongStyle = MakeDriver();
     EXPECT_EQ(wrongStyle.GetDriverServiceName(nullptr, 0), ST_INF_CANT_OPEN_INF_FILE);
     EXPECT_EQ(h.newLogLines()[1], "GetDriverServiceName 5 (ST_INF_CANT_OPEN_INF_FILE)");

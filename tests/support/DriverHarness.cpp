@@ -4,12 +4,10 @@
 
 namespace test {
 
-DriverHarness::DriverHarness(const std::vector<std::vector<std::string>>& faults)
+DriverHarness::DriverHarness(std::initializer_list<Fault> faults)
 {
-    for (auto& fault : faults) {
-        std::vector<std::string> args { "fault", m_machine.dir() };
-        args.insert(args.end(), fault.begin(), fault.end());
-        RunResult set = m_machine.tool(args);
+    for (const Fault& fault : faults) {
+        RunResult set = m_machine.tool({ "fault", m_machine.dir(), fault.api, fault.error });
         EXPECT_EQ(set.exitCode, 0) << set.out;
     }
     m_machine.attach("C:\\MODEM\\SETUP.EXE", "C:\\MODEM\\SETUP.EXE -l");

@@ -10,11 +10,16 @@
 
 namespace test {
 
+struct Fault {
+    std::string api;
+    std::string error;
+};
+
 class DriverHarness {
 public:
-    // Faults ("API ERROR [--nth N]") are set before the machine becomes the
-    // test's own, as a person would set them before a run.
-    explicit DriverHarness(const std::vector<std::vector<std::string>>& faults = {});
+    // Faults are set before the machine becomes the test's own, as a person
+    // would set them before a run.
+    explicit DriverHarness(std::initializer_list<Fault> faults = {});
 
     TestMachine& machine() { return m_machine; }
     static const char* infPath() { return "C:\\MODEM\\DRV_MEQ.INF"; }
