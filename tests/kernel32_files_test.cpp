@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <winreg.h>
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -349,4 +350,39 @@ TEST(Kernel32Files, CopyMoveAndAttributes)
     EXPECT_EQ(GetFileAttributesA("C:\\TEMP\\renamed.txt"), DWORD(FILE_ATTRIBUTE_NORMAL));
     EXPECT_EQ(GetFileAttributesA("C:\\TEMP\\missing.txt"), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(Kernel32Files, RenamesDelayedUntilRestart)
+{
+    test::TestMachine m;
+    m.write("C:\\MODEM\\SETUP.EXE.OLD", "x");
+    m.attach();
+
+    ASSERT_TRUE(MoveFileExA("C:\\MODEM\\SETUP.EXE.OLD", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    ASSERT_TRUE(MoveFileExA("C:\\TEMP\\a.new", "C:\\TEMP\\a.sys", MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING));
+    // Nothing moves now.
+    EXPECT_TRUE(m.exists("C:\\MODEM\\SETUP.EXE.OLD"));
+    EXPECT_FALSE(MoveFileExA("C:\\TEMP\\a", "C:\\TEMP\\b", MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_COPY_ALLOWED));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_QUERY_VALUE, &key),
+        ERROR_SUCCESS);
+    char value[256] = {};
+    DWORD type = 0, size = sizeof value;
+    ASSERT_EQ(RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type, reinterpret_cast<BYTE*>(value), &size),
+        ERROR_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_EQ(type, DWORD(REG_MULTI_SZ));
+    std::string expected("\\??\\C:\\MODEM\\SETUP.EXE.OLD\0\0\\??\\C:\\TEMP\\a.new\0!\\??\\C:\\TEMP\\a.sys\0\0", 66);
+    EXPECT_EQ(std::string(value, size), expected);
+}
+
+TEST(Kernel32Files, DelayedRenamesNeedAnAdministrator)
+{
+    test::TestMachine m;
+    m.set("user=guest");
+    m.attach();
+    EXPECT_FALSE(MoveFileExA("C:\\TEMP\\x", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
 }

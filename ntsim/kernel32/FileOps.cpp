@@ -72,10 +72,11 @@ BOOL delayRename(const std::string& source, const std::string* target, bool repl
         if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size) != ERROR_SUCCESS)
             size = 0;
         value.resize(size);
-        // Drop the list's closing empty string; it is added again below.
-        while (!value.empty() && value.back() == '\0')
+        // Drop the list's closing empty string, and only that: an empty
+        // target before it is a pending delete.
+        if (value.size() >= 2 && value.back() == '\0' && value[value.size() - 2] == '\0')
             value.pop_back();
-        if (!value.empty())
+        else if (!value.empty() && value.back() != '\0')
             value += '\0';
     }
     value += nativeRenamePath(source) + '\0';
