@@ -50,8 +50,9 @@ TEST(Kernel32Text, CodePageRoundTrips)
         EXPECT_EQ(toWide(c.codePage, c.bytes), c.wide);
         BOOL usedDefault = TRUE;
         EXPECT_EQ(toBytes(c.codePage, c.wide, c.codePage == CP_UTF8 ? nullptr : &usedDefault), c.bytes);
-        if (c.codePage != CP_UTF8)
+        if (c.codePage != CP_UTF8) {
             EXPECT_FALSE(usedDefault);
+        }
     }
     // The machine's ANSI code page is the default machine's 1252.
     EXPECT_EQ(GetACP(), 1252u);
