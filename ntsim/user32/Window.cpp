@@ -32,6 +32,8 @@ void registerExitHandler()
     static bool registered = false;
     if (!registered) {
         registered = true;
+        // The map must outlive the handler, so it is made first.
+        windows();
         std::atexit(forgetWindowsAtExit);
     }
 }
