@@ -74,8 +74,9 @@ bool decodeLine(const std::string& line, JournalRecord& record)
     // "crc32 time op field..."
     if (line.size() < 12 || line[8] != ' ')
         return false;
+    std::string crcText = line.substr(0, 8);
     char* end = nullptr;
-    unsigned long crc = std::strtoul(line.substr(0, 8).c_str(), &end, 16);
+    unsigned long crc = std::strtoul(crcText.c_str(), &end, 16);
     if (!end || *end)
         return false;
     std::string body = line.substr(9);
