@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 using namespace ntsim;
 using namespace ntsim::registry;
@@ -94,6 +95,57 @@ void putFileTime(PFILETIME ft, uint64_t ticks)
     ft->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
 }
 
+enum class Locking { Read, Write };
+
+// What a call works on: the key behind its handle, under the registry lock.
+struct OpenedKey {
+    Store& store;
+    const Token& token;
+    std::shared_ptr<Key> key;
+    ACCESS_MASK granted;
+};
+
+// Runs body on the key behind hKey once the handle grants every right in
+// needed; a call that checks subkeys' rights itself passes 0.
+template<typename Body>
+LONG onKey(Locking locking, HKEY hKey, ACCESS_MASK needed, Body body)
+{
+    Token token = Token::effective();
+    Store& store = Store::current();
+    auto run = [&]() -> LONG {
+        Resolved r = resolve(store, hKey, token);
+        if (r.error)
+            return r.error;
+        if ((r.granted & needed) != needed)
+            return ERROR_ACCESS_DENIED;
+        return body(OpenedKey { store, token, r.key, r.granted });
+    };
+    return locking == Locking::Write ? store.write(run) : store.read(run);
+}
+
+// The key at subKey below base, with what the token may do to it of desired.
+Resolved openSubkey(const OpenedKey& base, LPCSTR subKey, ACCESS_MASK desired)
+{
+    Resolved r;
+    r.key = base.key;
+    r.error = walk(r.key, subKey);
+    if (r.error)
+        return r;
+    auto access = checkKeyAccess(r.key->security, base.token, desired);
+    r.error = access.error;
+    r.granted = access.granted;
+    return r;
+}
+
+// The same as onKey, after the fault the machine may have chosen for this call.
+template<typename Body>
+LONG callOnKey(const char* api, Locking locking, HKEY hKey, ACCESS_MASK needed, Body body)
+{
+    if (auto fault = injectedFault(api))
+        return static_cast<LONG>(*fault);
+    return onKey(locking, hKey, needed, std::move(body));
+}
+
 }
 
 NTSIM_API LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult)
@@ -101,21 +153,11 @@ NTSIM_API LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM sa
     if (!phkResult)
         return ERROR_INVALID_PARAMETER;
     *phkResult = nullptr;
-    if (auto fault = injectedFault("RegOpenKeyExA"))
-        return static_cast<LONG>(*fault);
-    Token token = Token::effective();
-    Store& store = Store::current();
-    return store.read([&]() -> LONG {
-        Resolved base = resolve(store, hKey, token);
-        if (base.error)
-            return base.error;
-        std::shared_ptr<Key> key = base.key;
-        if (LONG e = walk(key, lpSubKey))
-            return e;
-        auto access = checkKeyAccess(key->security, token, samDesired);
-        if (access.error)
-            return access.error;
-        *phkResult = HandleTable::instance().add({ key, access.granted });
+    return callOnKey("RegOpenKeyExA", Locking::Read, hKey, 0, [&](const OpenedKey& base) -> LONG {
+        Resolved sub = openSubkey(base, lpSubKey, samDesired);
+        if (sub.error)
+            return sub.error;
+        *phkResult = HandleTable::instance().add({ sub.key, sub.granted });
         return ERROR_SUCCESS;
     });
 }
@@ -148,12 +190,9 @@ NTSIM_API LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR l
         explicitDacl = header->Control & SE_DACL_PRESENT;
     }
     std::string className = lpClass ? lpClass : "";
-    Token token = Token::effective();
-    Store& store = Store::current();
-    return store.write([&]() -> LONG {
-        Resolved base = resolve(store, hKey, token);
-        if (base.error)
-            return base.error;
+    return onKey(Locking::Write, hKey, 0, [&](const OpenedKey& base) -> LONG {
+        Store& store = base.store;
+        const Token& token = base.token;
         if (lpSubKey[0] == '\\')
             return ERROR_BAD_PATHNAME;
         auto names = splitKeyPath(lpSubKey);
@@ -229,16 +268,7 @@ NTSIM_API LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lp
 {
     if (lpReserved || (lpData && !lpcbData))
         return ERROR_INVALID_PARAMETER;
-    if (auto fault = injectedFault("RegQueryValueExA"))
-        return static_cast<LONG>(*fault);
-    Token token = Token::effective();
-    Store& store = Store::current();
-    return store.read([&]() -> LONG {
-        Resolved r = resolve(store, hKey, token);
-        if (r.error)
-            return r.error;
-        if (!(r.granted & KEY_QUERY_VALUE))
-            return ERROR_ACCESS_DENIED;
+    return callOnKey("RegQueryValueExA", Locking::Read, hKey, KEY_QUERY_VALUE, [&](const OpenedKey& r) -> LONG {
         const Value* v = r.key->value(lpValueName ? lpValueName : "");
         if (!v)
             return ERROR_FILE_NOT_FOUND;
@@ -263,38 +293,22 @@ NTSIM_API LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD
 {
     if (!lpData && cbData)
         return ERROR_NOACCESS;
-    if (auto fault = injectedFault("RegSetValueExA"))
-        return static_cast<LONG>(*fault);
-    Token token = Token::effective();
-    Store& store = Store::current();
     std::vector<BYTE> data(lpData, lpData + (lpData ? cbData : 0));
-    return store.write([&]() -> LONG {
-        Resolved r = resolve(store, hKey, token);
-        if (r.error)
-            return r.error;
-        if (!(r.granted & KEY_SET_VALUE) || !store.inHive(*r.key))
+    return callOnKey("RegSetValueExA", Locking::Write, hKey, KEY_SET_VALUE, [&](const OpenedKey& r) -> LONG {
+        if (!r.store.inHive(*r.key))
             return ERROR_ACCESS_DENIED;
-        store.setValue(*r.key, lpValueName ? lpValueName : "", dwType, std::move(data));
+        r.store.setValue(*r.key, lpValueName ? lpValueName : "", dwType, std::move(data));
         return ERROR_SUCCESS;
     });
 }
 
 NTSIM_API LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
 {
-    if (auto fault = injectedFault("RegDeleteValueA"))
-        return static_cast<LONG>(*fault);
-    Token token = Token::effective();
-    Store& store = Store::current();
-    return store.write([&]() -> LONG {
-        Resolved r = resolve(store, hKey, token);
-        if (r.error)
-            return r.error;
-        if (!(r.granted & KEY_SET_VALUE))
-            return ERROR_ACCESS_DENIED;
+    return callOnKey("RegDeleteValueA", Locking::Write, hKey, KEY_SET_VALUE, [&](const OpenedKey& r) -> LONG {
         std::string name = lpValueName ? lpValueName : "";
         if (!r.key->value(name))
             return ERROR_FILE_NOT_FOUND;
-        store.deleteValue(*r.key, name);
+        r.store.deleteValue(*r.key, name);
         return ERROR_SUCCESS;
     });
 }
@@ -303,23 +317,15 @@ NTSIM_API LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
 {
     if (!lpSubKey)
         return ERROR_INVALID_PARAMETER;
-    if (auto fault = injectedFault("RegDeleteKeyA"))
-        return static_cast<LONG>(*fault);
-    Token token = Token::effective();
-    Store& store = Store::current();
-    return store.write([&]() -> LONG {
-        Resolved base = resolve(store, hKey, token);
-        if (base.error)
-            return base.error;
-        std::shared_ptr<Key> key = base.key;
-        if (LONG e = walk(key, lpSubKey))
-            return e;
-        if (LONG e = checkKeyAccess(key->security, token, DELETE).error)
-            return e;
+    return callOnKey("RegDeleteKeyA", Locking::Write, hKey, 0, [&](const OpenedKey& base) -> LONG {
+        Resolved sub = openSubkey(base, lpSubKey, DELETE);
+        if (sub.error)
+            return sub.error;
+        const Key& key = *sub.key;
         // NT 4.0 deletes only keys without subkeys, and never a hive's root.
-        if (!store.inHive(*key) || store.isHiveRoot(*key) || !key->subkeys().empty())
+        if (!base.store.inHive(key) || base.store.isHiveRoot(key) || !key.subkeys().empty())
             return ERROR_ACCESS_DENIED;
-        store.deleteKey(*key);
+        base.store.deleteKey(*sub.key);
         return ERROR_SUCCESS;
     });
 }
@@ -329,16 +335,7 @@ NTSIM_API LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDW
 {
     if (!lpName || !lpcchName || lpReserved || (lpClass && !lpcchClass))
         return ERROR_INVALID_PARAMETER;
-    if (auto fault = injectedFault("RegEnumKeyExA"))
-        return static_cast<LONG>(*fault);
-    Token token = Token::effective();
-    Store& store = Store::current();
-    return store.read([&]() -> LONG {
-        Resolved r = resolve(store, hKey, token);
-        if (r.error)
-            return r.error;
-        if (!(r.granted & KEY_ENUMERATE_SUB_KEYS))
-            return ERROR_ACCESS_DENIED;
+    return callOnKey("RegEnumKeyExA", Locking::Read, hKey, KEY_ENUMERATE_SUB_KEYS, [&](const OpenedKey& r) -> LONG {
         const auto& subkeys = r.key->subkeys();
         if (dwIndex >= subkeys.size())
             return ERROR_NO_MORE_ITEMS;
@@ -367,16 +364,7 @@ NTSIM_API LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName,
 {
     if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData))
         return ERROR_INVALID_PARAMETER;
-    if (auto fault = injectedFault("RegEnumValueA"))
-        return static_cast<LONG>(*fault);
-    Token token = Token::effective();
-    Store& store = Store::current();
-    return store.read([&]() -> LONG {
-        Resolved r = resolve(store, hKey, token);
-        if (r.error)
-            return r.error;
-        if (!(r.granted & KEY_QUERY_VALUE))
-            return ERROR_ACCESS_DENIED;
+    return callOnKey("RegEnumValueA", Locking::Read, hKey, KEY_QUERY_VALUE, [&](const OpenedKey& r) -> LONG {
         const auto& values = r.key->values();
         if (dwIndex >= values.size())
             return ERROR_NO_MORE_ITEMS;
@@ -407,16 +395,7 @@ NTSIM_API LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchCl
 {
     if (lpReserved || (lpClass && !lpcchClass))
         return ERROR_INVALID_PARAMETER;
-    if (auto fault = injectedFault("RegQueryInfoKeyA"))
-        return static_cast<LONG>(*fault);
-    Token token = Token::effective();
-    Store& store = Store::current();
-    return store.read([&]() -> LONG {
-        Resolved r = resolve(store, hKey, token);
-        if (r.error)
-            return r.error;
-        if (!(r.granted & KEY_QUERY_VALUE))
-            return ERROR_ACCESS_DENIED;
+    return callOnKey("RegQueryInfoKeyA", Locking::Read, hKey, KEY_QUERY_VALUE, [&](const OpenedKey& r) -> LONG {
         const Key& key = *r.key;
         if (lpClass) {
             if (*lpcchClass <= key.className.size()) {
@@ -455,15 +434,8 @@ NTSIM_API LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchCl
 
 NTSIM_API LONG WINAPI RegFlushKey(HKEY hKey)
 {
-    if (auto fault = injectedFault("RegFlushKey"))
-        return static_cast<LONG>(*fault);
-    Token token = Token::effective();
-    Store& store = Store::current();
-    return store.read([&]() -> LONG {
-        Resolved r = resolve(store, hKey, token);
-        if (r.error)
-            return r.error;
-        return store.flush() ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
+    return callOnKey("RegFlushKey", Locking::Read, hKey, 0, [&](const OpenedKey& r) -> LONG {
+        return r.store.flush() ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
     });
 }
 
@@ -472,19 +444,12 @@ NTSIM_API LONG WINAPI RegGetKeySecurity(HKEY hKey, SECURITY_INFORMATION Security
 {
     if (!lpcbSecurityDescriptor)
         return ERROR_INVALID_PARAMETER;
-    if (auto fault = injectedFault("RegGetKeySecurity"))
-        return static_cast<LONG>(*fault);
-    Token token = Token::effective();
-    Store& store = Store::current();
-    return store.read([&]() -> LONG {
-        Resolved r = resolve(store, hKey, token);
-        if (r.error)
-            return r.error;
-        if ((SecurityInformation & SACL_SECURITY_INFORMATION) && !(r.granted & ACCESS_SYSTEM_SECURITY))
-            return ERROR_ACCESS_DENIED;
-        if ((SecurityInformation & (OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION))
-            && !(r.granted & READ_CONTROL))
-            return ERROR_ACCESS_DENIED;
+    ACCESS_MASK needed = 0;
+    if (SecurityInformation & SACL_SECURITY_INFORMATION)
+        needed |= ACCESS_SYSTEM_SECURITY;
+    if (SecurityInformation & (OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION))
+        needed |= READ_CONTROL;
+    return callOnKey("RegGetKeySecurity", Locking::Read, hKey, needed, [&](const OpenedKey& r) -> LONG {
         auto bytes = r.key->security.toSelfRelative(SecurityInformation);
         DWORD size = static_cast<DWORD>(bytes.size());
         if (!pSecurityDescriptor || *lpcbSecurityDescriptor < size) {
@@ -507,24 +472,19 @@ NTSIM_API LONG WINAPI RegSetKeySecurity(HKEY hKey, SECURITY_INFORMATION Security
     auto given = security::SecurityDescriptor::fromBinary(pSecurityDescriptor);
     if (!given)
         return ERROR_INVALID_SECURITY_DESCR;
-    Token token = Token::effective();
-    Store& store = Store::current();
-    return store.write([&]() -> LONG {
-        Resolved r = resolve(store, hKey, token);
-        if (r.error)
-            return r.error;
-        ACCESS_MASK needed = 0;
-        if (SecurityInformation & DACL_SECURITY_INFORMATION)
-            needed |= WRITE_DAC;
-        if (SecurityInformation & (OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION))
-            needed |= WRITE_OWNER;
-        if (SecurityInformation & SACL_SECURITY_INFORMATION)
-            needed |= ACCESS_SYSTEM_SECURITY;
-        if ((r.granted & needed) != needed || !store.inHive(*r.key))
+    ACCESS_MASK needed = 0;
+    if (SecurityInformation & DACL_SECURITY_INFORMATION)
+        needed |= WRITE_DAC;
+    if (SecurityInformation & (OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION))
+        needed |= WRITE_OWNER;
+    if (SecurityInformation & SACL_SECURITY_INFORMATION)
+        needed |= ACCESS_SYSTEM_SECURITY;
+    return onKey(Locking::Write, hKey, needed, [&](const OpenedKey& r) -> LONG {
+        if (!r.store.inHive(*r.key))
             return ERROR_ACCESS_DENIED;
         security::SecurityDescriptor sd = r.key->security;
         if (SecurityInformation & OWNER_SECURITY_INFORMATION) {
-            if (given->owner.empty() || !token.holds(given->owner))
+            if (given->owner.empty() || !r.token.holds(given->owner))
                 return ERROR_INVALID_OWNER;
             sd.owner = given->owner;
         }
@@ -534,7 +494,7 @@ NTSIM_API LONG WINAPI RegSetKeySecurity(HKEY hKey, SECURITY_INFORMATION Security
             sd.daclPresent = given->daclPresent;
             sd.dacl = given->dacl;
         }
-        store.setSecurity(*r.key, sd);
+        r.store.setSecurity(*r.key, sd);
         return ERROR_SUCCESS;
     });
 }
