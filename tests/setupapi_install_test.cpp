@@ -268,3 +268,148 @@ TEST(SetupapiInstall, AddServiceAndDelService)
     EXPECT_EQ(regString(HKEY_LOCAL_MACHINE, log, "TypesSupported"), "<no key>");
     SetupCloseInfFile(inf);
 }
+
+namespace {
+
+const char* const RemoveInf = "[Version]\r\n"
+                              "Signature = \"$Windows NT$\"\r\n"
+                              "[DestinationDirs]\r\n"
+                              "DefaultDestDir = 11\r\n"
+                              "NoSuch.Del = x\r\n"
+                              "[Inst]\r\n"
+                              "DelFiles = Old.Del, Missing.Del\r\n"
+                              "RenFiles = Old.Ren\r\n"
+                              "[Old.Del]\r\n"
+                              "old.dll\r\n"
+                              "gone.dll\r\n"
+                              "[Old.Ren]\r\n"
+                              "new.dll, prev.dll\r\n"
+                              "next.dll, absent.dll\r\n"
+                              "[BadDest]\r\n"
+                              "DelFiles = NoSuch.Del\r\n";
+
+// Answers every error with the next of `errorAnswers` (FILEOP_SKIP when they run out).
+struct Script {
+    std::vector<std::string> events;
+    std::vector<UINT> errorAnswers;
+    DWORD abortError { ERROR_ACCESS_DENIED };
+    bool refuseSubqueue { false };
+};
+
+UINT CALLBACK scripted(PVOID context, UINT notification, UINT_PTR param1, UINT_PTR param2)
+{
+    auto* s = static_cast<Script*>(context);
+    const auto* paths = reinterpret_cast<const FILEPATHS_A*>(param1);
+    switch (notification) {
+    case SPFILENOTIFY_STARTSUBQUEUE:
+        s->events.push_back("start sub " + std::to_string(param1) + " " + std::to_string(param2));
+        if (s->refuseSubqueue)
+            SetLastError(s->abortError);
+        return s->refuseSubqueue ? FALSE : TRUE;
+    case SPFILENOTIFY_ENDSUBQUEUE:
+        s->events.push_back("end sub " + std::to_string(param1));
+        return TRUE;
+    case SPFILENOTIFY_STARTDELETE:
+    case SPFILENOTIFY_STARTRENAME:
+        s->events.push_back("start " + std::string(paths->Target) + " " + std::to_string(param2));
+        return FILEOP_DOIT;
+    case SPFILENOTIFY_DELETEERROR:
+    case SPFILENOTIFY_RENAMEERROR: {
+        s->events.push_back("error " + std::string(paths->Target) + " " + std::to_string(paths->Win32Error));
+        UINT answer = FILEOP_SKIP;
+        if (!s->errorAnswers.empty()) {
+            answer = s->errorAnswers.front();
+            s->errorAnswers.erase(s->errorAnswers.begin());
+        }
+        if (answer == FILEOP_ABORT)
+            SetLastError(s->abortError);
+        return answer;
+    }
+    case SPFILENOTIFY_ENDDELETE:
+    case SPFILENOTIFY_ENDRENAME:
+        s->events.push_back("end " + std::string(paths->Target) + " " + std::to_string(paths->Win32Error));
+        return TRUE;
+    default:
+        s->events.push_back("note " + std::to_string(notification));
+        return TRUE;
+    }
+}
+
+}
+
+TEST(SetupapiInstall, DelFilesAndRenFilesWithRetriesAndAborts)
+{
+    test::TestMachine m;
+    m.attach();
+    m.write("C:\\MODEM\\REMOVE.INF", RemoveInf);
+    m.write("C:\\WINNT\\system32\\old.dll", "old");
+    m.write("C:\\WINNT\\system32\\prev.dll", "prev");
+    HINF inf = SetupOpenInfFileA("C:\\MODEM\\REMOVE.INF", nullptr, INF_STYLE_WIN4, nullptr);
+    ASSERT_NE(inf, INVALID_HANDLE_VALUE);
+
+    const std::string sys = "C:\\WINNT\\system32\\";
+    const std::string del = std::to_string(FILEOP_DELETE);
+    const std::string ren = std::to_string(FILEOP_RENAME);
+    const std::string notFound = std::to_string(ERROR_FILE_NOT_FOUND);
+    Script s;
+    s.errorAnswers = { FILEOP_RETRY, FILEOP_SKIP, FILEOP_SKIP };
+    ASSERT_TRUE(SetupInstallFromInfSectionA(nullptr, inf, "Inst", SPINST_FILES, nullptr, nullptr, 0, scripted, &s,
+        nullptr, nullptr))
+        << GetLastError();
+    std::vector<std::string> expected { "note " + std::to_string(SPFILENOTIFY_STARTQUEUE), "start sub " + del + " 2",
+        "start " + sys + "old.dll " + del, "end " + sys + "old.dll 0", "start " + sys + "gone.dll " + del,
+        "error " + sys + "gone.dll " + notFound, "error " + sys + "gone.dll " + notFound,
+        "end " + sys + "gone.dll " + notFound, "end sub " + del, "start sub " + ren + " 2",
+        "start " + sys + "new.dll " + ren, "end " + sys + "new.dll 0", "start " + sys + "next.dll " + ren,
+        "error " + sys + "next.dll " + notFound, "end " + sys + "next.dll " + notFound, "end sub " + ren,
+        "note " + std::to_string(SPFILENOTIFY_ENDQUEUE) };
+    EXPECT_EQ(s.events, expected);
+    EXPECT_FALSE(m.exists("C:\\WINNT\\system32\\old.dll"));
+    EXPECT_FALSE(m.exists("C:\\WINNT\\system32\\prev.dll"));
+    EXPECT_EQ(m.read("C:\\WINNT\\system32\\new.dll"), "prev");
+
+    // Aborting at an error ends the queue with the callback's error and no end of the sub-queue.
+    m.write("C:\\WINNT\\system32\\old.dll", "old");
+    Script aborted;
+    aborted.errorAnswers = { FILEOP_ABORT };
+    EXPECT_FALSE(SetupInstallFromInfSectionA(nullptr, inf, "Inst", SPINST_FILES, nullptr, nullptr, 0, scripted,
+        &aborted, nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    std::vector<std::string> abortedEvents { "note " + std::to_string(SPFILENOTIFY_STARTQUEUE),
+        "start sub " + del + " 2", "start " + sys + "old.dll " + del, "end " + sys + "old.dll 0",
+        "start " + sys + "gone.dll " + del, "error " + sys + "gone.dll " + notFound,
+        "note " + std::to_string(SPFILENOTIFY_ENDQUEUE) };
+    EXPECT_EQ(aborted.events, abortedEvents);
+    EXPECT_FALSE(m.exists("C:\\WINNT\\system32\\old.dll"));
+
+    // A rename aborted without a reason is cancelled.
+    m.write("C:\\WINNT\\system32\\old.dll", "old");
+    m.write("C:\\WINNT\\system32\\prev.dll", "prev again");
+    Script cancelled;
+    cancelled.errorAnswers = { FILEOP_SKIP, FILEOP_ABORT };
+    cancelled.abortError = NO_ERROR;
+    EXPECT_FALSE(SetupInstallFromInfSectionA(nullptr, inf, "Inst", SPINST_FILES, nullptr, nullptr, 0, scripted,
+        &cancelled, nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CANCELLED));
+    EXPECT_EQ(cancelled.events.back(), "note " + std::to_string(SPFILENOTIFY_ENDQUEUE));
+    EXPECT_EQ(cancelled.events[cancelled.events.size() - 2], "error " + sys + "new.dll " + std::to_string(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(m.read("C:\\WINNT\\system32\\new.dll"), "prev");
+    EXPECT_FALSE(m.exists("C:\\WINNT\\system32\\old.dll"));
+
+    // Refusing a sub-queue ends the queue before its first file.
+    Script refused;
+    refused.refuseSubqueue = true;
+    EXPECT_FALSE(SetupInstallFromInfSectionA(nullptr, inf, "Inst", SPINST_FILES, nullptr, nullptr, 0, scripted,
+        &refused, nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(refused.events, (std::vector<std::string> { "note " + std::to_string(SPFILENOTIFY_STARTQUEUE),
+                                  "start sub " + del + " 2", "note " + std::to_string(SPFILENOTIFY_ENDQUEUE) }));
+
+    // A list's destination is checked even when the list is not there.
+    Script bad;
+    EXPECT_FALSE(SetupInstallFromInfSectionA(nullptr, inf, "BadDest", SPINST_FILES, nullptr, nullptr, 0, scripted,
+        &bad, nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
+    EXPECT_TRUE(bad.events.empty());
+    SetupCloseInfFile(inf);
+}
