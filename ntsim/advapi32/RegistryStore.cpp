@@ -49,12 +49,14 @@ std::string lastName(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool preadAll(int fd, off_t from, off_t to, std::string& out)
+// Calls transfer(done) until size bytes are moved; a short read or write
+// goes on, an interrupted one is tried again, an end or error fails.
+template<typename Transfer>
+bool transferAll(size_t size, Transfer transfer)
 {
-    out.resize(static_cast<size_t>(to - from));
     size_t done = 0;
-    while (done < out.size()) {
-        ssize_t n = pread(fd, &out[done], out.size() - done, from + static_cast<off_t>(done));
+    while (done < size) {
+        ssize_t n = transfer(done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -64,18 +66,19 @@ bool preadAll(int fd, off_t from, off_t to, std::string& out)
     return true;
 }
 
+bool preadAll(int fd, off_t from, off_t to, std::string& out)
+{
+    out.resize(static_cast<size_t>(to - from));
+    return transferAll(out.size(), [&](size_t done) {
+        return pread(fd, &out[done], out.size() - done, from + static_cast<off_t>(done));
+    });
+}
+
 bool writeAll(int fd, const std::string& text)
 {
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
+    return transferAll(text.size(), [&](size_t done) {
+        return ::write(fd, text.data() + done, text.size() - done);
+    });
 }
 
 }
@@ -378,14 +381,19 @@ bool Store::ensureJournal()
     unsigned newest = 0;
     for (auto& h : m_tree.hives)
         newest = std::max(newest, h.epoch);
-    std::string header = journalHeader(newest);
+    return startJournal(newest);
+}
+
+bool Store::startJournal(unsigned epoch)
+{
+    std::string header = journalHeader(epoch);
     if (!writeFileAtomically(journalPath(), header))
         return false;
     struct stat st;
     if (stat(journalPath().c_str(), &st) != 0)
         return false;
     m_journalIno = st.st_ino;
-    m_journalEpoch = newest;
+    m_journalEpoch = epoch;
     m_journalOffset = static_cast<off_t>(header.size());
     return true;
 }
@@ -487,16 +495,7 @@ bool Store::compactLocked()
             return false;
         h.epoch = epoch;
     }
-    std::string header = journalHeader(epoch);
-    if (!writeFileAtomically(journalPath(), header))
-        return false;
-    struct stat st;
-    if (stat(journalPath().c_str(), &st) != 0)
-        return false;
-    m_journalIno = st.st_ino;
-    m_journalEpoch = epoch;
-    m_journalOffset = static_cast<off_t>(header.size());
-    return true;
+    return startJournal(epoch);
 }
 
 bool Store::compact()

@@ -105,6 +105,8 @@ private:
     bool readJournal(Tree& tree, off_t from, bool checkEpoch);
     bool compactLocked();
     bool ensureJournal();
+    // Replaces the journal by an empty one of that epoch.
+    bool startJournal(unsigned epoch);
     bool commit();
     void record(JournalRecord::Op op, std::vector<std::string> fields);
 
