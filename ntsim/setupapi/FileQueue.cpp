@@ -109,96 +109,79 @@ DWORD FileQueue::commit(HWND owner, PSP_FILE_CALLBACK_A callback, PVOID context)
     return ok ? NO_ERROR : m_error;
 }
 
-bool FileQueue::runDeletes()
+bool FileQueue::stopsOn(UINT answer)
 {
-    if (m_deletes.empty())
+    if (answer != FILEOP_ABORT)
+        return false;
+    m_error = abortError();
+    return true;
+}
+
+bool FileQueue::runSubqueue(UINT operation, size_t count, const std::function<bool(size_t)>& runOne)
+{
+    if (count == 0)
         return true;
-    if (!notify(SPFILENOTIFY_STARTSUBQUEUE, FILEOP_DELETE, m_deletes.size())) {
+    if (!notify(SPFILENOTIFY_STARTSUBQUEUE, operation, count)) {
         m_error = abortError();
         return false;
     }
-    for (auto& op : m_deletes) {
-        std::string target = joinNtPath(op.targetDir, op.targetFile);
-        FILEPATHS_A paths { target.c_str(), nullptr, NO_ERROR, 0 };
-        UINT answer = notify(SPFILENOTIFY_STARTDELETE, reinterpret_cast<UINT_PTR>(&paths), FILEOP_DELETE);
-        if (answer == FILEOP_ABORT) {
-            m_error = abortError();
+    for (size_t i = 0; i < count; ++i)
+        if (!runOne(i))
             return false;
-        }
-        if (answer == FILEOP_SKIP)
-            continue;
-        for (;;) {
-            if (DeleteFileA(target.c_str())) {
-                paths.Win32Error = NO_ERROR;
-                break;
-            }
-            paths.Win32Error = GetLastError();
-            answer = notify(SPFILENOTIFY_DELETEERROR, reinterpret_cast<UINT_PTR>(&paths), 0);
-            if (answer == FILEOP_ABORT) {
-                m_error = abortError();
-                return false;
-            }
-            if (answer != FILEOP_RETRY)
-                break;
-        }
-        notify(SPFILENOTIFY_ENDDELETE, reinterpret_cast<UINT_PTR>(&paths), 0);
-    }
-    notify(SPFILENOTIFY_ENDSUBQUEUE, FILEOP_DELETE, 0);
+    notify(SPFILENOTIFY_ENDSUBQUEUE, operation, 0);
     return true;
+}
+
+bool FileQueue::runFileOperation(const FileNotifications& notes, FILEPATHS_A& paths, const std::function<BOOL()>& attempt)
+{
+    UINT answer = notify(notes.start, reinterpret_cast<UINT_PTR>(&paths), notes.operation);
+    if (stopsOn(answer))
+        return false;
+    if (answer == FILEOP_SKIP)
+        return true;
+    for (;;) {
+        if (attempt()) {
+            paths.Win32Error = NO_ERROR;
+            break;
+        }
+        paths.Win32Error = GetLastError();
+        answer = notify(notes.error, reinterpret_cast<UINT_PTR>(&paths), 0);
+        if (stopsOn(answer))
+            return false;
+        if (answer != FILEOP_RETRY)
+            break;
+    }
+    notify(notes.end, reinterpret_cast<UINT_PTR>(&paths), 0);
+    return true;
+}
+
+bool FileQueue::runDeletes()
+{
+    static constexpr FileNotifications notes { FILEOP_DELETE, SPFILENOTIFY_STARTDELETE, SPFILENOTIFY_DELETEERROR,
+        SPFILENOTIFY_ENDDELETE };
+    return runSubqueue(FILEOP_DELETE, m_deletes.size(), [this](size_t i) {
+        std::string target = joinNtPath(m_deletes[i].targetDir, m_deletes[i].targetFile);
+        FILEPATHS_A paths { target.c_str(), nullptr, NO_ERROR, 0 };
+        return runFileOperation(notes, paths, [&] { return DeleteFileA(target.c_str()); });
+    });
 }
 
 bool FileQueue::runRenames()
 {
-    if (m_renames.empty())
-        return true;
-    if (!notify(SPFILENOTIFY_STARTSUBQUEUE, FILEOP_RENAME, m_renames.size())) {
-        m_error = abortError();
-        return false;
-    }
-    for (auto& op : m_renames) {
+    static constexpr FileNotifications notes { FILEOP_RENAME, SPFILENOTIFY_STARTRENAME, SPFILENOTIFY_RENAMEERROR,
+        SPFILENOTIFY_ENDRENAME };
+    return runSubqueue(FILEOP_RENAME, m_renames.size(), [this](size_t i) {
+        const RenameOperation& op = m_renames[i];
         std::string from = joinNtPath(op.dir, op.oldName);
         std::string to = joinNtPath(op.dir, op.newName);
         FILEPATHS_A paths { to.c_str(), from.c_str(), NO_ERROR, 0 };
-        UINT answer = notify(SPFILENOTIFY_STARTRENAME, reinterpret_cast<UINT_PTR>(&paths), FILEOP_RENAME);
-        if (answer == FILEOP_ABORT) {
-            m_error = abortError();
-            return false;
-        }
-        if (answer == FILEOP_SKIP)
-            continue;
-        for (;;) {
-            if (MoveFileA(from.c_str(), to.c_str())) {
-                paths.Win32Error = NO_ERROR;
-                break;
-            }
-            paths.Win32Error = GetLastError();
-            answer = notify(SPFILENOTIFY_RENAMEERROR, reinterpret_cast<UINT_PTR>(&paths), 0);
-            if (answer == FILEOP_ABORT) {
-                m_error = abortError();
-                return false;
-            }
-            if (answer != FILEOP_RETRY)
-                break;
-        }
-        notify(SPFILENOTIFY_ENDRENAME, reinterpret_cast<UINT_PTR>(&paths), 0);
-    }
-    notify(SPFILENOTIFY_ENDSUBQUEUE, FILEOP_RENAME, 0);
-    return true;
+        return runFileOperation(notes, paths, [&] { return MoveFileA(from.c_str(), to.c_str()); });
+    });
 }
 
 bool FileQueue::runCopies()
 {
-    if (m_copies.empty())
-        return true;
-    if (!notify(SPFILENOTIFY_STARTSUBQUEUE, FILEOP_COPY, m_copies.size())) {
-        m_error = abortError();
-        return false;
-    }
-    for (auto& op : m_copies)
-        if (!copyOne(op))
-            return false;
-    notify(SPFILENOTIFY_ENDSUBQUEUE, FILEOP_COPY, 0);
-    return true;
+    return runSubqueue(FILEOP_COPY, m_copies.size(), [this](size_t i) { return copyOne(m_copies[i]); });
 }
 
 bool FileQueue::copyOne(const CopyOperation& op)
@@ -214,10 +197,8 @@ bool FileQueue::copyOne(const CopyOperation& op)
             op.sourceFile.c_str(), op.style };
         char newPath[MAX_PATH] = {};
         UINT answer = notify(SPFILENOTIFY_NEEDMEDIA, reinterpret_cast<UINT_PTR>(&media), reinterpret_cast<UINT_PTR>(newPath));
-        if (answer == FILEOP_ABORT) {
-            m_error = abortError();
+        if (stopsOn(answer))
             return false;
-        }
         if (answer == FILEOP_SKIP)
             return true;
         if (answer == FILEOP_NEWPATH && newPath[0]) {
@@ -240,10 +221,8 @@ bool FileQueue::copyOne(const CopyOperation& op)
     }
 
     UINT answer = notify(SPFILENOTIFY_STARTCOPY, reinterpret_cast<UINT_PTR>(&paths), FILEOP_COPY);
-    if (answer == FILEOP_ABORT) {
-        m_error = abortError();
+    if (stopsOn(answer))
         return false;
-    }
     if (answer == FILEOP_SKIP)
         return true;
     std::string targetDir = op.targetDir;
@@ -255,10 +234,8 @@ bool FileQueue::copyOne(const CopyOperation& op)
         paths.Win32Error = GetLastError();
         char newPath[MAX_PATH] = {};
         answer = notify(SPFILENOTIFY_COPYERROR, reinterpret_cast<UINT_PTR>(&paths), reinterpret_cast<UINT_PTR>(newPath));
-        if (answer == FILEOP_ABORT) {
-            m_error = abortError();
+        if (stopsOn(answer))
             return false;
-        }
         if (answer == FILEOP_SKIP)
             break;
         if (answer == FILEOP_NEWPATH && newPath[0]) {

@@ -3,6 +3,7 @@
 #pragma once
 #include <setupapi.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,8 +42,23 @@ public:
     DWORD commit(HWND owner, PSP_FILE_CALLBACK_A callback, PVOID context);
 
 private:
+    // The notifications of one kind of file operation.
+    struct FileNotifications {
+        UINT operation; // FILEOP_*
+        UINT start;
+        UINT error;
+        UINT end;
+    };
+
     UINT notify(UINT notification, UINT_PTR param1, UINT_PTR param2);
     DWORD abortError() const;
+    // Whether the callback's answer aborts the queue; keeps the error if so.
+    bool stopsOn(UINT answer);
+    // Runs `count` operations between the sub-queue's notifications; false
+    // when the callback aborts.
+    bool runSubqueue(UINT operation, size_t count, const std::function<bool(size_t)>& runOne);
+    // Starts, attempts for as long as the callback asks for a retry, and ends one operation.
+    bool runFileOperation(const FileNotifications& notes, FILEPATHS_A& paths, const std::function<BOOL()>& attempt);
     bool runDeletes();
     bool runRenames();
     bool runCopies();
