@@ -130,6 +130,43 @@ TEST(RegistrySecurity, SidAclAndDescriptorCallsBuildNtLayouts)
     FreeSid(admins);
 }
 
+TEST(RegistrySecurity, DescriptorSettersRefuseNullUnknownRevisionAndSelfRelative)
+{
+    test::TestMachine m;
+    m.attach();
+    BYTE sidBytes[] = { 1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0 };
+    PSID system = sidBytes;
+    ACL acl;
+    ASSERT_TRUE(InitializeAcl(&acl, sizeof acl, ACL_REVISION));
+
+    SetLastError(0);
+    EXPECT_FALSE(SetSecurityDescriptorDacl(nullptr, TRUE, &acl, FALSE));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+    SetLastError(0);
+    EXPECT_FALSE(SetSecurityDescriptorOwner(nullptr, system, FALSE));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+
+    SECURITY_DESCRIPTOR sd;
+    ASSERT_TRUE(InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION));
+    sd.Revision = 2;
+    EXPECT_FALSE(SetSecurityDescriptorDacl(&sd, TRUE, &acl, FALSE));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_UNKNOWN_REVISION));
+    EXPECT_FALSE(SetSecurityDescriptorOwner(&sd, system, FALSE));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_UNKNOWN_REVISION));
+    EXPECT_EQ(sd.Dacl, nullptr);
+    EXPECT_EQ(sd.Owner, nullptr);
+
+    sd.Revision = SECURITY_DESCRIPTOR_REVISION;
+    sd.Control = SE_SELF_RELATIVE;
+    EXPECT_FALSE(SetSecurityDescriptorDacl(&sd, TRUE, &acl, FALSE));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_SECURITY_DESCR));
+    EXPECT_FALSE(SetSecurityDescriptorOwner(&sd, system, FALSE));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_SECURITY_DESCR));
+    EXPECT_EQ(sd.Control, SECURITY_DESCRIPTOR_CONTROL(SE_SELF_RELATIVE));
+    EXPECT_EQ(sd.Dacl, nullptr);
+    EXPECT_EQ(sd.Owner, nullptr);
+}
+
 TEST(RegistrySecurity, SddlReadsAndWritesEntriesFlagsAndRights)
 {
     using ntsim::security::SecurityDescriptor;

@@ -29,6 +29,19 @@ bool faulted(const char* api)
     return false;
 }
 
+// Why a setter may not change a descriptor, or 0: only an absolute one of
+// the known revision takes pointers to its parts.
+DWORD unsettable(const SECURITY_DESCRIPTOR* sd)
+{
+    if (!sd)
+        return ERROR_INVALID_PARAMETER;
+    if (sd->Revision != SECURITY_DESCRIPTOR_REVISION)
+        return ERROR_UNKNOWN_REVISION;
+    if (sd->Control & SE_SELF_RELATIVE)
+        return ERROR_INVALID_SECURITY_DESCR;
+    return ERROR_SUCCESS;
+}
+
 WORD readWord(const void* p)
 {
     WORD v;
@@ -242,12 +255,8 @@ NTSIM_API BOOL WINAPI SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDe
     if (faulted("SetSecurityDescriptorDacl"))
         return FALSE;
     auto sd = static_cast<SECURITY_DESCRIPTOR*>(pSecurityDescriptor);
-    if (!sd)
-        return fail(ERROR_INVALID_PARAMETER);
-    if (sd->Revision != SECURITY_DESCRIPTOR_REVISION)
-        return fail(ERROR_UNKNOWN_REVISION);
-    if (sd->Control & SE_SELF_RELATIVE)
-        return fail(ERROR_INVALID_SECURITY_DESCR);
+    if (DWORD error = unsettable(sd))
+        return fail(error);
     sd->Control &= ~(SE_DACL_PRESENT | SE_DACL_DEFAULTED);
     sd->Dacl = nullptr;
     if (bDaclPresent) {
@@ -262,12 +271,8 @@ NTSIM_API BOOL WINAPI SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDe
 NTSIM_API BOOL WINAPI SetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR pSecurityDescriptor, PSID pOwner, BOOL bOwnerDefaulted)
 {
     auto sd = static_cast<SECURITY_DESCRIPTOR*>(pSecurityDescriptor);
-    if (!sd)
-        return fail(ERROR_INVALID_PARAMETER);
-    if (sd->Revision != SECURITY_DESCRIPTOR_REVISION)
-        return fail(ERROR_UNKNOWN_REVISION);
-    if (sd->Control & SE_SELF_RELATIVE)
-        return fail(ERROR_INVALID_SECURITY_DESCR);
+    if (DWORD error = unsettable(sd))
+        return fail(error);
     sd->Owner = pOwner;
     sd->Control &= ~SE_OWNER_DEFAULTED;
     if (bOwnerDefaulted)
