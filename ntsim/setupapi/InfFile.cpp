@@ -160,6 +160,12 @@ std::string joinNtPath(const std::string& dir, const std::string& sub)
     return dir + "\\" + tail;
 }
 
+BOOL failWith(DWORD error)
+{
+    SetLastError(error);
+    return FALSE;
+}
+
 BOOL copyString(const std::string& text, PSTR buffer, DWORD size, PDWORD requiredSize)
 {
     DWORD needed = static_cast<DWORD>(text.size() + 1);

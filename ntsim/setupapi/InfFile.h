@@ -51,6 +51,9 @@ std::string joinNtPath(const std::string& dir, const std::string& sub);
 // NUL; a null buffer asks for the size only.
 BOOL copyString(const std::string& text, PSTR buffer, DWORD size, PDWORD requiredSize);
 
+// Sets the last error and returns FALSE, as a failing call does.
+BOOL failWith(DWORD error);
+
 // The line a context names, or null with the last error set.
 const inf::Line* lineOf(PINFCONTEXT context, InfFile** file = nullptr);
 

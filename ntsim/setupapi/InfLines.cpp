@@ -3,17 +3,13 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 using namespace ntsim;
 using namespace ntsim::setupapi;
 
 namespace {
-
-BOOL failWith(DWORD error)
-{
-    SetLastError(error);
-    return FALSE;
-}
 
 UINT sectionIndex(const InfFile& file, const inf::Section* section)
 {
@@ -36,6 +32,19 @@ BOOL findFrom(InfFile& file, HINF handle, UINT section, UINT from, PCSTR key, PI
         return TRUE;
     }
     return failWith(ERROR_LINE_NOT_FOUND);
+}
+
+// The resolved fields of a line from `first` on; NO_ERROR or the error of
+// the first that cannot be read.
+DWORD fieldsFrom(const InfFile& file, const inf::Line& line, DWORD first, std::vector<std::string>& out)
+{
+    for (DWORD i = first; i <= line.values.size(); ++i) {
+        std::string text;
+        if (DWORD error = file.field(line, i, text); error != NO_ERROR)
+            return error;
+        out.push_back(std::move(text));
+    }
+    return NO_ERROR;
 }
 
 bool parseInt(const std::string& text, INT& value)
@@ -150,12 +159,12 @@ BOOL WINAPI SetupGetMultiSzFieldA(PINFCONTEXT Context, DWORD FieldIndex, PSTR Re
         return FALSE;
     if (FieldIndex == 0 || FieldIndex > line->values.size())
         return failWith(ERROR_INVALID_PARAMETER);
+    std::vector<std::string> fields;
+    if (DWORD error = fieldsFrom(*file, *line, FieldIndex, fields); error != NO_ERROR)
+        return failWith(error);
     // Each string with its NUL, then the list's own NUL; copyString adds it.
     std::string list;
-    for (DWORD i = FieldIndex; i <= line->values.size(); ++i) {
-        std::string text;
-        if (DWORD error = file->field(*line, i, text); error != NO_ERROR)
-            return failWith(error);
+    for (auto& text : fields) {
         list += text;
         list += '\0';
     }
@@ -175,14 +184,14 @@ BOOL WINAPI SetupGetLineTextA(PINFCONTEXT Context, HINF InfHandle, PCSTR Section
     const inf::Line* line = lineOf(Context, &file);
     if (!line)
         return FALSE;
+    std::vector<std::string> fields;
+    if (DWORD error = fieldsFrom(*file, *line, 1, fields); error != NO_ERROR)
+        return failWith(error);
     std::string text;
-    for (DWORD i = 1; i <= line->values.size(); ++i) {
-        std::string value;
-        if (DWORD error = file->field(*line, i, value); error != NO_ERROR)
-            return failWith(error);
-        if (i > 1)
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (i > 0)
             text += ',';
-        text += value;
+        text += fields[i];
     }
     return copyString(text, ReturnBuffer, ReturnBufferSize, RequiredSize);
 }

@@ -3,7 +3,6 @@
 #include "FileQueue.h"
 #include "InstallSupport.h"
 
-#include "machine/Faults.h"
 #include "machine/NtPath.h"
 #include "machine/Process.h"
 
@@ -13,12 +12,6 @@ using namespace ntsim;
 using namespace ntsim::setupapi;
 
 namespace {
-
-BOOL failWith(DWORD error)
-{
-    SetLastError(error);
-    return FALSE;
-}
 
 // The line of a section whose key matches, trying the x86 decoration first.
 const inf::Line* findLine(const InfFile& file, const std::string& sectionName, const std::string& key)
@@ -45,35 +38,23 @@ public:
 
     DWORD queueFiles(const inf::Section& install)
     {
-        for (auto& name : directiveValues(m_file, install, "DelFiles")) {
-            const inf::Section* list = m_file.section(name);
-            std::string dir;
-            if (DWORD error = destination(name, dir); error != NO_ERROR)
-                return error;
-            if (!list)
-                continue;
-            for (auto& line : list->lines) {
-                std::string file;
-                m_file.field(line, 1, file);
-                if (!file.empty())
-                    m_queue.remove({ dir, file });
-            }
-        }
-        for (auto& name : directiveValues(m_file, install, "RenFiles")) {
-            const inf::Section* list = m_file.section(name);
-            std::string dir;
-            if (DWORD error = destination(name, dir); error != NO_ERROR)
-                return error;
-            if (!list)
-                continue;
-            for (auto& line : list->lines) {
-                std::string newName, oldName;
-                m_file.field(line, 1, newName);
-                m_file.field(line, 2, oldName);
-                if (!newName.empty() && !oldName.empty())
-                    m_queue.rename({ dir, oldName, newName });
-            }
-        }
+        DWORD error = forEachListed(install, "DelFiles", [this](const std::string& dir, const inf::Line& line) {
+            std::string file;
+            m_file.field(line, 1, file);
+            if (!file.empty())
+                m_queue.remove({ dir, file });
+        });
+        if (error != NO_ERROR)
+            return error;
+        error = forEachListed(install, "RenFiles", [this](const std::string& dir, const inf::Line& line) {
+            std::string newName, oldName;
+            m_file.field(line, 1, newName);
+            m_file.field(line, 2, oldName);
+            if (!newName.empty() && !oldName.empty())
+                m_queue.rename({ dir, oldName, newName });
+        });
+        if (error != NO_ERROR)
+            return error;
         for (auto& name : directiveValues(m_file, install, "CopyFiles")) {
             if (name[0] == '@') {
                 std::string dir;
@@ -105,6 +86,24 @@ public:
     FileQueue& queue() { return m_queue; }
 
 private:
+    // Calls each(dir, line) for the lines of the lists a directive names. A
+    // list's destination must be valid even when the list is not there.
+    template <typename Each>
+    DWORD forEachListed(const inf::Section& install, const char* directive, Each each) const
+    {
+        for (auto& name : directiveValues(m_file, install, directive)) {
+            const inf::Section* list = m_file.section(name);
+            std::string dir;
+            if (DWORD error = destination(name, dir); error != NO_ERROR)
+                return error;
+            if (!list)
+                continue;
+            for (auto& line : list->lines)
+                each(dir, line);
+        }
+        return NO_ERROR;
+    }
+
     // The target directory of a file list: its DestinationDirs line, else
     // DefaultDestDir, else the system directory.
     DWORD destination(const std::string& listName, std::string& dir) const
@@ -186,16 +185,10 @@ BOOL WINAPI SetupInstallFromInfSectionA(HWND Owner, HINF InfHandle, PCSTR Sectio
     HKEY RelativeKeyRoot, PCSTR SourceRootPath, UINT CopyFlags, PSP_FILE_CALLBACK_A MsgHandler, PVOID Context,
     HDEVINFO, PSP_DEVINFO_DATA)
 {
-    InfFile* file = InfFile::fromHandle(InfHandle);
-    if (!file)
-        return failWith(ERROR_INVALID_HANDLE);
-    if (!SectionName)
-        return failWith(ERROR_INVALID_PARAMETER);
-    if (auto error = injectedFault("SetupInstallFromInfSectionA"))
-        return failWith(*error);
-    const inf::Section* section = file->section(SectionName);
+    InfFile* file = nullptr;
+    const inf::Section* section = installSection(InfHandle, SectionName, "SetupInstallFromInfSectionA", file);
     if (!section)
-        return failWith(ERROR_SECTION_NOT_FOUND);
+        return FALSE;
 
     if (Flags & SPINST_LOGCONFIG)
         if (DWORD error = checkLogConfig(*file, *section); error != NO_ERROR)

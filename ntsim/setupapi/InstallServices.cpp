@@ -2,8 +2,6 @@
 // carried out through the public SCM calls so that its errors come through.
 #include "InstallSupport.h"
 
-#include "machine/Faults.h"
-
 #include <winsvc.h>
 
 using namespace ntsim;
@@ -13,12 +11,6 @@ namespace {
 
 constexpr const char* ServicesKey = "SYSTEM\\CurrentControlSet\\Services";
 constexpr const char* EventLogKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog";
-
-BOOL failWith(DWORD error)
-{
-    SetLastError(error);
-    return FALSE;
-}
 
 class ScHandle {
 public:
@@ -214,16 +206,10 @@ DWORD delService(const InfFile& file, SC_HANDLE manager, const inf::Line& line, 
 
 BOOL WINAPI SetupInstallServicesFromInfSectionA(HINF InfHandle, PCSTR SectionName, DWORD Flags)
 {
-    InfFile* file = InfFile::fromHandle(InfHandle);
-    if (!file)
-        return failWith(ERROR_INVALID_HANDLE);
-    if (!SectionName)
-        return failWith(ERROR_INVALID_PARAMETER);
-    if (auto error = injectedFault("SetupInstallServicesFromInfSectionA"))
-        return failWith(*error);
-    const inf::Section* section = file->section(SectionName);
+    InfFile* file = nullptr;
+    const inf::Section* section = installSection(InfHandle, SectionName, "SetupInstallServicesFromInfSectionA", file);
     if (!section)
-        return failWith(ERROR_SECTION_NOT_FOUND);
+        return FALSE;
 
     std::vector<const inf::Line*> lines;
     for (auto& line : section->lines)

@@ -1,9 +1,32 @@
 #include "InstallSupport.h"
 
+#include "machine/Faults.h"
+
 #include <cerrno>
 #include <cstdlib>
 
 namespace ntsim::setupapi {
+
+const inf::Section* installSection(HINF handle, PCSTR name, const char* call, InfFile*& file)
+{
+    file = InfFile::fromHandle(handle);
+    if (!file) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (!name) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (auto error = injectedFault(call)) {
+        SetLastError(*error);
+        return nullptr;
+    }
+    const inf::Section* section = file->section(name);
+    if (!section)
+        SetLastError(ERROR_SECTION_NOT_FOUND);
+    return section;
+}
 
 std::vector<std::string> lineValues(const InfFile& file, const inf::Line& line, DWORD first)
 {

@@ -10,6 +10,10 @@
 
 namespace ntsim::setupapi {
 
+// The section an install call names, or null with the last error set: a
+// bad handle, no name, a fault injected into `call`, or no such section.
+const inf::Section* installSection(HINF handle, PCSTR name, const char* call, InfFile*& file);
+
 // The values of every "Directive = a, b, ..." line of a section, resolved,
 // in order, empty ones left out.
 std::vector<std::string> directiveValues(const InfFile& file, const inf::Section& section, const char* directive);
