@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 using scmtest::Sc;
 
 TEST(ScmManager, OpensTheLocalActiveDatabaseAndRefusesOthers)
@@ -74,4 +77,41 @@ TEST(ScmManager, HandlesAreCheckedForKindAndLife)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     EXPECT_FALSE(CloseServiceHandle(reinterpret_cast<SC_HANDLE>(0x1234)));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+TEST(ScmManager, ServiceCallsRefuseAManagerHandleAndOneWithoutTheirRight)
+{
+    test::TestMachine m;
+    m.attach();
+    scmtest::writeImage(m, "rights.sys", "plain");
+    Sc manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ASSERT_TRUE(manager) << GetLastError();
+    Sc created(scmtest::createDriver(manager.get(), "Rights", scmtest::driverPath("rights.sys")));
+    ASSERT_TRUE(created) << GetLastError();
+    Sc interrogateOnly(OpenServiceA(manager.get(), "Rights", SERVICE_INTERROGATE));
+    ASSERT_TRUE(interrogateOnly) << GetLastError();
+
+    SERVICE_STATUS status {};
+    DWORD needed = 0;
+    auto refusals = [&](SC_HANDLE handle) {
+        std::vector<DWORD> errors;
+        auto record = [&](BOOL ok) { errors.push_back(ok ? DWORD(ERROR_SUCCESS) : GetLastError()); };
+        record(StartServiceA(handle, 0, nullptr));
+        record(QueryServiceStatus(handle, &status));
+        record(QueryServiceConfigA(handle, nullptr, 0, &needed));
+        record(ChangeServiceConfigA(handle, SERVICE_NO_CHANGE, SERVICE_DISABLED, SERVICE_NO_CHANGE, nullptr, nullptr,
+            nullptr, nullptr, nullptr, nullptr, nullptr));
+        record(DeleteService(handle));
+        record(ControlService(handle, SERVICE_CONTROL_STOP, &status));
+        return errors;
+    };
+    const DWORD badHandle = ERROR_INVALID_HANDLE, denied = ERROR_ACCESS_DENIED;
+    EXPECT_EQ(refusals(manager.get()), std::vector<DWORD>(6, badHandle));
+    EXPECT_EQ(refusals(interrogateOnly.get()), std::vector<DWORD>(6, denied));
+    EXPECT_EQ(ControlService(interrogateOnly.get(), 0x1234, &status), FALSE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << "an unknown control before the right";
+
+    auto config = scmtest::valueOf(std::string(scmtest::servicesKey()) + "\\Rights", "Start");
+    EXPECT_EQ(config.dword(), static_cast<DWORD>(SERVICE_DEMAND_START)) << "nothing changed";
+    EXPECT_EQ(scmtest::statusOf(created.get()).dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
 }

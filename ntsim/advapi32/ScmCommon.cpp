@@ -16,6 +16,18 @@ bool faulted(const char* api)
     return false;
 }
 
+std::optional<ScObject> openedService(const char* api, SC_HANDLE handle, DWORD needed)
+{
+    if (faulted(api))
+        return std::nullopt;
+    auto service = findHandle(handle, ScObject::Kind::Service);
+    if (!service)
+        return fail(ERROR_INVALID_HANDLE, std::nullopt);
+    if ((service->access & needed) != needed)
+        return fail(ERROR_ACCESS_DENIED, std::nullopt);
+    return service;
+}
+
 void completePendingDeletes(RunStates& states)
 {
     std::vector<std::string> gone;

@@ -28,13 +28,9 @@ DWORD rightForControl(DWORD control)
 
 BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD /*dwNumServiceArgs*/, LPCSTR* /*lpServiceArgVectors*/)
 {
-    if (faulted("StartServiceA"))
-        return FALSE;
-    auto service = findHandle(hService, ScObject::Kind::Service);
+    auto service = openedService("StartServiceA", hService, SERVICE_START);
     if (!service)
-        return fail(ERROR_INVALID_HANDLE, FALSE);
-    if (!(service->access & SERVICE_START))
-        return fail(ERROR_ACCESS_DENIED, FALSE);
+        return FALSE;
     RunStates states;
     auto config = readService(service->service);
     if (!config)
@@ -55,11 +51,9 @@ BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD /*dwNumServiceArgs*/, LPCSTR
 
 BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServiceStatus)
 {
-    if (faulted("ControlService"))
-        return FALSE;
-    auto service = findHandle(hService, ScObject::Kind::Service);
+    auto service = openedService("ControlService", hService, 0);
     if (!service)
-        return fail(ERROR_INVALID_HANDLE, FALSE);
+        return FALSE;
     DWORD right = rightForControl(dwControl);
     if (!right)
         return fail(ERROR_INVALID_PARAMETER, FALSE);
@@ -104,13 +98,9 @@ BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS
 
 BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus)
 {
-    if (faulted("QueryServiceStatus"))
-        return FALSE;
-    auto service = findHandle(hService, ScObject::Kind::Service);
+    auto service = openedService("QueryServiceStatus", hService, SERVICE_QUERY_STATUS);
     if (!service)
-        return fail(ERROR_INVALID_HANDLE, FALSE);
-    if (!(service->access & SERVICE_QUERY_STATUS))
-        return fail(ERROR_ACCESS_DENIED, FALSE);
+        return FALSE;
     if (!lpServiceStatus)
         return fail(ERROR_INVALID_ADDRESS, FALSE);
     RunStates states;

@@ -140,13 +140,9 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCS
 
 BOOL WINAPI DeleteService(SC_HANDLE hService)
 {
-    if (faulted("DeleteService"))
-        return FALSE;
-    auto service = findHandle(hService, ScObject::Kind::Service);
+    auto service = openedService("DeleteService", hService, DELETE);
     if (!service)
-        return fail(ERROR_INVALID_HANDLE, FALSE);
-    if (!(service->access & DELETE))
-        return fail(ERROR_ACCESS_DENIED, FALSE);
+        return FALSE;
     RunStates states;
     RunState& state = states.of(service->service);
     if (state.markedForDelete)
@@ -165,13 +161,9 @@ BOOL WINAPI DeleteService(SC_HANDLE hService)
 BOOL WINAPI QueryServiceConfigA(SC_HANDLE hService, LPQUERY_SERVICE_CONFIGA lpServiceConfig, DWORD cbBufSize,
     LPDWORD pcbBytesNeeded)
 {
-    if (faulted("QueryServiceConfigA"))
-        return FALSE;
-    auto service = findHandle(hService, ScObject::Kind::Service);
+    auto service = openedService("QueryServiceConfigA", hService, SERVICE_QUERY_CONFIG);
     if (!service)
-        return fail(ERROR_INVALID_HANDLE, FALSE);
-    if (!(service->access & SERVICE_QUERY_CONFIG))
-        return fail(ERROR_ACCESS_DENIED, FALSE);
+        return FALSE;
     if (!pcbBytesNeeded)
         return fail(ERROR_INVALID_ADDRESS, FALSE);
     auto config = readService(service->service);
@@ -211,13 +203,9 @@ BOOL WINAPI ChangeServiceConfigA(SC_HANDLE hService, DWORD dwServiceType, DWORD 
     LPCSTR lpBinaryPathName, LPCSTR lpLoadOrderGroup, LPDWORD lpdwTagId, LPCSTR lpDependencies,
     LPCSTR lpServiceStartName, LPCSTR /*lpPassword*/, LPCSTR lpDisplayName)
 {
-    if (faulted("ChangeServiceConfigA"))
-        return FALSE;
-    auto service = findHandle(hService, ScObject::Kind::Service);
+    auto service = openedService("ChangeServiceConfigA", hService, SERVICE_CHANGE_CONFIG);
     if (!service)
-        return fail(ERROR_INVALID_HANDLE, FALSE);
-    if (!(service->access & SERVICE_CHANGE_CONFIG))
-        return fail(ERROR_ACCESS_DENIED, FALSE);
+        return FALSE;
     if (!isValidDisplayName(lpDisplayName))
         return fail(ERROR_INVALID_NAME, FALSE);
     RunStates states;
