@@ -413,3 +413,49 @@ TEST(SetupapiInstall, DelFilesAndRenFilesWithRetriesAndAborts)
     EXPECT_TRUE(bad.events.empty());
     SetupCloseInfFile(inf);
 }
+
+TEST(SetupapiInstall, UpdateInisAndIni2Reg)
+{
+    test::TestMachine m;
+    m.attach();
+    m.write("C:\\WINNT\\modem.ini", "[Modem]\r\nOld=1\r\nSpeed=9600\r\n");
+    m.write("C:\\MODEM\\INI.INF", "[Version]\r\nSignature=\"$Windows NT$\"\r\n"
+                                  "[Inst]\r\n"
+                                  "UpdateInis = Ini.Upd, Missing.Upd\r\n"
+                                  "Ini2Reg = Ini.Reg\r\n"
+                                  "[Ini.Upd]\r\n"
+                                  "%10%\\modem.ini, Modem, \"Old = 1\", \"Port = COM2\"\r\n"
+                                  "[Ini.Reg]\r\n"
+                                  "%10%\\modem.ini, Modem, , HKLM, SOFTWARE\\Brimlow\\All\r\n"
+                                  "%10%\\modem.ini, Modem, Speed, HKLM, SOFTWARE\\Brimlow\\One\r\n"
+                                  "[Short]\r\n"
+                                  "UpdateInis = Short.Upd\r\n"
+                                  "[Short.Upd]\r\n"
+                                  "%10%\\modem.ini\r\n"
+                                  "[BadRoot]\r\n"
+                                  "Ini2Reg = BadRoot.Reg\r\n"
+                                  "[BadRoot.Reg]\r\n"
+                                  "%10%\\modem.ini, Modem, Speed, HKXX, SOFTWARE\\Brimlow\r\n");
+    HINF inf = SetupOpenInfFileA("C:\\MODEM\\INI.INF", nullptr, INF_STYLE_WIN4, nullptr);
+    ASSERT_NE(inf, INVALID_HANDLE_VALUE);
+    ASSERT_TRUE(SetupInstallFromInfSectionA(nullptr, inf, "Inst", SPINST_INIFILES | SPINST_INI2REG, nullptr, nullptr,
+        0, nullptr, nullptr, nullptr, nullptr))
+        << GetLastError();
+    char value[64] = {};
+    EXPECT_EQ(GetPrivateProfileStringA("Modem", "Old", "<none>", value, sizeof value, "C:\\WINNT\\modem.ini"), 6u);
+    EXPECT_STREQ(value, "<none>");
+    EXPECT_EQ(GetPrivateProfileStringA("Modem", "Port", "", value, sizeof value, "C:\\WINNT\\modem.ini"), 4u);
+    EXPECT_STREQ(value, "COM2");
+    EXPECT_EQ(regString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Brimlow\\All", "Speed"), std::string("9600\0", 5));
+    EXPECT_EQ(regString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Brimlow\\All", "Port"), std::string("COM2\0", 5));
+    EXPECT_EQ(regString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Brimlow\\One", "Speed"), std::string("9600\0", 5));
+    EXPECT_EQ(regString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Brimlow\\One", "Port"), "<no value>");
+
+    EXPECT_FALSE(SetupInstallFromInfSectionA(nullptr, inf, "Short", SPINST_INIFILES, nullptr, nullptr, 0, nullptr,
+        nullptr, nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
+    EXPECT_FALSE(SetupInstallFromInfSectionA(nullptr, inf, "BadRoot", SPINST_INI2REG, nullptr, nullptr, 0, nullptr,
+        nullptr, nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BADKEY));
+    SetupCloseInfFile(inf);
+}
