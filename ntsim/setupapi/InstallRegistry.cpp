@@ -260,6 +260,69 @@ DWORD installLists(const InfFile& file, const inf::Section& section, const char*
     return NO_ERROR;
 }
 
+DWORD ini2RegLine(const InfFile& file, const inf::Line& line, HKEY)
+{
+    // ini-file, ini-section, [ini-key], reg-root, subkey[, flags]
+    std::vector<std::string> f = lineValues(file, line);
+    if (f.size() < 5)
+        return ERROR_INVALID_DATA;
+    DWORD error = NO_ERROR;
+    HKEY root = rootKey(f[3], nullptr, error);
+    if (error != NO_ERROR)
+        return error;
+    std::vector<std::string> keys;
+    if (!f[2].empty()) {
+        keys.push_back(f[2]);
+    } else {
+        std::string list(32768, '\0');
+        DWORD n = GetPrivateProfileStringA(f[1].c_str(), nullptr, "", &list[0],
+            static_cast<DWORD>(list.size()), f[0].c_str());
+        list.resize(n);
+        keys = splitMultiSz(list);
+    }
+    HKEY key = nullptr;
+    LONG status = RegCreateKeyExA(root, f[4].c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+        nullptr, &key, nullptr);
+    if (status != ERROR_SUCCESS)
+        return static_cast<DWORD>(status);
+    for (auto& k : keys) {
+        char value[inf::MaxStringLength + 1];
+        DWORD n = GetPrivateProfileStringA(f[1].c_str(), k.c_str(), "", value, sizeof value, f[0].c_str());
+        status = RegSetValueExA(key, k.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value), n + 1);
+        if (status != ERROR_SUCCESS)
+            break;
+    }
+    RegCloseKey(key);
+    return static_cast<DWORD>(status);
+}
+
+DWORD updateIniLine(const InfFile& file, const inf::Line& line, HKEY)
+{
+    // ini-file, ini-section, [old-entry], [new-entry], [flags]
+    std::vector<std::string> f = lineValues(file, line);
+    if (f.size() < 2)
+        return ERROR_INVALID_DATA;
+    auto keyOf = [](const std::string& entry) {
+        std::string key = entry.substr(0, entry.find('='));
+        while (!key.empty() && key.back() == ' ')
+            key.pop_back();
+        return key;
+    };
+    auto valueOf = [](const std::string& entry) {
+        size_t eq = entry.find('=');
+        std::string value = eq == std::string::npos ? std::string() : entry.substr(eq + 1);
+        while (!value.empty() && value.front() == ' ')
+            value.erase(0, 1);
+        return value;
+    };
+    if (f.size() > 2 && !f[2].empty())
+        WritePrivateProfileStringA(f[1].c_str(), keyOf(f[2]).c_str(), nullptr, f[0].c_str());
+    if (f.size() > 3 && !f[3].empty()
+        && !WritePrivateProfileStringA(f[1].c_str(), keyOf(f[3]).c_str(), valueOf(f[3]).c_str(), f[0].c_str()))
+        return GetLastError();
+    return NO_ERROR;
+}
+
 }
 
 DWORD installRegistry(const InfFile& file, const inf::Section& section, HKEY relativeRoot)
@@ -271,81 +334,12 @@ DWORD installRegistry(const InfFile& file, const inf::Section& section, HKEY rel
 
 DWORD installIni2Reg(const InfFile& file, const inf::Section& section)
 {
-    for (auto& name : directiveValues(file, section, "Ini2Reg")) {
-        const inf::Section* list = file.section(name);
-        if (!list)
-            continue;
-        for (auto& line : list->lines) {
-            // ini-file, ini-section, [ini-key], reg-root, subkey[, flags]
-            std::vector<std::string> f = lineValues(file, line);
-            if (f.size() < 5)
-                return ERROR_INVALID_DATA;
-            DWORD error = NO_ERROR;
-            HKEY root = rootKey(f[3], nullptr, error);
-            if (error != NO_ERROR)
-                return error;
-            std::vector<std::string> keys;
-            if (!f[2].empty()) {
-                keys.push_back(f[2]);
-            } else {
-                std::string list(32768, '\0');
-                DWORD n = GetPrivateProfileStringA(f[1].c_str(), nullptr, "", &list[0],
-                    static_cast<DWORD>(list.size()), f[0].c_str());
-                list.resize(n);
-                keys = splitMultiSz(list);
-            }
-            HKEY key = nullptr;
-            LONG status = RegCreateKeyExA(root, f[4].c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
-                nullptr, &key, nullptr);
-            if (status != ERROR_SUCCESS)
-                return static_cast<DWORD>(status);
-            for (auto& k : keys) {
-                char value[inf::MaxStringLength + 1];
-                DWORD n = GetPrivateProfileStringA(f[1].c_str(), k.c_str(), "", value, sizeof value, f[0].c_str());
-                status = RegSetValueExA(key, k.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value), n + 1);
-                if (status != ERROR_SUCCESS)
-                    break;
-            }
-            RegCloseKey(key);
-            if (status != ERROR_SUCCESS)
-                return static_cast<DWORD>(status);
-        }
-    }
-    return NO_ERROR;
+    return installLists(file, section, "Ini2Reg", nullptr, ini2RegLine);
 }
 
 DWORD installUpdateInis(const InfFile& file, const inf::Section& section)
 {
-    for (auto& name : directiveValues(file, section, "UpdateInis")) {
-        const inf::Section* list = file.section(name);
-        if (!list)
-            continue;
-        for (auto& line : list->lines) {
-            // ini-file, ini-section, [old-entry], [new-entry], [flags]
-            std::vector<std::string> f = lineValues(file, line);
-            if (f.size() < 2)
-                return ERROR_INVALID_DATA;
-            auto keyOf = [](const std::string& entry) {
-                std::string key = entry.substr(0, entry.find('='));
-                while (!key.empty() && key.back() == ' ')
-                    key.pop_back();
-                return key;
-            };
-            auto valueOf = [](const std::string& entry) {
-                size_t eq = entry.find('=');
-                std::string value = eq == std::string::npos ? std::string() : entry.substr(eq + 1);
-                while (!value.empty() && value.front() == ' ')
-                    value.erase(0, 1);
-                return value;
-            };
-            if (f.size() > 2 && !f[2].empty())
-                WritePrivateProfileStringA(f[1].c_str(), keyOf(f[2]).c_str(), nullptr, f[0].c_str());
-            if (f.size() > 3 && !f[3].empty()
-                && !WritePrivateProfileStringA(f[1].c_str(), keyOf(f[3]).c_str(), valueOf(f[3]).c_str(), f[0].c_str()))
-                return GetLastError();
-        }
-    }
-    return NO_ERROR;
+    return installLists(file, section, "UpdateInis", nullptr, updateIniLine);
 }
 
 }
