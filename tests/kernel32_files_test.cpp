@@ -386,3 +386,51 @@ TEST(Kernel32Files, DelayedRenamesNeedAnAdministrator)
     EXPECT_FALSE(MoveFileExA("C:\\TEMP\\x", nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
 }
+
+TEST(Kernel32Files, ReadsAndWritesRefusedBeforeTheyStart)
+{
+    test::TestMachine m;
+    m.attach();
+    m.write("C:\\TEMP\\io.txt", "data");
+    HANDLE reader = openFile("C:\\TEMP\\io.txt", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    HANDLE writer = openFile("C:\\TEMP\\io.txt", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    char buffer[8] = {};
+    // Only its presence matters: the simulated machine has no overlapped I/O.
+    alignas(8) unsigned char overlappedStorage[32] = {};
+    auto* overlapped = reinterpret_cast<LPOVERLAPPED>(overlappedStorage);
+
+    // The count is cleared whenever the call is refused.
+    DWORD n = 99;
+    EXPECT_FALSE(ReadFile(reader, buffer, sizeof buffer, &n, overlapped));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_NOT_SUPPORTED));
+    EXPECT_EQ(n, 0u);
+    n = 99;
+    EXPECT_FALSE(ReadFile(writer, buffer, sizeof buffer, &n, nullptr));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(n, 0u);
+    n = 99;
+    EXPECT_FALSE(ReadFile(reader, nullptr, 1, &n, nullptr));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(n, 0u);
+    // Overlapped is refused before the access is looked at.
+    EXPECT_FALSE(WriteFile(reader, "x", 1, &n, overlapped));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_NOT_SUPPORTED));
+    n = 99;
+    EXPECT_FALSE(WriteFile(writer, nullptr, 1, &n, nullptr));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(n, 0u);
+    n = 99;
+    EXPECT_FALSE(WriteFile(nullptr, "x", 1, &n, nullptr));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(n, 0u);
+
+    // Nothing to move needs no buffer.
+    EXPECT_TRUE(ReadFile(reader, nullptr, 0, &n, nullptr));
+    EXPECT_TRUE(WriteFile(writer, nullptr, 0, &n, nullptr));
+    EXPECT_EQ(n, 0u);
+    EXPECT_EQ(readAll(reader), "data");
+    EXPECT_TRUE(CloseHandle(reader));
+    EXPECT_TRUE(CloseHandle(writer));
+}
