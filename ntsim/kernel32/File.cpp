@@ -49,6 +49,29 @@ std::shared_ptr<File> fileOf(HANDLE handle)
     return file;
 }
 
+// The file a read or write goes to, or null with the last error set. The
+// count is cleared first, so that it is zero whenever the call fails here.
+std::shared_ptr<File> transferFile(HANDLE handle, LPDWORD count, LPOVERLAPPED overlapped, DWORD access, DWORD bytes,
+    const void* buffer)
+{
+    if (count)
+        *count = 0;
+    auto file = fileOf(handle);
+    if (!file)
+        return nullptr;
+    DWORD error = NO_ERROR;
+    if (overlapped)
+        error = ERROR_NOT_SUPPORTED;
+    else if (!(file->access() & access))
+        error = ERROR_ACCESS_DENIED;
+    else if (bytes && !buffer)
+        error = ERROR_INVALID_PARAMETER;
+    if (error == NO_ERROR)
+        return file;
+    SetLastError(error);
+    return nullptr;
+}
+
 HANDLE failWith(DWORD error)
 {
     SetLastError(error);
@@ -165,23 +188,9 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
 extern "C" BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
     LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped)
 {
-    if (lpNumberOfBytesRead)
-        *lpNumberOfBytesRead = 0;
-    auto file = fileOf(hFile);
+    auto file = transferFile(hFile, lpNumberOfBytesRead, lpOverlapped, ntsim::fileReadData, nNumberOfBytesToRead, lpBuffer);
     if (!file)
         return FALSE;
-    if (lpOverlapped) {
-        SetLastError(ERROR_NOT_SUPPORTED);
-        return FALSE;
-    }
-    if (!(file->access() & ntsim::fileReadData)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    if (nNumberOfBytesToRead && !lpBuffer) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
     DWORD done = 0;
     while (done < nNumberOfBytesToRead) {
         ssize_t n = pread(file->fd(), static_cast<char*>(lpBuffer) + done, nNumberOfBytesToRead - done, file->position());
@@ -204,23 +213,10 @@ extern "C" BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBy
 extern "C" BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
     LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped)
 {
-    if (lpNumberOfBytesWritten)
-        *lpNumberOfBytesWritten = 0;
-    auto file = fileOf(hFile);
+    auto file = transferFile(hFile, lpNumberOfBytesWritten, lpOverlapped, ntsim::fileWriteData | ntsim::fileAppendData,
+        nNumberOfBytesToWrite, lpBuffer);
     if (!file)
         return FALSE;
-    if (lpOverlapped) {
-        SetLastError(ERROR_NOT_SUPPORTED);
-        return FALSE;
-    }
-    if (!(file->access() & (ntsim::fileWriteData | ntsim::fileAppendData))) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    if (nNumberOfBytesToWrite && !lpBuffer) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
     if (auto fault = ntsim::injectedFault("WriteFile")) {
         SetLastError(*fault);
         return FALSE;
