@@ -150,12 +150,12 @@ private:
             case 'r': s += '\r'; break;
             case 't': s += '\t'; break;
             case 'u': {
-                uint32_t cp;
+                uint32_t cp = 0;
                 if (!hex4(cp))
                     return false;
                 if (cp >= 0xD800 && cp < 0xDC00 && m_text.compare(m_pos, 2, "\\u") == 0) {
                     m_pos += 2;
-                    uint32_t low;
+                    uint32_t low = 0;
                     if (!hex4(low))
                         return false;
                     cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
