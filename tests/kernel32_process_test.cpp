@@ -196,6 +196,14 @@ TEST(Kernel32Process, AutoResetEvents)
     EXPECT_EQ(WaitForSingleObject(event, 0), DWORD(WAIT_OBJECT_0));
     EXPECT_EQ(WaitForSingleObject(event, 0), DWORD(WAIT_TIMEOUT));
     CloseHandle(opened);
+    // Opened for waiting only, it can be neither set nor reset.
+    HANDLE waitOnly = OpenEventA(SYNCHRONIZE, FALSE, "auto");
+    ASSERT_NE(waitOnly, nullptr);
+    EXPECT_FALSE(SetEvent(waitOnly));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(ResetEvent(waitOnly));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+    CloseHandle(waitOnly);
     CloseHandle(event);
 
     // Unnamed events work inside the process.
@@ -206,5 +214,7 @@ TEST(Kernel32Process, AutoResetEvents)
     EXPECT_EQ(WaitForSingleObject(local, INFINITE), DWORD(WAIT_OBJECT_0));
     EXPECT_TRUE(CloseHandle(local));
     EXPECT_FALSE(SetEvent(local));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+    EXPECT_FALSE(ResetEvent(local));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
 }
