@@ -208,6 +208,23 @@ HANDLE failWith(DWORD error)
     return nullptr;
 }
 
+// Sets or resets an event through a handle that may modify it.
+BOOL changeEvent(HANDLE handle, bool (Event::*change)())
+{
+    auto event = eventOf(handle);
+    DWORD error = NO_ERROR;
+    if (!event)
+        error = ERROR_INVALID_HANDLE;
+    else if (!event->mayModify())
+        error = ERROR_ACCESS_DENIED;
+    else if (!((*event).*change)())
+        error = ERROR_INVALID_HANDLE;
+    if (error == NO_ERROR)
+        return TRUE;
+    SetLastError(error);
+    return FALSE;
+}
+
 }
 
 }
@@ -258,36 +275,10 @@ extern "C" HANDLE WINAPI OpenEventA(DWORD dwDesiredAccess, BOOL, LPCSTR lpName)
 
 extern "C" BOOL WINAPI SetEvent(HANDLE hEvent)
 {
-    auto event = ntsim::eventOf(hEvent);
-    if (!event) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!event->mayModify()) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    if (!event->set()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    return TRUE;
+    return ntsim::changeEvent(hEvent, &ntsim::Event::set);
 }
 
 extern "C" BOOL WINAPI ResetEvent(HANDLE hEvent)
 {
-    auto event = ntsim::eventOf(hEvent);
-    if (!event) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (!event->mayModify()) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    if (!event->reset()) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    return TRUE;
+    return ntsim::changeEvent(hEvent, &ntsim::Event::reset);
 }
