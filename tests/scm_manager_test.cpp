@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 using scmtest::Sc;
@@ -114,4 +116,35 @@ TEST(ScmManager, ServiceCallsRefuseAManagerHandleAndOneWithoutTheirRight)
     auto config = scmtest::valueOf(std::string(scmtest::servicesKey()) + "\\Rights", "Start");
     EXPECT_EQ(config.dword(), static_cast<DWORD>(SERVICE_DEMAND_START)) << "nothing changed";
     EXPECT_EQ(scmtest::statusOf(created.get()).dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+}
+
+TEST(ScmManager, ClosingOneHandleFromManyThreadsClosesItOnce)
+{
+    test::TestMachine m;
+    m.attach();
+    scmtest::writeImage(m, "twice.sys", "plain");
+    Sc manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ASSERT_TRUE(manager) << GetLastError();
+    Sc kept(scmtest::createDriver(manager.get(), "Twice", scmtest::driverPath("twice.sys")));
+    ASSERT_TRUE(kept) << GetLastError();
+    ASSERT_TRUE(DeleteService(kept.get())) << GetLastError();
+
+    for (int round = 0; round < 20; ++round) {
+        SC_HANDLE shared = OpenServiceA(manager.get(), "Twice", SERVICE_QUERY_STATUS);
+        ASSERT_NE(shared, nullptr) << GetLastError();
+        std::atomic<int> closed { 0 };
+        std::vector<std::thread> closers;
+        for (int i = 0; i < 4; ++i)
+            closers.emplace_back([&] {
+                if (CloseServiceHandle(shared))
+                    ++closed;
+            });
+        for (auto& t : closers)
+            t.join();
+        EXPECT_EQ(closed.load(), 1) << "round " << round;
+        // The other handle still holds the service marked for delete.
+        ASSERT_TRUE(scmtest::keyExists(std::string(scmtest::servicesKey()) + "\\Twice")) << "round " << round;
+    }
+    EXPECT_TRUE(CloseServiceHandle(kept.release()));
+    EXPECT_FALSE(scmtest::keyExists(std::string(scmtest::servicesKey()) + "\\Twice"));
 }

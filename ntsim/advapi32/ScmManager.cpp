@@ -55,9 +55,10 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject)
     if (faulted("CloseServiceHandle"))
         return FALSE;
     auto object = findAnyHandle(hSCObject);
-    if (!object)
+    // Of two threads closing one handle, only the one that removes it may
+    // give up the handle's share of the service.
+    if (!object || !removeHandle(hSCObject))
         return fail(ERROR_INVALID_HANDLE, FALSE);
-    removeHandle(hSCObject);
     if (object->kind == ScObject::Kind::Service) {
         RunStates states;
         if (RunState* state = states.find(object->service)) {
