@@ -106,6 +106,20 @@ TEST(Kernel32Paths, DirectoriesAndTheSystemsOwn)
     EXPECT_FALSE(m.exists("C:\\TEMP\\New"));
     EXPECT_FALSE(RemoveDirectoryA("C:\\TEMP\\New"));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+
+    // A file is no directory; the current directory and the root stay.
+    m.write("C:\\TEMP\\plain.txt", "x");
+    EXPECT_FALSE(SetCurrentDirectoryA("C:\\TEMP\\plain.txt"));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_DIRECTORY));
+    EXPECT_FALSE(RemoveDirectoryA("C:\\TEMP\\plain.txt"));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_DIRECTORY));
+    EXPECT_TRUE(CreateDirectoryA("C:\\TEMP\\Here", nullptr));
+    EXPECT_TRUE(SetCurrentDirectoryA("C:\\TEMP\\Here\\"));
+    EXPECT_FALSE(RemoveDirectoryA("c:\\temp\\here\\"));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
+    EXPECT_TRUE(SetCurrentDirectoryA("C:\\TEMP"));
+    EXPECT_TRUE(RemoveDirectoryA("C:\\TEMP\\Here\\"));
+    EXPECT_FALSE(m.exists("C:\\TEMP\\Here"));
 }
 
 TEST(Kernel32Paths, FindFileMatchesWithoutRegardToCase)
