@@ -23,6 +23,20 @@ BOOL fail(DWORD error)
     return FALSE;
 }
 
+// An existing directory a call names, its NT path without trailing
+// separators; false with the last error set.
+bool resolveDirectory(LPCSTR name, ntsim::ResolvedPath& out)
+{
+    struct stat st;
+    if (!ntsim::resolveExisting(name, out, st))
+        return false;
+    if (!S_ISDIR(st.st_mode))
+        return fail(ERROR_DIRECTORY);
+    while (out.nt.size() > 3 && out.nt.back() == '\\')
+        out.nt.pop_back();
+    return true;
+}
+
 bool isEmptyDirectory(const std::string& hostPath)
 {
     DIR* d = opendir(hostPath.c_str());
@@ -73,26 +87,18 @@ extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES
 extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName)
 {
     ntsim::ResolvedPath path;
-    if (!ntsim::resolvePath(lpPathName, path))
+    if (!resolveDirectory(lpPathName, path))
         return FALSE;
-    struct stat st;
-    if (stat(path.host.c_str(), &st) != 0)
-        return fail(ntsim::missingFileError(path.host));
-    if (!S_ISDIR(st.st_mode))
-        return fail(ERROR_DIRECTORY);
     if (!isEmptyDirectory(path.host))
         return fail(ERROR_DIR_NOT_EMPTY);
-    std::string nt = path.nt;
-    while (nt.size() > 3 && nt.back() == '\\')
-        nt.pop_back();
-    if (nt.size() <= 3 || !ntsim::parentWritable(path.host))
+    if (path.nt.size() <= 3 || !ntsim::parentWritable(path.host))
         return fail(ERROR_ACCESS_DENIED);
     // A process's current directory is in use, as on NT.
-    if (ntsim::upperAscii(ntsim::currentProcess().currentDirectory) == ntsim::upperAscii(nt))
+    if (ntsim::upperAscii(ntsim::currentProcess().currentDirectory) == ntsim::upperAscii(path.nt))
         return fail(ERROR_SHARING_VIOLATION);
     if (rmdir(path.host.c_str()) != 0)
         return fail(ERROR_ACCESS_DENIED);
-    ntsim::forgetAttributes(nt);
+    ntsim::forgetAttributes(path.nt);
     return TRUE;
 }
 
@@ -104,17 +110,9 @@ extern "C" DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer
 extern "C" BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName)
 {
     ntsim::ResolvedPath path;
-    if (!ntsim::resolvePath(lpPathName, path))
+    if (!resolveDirectory(lpPathName, path))
         return FALSE;
-    struct stat st;
-    if (stat(path.host.c_str(), &st) != 0)
-        return fail(ntsim::missingFileError(path.host));
-    if (!S_ISDIR(st.st_mode))
-        return fail(ERROR_DIRECTORY);
-    std::string nt = path.nt;
-    while (nt.size() > 3 && nt.back() == '\\')
-        nt.pop_back();
-    ntsim::currentProcess().currentDirectory = nt;
+    ntsim::currentProcess().currentDirectory = path.nt;
     return TRUE;
 }
 

@@ -246,24 +246,18 @@ extern "C" BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName
 extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName)
 {
     ntsim::ResolvedPath path;
-    if (!ntsim::resolvePath(lpFileName, path))
-        return INVALID_FILE_ATTRIBUTES;
     struct stat st;
-    if (stat(path.host.c_str(), &st) != 0) {
-        SetLastError(ntsim::missingFileError(path.host));
+    if (!ntsim::resolveExisting(lpFileName, path, st))
         return INVALID_FILE_ATTRIBUTES;
-    }
     return attributesOf(path, st);
 }
 
 extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes)
 {
     ntsim::ResolvedPath path;
-    if (!ntsim::resolvePath(lpFileName, path))
-        return FALSE;
     struct stat st;
-    if (stat(path.host.c_str(), &st) != 0)
-        return fail(ntsim::missingFileError(path.host));
+    if (!ntsim::resolveExisting(lpFileName, path, st))
+        return FALSE;
     DWORD attributes = dwFileAttributes & settableAttributes;
     if (attributes & ~FILE_ATTRIBUTE_NORMAL)
         attributes &= ~FILE_ATTRIBUTE_NORMAL;

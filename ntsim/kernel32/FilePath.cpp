@@ -40,6 +40,16 @@ bool resolvePath(LPCSTR name, ResolvedPath& out, bool allowWildcards)
     return true;
 }
 
+bool resolveExisting(LPCSTR name, ResolvedPath& out, struct stat& st)
+{
+    if (!resolvePath(name, out))
+        return false;
+    if (stat(out.host.c_str(), &st) == 0)
+        return true;
+    SetLastError(missingFileError(out.host));
+    return false;
+}
+
 DWORD missingFileError(const std::string& hostPath)
 {
     std::string parent = hostPath.substr(0, hostPath.find_last_of('/'));

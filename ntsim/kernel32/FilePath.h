@@ -17,6 +17,10 @@ struct ResolvedPath {
 // off-machine path. Wildcards are refused unless allowed.
 bool resolvePath(LPCSTR name, ResolvedPath& out, bool allowWildcards = false);
 
+// resolvePath for something that must exist: false, with the last error
+// set, when it does not.
+bool resolveExisting(LPCSTR name, ResolvedPath& out, struct stat& st);
+
 // ERROR_FILE_NOT_FOUND when the parent directory exists, else ERROR_PATH_NOT_FOUND.
 DWORD missingFileError(const std::string& hostPath);
 
