@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -110,7 +111,8 @@ int commandRun(const Args& args)
     Machine::attach(machine.root());
 
     std::string cwd = fullNtPath(request.currentDirectory, "C:\\");
-    if (cwd.empty())
+    struct stat st;
+    if (cwd.empty() || stat(machine.hostPath(cwd).c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return usageError("run: " + request.currentDirectory + " is not a directory of drive C:");
     std::string commandLine = quoteCommandLine(request.program);
     uint32_t launchError = 0;

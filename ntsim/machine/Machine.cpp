@@ -76,10 +76,11 @@ std::optional<UserAccount> knownUser(const std::string& name)
 std::optional<std::pair<unsigned, unsigned>> codePagesOfLocale(uint16_t locale)
 {
     switch (locale) {
-    case 0x0406: case 0x0407: case 0x0409: case 0x040A: case 0x0C0A: case 0x040B:
+    case 0x0409: return std::make_pair(1252u, 437u);
+    case 0x0406: case 0x0407: case 0x040A: case 0x0C0A: case 0x040B:
     case 0x040C: case 0x0410: case 0x0413: case 0x0414: case 0x041D:
+    case 0x0416:
         return std::make_pair(1252u, 850u);
-    case 0x0416: return std::make_pair(1252u, 850u);
     case 0x0411: return std::make_pair(932u, 932u);
     case 0x0404: return std::make_pair(950u, 950u);
     case 0x0804: return std::make_pair(936u, 936u);
