@@ -81,6 +81,12 @@ TEST(Kernel32System, GlobalAndLocalMemory)
     EXPECT_EQ(GlobalFree(moveable), nullptr);
     EXPECT_EQ(GlobalFree(moveable), moveable);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+    SetLastError(NO_ERROR);
+    EXPECT_EQ(GlobalLock(moveable), nullptr);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+    SetLastError(NO_ERROR);
+    EXPECT_FALSE(GlobalUnlock(moveable));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
 
     HLOCAL local = LocalAlloc(LPTR, 4);
     ASSERT_NE(local, nullptr);
