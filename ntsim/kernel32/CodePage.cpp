@@ -189,22 +189,28 @@ bool fromUtf16(const std::u16string& text, unsigned codePage, std::string& out)
     return encodeText(text.data(), text.size(), codePage, "?", out);
 }
 
-std::string ansiToUtf8(const std::string& text, unsigned codePage)
+namespace {
+
+// Text of one code page in another, what neither can map as '?'.
+std::string recode(const std::string& text, unsigned from, unsigned to)
 {
     std::u16string wide;
-    decodeText(text.data(), text.size(), codePage, wide);
+    toUtf16(text, from, wide);
     std::string out;
-    encodeText(wide.data(), wide.size(), CP_UTF8, "?", out);
+    fromUtf16(wide, to, out);
     return out;
+}
+
+}
+
+std::string ansiToUtf8(const std::string& text, unsigned codePage)
+{
+    return recode(text, codePage, CP_UTF8);
 }
 
 std::string utf8ToAnsi(const std::string& text, unsigned codePage)
 {
-    std::u16string wide;
-    decodeText(text.data(), text.size(), CP_UTF8, wide);
-    std::string out;
-    encodeText(wide.data(), wide.size(), codePage, "?", out);
-    return out;
+    return recode(text, CP_UTF8, codePage);
 }
 
 }

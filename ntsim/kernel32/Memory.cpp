@@ -40,38 +40,32 @@ public:
     HANDLE release(HANDLE handle)
     {
         std::lock_guard lock(m_mutex);
-        auto it = m_blocks.find(handle);
-        if (it == m_blocks.end()) {
-            SetLastError(ERROR_INVALID_HANDLE);
+        Block* block = find(handle);
+        if (!block)
             return handle;
-        }
-        std::free(it->second.memory);
-        m_blocks.erase(it);
+        std::free(block->memory);
+        m_blocks.erase(handle);
         return nullptr;
     }
 
     void* lock(HANDLE handle)
     {
         std::lock_guard lock(m_mutex);
-        auto it = m_blocks.find(handle);
-        if (it == m_blocks.end()) {
-            SetLastError(ERROR_INVALID_HANDLE);
+        Block* block = find(handle);
+        if (!block)
             return nullptr;
-        }
-        if (it->second.moveable)
-            ++it->second.locks;
-        return it->second.memory;
+        if (block->moveable)
+            ++block->locks;
+        return block->memory;
     }
 
     BOOL unlock(HANDLE handle)
     {
         std::lock_guard lock(m_mutex);
-        auto it = m_blocks.find(handle);
-        if (it == m_blocks.end()) {
-            SetLastError(ERROR_INVALID_HANDLE);
+        Block* found = find(handle);
+        if (!found)
             return FALSE;
-        }
-        Block& block = it->second;
+        Block& block = *found;
         if (!block.moveable || block.locks == 0) {
             SetLastError(block.moveable ? ERROR_NOT_LOCKED : ERROR_SUCCESS);
             return FALSE;
@@ -85,6 +79,17 @@ public:
 
 private:
     static constexpr DWORD ERROR_NOT_LOCKED = 158;
+
+    // The block of a handle, or null with the last error set; the caller holds the mutex.
+    Block* find(HANDLE handle)
+    {
+        auto it = m_blocks.find(handle);
+        if (it != m_blocks.end())
+            return &it->second;
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+
     std::mutex m_mutex;
     std::map<HANDLE, Block> m_blocks;
     uintptr_t m_nextHandle { 0x10008 };
