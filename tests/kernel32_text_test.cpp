@@ -105,6 +105,24 @@ TEST(Kernel32Text, ConversionSizeSemantics)
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
     EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, japanese, -1, bytes, sizeof bytes, nullptr, &usedDefault), 0);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+
+    // A size query tells of the default; a buffer too small gets what fits and is not told.
+    usedDefault = FALSE;
+    EXPECT_EQ(WideCharToMultiByte(1252, 0, japanese, -1, nullptr, 0, nullptr, &usedDefault), 3);
+    EXPECT_TRUE(usedDefault);
+    usedDefault = 7;
+    EXPECT_EQ(WideCharToMultiByte(1252, 0, japanese, -1, bytes, 2, nullptr, &usedDefault), 0);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(usedDefault, 7);
+    EXPECT_EQ(std::string(bytes, 2), "?x");
+    const WCHAR plain[] = { u'a', u'b', 0 };
+    usedDefault = TRUE;
+    EXPECT_EQ(WideCharToMultiByte(1252, 0, plain, 2, bytes, sizeof bytes, nullptr, &usedDefault), 2);
+    EXPECT_FALSE(usedDefault);
+    wide[0] = wide[1] = wide[2] = 0;
+    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "abcd", 4, wide, 3), 0);
+    EXPECT_EQ(wide[0], u'a');
+    EXPECT_EQ(wide[2], u'c');
 }
 
 TEST(Kernel32Text, ComparisonsAndStringHelpers)
