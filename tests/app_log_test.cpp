@@ -83,3 +83,22 @@ TEST(AppLog, TraceLinesAreCutToTheLineBufferAndStillEndTheLine)
     std::string first = "Install looking at " + std::string(255 - 1 - 19, 'x') + "\r\n";
     EXPECT_EQ(text, first + "Install exit with uRet 0\r\n");
 }
+
+TEST(AppLog, TheFileIsBesideTheProgramWhateverTheCurrentDirectory)
+{
+    test::TestMachine m;
+    m.attach("C:\\MODEM\\SETUP.EXE", "SETUP.EXE -l", "C:\\WINNT\\system32");
+    char cwd[MAX_PATH] = "";
+    ASSERT_GT(GetCurrentDirectoryA(sizeof cwd, cwd), 0u);
+    ASSERT_STREQ(cwd, "C:\\WINNT\\system32");
+
+    // Two runs, each with its own log object, append to the one file.
+    for (const char* line : { "run one\n", "run two\n" }) {
+        CSetupLog log;
+        log.Enable();
+        log.SetFileName("SETUP.TXT");
+        log.Write(line);
+    }
+    EXPECT_EQ(m.read(logPath), "run one\r\nrun two\r\n");
+    EXPECT_FALSE(m.exists("C:\\WINNT\\system32\\SETUP.TXT"));
+}

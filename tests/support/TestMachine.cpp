@@ -171,9 +171,10 @@ RunResult TestMachine::run(const std::vector<std::string>& args, const std::vect
     return result;
 }
 
-void TestMachine::attach(const std::string& imagePath, const std::string& commandLine) const
+void TestMachine::attach(const std::string& imagePath, const std::string& commandLine,
+    const std::string& currentDirectory) const
 {
-    ntsim::initProcessForTest(m_dir, imagePath, commandLine);
+    ntsim::initProcessForTest(m_dir, imagePath, commandLine, currentDirectory);
 }
 
 }

@@ -39,7 +39,8 @@ public:
 
     // Makes this machine the test process's own, running as the given image,
     // so that tests can call the Win32 API in-process.
-    void attach(const std::string& imagePath = "C:\\MODEM\\SETUP.EXE", const std::string& commandLine = "") const;
+    void attach(const std::string& imagePath = "C:\\MODEM\\SETUP.EXE", const std::string& commandLine = "",
+        const std::string& currentDirectory = "") const;
 
 private:
     std::string m_dir;
