@@ -431,6 +431,12 @@ TEST(Kernel32Files, ReadsAndWritesRefusedBeforeTheyStart)
     EXPECT_TRUE(WriteFile(writer, nullptr, 0, &n, nullptr));
     EXPECT_EQ(n, 0u);
     EXPECT_EQ(readAll(reader), "data");
+    // Truncating and flushing want a handle that writes.
+    EXPECT_FALSE(SetEndOfFile(reader));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(FlushFileBuffers(reader));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(FlushFileBuffers(writer));
     EXPECT_TRUE(CloseHandle(reader));
     EXPECT_TRUE(CloseHandle(writer));
 }
