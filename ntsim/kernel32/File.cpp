@@ -49,6 +49,17 @@ std::shared_ptr<File> fileOf(HANDLE handle)
     return file;
 }
 
+// The file of a handle opened with one of `access`, or null with the last error set.
+std::shared_ptr<File> fileWith(HANDLE handle, DWORD access)
+{
+    auto file = fileOf(handle);
+    if (file && !(file->access() & access)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    return file;
+}
+
 // The file a read or write goes to, or null with the last error set. The
 // count is cleared first, so that it is zero whenever the call fails here.
 std::shared_ptr<File> transferFile(HANDLE handle, LPDWORD count, LPOVERLAPPED overlapped, DWORD access, DWORD bytes,
@@ -93,6 +104,15 @@ DWORD errorOfErrno(int error)
     case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
     default: return ERROR_GEN_FAILURE;
     }
+}
+
+// A host call's 0 as TRUE, else FALSE with the NT error of errno.
+BOOL hostResult(int result)
+{
+    if (result == 0)
+        return TRUE;
+    SetLastError(errorOfErrno(errno));
+    return FALSE;
 }
 
 }
@@ -288,18 +308,10 @@ extern "C" DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG
 
 extern "C" BOOL WINAPI SetEndOfFile(HANDLE hFile)
 {
-    auto file = fileOf(hFile);
+    auto file = fileWith(hFile, ntsim::fileWriteData);
     if (!file)
         return FALSE;
-    if (!(file->access() & ntsim::fileWriteData)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    if (ftruncate(file->fd(), file->position()) != 0) {
-        SetLastError(errorOfErrno(errno));
-        return FALSE;
-    }
-    return TRUE;
+    return hostResult(ftruncate(file->fd(), file->position()));
 }
 
 extern "C" DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh)
@@ -321,18 +333,10 @@ extern "C" DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh)
 
 extern "C" BOOL WINAPI FlushFileBuffers(HANDLE hFile)
 {
-    auto file = fileOf(hFile);
+    auto file = fileWith(hFile, ntsim::fileWriteData | ntsim::fileAppendData);
     if (!file)
         return FALSE;
-    if (!(file->access() & (ntsim::fileWriteData | ntsim::fileAppendData))) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    if (fsync(file->fd()) != 0) {
-        SetLastError(errorOfErrno(errno));
-        return FALSE;
-    }
-    return TRUE;
+    return hostResult(fsync(file->fd()));
 }
 
 extern "C" BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime, LPFILETIME lpLastWriteTime)
