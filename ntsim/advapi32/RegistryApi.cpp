@@ -52,7 +52,7 @@ Resolved resolve(Store& store, HKEY hKey, const Token& token)
         r.granted = access.error == ERROR_SUCCESS ? access.granted : 0;
         return r;
     }
-    auto handle = HandleTable::instance().get(hKey);
+    auto handle = KeyHandles::instance().get(hKey);
     if (!handle) {
         r.error = ERROR_INVALID_HANDLE;
         return r;
@@ -157,7 +157,7 @@ NTSIM_API LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM sa
         Resolved sub = openSubkey(base, lpSubKey, samDesired);
         if (sub.error)
             return sub.error;
-        *phkResult = HandleTable::instance().add({ sub.key, sub.granted });
+        *phkResult = KeyHandles::instance().add({ sub.key, sub.granted });
         return ERROR_SUCCESS;
     });
 }
@@ -208,7 +208,7 @@ NTSIM_API LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR l
             auto access = checkKeyAccess(key->security, token, samDesired);
             if (access.error)
                 return access.error;
-            *phkResult = HandleTable::instance().add({ key, access.granted });
+            *phkResult = KeyHandles::instance().add({ key, access.granted });
             if (lpdwDisposition)
                 *lpdwDisposition = REG_OPENED_EXISTING_KEY;
             return ERROR_SUCCESS;
@@ -242,7 +242,7 @@ NTSIM_API LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR l
         ACCESS_MASK granted = security::mapGenericKeyRights(samDesired & ~MAXIMUM_ALLOWED);
         if (samDesired & MAXIMUM_ALLOWED)
             granted |= KEY_ALL_ACCESS;
-        *phkResult = HandleTable::instance().add({ key, granted });
+        *phkResult = KeyHandles::instance().add({ key, granted });
         if (lpdwDisposition)
             *lpdwDisposition = REG_CREATED_NEW_KEY;
         return ERROR_SUCCESS;
@@ -260,7 +260,7 @@ NTSIM_API LONG WINAPI RegCloseKey(HKEY hKey)
         return static_cast<LONG>(*fault);
     if (isPredefinedKey(hKey))
         return ERROR_SUCCESS;
-    return HandleTable::instance().remove(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    return KeyHandles::instance().remove(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
 NTSIM_API LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,

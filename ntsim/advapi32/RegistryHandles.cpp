@@ -2,39 +2,29 @@
 
 namespace ntsim::registry {
 
-HandleTable& HandleTable::instance()
+KeyHandles& KeyHandles::instance()
 {
-    static HandleTable table;
+    static KeyHandles table;
     return table;
 }
 
-HKEY HandleTable::add(KeyHandle handle)
+HKEY KeyHandles::add(KeyHandle handle)
 {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    uintptr_t value = m_next;
-    m_next += 4;
-    m_handles[value] = std::move(handle);
-    return reinterpret_cast<HKEY>(value);
+    return reinterpret_cast<HKEY>(m_handles.insert(std::move(handle)));
 }
 
-std::optional<KeyHandle> HandleTable::get(HKEY hKey) const
+std::optional<KeyHandle> KeyHandles::get(HKEY hKey) const
 {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    auto it = m_handles.find(reinterpret_cast<uintptr_t>(hKey));
-    if (it == m_handles.end())
-        return std::nullopt;
-    return it->second;
+    return m_handles.find(reinterpret_cast<uintptr_t>(hKey));
 }
 
-bool HandleTable::remove(HKEY hKey)
+bool KeyHandles::remove(HKEY hKey)
 {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    return m_handles.erase(reinterpret_cast<uintptr_t>(hKey)) == 1;
+    return m_handles.take(reinterpret_cast<uintptr_t>(hKey)).has_value();
 }
 
-size_t HandleTable::size() const
+size_t KeyHandles::size() const
 {
-    std::lock_guard<std::mutex> guard(m_mutex);
     return m_handles.size();
 }
 

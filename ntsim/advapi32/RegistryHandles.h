@@ -3,9 +3,9 @@
 #pragma once
 #include "RegistryTree.h"
 
-#include <map>
+#include "machine/HandleTable.h"
+
 #include <memory>
-#include <mutex>
 #include <optional>
 
 namespace ntsim::registry {
@@ -15,18 +15,16 @@ struct KeyHandle {
     ACCESS_MASK granted { 0 };
 };
 
-class HandleTable {
+class KeyHandles {
 public:
-    static HandleTable& instance();
+    static KeyHandles& instance();
     HKEY add(KeyHandle handle);
     std::optional<KeyHandle> get(HKEY hKey) const;
     bool remove(HKEY hKey);
     size_t size() const;
 
 private:
-    mutable std::mutex m_mutex;
-    std::map<uintptr_t, KeyHandle> m_handles;
-    uintptr_t m_next { 0x1000 };
+    ntsim::HandleTable<KeyHandle> m_handles { 0x1000 };
 };
 
 bool isPredefinedKey(HKEY hKey);

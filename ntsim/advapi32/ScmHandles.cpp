@@ -2,22 +2,15 @@
 
 #include "machine/Token.h"
 
-#include <map>
-#include <mutex>
+#include "machine/HandleTable.h"
 
 namespace ntsim::scm {
 
 namespace {
 
-struct HandleTable {
-    std::mutex mutex;
-    std::map<uintptr_t, ScObject> objects;
-    uintptr_t next { 0xCC0004 };
-};
-
-HandleTable& table()
+HandleTable<ScObject>& table()
 {
-    static HandleTable t;
+    static HandleTable<ScObject> t(0xCC0004);
     return t;
 }
 
@@ -25,22 +18,12 @@ HandleTable& table()
 
 SC_HANDLE addHandle(ScObject object)
 {
-    auto& t = table();
-    std::lock_guard guard(t.mutex);
-    uintptr_t value = t.next;
-    t.next += 4;
-    t.objects.emplace(value, std::move(object));
-    return reinterpret_cast<SC_HANDLE>(value);
+    return reinterpret_cast<SC_HANDLE>(table().insert(std::move(object)));
 }
 
 std::optional<ScObject> findAnyHandle(SC_HANDLE handle)
 {
-    auto& t = table();
-    std::lock_guard guard(t.mutex);
-    auto it = t.objects.find(reinterpret_cast<uintptr_t>(handle));
-    if (it == t.objects.end())
-        return std::nullopt;
-    return it->second;
+    return table().find(reinterpret_cast<uintptr_t>(handle));
 }
 
 std::optional<ScObject> findHandle(SC_HANDLE handle, ScObject::Kind kind)
@@ -53,9 +36,7 @@ std::optional<ScObject> findHandle(SC_HANDLE handle, ScObject::Kind kind)
 
 bool removeHandle(SC_HANDLE handle)
 {
-    auto& t = table();
-    std::lock_guard guard(t.mutex);
-    return t.objects.erase(reinterpret_cast<uintptr_t>(handle)) != 0;
+    return table().take(reinterpret_cast<uintptr_t>(handle)).has_value();
 }
 
 DWORD mapManagerAccess(DWORD desired)

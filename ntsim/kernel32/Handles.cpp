@@ -1,22 +1,16 @@
 #include "Handles.h"
 
-#include <map>
-#include <mutex>
+#include "machine/HandleTable.h"
 
 namespace ntsim {
 
 namespace {
 
-struct HandleTable {
-    std::mutex mutex;
-    // Values are never reused, so a closed handle stays invalid.
-    uintptr_t next { 4 };
-    std::map<uintptr_t, std::shared_ptr<KernelObject>> objects;
-};
+using KernelHandleTable = HandleTable<std::shared_ptr<KernelObject>>;
 
-HandleTable& table()
+KernelHandleTable& table()
 {
-    static HandleTable* instance = new HandleTable; // outlives static destructors that close handles
+    static auto* instance = new KernelHandleTable(4); // outlives static destructors that close handles
     return *instance;
 }
 
@@ -24,36 +18,18 @@ HandleTable& table()
 
 HANDLE insertHandle(std::shared_ptr<KernelObject> object)
 {
-    auto& t = table();
-    std::lock_guard lock(t.mutex);
-    uintptr_t value = t.next;
-    t.next += 4;
-    t.objects.emplace(value, std::move(object));
-    return reinterpret_cast<HANDLE>(value);
+    return reinterpret_cast<HANDLE>(table().insert(std::move(object)));
 }
 
 std::shared_ptr<KernelObject> lookupHandle(HANDLE handle)
 {
-    auto& t = table();
-    std::lock_guard lock(t.mutex);
-    auto it = t.objects.find(reinterpret_cast<uintptr_t>(handle));
-    return it == t.objects.end() ? nullptr : it->second;
+    return table().find(reinterpret_cast<uintptr_t>(handle)).value_or(nullptr);
 }
 
 bool removeHandle(HANDLE handle)
 {
-    std::shared_ptr<KernelObject> object;
-    {
-        auto& t = table();
-        std::lock_guard lock(t.mutex);
-        auto it = t.objects.find(reinterpret_cast<uintptr_t>(handle));
-        if (it == t.objects.end())
-            return false;
-        object = std::move(it->second);
-        t.objects.erase(it);
-    }
     // The object goes (and closes what it holds) outside the table's lock.
-    return true;
+    return table().take(reinterpret_cast<uintptr_t>(handle)).has_value();
 }
 
 }
