@@ -2,6 +2,7 @@
 // returns once its window exists, leaving it running.
 #include "Commands.h"
 
+#include "machine/FileLock.h"
 #include "machine/Machine.h"
 #include "machine/Process.h"
 
@@ -82,15 +83,7 @@ int commandWindow(const Args& args)
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) { }
 
     std::string line;
-    char buffer[128];
-    for (;;) {
-        ssize_t n = ::read(ready[0], buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        line.append(buffer, static_cast<size_t>(n));
-    }
+    readAll(ready[0], line);
     ::close(ready[0]);
     if (line.empty() || line.back() != '\n') {
         std::fprintf(stderr, "ntsim: window.exe ended before its window existed\n");

@@ -4,6 +4,7 @@
 #include "FileShare.h"
 
 #include "machine/Faults.h"
+#include "machine/FileLock.h"
 #include "machine/NtPath.h"
 #include "machine/Token.h"
 
@@ -102,15 +103,8 @@ bool copyContents(int from, int to)
             return false;
         if (n == 0)
             return true;
-        ssize_t done = 0;
-        while (done < n) {
-            ssize_t w = ::write(to, buffer + done, static_cast<size_t>(n - done));
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w < 0)
-                return false;
-            done += w;
-        }
+        if (!ntsim::writeAll(to, buffer, static_cast<size_t>(n)))
+            return false;
     }
 }
 

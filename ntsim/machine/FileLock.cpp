@@ -50,17 +50,10 @@ bool writeFileAtomically(const std::string& path, const std::string& contents)
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return false;
-    size_t done = 0;
-    while (done < contents.size()) {
-        ssize_t n = ::write(fd, contents.data() + done, contents.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ::close(fd);
-            ::unlink(tmp.c_str());
-            return false;
-        }
-        done += static_cast<size_t>(n);
+    if (!writeAll(fd, contents.data(), contents.size())) {
+        ::close(fd);
+        ::unlink(tmp.c_str());
+        return false;
     }
     ::close(fd);
     if (std::rename(tmp.c_str(), path.c_str()) != 0) {
@@ -75,22 +68,39 @@ bool readWholeFile(const std::string& path, std::string& out)
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
+    bool ok = readAll(fd, out);
+    ::close(fd);
+    return ok;
+}
+
+bool writeAll(int fd, const char* data, size_t size)
+{
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::write(fd, data + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool readAll(int fd, std::string& out)
+{
     out.clear();
     char buf[65536];
     for (;;) {
         ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ::close(fd);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
             return false;
-        }
         if (n == 0)
-            break;
+            return true;
         out.append(buf, static_cast<size_t>(n));
     }
-    ::close(fd);
-    return true;
 }
 
 }

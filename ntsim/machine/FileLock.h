@@ -25,4 +25,10 @@ bool makeDirectories(const std::string& path);
 bool writeFileAtomically(const std::string& path, const std::string& contents);
 bool readWholeFile(const std::string& path, std::string& out);
 
+// Moves all of a buffer through a descriptor, going on after short or
+// interrupted transfers; false on an error (or, reading, never).
+bool writeAll(int fd, const char* data, size_t size);
+// Reads a descriptor to its end.
+bool readAll(int fd, std::string& out);
+
 }

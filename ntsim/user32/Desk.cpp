@@ -2,6 +2,7 @@
 
 #include "DeskScript.h"
 #include "DeskTerminal.h"
+#include "machine/FileLock.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -36,15 +37,7 @@ void appendTranscript(const Json& line)
         return;
     }
     // One write per line: lines of the run's processes never interleave.
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
+    writeAll(fd, text.data(), text.size());
     ::close(fd);
 }
 

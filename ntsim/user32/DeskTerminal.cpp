@@ -1,5 +1,7 @@
 #include "DeskTerminal.h"
 
+#include "machine/FileLock.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -25,15 +27,7 @@ public:
 
     void write(const std::string& text) const
     {
-        size_t done = 0;
-        while (done < text.size()) {
-            ssize_t n = ::write(m_fd, text.data() + done, text.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return;
-            done += static_cast<size_t>(n);
-        }
+        writeAll(m_fd, text.data(), text.size());
     }
 
     std::optional<std::string> readLine() const
