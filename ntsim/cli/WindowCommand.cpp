@@ -2,12 +2,12 @@
 // returns once its window exists, leaving it running.
 #include "Commands.h"
 
+#include "kernel32/Launch.h"
 #include "machine/FileLock.h"
 #include "machine/Machine.h"
 #include "machine/Process.h"
 
 #include <fcntl.h>
-#include <limits.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,7 +24,7 @@ namespace {
 const char windowImage[] = "C:\\WINNT\\system32\\window.exe";
 
 // In the grandchild: becomes window.exe, detached from the tool.
-[[noreturn]] void execWindowProgram(const std::string& hostImage, const std::string& root, const std::string& title, int readyFd)
+[[noreturn]] void execWindowProgram(const std::string& title, int readyFd)
 {
     int nul = ::open("/dev/null", O_RDWR);
     if (nul >= 0) {
@@ -33,14 +33,8 @@ const char windowImage[] = "C:\\WINNT\\system32\\window.exe";
         if (nul > 2)
             ::close(nul);
     }
-    setenv("NTSIM_MACHINE", root.c_str(), 1);
-    setenv("NTSIM_IMAGE", windowImage, 1);
-    setenv("NTSIM_CMDLINE", quoteCommandLine({ windowImage, title }).c_str(), 1);
     setenv("NTSIM_READY_FD", std::to_string(readyFd).c_str(), 1);
-    unsetenv("NTSIM_CWD");
-    execl(hostImage.c_str(), hostImage.c_str(), static_cast<char*>(nullptr));
-    std::fprintf(stderr, "ntsim: cannot start %s: %s\n", hostImage.c_str(), std::strerror(errno));
-    _exit(127);
+    execProgram(windowImage, quoteCommandLine({ windowImage, title }), Machine::current().systemDir());
 }
 
 }
@@ -53,8 +47,7 @@ int commandWindow(const Args& args)
     std::string error;
     if (!Machine::open(args[0], machine, error))
         return usageError(error);
-    char real[PATH_MAX];
-    std::string root = realpath(machine.root().c_str(), real) ? real : machine.root();
+    Machine::attach(machine.root());
     std::string hostImage = machine.hostPath(windowImage);
     struct stat st;
     if (hostImage.empty() || stat(hostImage.c_str(), &st) != 0)
@@ -74,7 +67,7 @@ int commandWindow(const Args& args)
         pid_t program = fork();
         if (program == 0) {
             int fd = dup(ready[1]); // without close-on-exec, for the program
-            execWindowProgram(hostImage, root, args[2], fd);
+            execWindowProgram(args[2], fd);
         }
         _exit(program < 0 ? 1 : 0);
     }
