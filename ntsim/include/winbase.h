@@ -233,6 +233,10 @@ NTSIM_API LPVOID WINAPI GlobalLock(HGLOBAL hMem);
 NTSIM_API BOOL WINAPI GlobalUnlock(HGLOBAL hMem);
 NTSIM_API HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes);
 NTSIM_API HLOCAL WINAPI LocalFree(HLOCAL hMem);
+#define HEAP_ZERO_MEMORY 0x00000008
+NTSIM_API HANDLE WINAPI GetProcessHeap(void);
+NTSIM_API LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes);
+NTSIM_API BOOL WINAPI HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem);
 
 #define GetModuleHandle GetModuleHandleA
 #define GetModuleFileName GetModuleFileNameA

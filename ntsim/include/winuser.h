@@ -151,3 +151,8 @@ NTSIM_API int WINAPIV wsprintfA(LPSTR, LPCSTR, ...);
 #define GetClassName GetClassNameA
 #define SetWindowText SetWindowTextA
 #define FindWindow FindWindowA
+
+NTSIM_API LPSTR WINAPI CharUpperA(LPSTR lpsz);
+NTSIM_API DWORD WINAPI CharUpperBuffA(LPSTR lpsz, DWORD cchLength);
+#define CharUpper CharUpperA
+#define CharUpperBuff CharUpperBuffA

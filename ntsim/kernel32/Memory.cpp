@@ -2,6 +2,8 @@
 // moveable ones have a handle apart from the memory and a lock count.
 #include <windows.h>
 
+#include "machine/Faults.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -137,4 +139,38 @@ extern "C" HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes)
 extern "C" HLOCAL WINAPI LocalFree(HLOCAL hMem)
 {
     return localHeap().release(hMem);
+}
+
+// The process heap: HeapAlloc's blocks are plain memory with no handle of
+// their own.
+extern "C" HANDLE WINAPI GetProcessHeap(void)
+{
+    static int processHeap;
+    return &processHeap;
+}
+
+extern "C" LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes)
+{
+    if (auto error = ntsim::injectedFault("HeapAlloc")) {
+        SetLastError(*error);
+        return nullptr;
+    }
+    if (hHeap != GetProcessHeap()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    void* memory = (dwFlags & HEAP_ZERO_MEMORY) ? std::calloc(1, dwBytes ? dwBytes : 1) : std::malloc(dwBytes ? dwBytes : 1);
+    if (!memory)
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return memory;
+}
+
+extern "C" BOOL WINAPI HeapFree(HANDLE hHeap, DWORD, LPVOID lpMem)
+{
+    if (hHeap != GetProcessHeap()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    std::free(lpMem);
+    return TRUE;
 }
