@@ -2,8 +2,11 @@
 #include "support/TestMachine.h"
 
 #include "machine/Machine.h"
+#include "machine/FileLock.h"
 
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 namespace {
 
@@ -69,4 +72,39 @@ TEST(NtsimCli, RunNamesWhatItCannotStart)
     EXPECT_NE(badDirectory.out.find("not a directory of drive C:"), std::string::npos) << badDirectory.out;
     auto missingDirectory = m.run({ "C:\\MODEM\\SETUP.EXE" }, {}, "C:\\NOWHERE");
     EXPECT_EQ(missingDirectory.exitCode, 2) << missingDirectory.out;
+}
+
+TEST(NtsimCli, CorruptMachineDescriptionIsRefusedNamingFileAndProblem)
+{
+    test::TestMachine m;
+    std::string good;
+    ASSERT_TRUE(ntsim::readWholeFile(m.dir() + "/machine.json", good));
+    auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string text = good;
+        size_t at = text.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        return at == std::string::npos ? text : text.replace(at, from.size(), to);
+    };
+    const std::pair<std::string, std::string> cases[] = {
+        { good.substr(0, good.size() / 2), "parse error" },
+        { replaced("\"mmx\": true", "\"mmx\": \"yes\""), "cpu.mmx must be true or false" },
+        { replaced("\"codepage\": 1252", "\"codepage\": -1"), "codepage must be a number" },
+        { replaced("\"codepage\": 1252", "\"codepage\": 99999999999"), "codepage is out of range" },
+        { replaced("\"locale\": \"0409\"", "\"locale\": \"100000409\""), "locale must be a locale id" },
+        { replaced("\"groups\": [", "\"groups\": {\"a\":1}, \"x\": ["), "user.groups must be an array" },
+        { replaced("\"vendor\": \"0x1A7E\"", "\"vendor\": \"0x11A7E\""), "pci[0].vendor is out of range" },
+        { replaced("\"faults\": []", "\"faults\": [{\"api\": \"RegOpenKeyExA\", \"error\": 5, \"nth\": 0}]"),
+            "faults[0].nth must be 1 or more" },
+    };
+    for (auto& [text, problem] : cases) {
+        std::ofstream(m.dir() + "/machine.json", std::ios::trunc) << text;
+        ntsim::Machine machine;
+        std::string error;
+        EXPECT_FALSE(ntsim::Machine::open(m.dir(), machine, error)) << problem;
+        EXPECT_NE(error.find(m.dir() + "/machine.json: "), std::string::npos) << error;
+        EXPECT_NE(error.find(problem), std::string::npos) << error;
+        auto run = m.tool({ "reg", "export", m.dir(), "HKLM\\SYSTEM\\Select" });
+        EXPECT_NE(run.exitCode, 0) << problem;
+        EXPECT_NE(run.out.find(problem), std::string::npos) << run.out;
+    }
 }
