@@ -108,3 +108,40 @@ TEST(NtsimCli, CorruptMachineDescriptionIsRefusedNamingFileAndProblem)
         EXPECT_NE(run.out.find(problem), std::string::npos) << run.out;
     }
 }
+
+TEST(NtsimCli, EveryVerbHasHelpAndOneFormOfUsageError)
+{
+    test::TestMachine m;
+    for (const char* verb : { "new", "set", "run", "reg", "sc", "fault", "window" }) {
+        auto help = m.tool({ verb, "--help" });
+        EXPECT_EQ(help.exitCode, 0) << verb;
+        EXPECT_NE(help.out.find(std::string("Usage: ntsim ") + verb), std::string::npos) << help.out;
+    }
+    auto nested = m.tool({ "reg", "import", "--help" });
+    EXPECT_EQ(nested.exitCode, 0);
+    EXPECT_NE(nested.out.find("Usage: ntsim reg import"), std::string::npos) << nested.out;
+
+    // Every refusal: status 2, one line "ntsim: VERB: ..." naming where help is.
+    const std::pair<std::vector<std::string>, std::string> refused[] = {
+        { { "reg", "export", m.dir() }, "ntsim: reg export: KEY is required (see ntsim reg export --help)" },
+        { { "reg", "copy", m.dir() }, "ntsim: reg: " },
+        { { "sc", m.dir(), "restart", "Qzvmdm" }, "ntsim: sc: ACTION: restart not in {query,start,stop}" },
+        { { "fault", m.dir(), "StartServiceA", "5", "--nth", "99999999999999999999" },
+            "ntsim: fault: --nth: Value 99999999999999999999 not in range 1 to 4294967295" },
+        { { "fault", m.dir(), "StartServiceA", "5", "--nth", "0" }, "ntsim: fault: --nth: Value 0 not in range" },
+        { { "fault", m.dir(), "StartServiceA", "5", "--nth", "-3" }, "ntsim: fault: --nth" },
+        { { "window", m.dir() }, "ntsim: window: --title is required" },
+        { { "new", m.dir(), "extra" }, "ntsim: new: " },
+        { { "frobnicate" }, "ntsim: no command 'frobnicate' (see ntsim --help)" },
+    };
+    for (auto& [args, message] : refused) {
+        auto r = m.tool(args);
+        EXPECT_EQ(r.exitCode, 2) << r.out;
+        EXPECT_EQ(r.out.rfind(message, 0), 0u) << r.out;
+        EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << "one line: " << r.out;
+    }
+    EXPECT_TRUE(ConfigOf(m).faults.empty()) << "no refused fault was set";
+    auto none = m.tool({});
+    EXPECT_EQ(none.exitCode, 2);
+    EXPECT_NE(none.out.find("Usage: ntsim"), std::string::npos) << none.out;
+}
