@@ -1,4 +1,5 @@
 // advapi32's registry calls over the machine's shared registry store.
+#include "RegistryCalls.h"
 #include "RegistryHandles.h"
 #include "RegistryStore.h"
 #include "machine/Faults.h"
@@ -146,14 +147,22 @@ LONG callOnKey(const char* api, Locking locking, HKEY hKey, ACCESS_MASK needed, 
     return onKey(locking, hKey, needed, std::move(body));
 }
 
+// A call that gives a key fails without one.
+LONG failOpen(PHKEY result, uint32_t error)
+{
+    if (result)
+        *result = nullptr;
+    return static_cast<LONG>(error);
 }
 
-NTSIM_API LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult)
+}
+
+LONG registry::openKey(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, PHKEY phkResult)
 {
     if (!phkResult)
         return ERROR_INVALID_PARAMETER;
     *phkResult = nullptr;
-    return callOnKey("RegOpenKeyExA", Locking::Read, hKey, 0, [&](const OpenedKey& base) -> LONG {
+    return onKey(Locking::Read, hKey, 0, [&](const OpenedKey& base) -> LONG {
         Resolved sub = openSubkey(base, lpSubKey, samDesired);
         if (sub.error)
             return sub.error;
@@ -162,21 +171,28 @@ NTSIM_API LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM sa
     });
 }
 
-NTSIM_API LONG WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult)
+NTSIM_API LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult)
 {
-    return RegOpenKeyExA(hKey, lpSubKey, 0, MAXIMUM_ALLOWED, phkResult);
+    if (auto fault = injectedFault("RegOpenKeyExA"))
+        return failOpen(phkResult, *fault);
+    return registry::openKey(hKey, lpSubKey, samDesired, phkResult);
 }
 
-NTSIM_API LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR lpClass, DWORD dwOptions,
-    REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult, LPDWORD lpdwDisposition)
+NTSIM_API LONG WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult)
+{
+    if (auto fault = injectedFault("RegOpenKeyA"))
+        return failOpen(phkResult, *fault);
+    return registry::openKey(hKey, lpSubKey, MAXIMUM_ALLOWED, phkResult);
+}
+
+LONG registry::createKey(HKEY hKey, LPCSTR lpSubKey, LPSTR lpClass, DWORD dwOptions, REGSAM samDesired,
+    LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult, LPDWORD lpdwDisposition)
 {
     if (!phkResult || !lpSubKey)
         return ERROR_INVALID_PARAMETER;
     *phkResult = nullptr;
     if (dwOptions & ~DWORD(REG_OPTION_VOLATILE | REG_OPTION_BACKUP_RESTORE))
         return ERROR_INVALID_PARAMETER;
-    if (auto fault = injectedFault("RegCreateKeyExA"))
-        return static_cast<LONG>(*fault);
     if (samDesired & ACCESS_SYSTEM_SECURITY)
         return ERROR_PRIVILEGE_NOT_HELD;
 
@@ -249,26 +265,41 @@ NTSIM_API LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR l
     });
 }
 
+NTSIM_API LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR lpClass, DWORD dwOptions,
+    REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult, LPDWORD lpdwDisposition)
+{
+    if (auto fault = injectedFault("RegCreateKeyExA"))
+        return failOpen(phkResult, *fault);
+    return registry::createKey(hKey, lpSubKey, lpClass, dwOptions, samDesired, lpSecurityAttributes, phkResult,
+        lpdwDisposition);
+}
+
 NTSIM_API LONG WINAPI RegCreateKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult)
 {
-    return RegCreateKeyExA(hKey, lpSubKey ? lpSubKey : "", 0, nullptr, 0, MAXIMUM_ALLOWED, nullptr, phkResult, nullptr);
+    if (auto fault = injectedFault("RegCreateKeyA"))
+        return failOpen(phkResult, *fault);
+    return registry::createKey(hKey, lpSubKey ? lpSubKey : "", nullptr, 0, MAXIMUM_ALLOWED, nullptr, phkResult, nullptr);
+}
+
+LONG registry::closeKey(HKEY hKey)
+{
+    if (isPredefinedKey(hKey))
+        return ERROR_SUCCESS;
+    return KeyHandles::instance().remove(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
 NTSIM_API LONG WINAPI RegCloseKey(HKEY hKey)
 {
     if (auto fault = injectedFault("RegCloseKey"))
         return static_cast<LONG>(*fault);
-    if (isPredefinedKey(hKey))
-        return ERROR_SUCCESS;
-    return KeyHandles::instance().remove(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    return registry::closeKey(hKey);
 }
 
-NTSIM_API LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
-    LPBYTE lpData, LPDWORD lpcbData)
+LONG registry::queryValue(HKEY hKey, LPCSTR lpValueName, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
 {
-    if (lpReserved || (lpData && !lpcbData))
+    if (lpData && !lpcbData)
         return ERROR_INVALID_PARAMETER;
-    return callOnKey("RegQueryValueExA", Locking::Read, hKey, KEY_QUERY_VALUE, [&](const OpenedKey& r) -> LONG {
+    return onKey(Locking::Read, hKey, KEY_QUERY_VALUE, [&](const OpenedKey& r) -> LONG {
         const Value* v = r.key->value(lpValueName ? lpValueName : "");
         if (!v)
             return ERROR_FILE_NOT_FOUND;
@@ -289,12 +320,22 @@ NTSIM_API LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lp
     });
 }
 
-NTSIM_API LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData, DWORD cbData)
+NTSIM_API LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+    LPBYTE lpData, LPDWORD lpcbData)
+{
+    if (lpReserved)
+        return ERROR_INVALID_PARAMETER;
+    if (auto fault = injectedFault("RegQueryValueExA"))
+        return static_cast<LONG>(*fault);
+    return registry::queryValue(hKey, lpValueName, lpType, lpData, lpcbData);
+}
+
+LONG registry::setValue(HKEY hKey, LPCSTR lpValueName, DWORD dwType, const BYTE* lpData, DWORD cbData)
 {
     if (!lpData && cbData)
         return ERROR_NOACCESS;
     std::vector<BYTE> data(lpData, lpData + (lpData ? cbData : 0));
-    return callOnKey("RegSetValueExA", Locking::Write, hKey, KEY_SET_VALUE, [&](const OpenedKey& r) -> LONG {
+    return onKey(Locking::Write, hKey, KEY_SET_VALUE, [&](const OpenedKey& r) -> LONG {
         if (!r.store.inHive(*r.key))
             return ERROR_ACCESS_DENIED;
         r.store.setValue(*r.key, lpValueName ? lpValueName : "", dwType, std::move(data));
@@ -302,9 +343,16 @@ NTSIM_API LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD
     });
 }
 
-NTSIM_API LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
+NTSIM_API LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData, DWORD cbData)
 {
-    return callOnKey("RegDeleteValueA", Locking::Write, hKey, KEY_SET_VALUE, [&](const OpenedKey& r) -> LONG {
+    if (auto fault = injectedFault("RegSetValueExA"))
+        return static_cast<LONG>(*fault);
+    return registry::setValue(hKey, lpValueName, dwType, lpData, cbData);
+}
+
+LONG registry::deleteValue(HKEY hKey, LPCSTR lpValueName)
+{
+    return onKey(Locking::Write, hKey, KEY_SET_VALUE, [&](const OpenedKey& r) -> LONG {
         std::string name = lpValueName ? lpValueName : "";
         if (!r.key->value(name))
             return ERROR_FILE_NOT_FOUND;
@@ -313,11 +361,18 @@ NTSIM_API LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
     });
 }
 
-NTSIM_API LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
+NTSIM_API LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
+{
+    if (auto fault = injectedFault("RegDeleteValueA"))
+        return static_cast<LONG>(*fault);
+    return registry::deleteValue(hKey, lpValueName);
+}
+
+LONG registry::deleteKey(HKEY hKey, LPCSTR lpSubKey)
 {
     if (!lpSubKey)
         return ERROR_INVALID_PARAMETER;
-    return callOnKey("RegDeleteKeyA", Locking::Write, hKey, 0, [&](const OpenedKey& base) -> LONG {
+    return onKey(Locking::Write, hKey, 0, [&](const OpenedKey& base) -> LONG {
         Resolved sub = openSubkey(base, lpSubKey, DELETE);
         if (sub.error)
             return sub.error;
@@ -330,12 +385,19 @@ NTSIM_API LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
     });
 }
 
-NTSIM_API LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
-    LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime)
+NTSIM_API LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
 {
-    if (!lpName || !lpcchName || lpReserved || (lpClass && !lpcchClass))
+    if (auto fault = injectedFault("RegDeleteKeyA"))
+        return static_cast<LONG>(*fault);
+    return registry::deleteKey(hKey, lpSubKey);
+}
+
+LONG registry::enumKey(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPSTR lpClass, LPDWORD lpcchClass,
+    PFILETIME lpftLastWriteTime)
+{
+    if (!lpName || !lpcchName || (lpClass && !lpcchClass))
         return ERROR_INVALID_PARAMETER;
-    return callOnKey("RegEnumKeyExA", Locking::Read, hKey, KEY_ENUMERATE_SUB_KEYS, [&](const OpenedKey& r) -> LONG {
+    return onKey(Locking::Read, hKey, KEY_ENUMERATE_SUB_KEYS, [&](const OpenedKey& r) -> LONG {
         const auto& subkeys = r.key->subkeys();
         if (dwIndex >= subkeys.size())
             return ERROR_NO_MORE_ITEMS;
@@ -353,18 +415,30 @@ NTSIM_API LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDW
     });
 }
 
-NTSIM_API LONG WINAPI RegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName)
+NTSIM_API LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+    LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime)
 {
-    DWORD length = cchName;
-    return RegEnumKeyExA(hKey, dwIndex, lpName, &length, nullptr, nullptr, nullptr, nullptr);
+    if (lpReserved)
+        return ERROR_INVALID_PARAMETER;
+    if (auto fault = injectedFault("RegEnumKeyExA"))
+        return static_cast<LONG>(*fault);
+    return registry::enumKey(hKey, dwIndex, lpName, lpcchName, lpClass, lpcchClass, lpftLastWriteTime);
 }
 
-NTSIM_API LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
-    LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
+NTSIM_API LONG WINAPI RegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName)
 {
-    if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData))
+    if (auto fault = injectedFault("RegEnumKeyA"))
+        return static_cast<LONG>(*fault);
+    DWORD length = cchName;
+    return registry::enumKey(hKey, dwIndex, lpName, &length, nullptr, nullptr, nullptr);
+}
+
+LONG registry::enumValue(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName, LPDWORD lpType,
+    LPBYTE lpData, LPDWORD lpcbData)
+{
+    if (!lpValueName || !lpcchValueName || (lpData && !lpcbData))
         return ERROR_INVALID_PARAMETER;
-    return callOnKey("RegEnumValueA", Locking::Read, hKey, KEY_QUERY_VALUE, [&](const OpenedKey& r) -> LONG {
+    return onKey(Locking::Read, hKey, KEY_QUERY_VALUE, [&](const OpenedKey& r) -> LONG {
         const auto& values = r.key->values();
         if (dwIndex >= values.size())
             return ERROR_NO_MORE_ITEMS;
@@ -386,6 +460,16 @@ NTSIM_API LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName,
             *lpcbData = size;
         return ERROR_SUCCESS;
     });
+}
+
+NTSIM_API LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
+    LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
+{
+    if (lpReserved)
+        return ERROR_INVALID_PARAMETER;
+    if (auto fault = injectedFault("RegEnumValueA"))
+        return static_cast<LONG>(*fault);
+    return registry::enumValue(hKey, dwIndex, lpValueName, lpcchValueName, lpType, lpData, lpcbData);
 }
 
 NTSIM_API LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,

@@ -2,6 +2,7 @@
 #include "Commands.h"
 #include "ErrorTable.h"
 
+#include "advapi32/ScmCalls.h"
 #include "machine/Machine.h"
 
 #include <windows.h>
@@ -64,22 +65,6 @@ int failed(const char* call)
     return 1;
 }
 
-class Handle {
-public:
-    explicit Handle(SC_HANDLE h) : m_handle(h) { }
-    ~Handle()
-    {
-        if (m_handle)
-            CloseServiceHandle(m_handle);
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    SC_HANDLE get() const { return m_handle; }
-
-private:
-    SC_HANDLE m_handle;
-};
-
 int drive(const std::string& verb, const std::string& name)
 {
     DWORD access = SERVICE_QUERY_STATUS;
@@ -87,22 +72,22 @@ int drive(const std::string& verb, const std::string& name)
         access |= SERVICE_START;
     else if (verb == "stop")
         access |= SERVICE_STOP;
-    Handle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    scm::ScHandle manager(scm::openManager(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager.get())
         return failed("OpenSCManager");
-    Handle service(OpenServiceA(manager.get(), name.c_str(), access));
+    scm::ScHandle service(scm::openService(manager.get(), name.c_str(), access));
     if (!service.get())
         return failed("OpenService");
     SERVICE_STATUS status {};
     if (verb == "start") {
-        if (!StartServiceA(service.get(), 0, nullptr))
+        if (!scm::start(service.get()))
             return failed("StartService");
-        if (!QueryServiceStatus(service.get(), &status))
+        if (!scm::queryStatus(service.get(), &status))
             return failed("QueryServiceStatus");
     } else if (verb == "stop") {
-        if (!ControlService(service.get(), SERVICE_CONTROL_STOP, &status))
+        if (!scm::control(service.get(), SERVICE_CONTROL_STOP, &status))
             return failed("ControlService");
-    } else if (!QueryServiceStatus(service.get(), &status)) {
+    } else if (!scm::queryStatus(service.get(), &status)) {
         return failed("QueryServiceStatus");
     }
     printStatus(name, status);

@@ -1,6 +1,7 @@
 // Directories: creating, removing, the current directory and the system's own.
 #include "FileAttributeStore.h"
 #include "FilePath.h"
+#include "Kernel32Calls.h"
 
 #include "machine/Faults.h"
 #include "machine/NtPath.h"
@@ -67,10 +68,8 @@ DWORD copyPathOut(const std::string& value, LPSTR buffer, DWORD size)
 
 }
 
-extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES)
+BOOL ntsim::kernel32::createDirectory(LPCSTR lpPathName)
 {
-    if (auto fault = ntsim::injectedFault("CreateDirectoryA"))
-        return fail(*fault);
     ntsim::ResolvedPath path;
     if (!ntsim::resolvePath(lpPathName, path))
         return FALSE;
@@ -82,6 +81,13 @@ extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES
     if (!ntsim::parentWritable(path.host) || mkdir(path.host.c_str(), 0755) != 0)
         return fail(ERROR_ACCESS_DENIED);
     return TRUE;
+}
+
+extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES)
+{
+    if (auto fault = ntsim::injectedFault("CreateDirectoryA"))
+        return fail(*fault);
+    return ntsim::kernel32::createDirectory(lpPathName);
 }
 
 extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName)

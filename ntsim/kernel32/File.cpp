@@ -1,6 +1,7 @@
 // CreateFileA and the calls on an open file.
 #include "File.h"
 #include "FilePath.h"
+#include "Kernel32Calls.h"
 
 #include "machine/Faults.h"
 
@@ -117,11 +118,9 @@ BOOL hostResult(int result)
 
 }
 
-extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
-    LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE)
+HANDLE ntsim::kernel32::createFile(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+    DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes)
 {
-    if (auto fault = ntsim::injectedFault("CreateFileA"))
-        return failWith(*fault);
     if (dwCreationDisposition < CREATE_NEW || dwCreationDisposition > TRUNCATE_EXISTING
         || (dwShareMode & ~(FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
         || (dwCreationDisposition == TRUNCATE_EXISTING && !(dwDesiredAccess & (GENERIC_WRITE | GENERIC_ALL))))
@@ -203,6 +202,15 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
     bool reportsExisting = existed && (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS);
     SetLastError(reportsExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return handle;
+}
+
+extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+    LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE)
+{
+    if (auto fault = ntsim::injectedFault("CreateFileA"))
+        return failWith(*fault);
+    return ntsim::kernel32::createFile(lpFileName, dwDesiredAccess, dwShareMode, dwCreationDisposition,
+        dwFlagsAndAttributes);
 }
 
 extern "C" BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,

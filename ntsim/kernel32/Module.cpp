@@ -1,4 +1,5 @@
 // kernel32's module calls: finding, loading and freeing modules.
+#include "Kernel32Calls.h"
 #include "ModuleList.h"
 
 #include "machine/Faults.h"
@@ -77,7 +78,23 @@ std::string findLibrary(const std::string& name)
     return {};
 }
 
-HMODULE loadLibrary(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags)
+}
+
+extern "C" HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName)
+{
+    std::lock_guard guard(ModuleList::the().lock());
+    if (!lpModuleName)
+        return ModuleList::the().image().handle();
+    std::string name = ntsim::withDefaultExtension(lpModuleName);
+    if (hasPath(name))
+        name = ntsim::fullNtPath(name, ntsim::currentProcess().currentDirectory);
+    if (Module* module = ModuleList::the().byName(name))
+        return module->handle();
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+}
+
+HMODULE ntsim::kernel32::loadLibrary(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags)
 {
     constexpr DWORD knownFlags = DONT_RESOLVE_DLL_REFERENCES | LOAD_LIBRARY_AS_DATAFILE;
     if (!lpLibFileName || !*lpLibFileName || hFile || (dwFlags & ~knownFlags)) {
@@ -133,22 +150,6 @@ HMODULE loadLibrary(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags)
     return modules.add(std::move(module)).handle();
 }
 
-}
-
-extern "C" HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName)
-{
-    std::lock_guard guard(ModuleList::the().lock());
-    if (!lpModuleName)
-        return ModuleList::the().image().handle();
-    std::string name = ntsim::withDefaultExtension(lpModuleName);
-    if (hasPath(name))
-        name = ntsim::fullNtPath(name, ntsim::currentProcess().currentDirectory);
-    if (Module* module = ModuleList::the().byName(name))
-        return module->handle();
-    SetLastError(ERROR_MOD_NOT_FOUND);
-    return nullptr;
-}
-
 extern "C" DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
 {
     if (auto fault = ntsim::injectedFault("GetModuleFileNameA")) {
@@ -184,7 +185,7 @@ extern "C" HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWO
         SetLastError(*fault);
         return nullptr;
     }
-    return loadLibrary(lpLibFileName, hFile, dwFlags);
+    return ntsim::kernel32::loadLibrary(lpLibFileName, hFile, dwFlags);
 }
 
 extern "C" HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName)
@@ -193,7 +194,7 @@ extern "C" HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName)
         SetLastError(*fault);
         return nullptr;
     }
-    return loadLibrary(lpLibFileName, nullptr, 0);
+    return ntsim::kernel32::loadLibrary(lpLibFileName, nullptr, 0);
 }
 
 extern "C" BOOL WINAPI FreeLibrary(HMODULE hLibModule)

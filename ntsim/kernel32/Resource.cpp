@@ -1,4 +1,5 @@
 // kernel32's resource calls over the modules' resource tables.
+#include "Kernel32Calls.h"
 #include "ModuleList.h"
 
 #include "machine/Faults.h"
@@ -12,7 +13,19 @@ using ntsim::ResourceId;
 
 namespace {
 
-HRSRC findResource(HMODULE hModule, LPCSTR lpType, LPCSTR lpName, WORD wLanguage)
+// The entry behind an HRSRC of the module, or null for a foreign handle.
+const ResourceEntry* entryOf(HMODULE hModule, HRSRC hResInfo)
+{
+    Module* module = ModuleList::the().byHandle(hModule);
+    auto* entry = reinterpret_cast<const ResourceEntry*>(hResInfo);
+    if (!module || !entry || !module->resources().owns(entry))
+        return nullptr;
+    return entry;
+}
+
+}
+
+HRSRC ntsim::kernel32::findResource(HMODULE hModule, LPCSTR lpType, LPCSTR lpName, WORD wLanguage)
 {
     auto type = lpType ? ResourceId::fromArgument(lpType) : std::nullopt;
     auto name = lpName ? ResourceId::fromArgument(lpName) : std::nullopt;
@@ -39,25 +52,13 @@ HRSRC findResource(HMODULE hModule, LPCSTR lpType, LPCSTR lpName, WORD wLanguage
     return reinterpret_cast<HRSRC>(const_cast<ResourceEntry*>(entry));
 }
 
-// The entry behind an HRSRC of the module, or null for a foreign handle.
-const ResourceEntry* entryOf(HMODULE hModule, HRSRC hResInfo)
-{
-    Module* module = ModuleList::the().byHandle(hModule);
-    auto* entry = reinterpret_cast<const ResourceEntry*>(hResInfo);
-    if (!module || !entry || !module->resources().owns(entry))
-        return nullptr;
-    return entry;
-}
-
-}
-
 extern "C" HRSRC WINAPI FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType)
 {
     if (auto fault = ntsim::injectedFault("FindResourceA")) {
         SetLastError(*fault);
         return nullptr;
     }
-    return findResource(hModule, lpType, lpName, MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL));
+    return ntsim::kernel32::findResource(hModule, lpType, lpName, MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL));
 }
 
 extern "C" HRSRC WINAPI FindResourceExA(HMODULE hModule, LPCSTR lpType, LPCSTR lpName, WORD wLanguage)
@@ -66,7 +67,7 @@ extern "C" HRSRC WINAPI FindResourceExA(HMODULE hModule, LPCSTR lpType, LPCSTR l
         SetLastError(*fault);
         return nullptr;
     }
-    return findResource(hModule, lpType, lpName, wLanguage);
+    return ntsim::kernel32::findResource(hModule, lpType, lpName, wLanguage);
 }
 
 extern "C" HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo)

@@ -1,6 +1,7 @@
 // SetupOpenInfFileA and SetupCloseInfFile: finding, reading and decoding
 // an INF of the machine.
 #include "InfFile.h"
+#include "SetupCalls.h"
 
 #include "kernel32/CodePage.h"
 #include "machine/Faults.h"
@@ -133,14 +134,12 @@ HINF fail(DWORD error)
 using namespace ntsim;
 using namespace ntsim::setupapi;
 
-HINF WINAPI SetupOpenInfFileA(PCSTR FileName, PCSTR InfClass, DWORD InfStyle, PUINT ErrorLine)
+HINF setupapi::openInfFile(PCSTR FileName, PCSTR InfClass, DWORD InfStyle, PUINT ErrorLine)
 {
     if (ErrorLine)
         *ErrorLine = 0;
     if (!FileName || !*FileName || !(InfStyle & (INF_STYLE_OLDNT | INF_STYLE_WIN4)))
         return fail(ERROR_INVALID_PARAMETER);
-    if (auto error = injectedFault("SetupOpenInfFileA"))
-        return fail(*error);
 
     std::string ntPath;
     if (DWORD error = locate(FileName, ntPath); error != NO_ERROR)
@@ -166,6 +165,15 @@ HINF WINAPI SetupOpenInfFileA(PCSTR FileName, PCSTR InfClass, DWORD InfStyle, PU
     HINF handle = InfFile::add(std::move(file));
     SetLastError(NO_ERROR);
     return handle;
+}
+
+HINF WINAPI SetupOpenInfFileA(PCSTR FileName, PCSTR InfClass, DWORD InfStyle, PUINT ErrorLine)
+{
+    if (ErrorLine)
+        *ErrorLine = 0;
+    if (auto error = injectedFault("SetupOpenInfFileA"))
+        return fail(*error);
+    return setupapi::openInfFile(FileName, InfClass, InfStyle, ErrorLine);
 }
 
 void WINAPI SetupCloseInfFile(HINF InfHandle)

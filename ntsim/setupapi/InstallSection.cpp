@@ -2,6 +2,7 @@
 // directives of one install section.
 #include "FileQueue.h"
 #include "InstallSupport.h"
+#include "SetupCalls.h"
 
 #include "machine/NtPath.h"
 #include "machine/Process.h"
@@ -181,12 +182,12 @@ DWORD checkLogConfig(const InfFile& file, const inf::Section& install)
 
 }
 
-BOOL WINAPI SetupInstallFromInfSectionA(HWND Owner, HINF InfHandle, PCSTR SectionName, UINT Flags,
+BOOL setupapi::installFromInfSection(HWND Owner, HINF InfHandle, PCSTR SectionName, UINT Flags,
     HKEY RelativeKeyRoot, PCSTR SourceRootPath, UINT CopyFlags, PSP_FILE_CALLBACK_A MsgHandler, PVOID Context,
     HDEVINFO, PSP_DEVINFO_DATA)
 {
     InfFile* file = nullptr;
-    const inf::Section* section = installSection(InfHandle, SectionName, "SetupInstallFromInfSectionA", file);
+    const inf::Section* section = installSection(InfHandle, SectionName, file);
     if (!section)
         return FALSE;
 
@@ -221,4 +222,14 @@ BOOL WINAPI SetupInstallFromInfSectionA(HWND Owner, HINF InfHandle, PCSTR Sectio
             return failWith(error);
     SetLastError(NO_ERROR);
     return TRUE;
+}
+
+BOOL WINAPI SetupInstallFromInfSectionA(HWND Owner, HINF InfHandle, PCSTR SectionName, UINT Flags,
+    HKEY RelativeKeyRoot, PCSTR SourceRootPath, UINT CopyFlags, PSP_FILE_CALLBACK_A MsgHandler, PVOID Context,
+    HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData)
+{
+    if (faulted("SetupInstallFromInfSectionA"))
+        return FALSE;
+    return setupapi::installFromInfSection(Owner, InfHandle, SectionName, Flags, RelativeKeyRoot, SourceRootPath,
+        CopyFlags, MsgHandler, Context, DeviceInfoSet, DeviceInfoData);
 }

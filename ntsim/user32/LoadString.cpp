@@ -1,6 +1,7 @@
 // user32's LoadStringA: a string of the string tables, in the machine's
 // ANSI code page.
 #include "kernel32/CodePage.h"
+#include "kernel32/Kernel32Calls.h"
 #include "machine/Faults.h"
 
 #include <windows.h>
@@ -66,7 +67,7 @@ extern "C" int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer,
     }
     lpBuffer[0] = 0;
     WORD block = static_cast<WORD>((LOWORD(uID) >> 4) + 1);
-    HRSRC info = FindResourceExA(hInstance, RT_STRING, MAKEINTRESOURCEA(block), MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL));
+    HRSRC info = ntsim::kernel32::findResource(hInstance, RT_STRING, MAKEINTRESOURCEA(block), MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL));
     if (!info)
         return 0;
     auto* data = static_cast<const BYTE*>(LockResource(LoadResource(hInstance, info)));

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "Desk.h"
+#include "User32Calls.h"
 #include "kernel32/CodePage.h"
 #include "machine/Faults.h"
 
@@ -81,12 +82,8 @@ std::string drawing(const std::string& caption, const std::string& text, UINT ty
 
 }
 
-int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
+int ntsim::user32::messageBox(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
 {
-    if (auto error = ntsim::injectedFault("MessageBoxA")) {
-        SetLastError(*error);
-        return 0;
-    }
     if (hWnd && !IsWindow(hWnd)) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
@@ -121,4 +118,13 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
             return b.id;
     }
     return 0; // show() returns only answers the box accepts
+}
+
+int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
+{
+    if (auto error = ntsim::injectedFault("MessageBoxA")) {
+        SetLastError(*error);
+        return 0;
+    }
+    return ntsim::user32::messageBox(hWnd, lpText, lpCaption, uType);
 }
