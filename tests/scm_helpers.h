@@ -2,6 +2,8 @@
 #pragma once
 #include "support/TestMachine.h"
 
+#include "advapi32/SecurityDescriptor.h"
+
 #include <windows.h>
 
 #include <string>
@@ -101,5 +103,23 @@ inline Value valueOf(const std::string& keyPath, const char* name)
 }
 
 inline const char* servicesKey() { return "SYSTEM\\CurrentControlSet\\Services"; }
+
+// Gives a service the DACL of an SDDL text, through the public call.
+inline BOOL setServiceDacl(SC_HANDLE service, const std::string& sddl)
+{
+    auto sd = ntsim::security::SecurityDescriptor::fromSddl(sddl);
+    if (!sd)
+        return FALSE;
+    auto bytes = sd->toSelfRelative(DACL_SECURITY_INFORMATION);
+    return SetServiceObjectSecurity(service, DACL_SECURITY_INFORMATION, bytes.data());
+}
+
+// The same for a service named on the local machine.
+inline BOOL setServiceDacl(const std::string& name, const std::string& sddl)
+{
+    Sc manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    Sc service(manager ? OpenServiceA(manager.get(), name.c_str(), WRITE_DAC) : nullptr);
+    return service && setServiceDacl(service.get(), sddl);
+}
 
 }

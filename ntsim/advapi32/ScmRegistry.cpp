@@ -87,6 +87,17 @@ std::optional<std::vector<std::string>> SystemKey::multiString(const char* name)
     return out;
 }
 
+std::optional<std::vector<BYTE>> SystemKey::binary(const char* name) const
+{
+    AsSystem system;
+    DWORD type = 0;
+    auto data = rawValue(m_key, name, type);
+    if (!data || type != REG_BINARY)
+        return std::nullopt;
+    // Without the two terminating NULs rawValue adds.
+    return std::vector<BYTE>(data->begin(), data->end() - 2);
+}
+
 LONG SystemKey::setDword(const char* name, DWORD value)
 {
     AsSystem system;
@@ -111,6 +122,12 @@ LONG SystemKey::setMultiString(const char* name, const std::vector<std::string>&
     AsSystem system;
     return registry::setValue(m_key, name, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data.data()),
         static_cast<DWORD>(data.size()));
+}
+
+LONG SystemKey::setBinary(const char* name, const std::vector<BYTE>& data)
+{
+    AsSystem system;
+    return registry::setValue(m_key, name, REG_BINARY, data.data(), static_cast<DWORD>(data.size()));
 }
 
 LONG SystemKey::deleteValue(const char* name)

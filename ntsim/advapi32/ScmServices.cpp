@@ -3,6 +3,9 @@
 #include "ScmCommon.h"
 #include "ScmHandles.h"
 #include "ScmRegistry.h"
+#include "ScmSecurity.h"
+
+#include "machine/Token.h"
 
 #include "machine/NtPath.h"
 
@@ -70,10 +73,11 @@ SC_HANDLE scm::openService(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwD
     auto config = readService(lpServiceName);
     if (!config)
         return fail<SC_HANDLE>(ERROR_SERVICE_DOES_NOT_EXIST, nullptr);
-    DWORD wanted = mapServiceAccess(dwDesiredAccess);
-    if (wanted & ~serviceRightsOfCaller())
-        return fail<SC_HANDLE>(ERROR_ACCESS_DENIED, nullptr);
-    return openHandle(states, config->name, wanted);
+    auto access = security::checkAccess(serviceSecurity(config->name), Token::effective(), dwDesiredAccess,
+        serviceMapping);
+    if (access.error)
+        return fail<SC_HANDLE>(static_cast<DWORD>(access.error), nullptr);
+    return openHandle(states, config->name, access.granted);
 }
 
 SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess)

@@ -325,6 +325,20 @@ Bytes SecurityDescriptor::toSelfRelative(SECURITY_INFORMATION info) const
     return out;
 }
 
+std::optional<SecurityDescriptor> SecurityDescriptor::fromSelfRelative(const Bytes& bytes)
+{
+    size_t size = bytes.size();
+    if (size < sizeof(SECURITY_DESCRIPTOR_RELATIVE) || !(getWord(bytes.data() + 2) & SE_SELF_RELATIVE))
+        return std::nullopt;
+    auto rel = reinterpret_cast<const SECURITY_DESCRIPTOR_RELATIVE*>(bytes.data());
+    for (DWORD sid : { rel->Owner, rel->Group })
+        if (sid && (sid >= size || !isValidSid(bytes.data() + sid, size - sid)))
+            return std::nullopt;
+    if (rel->Dacl && (rel->Dacl > size - sizeof(ACL) || getWord(bytes.data() + rel->Dacl + 2) > size - rel->Dacl))
+        return std::nullopt;
+    return fromBinary(bytes.data());
+}
+
 std::optional<SecurityDescriptor> SecurityDescriptor::fromBinary(const void* descriptor)
 {
     if (!descriptor)
@@ -368,29 +382,46 @@ std::optional<SecurityDescriptor> SecurityDescriptor::fromBinary(const void* des
     return sd;
 }
 
-ACCESS_MASK mapGenericKeyRights(ACCESS_MASK mask)
+namespace {
+
+const GenericMapping keyMapping { KEY_READ, KEY_WRITE, KEY_EXECUTE, KEY_ALL_ACCESS };
+
+}
+
+ACCESS_MASK mapGenericRights(ACCESS_MASK mask, const GenericMapping& mapping)
 {
     ACCESS_MASK out = mask & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
     if (mask & GENERIC_READ)
-        out |= KEY_READ;
+        out |= mapping.read;
     if (mask & GENERIC_WRITE)
-        out |= KEY_WRITE;
+        out |= mapping.write;
     if (mask & GENERIC_EXECUTE)
-        out |= KEY_EXECUTE;
+        out |= mapping.execute;
     if (mask & GENERIC_ALL)
-        out |= KEY_ALL_ACCESS;
+        out |= mapping.all;
     return out;
 }
 
+ACCESS_MASK mapGenericKeyRights(ACCESS_MASK mask)
+{
+    return mapGenericRights(mask, keyMapping);
+}
+
 AccessResult checkKeyAccess(const SecurityDescriptor& sd, const Token& token, ACCESS_MASK desired)
+{
+    return checkAccess(sd, token, desired, keyMapping);
+}
+
+AccessResult checkAccess(const SecurityDescriptor& sd, const Token& token, ACCESS_MASK desired,
+    const GenericMapping& mapping)
 {
     // Nobody holds the auditing privilege enabled on our machines.
     if (desired & ACCESS_SYSTEM_SECURITY)
         return { ERROR_PRIVILEGE_NOT_HELD, 0 };
     bool maximum = desired & MAXIMUM_ALLOWED;
-    desired = mapGenericKeyRights(desired & ~MAXIMUM_ALLOWED);
+    desired = mapGenericRights(desired & ~MAXIMUM_ALLOWED, mapping);
     if (!sd.daclPresent)
-        return { ERROR_SUCCESS, maximum ? ACCESS_MASK(desired | KEY_ALL_ACCESS) : desired };
+        return { ERROR_SUCCESS, maximum ? ACCESS_MASK(desired | mapping.all) : desired };
 
     ACCESS_MASK granted = 0;
     ACCESS_MASK denied = 0;
@@ -402,7 +433,7 @@ AccessResult checkKeyAccess(const SecurityDescriptor& sd, const Token& token, AC
             break;
         if ((ace.flags & INHERIT_ONLY_ACE) || !token.holds(ace.sid))
             continue;
-        ACCESS_MASK mask = mapGenericKeyRights(ace.mask);
+        ACCESS_MASK mask = mapGenericRights(ace.mask, mapping);
         if (ace.type == ACCESS_ALLOWED_ACE_TYPE)
             granted |= mask & ~denied;
         else if (ace.type == ACCESS_DENIED_ACE_TYPE)

@@ -37,6 +37,8 @@ struct SecurityDescriptor {
     Bytes toSelfRelative(SECURITY_INFORMATION info) const;
     // Reads an absolute or self-relative descriptor; nothing if malformed.
     static std::optional<SecurityDescriptor> fromBinary(const void* descriptor);
+    // Reads stored bytes of a self-relative descriptor, never past them.
+    static std::optional<SecurityDescriptor> fromSelfRelative(const Bytes& bytes);
 };
 
 // Binary ACL of entries (revision 2).
@@ -44,6 +46,16 @@ Bytes aclBytes(const std::vector<Ace>& aces);
 // Reads an ACL; nothing if its structure is not sound.
 std::optional<std::vector<Ace>> parseAcl(const BYTE* acl);
 
+// The specific rights GENERIC_READ, _WRITE, _EXECUTE and _ALL stand for on
+// one kind of object.
+struct GenericMapping {
+    ACCESS_MASK read;
+    ACCESS_MASK write;
+    ACCESS_MASK execute;
+    ACCESS_MASK all;
+};
+
+ACCESS_MASK mapGenericRights(ACCESS_MASK mask, const GenericMapping& mapping);
 // GENERIC_* bits to the key rights they stand for.
 ACCESS_MASK mapGenericKeyRights(ACCESS_MASK mask);
 
@@ -51,7 +63,10 @@ struct AccessResult {
     LONG error { ERROR_SUCCESS };
     ACCESS_MASK granted { 0 };
 };
-// Checks desired access (with MAXIMUM_ALLOWED and generic rights) to a key.
+// Checks desired access (with MAXIMUM_ALLOWED and generic rights) to an
+// object whose generic rights map as given.
+AccessResult checkAccess(const SecurityDescriptor& sd, const Token& token, ACCESS_MASK desired,
+    const GenericMapping& mapping);
 AccessResult checkKeyAccess(const SecurityDescriptor& sd, const Token& token, ACCESS_MASK desired);
 
 // The owner NT gives objects a token creates: Administrators for an
