@@ -114,12 +114,4 @@ inline BOOL setServiceDacl(SC_HANDLE service, const std::string& sddl)
     return SetServiceObjectSecurity(service, DACL_SECURITY_INFORMATION, bytes.data());
 }
 
-// The same for a service named on the local machine.
-inline BOOL setServiceDacl(const std::string& name, const std::string& sddl)
-{
-    Sc manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-    Sc service(manager ? OpenServiceA(manager.get(), name.c_str(), WRITE_DAC) : nullptr);
-    return service && setServiceDacl(service.get(), sddl);
-}
-
 }
