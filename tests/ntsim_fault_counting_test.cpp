@@ -199,7 +199,7 @@ TEST(NtsimFaultCounting, EveryCounterHoldsOnlyTheProgramsOwnCalls)
                                         "128", "C:\\MODEM\\NONE.INF" },
         { "ok" });
     ASSERT_EQ(failing.transcript.size(), 1u) << failing.out;
-    EXPECT_EQ(failing.transcript[0]["caption"].asString(), "Installation Failed");
+    EXPECT_EQ(ntsim::stringMember(failing.transcript[0], "caption"), "Installation Failed");
 
     call("SetupInstallServicesFromInfSectionA");
     EXPECT_TRUE(SetupInstallServicesFromInfSectionA(inf, "Count.Uninstall.Services", 0)) << GetLastError();

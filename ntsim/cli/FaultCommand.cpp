@@ -104,7 +104,8 @@ Runner defineFault(CLI::App& verb)
     error->needs(api);
     nth->needs(api);
     verb.footer("Calls are counted across the machine's processes from the moment the fault is set;\n"
-                "a fault for the same call and count replaces the old one.");
+                "only a program's own calls count, never those the machine makes inside its work.\n"
+                "A fault for the same call and count replaces the old one.");
     return [=] {
         if (!request->clear && request->api.empty())
             return usageError("fault: give API and ERROR, or --clear (see ntsim fault --help)");
