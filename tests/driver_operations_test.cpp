@@ -31,9 +31,12 @@ CDriver MakeDriver()
     return CDriver("Brimlow PCI Data/Fax Modem", DriverHarness::infPath(), installSection, "PCI\\VEN_1A7E\\DEV_5C21");
 }
 
-void WriteImage(DriverHarness& h, const char* behaviour)
+// Installs and starts the driver from an image of the given behaviour.
+void RunDriver(DriverHarness& h, CDriver& driver, const char* behaviour)
 {
     h.machine().write(packagedDriver, std::string("NTSIM DRIVER IMAGE\r\nBehaviour: ") + behaviour + "\r\n");
+    ASSERT_EQ(driver.Install(nullptr), ST_SUCCESS);
+    ASSERT_EQ(driver.Start(), ST_SUCCESS);
 }
 
 bool ReadDword(HKEY root, const std::string& key, const char* value, DWORD& out)
@@ -273,10 +276,8 @@ TEST(DriverOperations, StopOfAStoppedDriverOnlyAsksItsState)
 TEST(DriverOperations, StopOfADriverThatRefusesTheControl)
 {
     DriverHarness h;
-    WriteImage(h, "refuse-stop");
     CDriver driver = MakeDriver();
-    ASSERT_EQ(driver.Install(nullptr), ST_SUCCESS);
-    ASSERT_EQ(driver.Start(), ST_SUCCESS);
+    ASSERT_NO_FATAL_FAILURE(RunDriver(h, driver, "refuse-stop"));
     h.newLogLines();
     EXPECT_EQ(driver.Stop(), ST_SCM_CANT_STOP_SERVICE_INVALID_SERVICE_CONTROL);
     EXPECT_EQ(h.newLogLines(), join({ test::infoLines("GetInfo state 2 (DRV_S_STARTED)"), {
@@ -290,10 +291,8 @@ TEST(DriverOperations, StopOfADriverThatRefusesTheControl)
 TEST(DriverOperations, APausedDriverCountsAsStarted)
 {
     DriverHarness h;
-    WriteImage(h, "pauses");
     CDriver driver = MakeDriver();
-    ASSERT_EQ(driver.Install(nullptr), ST_SUCCESS);
-    ASSERT_EQ(driver.Start(), ST_SUCCESS);
+    ASSERT_NO_FATAL_FAILURE(RunDriver(h, driver, "pauses"));
     ASSERT_TRUE(ControlDriver(SERVICE_CONTROL_PAUSE)) << GetLastError();
     ASSERT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_PAUSED));
     h.newLogLines();
@@ -316,10 +315,8 @@ TEST(DriverOperations, APausedDriverCountsAsStarted)
 TEST(DriverOperations, ADriverLeftStopPendingCountsAsInstalled)
 {
     DriverHarness h;
-    WriteImage(h, "stop-pending");
     CDriver driver = MakeDriver();
-    ASSERT_EQ(driver.Install(nullptr), ST_SUCCESS);
-    ASSERT_EQ(driver.Start(), ST_SUCCESS);
+    ASSERT_NO_FATAL_FAILURE(RunDriver(h, driver, "stop-pending"));
     EXPECT_EQ(driver.Stop(), ST_SUCCESS) << "the request was accepted";
     ASSERT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_STOP_PENDING));
     h.newLogLines();

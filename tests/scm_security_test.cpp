@@ -22,6 +22,21 @@ SecurityDescriptor descriptorOf(SC_HANDLE service, SECURITY_INFORMATION parts)
     return SecurityDescriptor::fromBinary(bytes.data()).value_or(SecurityDescriptor {});
 }
 
+// A machine of the test's own with one driver service, "Guarded", and the
+// handle its creation gave.
+struct GuardedService {
+    GuardedService()
+    {
+        machine.attach();
+        manager.reset(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+        made.reset(scmtest::createDriver(manager.get(), "Guarded", scmtest::driverPath("g.sys")));
+        EXPECT_TRUE(made) << GetLastError();
+    }
+    test::TestMachine machine;
+    Sc manager;
+    Sc made;
+};
+
 const DWORD everyoneRights = READ_CONTROL | SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS | SERVICE_ENUMERATE_DEPENDENTS
     | SERVICE_INTERROGATE | SERVICE_USER_DEFINED_CONTROL;
 
@@ -29,11 +44,10 @@ const DWORD everyoneRights = READ_CONTROL | SERVICE_QUERY_CONFIG | SERVICE_QUERY
 
 TEST(ScmSecurity, ANewServiceHasNtsDefaultDescriptorAndOpeningIsCheckedAgainstIt)
 {
-    test::TestMachine m;
-    m.attach();
-    Sc manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    Sc made(scmtest::createDriver(manager.get(), "Guarded", scmtest::driverPath("g.sys")));
-    ASSERT_TRUE(made) << GetLastError();
+    GuardedService guarded;
+    Sc& manager = guarded.manager;
+    Sc& made = guarded.made;
+    ASSERT_TRUE(made);
 
     SecurityDescriptor sd = descriptorOf(made.get(), OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION);
     EXPECT_EQ(sd.owner, "S-1-5-18");
@@ -75,11 +89,10 @@ TEST(ScmSecurity, ANewServiceHasNtsDefaultDescriptorAndOpeningIsCheckedAgainstIt
 
 TEST(ScmSecurity, ABadOrForeignDescriptorIsRefusedAndABrokenStoredOneGrantsNothing)
 {
-    test::TestMachine m;
-    m.attach();
-    Sc manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    Sc made(scmtest::createDriver(manager.get(), "Guarded", scmtest::driverPath("g.sys")));
-    ASSERT_TRUE(made) << GetLastError();
+    GuardedService guarded;
+    Sc& manager = guarded.manager;
+    Sc& made = guarded.made;
+    ASSERT_TRUE(made);
 
     EXPECT_FALSE(SetServiceObjectSecurity(made.get(), DACL_SECURITY_INFORMATION, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));

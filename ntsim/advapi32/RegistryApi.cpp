@@ -567,17 +567,8 @@ NTSIM_API LONG WINAPI RegSetKeySecurity(HKEY hKey, SECURITY_INFORMATION Security
         if (!r.store.inHive(*r.key))
             return ERROR_ACCESS_DENIED;
         security::SecurityDescriptor sd = r.key->security;
-        if (SecurityInformation & OWNER_SECURITY_INFORMATION) {
-            if (given->owner.empty() || !r.token.holds(given->owner))
-                return ERROR_INVALID_OWNER;
-            sd.owner = given->owner;
-        }
-        if (SecurityInformation & GROUP_SECURITY_INFORMATION)
-            sd.group = given->group;
-        if (SecurityInformation & DACL_SECURITY_INFORMATION) {
-            sd.daclPresent = given->daclPresent;
-            sd.dacl = given->dacl;
-        }
+        if (LONG error = sd.takeParts(*given, SecurityInformation, r.token))
+            return error;
         r.store.setSecurity(*r.key, sd);
         return ERROR_SUCCESS;
     });

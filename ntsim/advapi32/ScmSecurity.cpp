@@ -126,19 +126,11 @@ BOOL WINAPI SetServiceObjectSecurity(SC_HANDLE hService, SECURITY_INFORMATION dw
             return fail(ERROR_SERVICE_MARKED_FOR_DELETE, FALSE);
     }
 
-    if (dwSecurityInformation & OWNER_SECURITY_INFORMATION) {
-        if (given->owner.empty() || !token.holds(given->owner))
-            return fail(ERROR_INVALID_OWNER, FALSE);
-        sd.owner = given->owner;
-    }
-    if (dwSecurityInformation & GROUP_SECURITY_INFORMATION)
-        sd.group = given->group;
-    if (dwSecurityInformation & DACL_SECURITY_INFORMATION) {
-        sd.daclPresent = given->daclPresent;
-        sd.dacl = given->dacl;
-    }
+    LONG status = sd.takeParts(*given, dwSecurityInformation, token);
+    if (status != ERROR_SUCCESS)
+        return fail(static_cast<DWORD>(status), FALSE);
     SystemKey key;
-    LONG status = key.create(securityKeyOf(service->service));
+    status = key.create(securityKeyOf(service->service));
     if (status == ERROR_SUCCESS)
         status = key.setBinary("Security", sd.toSelfRelative(keptParts));
     if (status != ERROR_SUCCESS)

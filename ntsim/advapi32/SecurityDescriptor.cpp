@@ -325,6 +325,22 @@ Bytes SecurityDescriptor::toSelfRelative(SECURITY_INFORMATION info) const
     return out;
 }
 
+LONG SecurityDescriptor::takeParts(const SecurityDescriptor& given, SECURITY_INFORMATION info, const Token& token)
+{
+    if (info & OWNER_SECURITY_INFORMATION) {
+        if (given.owner.empty() || !token.holds(given.owner))
+            return ERROR_INVALID_OWNER;
+        owner = given.owner;
+    }
+    if (info & GROUP_SECURITY_INFORMATION)
+        group = given.group;
+    if (info & DACL_SECURITY_INFORMATION) {
+        daclPresent = given.daclPresent;
+        dacl = given.dacl;
+    }
+    return ERROR_SUCCESS;
+}
+
 std::optional<SecurityDescriptor> SecurityDescriptor::fromSelfRelative(const Bytes& bytes)
 {
     size_t size = bytes.size();

@@ -39,6 +39,10 @@ struct SecurityDescriptor {
     static std::optional<SecurityDescriptor> fromBinary(const void* descriptor);
     // Reads stored bytes of a self-relative descriptor, never past them.
     static std::optional<SecurityDescriptor> fromSelfRelative(const Bytes& bytes);
+
+    // Takes the parts info names from given, as a set-security call does:
+    // ERROR_INVALID_OWNER for an owner the token does not hold.
+    LONG takeParts(const SecurityDescriptor& given, SECURITY_INFORMATION info, const Token& token);
 };
 
 // Binary ACL of entries (revision 2).
