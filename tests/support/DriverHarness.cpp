@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <malloc.h>
+
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/allocator_interface.h>
+// The sanitizer runtime's own count; its header does not come with GCC.
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 namespace test {
