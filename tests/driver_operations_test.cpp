@@ -212,7 +212,9 @@ TEST(DriverOperations, AServiceSectionWithoutAddServiceFailsEveryOperationWithNi
     std::string inf = h.machine().read(test::DriverHarness::infPath());
     size_t at = inf.find("AddService = ");
     ASSERT_NE(at, std::string::npos);
-    inf.replace(at, 3, "Xdd"); // the line's key is no longer AddService
+    // No line of the section has AddService for its key any longer.
+    for (; at != std::string::npos; at = inf.find("AddService = ", at))
+        inf.replace(at, 3, "Xdd");
     h.machine().write(test::DriverHarness::infPath(), inf);
 
     CDriver driver = MakeDriver();
