@@ -17,7 +17,11 @@ const char usage[] =
     "  reg sddl DIR KEY                  print a key's security descriptor\n"
     "  sc DIR query|start|stop NAME      show or drive a service\n"
     "  fault DIR API ERROR [--nth N]     make the N-th call of an API fail with ERROR\n"
-    "  window DIR --title TEXT           own a top-level window until it is closed\n";
+    "  window DIR --title TEXT           own a top-level window until it is closed\n"
+    "  snapshot DIR FILE                 record the registry, files, services and devices\n"
+    "  diff DIR --since FILE             what changed since the snapshot\n"
+    "  devcon DIR find|status|classes|drivernodes|install|remove ...\n"
+    "                                    the machine's devices as devcon shows them (devcon --help)\n";
 
 }
 
@@ -46,5 +50,8 @@ int main(int argc, char** argv)
     if (command == "sc") return ntsim::commandSc(args);
     if (command == "fault") return ntsim::commandFault(args);
     if (command == "window") return ntsim::commandWindow(args);
+    if (command == "devcon") return ntsim::commandDevcon(args);
+    if (command == "snapshot") return ntsim::commandSnapshot(args);
+    if (command == "diff") return ntsim::commandDiff(args);
     return ntsim::usageError("no command '" + command + "'; see ntsim --help");
 }

@@ -21,6 +21,7 @@ namespace ntsim::setupapi {
 struct DriverNode {
     DWORD type { SPDIT_CLASSDRIVER };
     ULONG_PTR serial { 0 }; // SP_DRVINFO_DATA.Reserved: unique in the process
+    DWORD rank { 0 };       // of a compatible driver: lower suits better
     std::string description;
     std::string manufacturer;
     std::string provider;

@@ -223,6 +223,7 @@ DWORD buildList(DriverScope& scope, const std::optional<GUID>& classGuid, Device
             if (!r)
                 continue;
             node.serial = nextSerial();
+            node.rank = static_cast<DWORD>(*r);
             found.emplace_back(*r, std::move(node));
         }
     }

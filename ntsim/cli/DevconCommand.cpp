@@ -1,0 +1,239 @@
+// ntsim devcon DIR VERB ...: the dispatch table, the help of each verb and
+// what the verbs share (the machine's devices and devcon's patterns).
+#include "Commands.h"
+#include "Devcon.h"
+#include "ErrorTable.h"
+
+#include "advapi32/ScmRunState.h"
+#include "kernel32/CodePage.h"
+#include "machine/Machine.h"
+#include "machine/NtPath.h"
+#include "machine/Process.h"
+#include "setupapi/DevInst.h"
+
+#include <cstdio>
+
+namespace ntsim {
+
+namespace devcon {
+
+namespace {
+
+struct Verb {
+    const char* name;
+    const char* usage;
+    const char* help;
+    int (*run)(const Args& args);
+};
+
+const Verb verbs[] = {
+    { "find", "find [PATTERN...]", "Lists the devices that match, each with its description.", verbFind },
+    { "status", "status [PATTERN...]", "Shows whether the driver of each matching device is running.", verbStatus },
+    { "classes", "classes", "Lists the setup classes of the machine.", verbClasses },
+    { "drivernodes", "drivernodes PATTERN...", "Lists the INF directory's drivers that suit each matching device.",
+        verbDriverNodes },
+    { "install", "install INF HWID",
+        "Adds a root-enumerated device with hardware id HWID, installed with INF's best driver (INF: an NT path).",
+        verbInstall },
+    { "remove", "remove PATTERN...", "Removes the matching devices with their keys, through their class installers.",
+        verbRemove },
+};
+
+const char patternHelp[] =
+    "PATTERN: a hardware or compatible id, '@' and an instance id, or '=' and a class name first;\n"
+    "'*' matches any run of characters, and case does not count.\n";
+
+void printUsage(FILE* out)
+{
+    std::fputs("usage: ntsim devcon DIR VERB [ARGS...]   (ntsim devcon DIR VERB --help for one verb)\n", out);
+    for (auto& verb : verbs)
+        std::fprintf(out, "  %-36s %s\n", verb.usage, verb.help);
+    std::fputs(patternHelp, out);
+}
+
+std::string property(HDEVINFO set, SP_DEVINFO_DATA& data, DWORD which, DWORD& type)
+{
+    BYTE buffer[4096];
+    DWORD size = 0;
+    type = REG_NONE;
+    if (setupapi::devinst::getProperty(set, &data, which, &type, buffer, sizeof buffer - 2, &size) != NO_ERROR)
+        return {};
+    std::u16string text(reinterpret_cast<const char16_t*>(buffer), size / sizeof(WCHAR));
+    std::string out;
+    fromUtf16(text, CP_UTF8, out);
+    return out;
+}
+
+std::vector<std::string> splitMulti(const std::string& text)
+{
+    std::vector<std::string> out;
+    size_t pos = 0;
+    while (pos < text.size() && text[pos]) {
+        size_t end = text.find('\0', pos);
+        if (end == std::string::npos)
+            end = text.size();
+        out.push_back(text.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    return out;
+}
+
+std::string firstString(const std::string& text)
+{
+    return text.substr(0, text.find('\0'));
+}
+
+bool matches(const DeviceEntry& device, const std::string& pattern)
+{
+    // A lone '*' is every device, with ids or without.
+    if (pattern == "*")
+        return true;
+    if (!pattern.empty() && pattern[0] == '@')
+        return wildcardMatch(pattern.substr(1), device.instanceId);
+    for (auto& id : device.ids)
+        if (wildcardMatch(pattern, id))
+            return true;
+    return false;
+}
+
+}
+
+std::string utf8(const std::u16string& text)
+{
+    std::string out;
+    fromUtf16(text, CP_UTF8, out);
+    return out;
+}
+
+std::string utf8(const WCHAR* text)
+{
+    std::u16string s;
+    for (; text && *text; ++text)
+        s += *text;
+    return utf8(s);
+}
+
+std::u16string wide(const std::string& utf8Text)
+{
+    std::u16string out;
+    toUtf16(utf8Text, CP_UTF8, out);
+    return out;
+}
+
+std::string errorText(unsigned long error)
+{
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%lX", error);
+    const SystemError* known = findSystemError(static_cast<uint32_t>(error));
+    std::string text = known ? std::string(known->name) + " (" + code + ")" : std::string(code);
+    std::string message = systemMessage(static_cast<uint32_t>(error));
+    return message.empty() ? text : text + ": " + message;
+}
+
+// What devcon says of a device: its service's state, else whether a
+// driver is installed (the root enumerator starts what has one).
+std::string deviceState(const DeviceEntry& device)
+{
+    if (!device.service.empty()) {
+        scm::RunStates states;
+        const scm::RunState* state = states.find(device.service);
+        return state && state->active() ? "Driver is running." : "Device is currently stopped.";
+    }
+    if (!device.driver.empty())
+        return "Driver is running.";
+    // CM_PROB_FAILED_INSTALL: no driver is installed.
+    return "Device has a problem: 28.";
+}
+
+DeviceList::DeviceList()
+{
+    m_error = setupapi::devinst::getClassDevs(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT, m_set);
+    if (m_error != NO_ERROR) {
+        m_set = INVALID_HANDLE_VALUE;
+        return;
+    }
+    for (DWORD i = 0;; ++i) {
+        DeviceEntry entry;
+        entry.data.cbSize = sizeof entry.data;
+        if (setupapi::devinst::enumDeviceInfo(m_set, i, &entry.data) != NO_ERROR)
+            break;
+        WCHAR id[MAX_DEVICE_ID_LEN + 1];
+        if (setupapi::devinst::deviceInstanceId(m_set, &entry.data, id, MAX_DEVICE_ID_LEN + 1, nullptr) != NO_ERROR)
+            continue;
+        entry.instanceId = utf8(id);
+        DWORD type = 0;
+        entry.description = firstString(property(m_set, entry.data, SPDRP_FRIENDLYNAME, type));
+        if (entry.description.empty())
+            entry.description = firstString(property(m_set, entry.data, SPDRP_DEVICEDESC, type));
+        entry.className = firstString(property(m_set, entry.data, SPDRP_CLASS, type));
+        entry.driver = firstString(property(m_set, entry.data, SPDRP_DRIVER, type));
+        entry.service = firstString(property(m_set, entry.data, SPDRP_SERVICE, type));
+        for (DWORD which : { DWORD(SPDRP_HARDWAREID), DWORD(SPDRP_COMPATIBLEIDS) })
+            for (auto& id : splitMulti(property(m_set, entry.data, which, type)))
+                entry.ids.push_back(id);
+        m_devices.push_back(std::move(entry));
+    }
+}
+
+DeviceList::~DeviceList()
+{
+    if (m_set != INVALID_HANDLE_VALUE)
+        setupapi::devinst::destroyDeviceInfoList(m_set);
+}
+
+std::vector<DeviceEntry> DeviceList::select(const Args& patterns) const
+{
+    Args rest = patterns;
+    std::string className;
+    if (!rest.empty() && !rest[0].empty() && rest[0][0] == '=') {
+        className = rest[0].substr(1);
+        rest.erase(rest.begin());
+    }
+    std::vector<DeviceEntry> out;
+    for (auto& device : m_devices) {
+        if (!className.empty() && !equalsNoCase(device.className, className))
+            continue;
+        bool any = rest.empty();
+        for (auto& pattern : rest)
+            any = any || matches(device, pattern);
+        if (any)
+            out.push_back(device);
+    }
+    return out;
+}
+
+}
+
+int commandDevcon(const Args& args)
+{
+    using namespace devcon;
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        printUsage(stdout);
+        return 0;
+    }
+    if (args.size() < 2) {
+        printUsage(stderr);
+        return 2;
+    }
+    const Verb* verb = nullptr;
+    for (auto& v : verbs)
+        if (args[1] == v.name)
+            verb = &v;
+    if (!verb)
+        return usageError("devcon: no verb '" + args[1] + "'; see ntsim devcon --help");
+    Args rest(args.begin() + 2, args.end());
+    for (auto& a : rest)
+        if (a == "--help" || a == "-h") {
+            std::printf("usage: ntsim devcon DIR %s\n%s\n%s", verb->usage, verb->help, patternHelp);
+            return 0;
+        }
+    Machine probe;
+    std::string error;
+    if (!Machine::open(args[0], probe, error))
+        return usageError(error);
+    Machine::attach(args[0]);
+    currentProcess().currentDirectory = "C:\\";
+    return verb->run(rest);
+}
+
+}
