@@ -131,7 +131,8 @@ TEST(DevconTool, ListsClassesAndExplainsItself)
         EXPECT_NE(help.out.find(std::string("  ") + verb), std::string::npos) << verb;
     auto verbHelp = Devcon(m, { "install", "--help" });
     EXPECT_EQ(verbHelp.exitCode, 0);
-    EXPECT_NE(verbHelp.out.find("usage: ntsim devcon DIR install INF HWID"), std::string::npos) << verbHelp.out;
+    EXPECT_NE(verbHelp.out.find("installed with the INF's best driver"), std::string::npos) << verbHelp.out;
+    EXPECT_NE(verbHelp.out.find("INF"), std::string::npos) << verbHelp.out;
     EXPECT_EQ(Devcon(m, { "frobnicate" }).exitCode, 2);
     EXPECT_EQ(Devcon(m, { "install", modemInf }).exitCode, 2);
     EXPECT_EQ(Devcon(m, { "remove" }).exitCode, 2);
@@ -215,7 +216,7 @@ TEST(SnapshotDiff, ShowsWhatARunChangedAsPeopleReadIt)
 
     m.write("C:\\TEMP\\bogus.snapshot", "NOT A SNAPSHOT\n");
     auto bogus = m.tool({ "diff", m.dir(), "--since", m.host("C:\\TEMP\\bogus.snapshot") });
-    EXPECT_EQ(bogus.exitCode, 2);
+    EXPECT_EQ(bogus.exitCode, 1);
     EXPECT_NE(bogus.out.find("is not a snapshot of ntsim"), std::string::npos) << bogus.out;
     EXPECT_EQ(m.tool({ "diff", m.dir(), before }).exitCode, 2);
     unlink(before.c_str());

@@ -12,6 +12,7 @@ namespace ntsim::devcon {
 
 using Args = std::vector<std::string>;
 
+
 // One device of the machine as the verbs see it.
 struct DeviceEntry {
     SP_DEVINFO_DATA data {};

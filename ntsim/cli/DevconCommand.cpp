@@ -11,7 +11,10 @@
 #include "machine/Process.h"
 #include "setupapi/DevInst.h"
 
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
+#include <memory>
 
 namespace ntsim {
 
@@ -19,37 +22,49 @@ namespace devcon {
 
 namespace {
 
-struct Verb {
+// How a verb takes its arguments; each declares them on its subcommand.
+void optionalPatterns(CLI::App& sub, Args& args)
+{
+    sub.add_option("PATTERN", args, "Devices to show; all when none is given");
+}
+
+void patterns(CLI::App& sub, Args& args)
+{
+    sub.add_option("PATTERN", args, "Devices to act on")->required();
+}
+
+void noArguments(CLI::App&, Args&)
+{
+}
+
+void infAndHardwareId(CLI::App& sub, Args& args)
+{
+    auto keep = [&args](const std::string& value) { args.push_back(value); };
+    sub.add_option_function<std::string>("INF", keep, "The INF, an NT path of the machine (e.g. C:\\MODEM\\MDMQZV.INF)")
+        ->required();
+    sub.add_option_function<std::string>("HWID", keep, "The new device's hardware id")->required();
+}
+
+struct DevconVerb {
     const char* name;
-    const char* usage;
     const char* help;
+    void (*declare)(CLI::App& sub, Args& args);
     int (*run)(const Args& args);
 };
 
-const Verb verbs[] = {
-    { "find", "find [PATTERN...]", "Lists the devices that match, each with its description.", verbFind },
-    { "status", "status [PATTERN...]", "Shows whether the driver of each matching device is running.", verbStatus },
-    { "classes", "classes", "Lists the setup classes of the machine.", verbClasses },
-    { "drivernodes", "drivernodes PATTERN...", "Lists the INF directory's drivers that suit each matching device.",
-        verbDriverNodes },
-    { "install", "install INF HWID",
-        "Adds a root-enumerated device with hardware id HWID, installed with INF's best driver (INF: an NT path).",
-        verbInstall },
-    { "remove", "remove PATTERN...", "Removes the matching devices with their keys, through their class installers.",
-        verbRemove },
+const DevconVerb verbs[] = {
+    { "find", "List the devices that match, each with its description", optionalPatterns, verbFind },
+    { "status", "Show whether the driver of each matching device is running", optionalPatterns, verbStatus },
+    { "classes", "List the setup classes of the machine", noArguments, verbClasses },
+    { "drivernodes", "List the INF directory's drivers that suit each matching device", patterns, verbDriverNodes },
+    { "install", "Add a root-enumerated device with the hardware id, installed with the INF's best driver",
+        infAndHardwareId, verbInstall },
+    { "remove", "Remove the matching devices with their keys, through their class installers", patterns, verbRemove },
 };
 
 const char patternHelp[] =
     "PATTERN: a hardware or compatible id, '@' and an instance id, or '=' and a class name first;\n"
-    "'*' matches any run of characters, and case does not count.\n";
-
-void printUsage(FILE* out)
-{
-    std::fputs("usage: ntsim devcon DIR VERB [ARGS...]   (ntsim devcon DIR VERB --help for one verb)\n", out);
-    for (auto& verb : verbs)
-        std::fprintf(out, "  %-36s %s\n", verb.usage, verb.help);
-    std::fputs(patternHelp, out);
-}
+    "'*' matches any run of characters, and case does not count. install and remove need the administrator.";
 
 std::string property(HDEVINFO set, SP_DEVINFO_DATA& data, DWORD which, DWORD& type)
 {
@@ -204,36 +219,32 @@ std::vector<DeviceEntry> DeviceList::select(const Args& patterns) const
 
 }
 
-int commandDevcon(const Args& args)
+Runner defineDevcon(CLI::App& verb)
 {
     using namespace devcon;
-    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        printUsage(stdout);
-        return 0;
+    auto dir = std::make_shared<std::string>();
+    auto args = std::make_shared<Args>();
+    verb.add_option("DIR", *dir, "The machine")->required();
+    verb.require_subcommand(1);
+    auto subs = std::make_shared<std::vector<std::pair<CLI::App*, const DevconVerb*>>>();
+    for (const DevconVerb& v : verbs) {
+        CLI::App* sub = verb.add_subcommand(v.name, v.help);
+        v.declare(*sub, *args);
+        subs->emplace_back(sub, &v);
     }
-    if (args.size() < 2) {
-        printUsage(stderr);
-        return 2;
-    }
-    const Verb* verb = nullptr;
-    for (auto& v : verbs)
-        if (args[1] == v.name)
-            verb = &v;
-    if (!verb)
-        return usageError("devcon: no verb '" + args[1] + "'; see ntsim devcon --help");
-    Args rest(args.begin() + 2, args.end());
-    for (auto& a : rest)
-        if (a == "--help" || a == "-h") {
-            std::printf("usage: ntsim devcon DIR %s\n%s\n%s", verb->usage, verb->help, patternHelp);
-            return 0;
-        }
-    Machine probe;
-    std::string error;
-    if (!Machine::open(args[0], probe, error))
-        return usageError(error);
-    Machine::attach(args[0]);
-    currentProcess().currentDirectory = "C:\\";
-    return verb->run(rest);
+    verb.footer(patternHelp);
+    return [=] {
+        Machine probe;
+        std::string error;
+        if (!Machine::open(*dir, probe, error))
+            return usageError(error);
+        Machine::attach(*dir);
+        currentProcess().currentDirectory = "C:\\";
+        for (auto& [sub, v] : *subs)
+            if (sub->parsed())
+                return v->run(*args);
+        return usageError("devcon: no verb given (see ntsim devcon --help)");
+    };
 }
 
 }

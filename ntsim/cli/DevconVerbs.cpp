@@ -1,4 +1,5 @@
 // The devcon verbs, one function each, with devcon's output.
+#include "Commands.h"
 #include "Devcon.h"
 
 #include "kernel32/CodePage.h"
@@ -13,12 +14,6 @@ namespace ntsim::devcon {
 namespace {
 
 using namespace setupapi;
-
-int usage(const char* text)
-{
-    std::fprintf(stderr, "ntsim: usage: ntsim devcon DIR %s\n", text);
-    return 2;
-}
 
 int noDevices()
 {
@@ -104,10 +99,8 @@ int verbStatus(const Args& args)
     return 0;
 }
 
-int verbClasses(const Args& args)
+int verbClasses(const Args&)
 {
-    if (!args.empty())
-        return usage("classes");
     auto classes = devreg::classes();
     std::printf("Listing %zu setup classes.\n", classes.size());
     for (auto& entry : classes) {
@@ -123,8 +116,6 @@ int verbClasses(const Args& args)
 
 int verbDriverNodes(const Args& args)
 {
-    if (args.empty())
-        return usage("drivernodes PATTERN...");
     DeviceList list;
     if (!list.valid())
         return failed("cannot list the devices", list.error());
@@ -165,7 +156,7 @@ int verbDriverNodes(const Args& args)
 int verbInstall(const Args& args)
 {
     if (args.size() != 2 || args[1].empty())
-        return usage("install INF HWID");
+        return usageError("devcon install: a hardware id is needed (see ntsim devcon install --help)");
     std::string infPath = fullNtPath(args[0], "C:\\");
     if (infPath.empty())
         return failed(args[0], ERROR_PATH_NOT_FOUND);
@@ -228,8 +219,6 @@ int verbInstall(const Args& args)
 
 int verbRemove(const Args& args)
 {
-    if (args.empty())
-        return usage("remove PATTERN...");
     DeviceList list;
     if (!list.valid())
         return failed("cannot list the devices", list.error());

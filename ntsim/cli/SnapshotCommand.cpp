@@ -19,6 +19,8 @@
 #include "machine/NtPath.h"
 #include "machine/Process.h"
 
+#include <CLI/CLI.hpp>
+
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -26,6 +28,7 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 
 namespace ntsim {
@@ -461,55 +464,56 @@ std::string deviceChanges(const Snapshot& before, const Snapshot& after)
 
 }
 
-int commandSnapshot(const Args& args)
+Runner defineSnapshot(CLI::App& verb)
 {
-    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        std::puts("usage: ntsim snapshot DIR FILE\n"
-                  "Records the machine's registry, files, services and devices in FILE, for ntsim diff.");
+    auto dir = std::make_shared<std::string>();
+    auto file = std::make_shared<std::string>();
+    verb.add_option("DIR", *dir, "The machine")->required();
+    verb.add_option("FILE", *file, "Where the snapshot goes (a host path)")->required();
+    verb.footer("Records the machine's registry, files, services and devices for ntsim diff DIR --since FILE.");
+    return [=] {
+        Snapshot snapshot;
+        std::string error;
+        if (!takeSnapshot(*dir, snapshot, error) || !writeSnapshot(*file, snapshot, error))
+            return failure(error);
+        std::printf("snapshot of %s: %zu registry lines, %zu files, %zu services, %zu devices\n", dir->c_str(),
+            snapshot.registry.size(), snapshot.files.size(), snapshot.services.size(), snapshot.devices.size());
         return 0;
-    }
-    if (args.size() != 2)
-        return usageError("usage: ntsim snapshot DIR FILE");
-    Snapshot snapshot;
-    std::string error;
-    if (!takeSnapshot(args[0], snapshot, error) || !writeSnapshot(args[1], snapshot, error))
-        return usageError(error);
-    std::printf("snapshot of %s: %zu registry lines, %zu files, %zu services, %zu devices\n", args[0].c_str(),
-        snapshot.registry.size(), snapshot.files.size(), snapshot.services.size(), snapshot.devices.size());
-    return 0;
+    };
 }
 
-int commandDiff(const Args& args)
+Runner defineDiff(CLI::App& verb)
 {
-    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        std::puts("usage: ntsim diff DIR --since FILE\n"
-                  "Shows what changed since ntsim snapshot DIR FILE: registry keys and values as REGEDIT4 lines\n"
-                  "([-key] removed, \"name\"=- removed, \"; was\" the old line), then files under C:\\, services\n"
-                  "and devices, each + added, - removed, ~ changed.");
+    auto dir = std::make_shared<std::string>();
+    auto since = std::make_shared<std::string>();
+    verb.add_option("DIR", *dir, "The machine")->required();
+    verb.add_option("--since", *since, "A snapshot of ntsim snapshot")->required();
+    verb.footer("Registry keys and values come as REGEDIT4 lines: an added or changed key with its new values,\n"
+                "\"; was\" and the old line before a changed value, \"name\"=- for a removed value and [-key] for a\n"
+                "removed key and all below it. Files under C:\\, services and devices follow, each line + added,\n"
+                "- removed or ~ changed.");
+    return [=] {
+        Snapshot before, after;
+        std::string error;
+        if (!readSnapshot(*since, before, error) || !takeSnapshot(*dir, after, error))
+            return failure(error);
+        const std::pair<const char*, std::string> sections[] = {
+            { "Registry:\nREGEDIT4\n\n", registryChanges(before, after) },
+            { "Files:\n", fileChanges(before, after) },
+            { "Services:\n", serviceChanges(before, after) },
+            { "Devices:\n", deviceChanges(before, after) },
+        };
+        bool any = false;
+        for (auto& [title, body] : sections) {
+            if (body.empty())
+                continue;
+            std::printf("%s%s%s", any ? "\n" : "", title, body.c_str());
+            any = true;
+        }
+        if (!any)
+            std::printf("No changes since %s.\n", since->c_str());
         return 0;
-    }
-    if (args.size() != 3 || args[1] != "--since")
-        return usageError("usage: ntsim diff DIR --since FILE");
-    Snapshot before, after;
-    std::string error;
-    if (!readSnapshot(args[2], before, error) || !takeSnapshot(args[0], after, error))
-        return usageError(error);
-    const std::pair<const char*, std::string> sections[] = {
-        { "Registry:\nREGEDIT4\n\n", registryChanges(before, after) },
-        { "Files:\n", fileChanges(before, after) },
-        { "Services:\n", serviceChanges(before, after) },
-        { "Devices:\n", deviceChanges(before, after) },
     };
-    bool any = false;
-    for (auto& [title, body] : sections) {
-        if (body.empty())
-            continue;
-        std::printf("%s%s%s", any ? "\n" : "", title, body.c_str());
-        any = true;
-    }
-    if (!any)
-        std::printf("No changes since %s.\n", args[2].c_str());
-    return 0;
 }
 
 }
