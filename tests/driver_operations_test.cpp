@@ -3,6 +3,7 @@
 #include "driver/Driver.h"
 #include "driver/DriverList.h"
 
+#include "support/RegistryProbe.h"
 #include "support/DriverHarness.h"
 
 #include "machine/Machine.h"
@@ -12,6 +13,8 @@
 #include <gtest/gtest.h>
 
 using Lines = std::vector<std::string>;
+
+using test::KeyExists;
 
 namespace {
 
@@ -65,15 +68,6 @@ std::string ReadString(HKEY root, const std::string& key, const char* value)
     LONG r = RegQueryValueExA(h, value, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
     RegCloseKey(h);
     return r == ERROR_SUCCESS ? data : "<no value>";
-}
-
-bool KeyExists(const std::string& key)
-{
-    HKEY h;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(h);
-    return true;
 }
 
 }

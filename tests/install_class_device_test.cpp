@@ -3,6 +3,7 @@
 // it, on fresh machines, with every trace line of both functions.
 #include "install/ClassDevice.h"
 
+#include "support/RegistryProbe.h"
 #include "support/DriverHarness.h"
 
 #include <setupapi.h>
@@ -12,6 +13,8 @@
 #include <cstring>
 
 using Lines = std::vector<std::string>;
+
+using test::KeyExists;
 
 namespace {
 
@@ -76,15 +79,6 @@ std::string Text(const std::string& key, const std::string& name)
     if (!v.found)
         return "<none>";
     return v.data.substr(0, v.data.find('\0'));
-}
-
-bool KeyExists(const std::string& key)
-{
-    HKEY h;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(h);
-    return true;
 }
 
 DWORD ValueCount(const std::string& key)

@@ -1,6 +1,7 @@
 // The device installer's calls on fresh machines: records checked by their
 // sizes, NT's error codes, root-enumerated devices below Enum\Root, class
 // driver lists and the registry's protection of the Enum tree.
+#include "support/RegistryProbe.h"
 #include "support/TestMachine.h"
 
 #include <setupapi.h>
@@ -8,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+
+using test::KeyExists;
 
 namespace {
 
@@ -36,15 +39,6 @@ std::string InstanceId(HDEVINFO set, SP_DEVINFO_DATA& device)
     if (!SetupDiGetDeviceInstanceIdW(set, &device, id, 260, nullptr))
         return "<error " + std::to_string(GetLastError()) + ">";
     return Narrow(id);
-}
-
-bool KeyExists(const std::string& key)
-{
-    HKEY h;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(h);
-    return true;
 }
 
 std::string Text(const std::string& key, const char* name)

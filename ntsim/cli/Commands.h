@@ -35,6 +35,12 @@ Runner defineDiff(CLI::App& verb);     // diff DIR --since FILE
 bool exportRegistryText(const std::string& dir, const std::string& keyPath, bool sddlOnly, std::string& text,
     std::string& error);
 
+// Opens a machine directory and makes it this process's machine, so that
+// the verb can call into it; false with the error told.
+bool attachMachine(const std::string& dir, std::string& error);
+// "RUNNING" and the other states as sc names them.
+const char* serviceStateName(unsigned long state);
+
 // The one form of every refusal of the command line: "ntsim: " and the
 // message on standard error; returns 2, the status of a usage error.
 int usageError(const std::string& message);

@@ -10,6 +10,7 @@
 #include "machine/NtPath.h"
 #include "machine/Process.h"
 #include "setupapi/DevInst.h"
+#include "setupapi/DeviceRegistry.h"
 
 #include <CLI/CLI.hpp>
 
@@ -76,20 +77,6 @@ std::string property(HDEVINFO set, SP_DEVINFO_DATA& data, DWORD which, DWORD& ty
     std::u16string text(reinterpret_cast<const char16_t*>(buffer), size / sizeof(WCHAR));
     std::string out;
     fromUtf16(text, CP_UTF8, out);
-    return out;
-}
-
-std::vector<std::string> splitMulti(const std::string& text)
-{
-    std::vector<std::string> out;
-    size_t pos = 0;
-    while (pos < text.size() && text[pos]) {
-        size_t end = text.find('\0', pos);
-        if (end == std::string::npos)
-            end = text.size();
-        out.push_back(text.substr(pos, end - pos));
-        pos = end + 1;
-    }
     return out;
 }
 
@@ -184,7 +171,7 @@ DeviceList::DeviceList()
         entry.driver = firstString(property(m_set, entry.data, SPDRP_DRIVER, type));
         entry.service = firstString(property(m_set, entry.data, SPDRP_SERVICE, type));
         for (DWORD which : { DWORD(SPDRP_HARDWAREID), DWORD(SPDRP_COMPATIBLEIDS) })
-            for (auto& id : splitMulti(property(m_set, entry.data, which, type)))
+            for (auto& id : setupapi::devreg::splitMultiString(property(m_set, entry.data, which, type)))
                 entry.ids.push_back(id);
         m_devices.push_back(std::move(entry));
     }
@@ -234,11 +221,9 @@ Runner defineDevcon(CLI::App& verb)
     }
     verb.footer(patternHelp);
     return [=] {
-        Machine probe;
         std::string error;
-        if (!Machine::open(*dir, probe, error))
+        if (!attachMachine(*dir, error))
             return usageError(error);
-        Machine::attach(*dir);
         currentProcess().currentDirectory = "C:\\";
         for (auto& [sub, v] : *subs)
             if (sub->parsed())

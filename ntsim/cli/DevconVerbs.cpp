@@ -34,9 +34,25 @@ std::string shown(const std::string& ansi)
     return ansiToUtf8(ansi, ansiCodePage());
 }
 
-void printCount(size_t count)
+// Runs each(list, device) on the devices the patterns select, then tells their count.
+template<typename Each>
+int eachSelected(const Args& args, Each each)
 {
-    std::printf("%zu matching device(s) found.\n", count);
+    DeviceList list;
+    if (!list.valid())
+        return failed("cannot list the devices", list.error());
+    auto found = list.select(args);
+    if (found.empty())
+        return noDevices();
+    for (auto& device : found)
+        each(list, device);
+    std::printf("%zu matching device(s) found.\n", found.size());
+    return 0;
+}
+
+void printNamed(const DeviceEntry& device)
+{
+    std::printf("%s\n    Name: %s\n", device.instanceId.c_str(), device.description.c_str());
 }
 
 // Takes the device out again when its install failed, as devcon does.
@@ -70,33 +86,17 @@ DWORD classOfInf(const std::string& infPath, InfClass& out)
 
 int verbFind(const Args& args)
 {
-    DeviceList list;
-    if (!list.valid())
-        return failed("cannot list the devices", list.error());
-    auto found = list.select(args);
-    if (found.empty())
-        return noDevices();
-    for (auto& device : found)
+    return eachSelected(args, [](const DeviceList&, const DeviceEntry& device) {
         std::printf("%-60s: %s\n", device.instanceId.c_str(), device.description.c_str());
-    printCount(found.size());
-    return 0;
+    });
 }
 
 int verbStatus(const Args& args)
 {
-    DeviceList list;
-    if (!list.valid())
-        return failed("cannot list the devices", list.error());
-    auto found = list.select(args);
-    if (found.empty())
-        return noDevices();
-    for (auto& device : found) {
-        std::printf("%s\n", device.instanceId.c_str());
-        std::printf("    Name: %s\n", device.description.c_str());
+    return eachSelected(args, [](const DeviceList&, const DeviceEntry& device) {
+        printNamed(device);
         std::printf("    %s\n", deviceState(device).c_str());
-    }
-    printCount(found.size());
-    return 0;
+    });
 }
 
 int verbClasses(const Args&)
@@ -116,15 +116,8 @@ int verbClasses(const Args&)
 
 int verbDriverNodes(const Args& args)
 {
-    DeviceList list;
-    if (!list.valid())
-        return failed("cannot list the devices", list.error());
-    auto found = list.select(args);
-    if (found.empty())
-        return noDevices();
-    for (auto& device : found) {
-        std::printf("%s\n", device.instanceId.c_str());
-        std::printf("    Name: %s\n", device.description.c_str());
+    return eachSelected(args, [](const DeviceList& list, const DeviceEntry& device) {
+        printNamed(device);
         SP_DEVINFO_DATA data = device.data;
         DWORD error = devinst::buildDriverInfoList(list.set(), &data, SPDIT_COMPATDRIVER);
         auto set = DeviceInfoSet::fromHandle(list.set());
@@ -132,11 +125,11 @@ int verbDriverNodes(const Args& args)
         Device* own = set ? set->device(&data, lookup) : nullptr;
         if (error != NO_ERROR || !own) {
             std::printf("    Cannot list its driver nodes: %s\n", errorText(error ? error : lookup).c_str());
-            continue;
+            return;
         }
         if (own->compatDrivers.nodes.empty()) {
             std::puts("    No driver nodes found for this device.");
-            continue;
+            return;
         }
         unsigned n = 0;
         for (auto& node : own->compatDrivers.nodes) {
@@ -148,9 +141,7 @@ int verbDriverNodes(const Args& args)
             std::printf("        Provider name is %s\n", shown(node.provider).c_str());
             std::printf("        Driver node rank is %u\n", node.rank);
         }
-    }
-    printCount(found.size());
-    return 0;
+    });
 }
 
 int verbInstall(const Args& args)

@@ -131,20 +131,6 @@ void walkFiles(const std::string& host, const std::string& nt, ByName<FileEntry>
     }
 }
 
-const char* stateName(DWORD state)
-{
-    switch (state) {
-    case SERVICE_STOPPED: return "STOPPED";
-    case SERVICE_START_PENDING: return "START_PENDING";
-    case SERVICE_STOP_PENDING: return "STOP_PENDING";
-    case SERVICE_RUNNING: return "RUNNING";
-    case SERVICE_CONTINUE_PENDING: return "CONTINUE_PENDING";
-    case SERVICE_PAUSE_PENDING: return "PAUSE_PENDING";
-    case SERVICE_PAUSED: return "PAUSED";
-    default: return "UNKNOWN";
-    }
-}
-
 std::string typeName(DWORD type)
 {
     switch (type & ~DWORD(SERVICE_INTERACTIVE_PROCESS)) {
@@ -177,7 +163,7 @@ void readServices(ByName<ServiceEntry>& out)
         if (!type)
             continue;
         const scm::RunState* state = states.find(name);
-        out[upperAscii(name)] = { name, stateName(state ? state->state : SERVICE_STOPPED), typeName(*type),
+        out[upperAscii(name)] = { name, serviceStateName(state ? state->state : SERVICE_STOPPED), typeName(*type),
             startName(key.dword("Start").value_or(SERVICE_DEMAND_START)) };
     }
 }
@@ -203,7 +189,8 @@ bool takeSnapshot(const std::string& dir, Snapshot& snapshot, std::string& error
             if (line != "REGEDIT4")
                 snapshot.registry.push_back(line);
     }
-    Machine::attach(dir);
+    if (!attachMachine(dir, error))
+        return false;
     currentProcess().currentDirectory = "C:\\";
     walkFiles(Machine::current().driveC(), "C:\\", snapshot.files);
     readServices(snapshot.services);

@@ -1,6 +1,8 @@
 // ntsim: create, run, inspect and break simulated NT 4.0 machines.
 #include "Commands.h"
 
+#include "machine/Machine.h"
+
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
@@ -39,6 +41,15 @@ std::string verbPath(const CLI::App& app)
     }
 }
 
+}
+
+bool attachMachine(const std::string& dir, std::string& error)
+{
+    Machine probe;
+    if (!Machine::open(dir, probe, error))
+        return false;
+    Machine::attach(dir);
+    return true;
 }
 
 int usageError(const std::string& message)

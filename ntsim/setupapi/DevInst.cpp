@@ -504,10 +504,8 @@ DWORD enumDeviceInfo(HDEVINFO handle, DWORD index, PSP_DEVINFO_DATA data)
     Target t;
     if (DWORD error = resolve(handle, nullptr, false, t); error != NO_ERROR)
         return error;
-    if (!data)
-        return ERROR_INVALID_PARAMETER;
-    if (data->cbSize != sizeof(SP_DEVINFO_DATA))
-        return ERROR_INVALID_USER_BUFFER;
+    if (DWORD error = checkRecord(data); error != NO_ERROR)
+        return error;
     if (index >= t.set->devices.size())
         return ERROR_NO_MORE_ITEMS;
     t.set->describe(*t.set->devices[index], *data);
@@ -599,10 +597,8 @@ DWORD getInstallParams(HDEVINFO handle, PSP_DEVINFO_DATA data, PSP_DEVINSTALL_PA
     Target t;
     if (DWORD error = resolve(handle, data, false, t); error != NO_ERROR)
         return error;
-    if (!params)
-        return ERROR_INVALID_PARAMETER;
-    if (params->cbSize != sizeof(SP_DEVINSTALL_PARAMS_W))
-        return ERROR_INVALID_USER_BUFFER;
+    if (DWORD error = checkRecord(params); error != NO_ERROR)
+        return error;
     const InstallParams& p = t.device ? t.device->params : t.set->params;
     params->Flags = p.flags;
     params->FlagsEx = p.flagsEx;
@@ -622,10 +618,8 @@ DWORD setInstallParams(HDEVINFO handle, PSP_DEVINFO_DATA data, PSP_DEVINSTALL_PA
     Target t;
     if (DWORD error = resolve(handle, data, false, t); error != NO_ERROR)
         return error;
-    if (!params)
-        return ERROR_INVALID_PARAMETER;
-    if (params->cbSize != sizeof(SP_DEVINSTALL_PARAMS_W))
-        return ERROR_INVALID_USER_BUFFER;
+    if (DWORD error = checkRecord(params); error != NO_ERROR)
+        return error;
     size_t length = 0;
     while (length < MAX_PATH && params->DriverPath[length])
         ++length;

@@ -96,6 +96,15 @@ public:
 using ClassInstallerProc = DWORD (*)(DI_FUNCTION function, DeviceInfoSet& set, Device* device);
 DWORD modemClassInstaller(DI_FUNCTION function, DeviceInfoSet& set, Device* device);
 
+// A record the caller passes: there, and of the size this build knows.
+template<typename Record>
+DWORD checkRecord(const Record* record)
+{
+    if (!record)
+        return ERROR_INVALID_PARAMETER;
+    return record->cbSize == sizeof(Record) ? NO_ERROR : ERROR_INVALID_USER_BUFFER;
+}
+
 // NT's PnP manager changes devices only for administrators.
 DWORD needAdministrator();
 

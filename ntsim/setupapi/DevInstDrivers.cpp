@@ -152,21 +152,6 @@ void readModels(const InfFile& file, DWORD type, std::vector<DriverNode>& out)
     }
 }
 
-std::vector<std::string> multiString(const RegistryValue& value)
-{
-    std::vector<std::string> out;
-    std::string text(value.data.begin(), value.data.end());
-    size_t pos = 0;
-    while (pos < text.size() && text[pos]) {
-        size_t end = text.find('\0', pos);
-        if (end == std::string::npos)
-            end = text.size();
-        out.push_back(text.substr(pos, end - pos));
-        pos = end + 1;
-    }
-    return out;
-}
-
 // The hardware ids, then the compatible ids, of a device.
 std::vector<std::string> deviceIds(const Device& device)
 {
@@ -182,7 +167,7 @@ std::vector<std::string> deviceIds(const Device& device)
                 continue;
             value = it->second;
         }
-        for (auto& id : multiString(value))
+        for (auto& id : devreg::splitMultiString(std::string(value.data.begin(), value.data.end())))
             ids.push_back(id);
     }
     return ids;
@@ -286,10 +271,10 @@ DWORD enumDriverInfo(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD type, DWORD i
     DriverTarget t;
     if (DWORD error = resolveScope(handle, data, t); error != NO_ERROR)
         return error;
-    if (!isDriverType(type) || !driver)
+    if (!isDriverType(type))
         return ERROR_INVALID_PARAMETER;
-    if (driver->cbSize != sizeof(SP_DRVINFO_DATA_V1_W))
-        return ERROR_INVALID_USER_BUFFER;
+    if (DWORD error = checkRecord(driver); error != NO_ERROR)
+        return error;
     const DriverList& list = t.scope->list(type);
     if (index >= list.nodes.size())
         return ERROR_NO_MORE_ITEMS;
@@ -302,10 +287,8 @@ DWORD getSelectedDriver(HDEVINFO handle, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA
     DriverTarget t;
     if (DWORD error = resolveScope(handle, data, t); error != NO_ERROR)
         return error;
-    if (!driver)
-        return ERROR_INVALID_PARAMETER;
-    if (driver->cbSize != sizeof(SP_DRVINFO_DATA_V1_W))
-        return ERROR_INVALID_USER_BUFFER;
+    if (DWORD error = checkRecord(driver); error != NO_ERROR)
+        return error;
     const DriverNode* node = t.scope->selectedDriver();
     if (!node)
         return ERROR_NO_DRIVER_SELECTED;
@@ -323,8 +306,8 @@ DWORD setSelectedDriver(HDEVINFO handle, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA
         t.scope->selectedSerial = 0;
         return NO_ERROR;
     }
-    if (driver->cbSize != sizeof(SP_DRVINFO_DATA_V1_W))
-        return ERROR_INVALID_USER_BUFFER;
+    if (DWORD error = checkRecord(driver); error != NO_ERROR)
+        return error;
     if (!isDriverType(driver->DriverType))
         return ERROR_INVALID_PARAMETER;
     // A record from the list names its node; one filled by hand is found

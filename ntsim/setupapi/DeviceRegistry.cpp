@@ -366,4 +366,18 @@ std::string valueText(const RegistryValue& value)
     return text.substr(0, text.find('\0'));
 }
 
+std::vector<std::string> splitMultiString(const std::string& text)
+{
+    std::vector<std::string> out;
+    size_t pos = 0;
+    while (pos < text.size() && text[pos]) {
+        size_t end = text.find('\0', pos);
+        if (end == std::string::npos)
+            end = text.size();
+        out.push_back(text.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    return out;
+}
+
 }

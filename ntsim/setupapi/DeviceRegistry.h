@@ -92,5 +92,7 @@ RegistryValue stringValue(const std::string& text, DWORD type = REG_SZ);
 RegistryValue dwordValue(DWORD value);
 // The text of a string value, whatever its writer left at its end.
 std::string valueText(const RegistryValue& value);
+// The strings of a multi-string ("a\0b\0\0"), up to the first empty one.
+std::vector<std::string> splitMultiString(const std::string& text);
 
 }
