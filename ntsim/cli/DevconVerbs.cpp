@@ -34,9 +34,9 @@ std::string shown(const std::string& ansi)
     return ansiToUtf8(ansi, ansiCodePage());
 }
 
-// Runs each(list, device) on the devices the patterns select, then tells their count.
-template<typename Each>
-int eachSelected(const Args& args, Each each)
+// Runs body(list, devices) on the devices the patterns select, if any.
+template<typename Body>
+int withSelected(const Args& args, Body body)
 {
     DeviceList list;
     if (!list.valid())
@@ -44,10 +44,19 @@ int eachSelected(const Args& args, Each each)
     auto found = list.select(args);
     if (found.empty())
         return noDevices();
-    for (auto& device : found)
-        each(list, device);
-    std::printf("%zu matching device(s) found.\n", found.size());
-    return 0;
+    return body(list, found);
+}
+
+// Runs each(list, device) on the devices the patterns select, then tells their count.
+template<typename Each>
+int eachSelected(const Args& args, Each each)
+{
+    return withSelected(args, [&](const DeviceList& list, const std::vector<DeviceEntry>& found) {
+        for (auto& device : found)
+            each(list, device);
+        std::printf("%zu matching device(s) found.\n", found.size());
+        return 0;
+    });
 }
 
 void printNamed(const DeviceEntry& device)
@@ -210,25 +219,21 @@ int verbInstall(const Args& args)
 
 int verbRemove(const Args& args)
 {
-    DeviceList list;
-    if (!list.valid())
-        return failed("cannot list the devices", list.error());
-    auto found = list.select(args);
-    if (found.empty())
-        return noDevices();
-    size_t removed = 0;
-    for (auto& device : found) {
-        SP_DEVINFO_DATA data = device.data;
-        DWORD error = devinst::callClassInstaller(DIF_REMOVE, list.set(), &data);
-        if (error == NO_ERROR) {
-            std::printf("%s: Removed\n", device.instanceId.c_str());
-            ++removed;
-        } else {
-            std::printf("%s: Remove failed: %s\n", device.instanceId.c_str(), errorText(error).c_str());
+    return withSelected(args, [](const DeviceList& list, const std::vector<DeviceEntry>& found) {
+        size_t removed = 0;
+        for (auto& device : found) {
+            SP_DEVINFO_DATA data = device.data;
+            DWORD error = devinst::callClassInstaller(DIF_REMOVE, list.set(), &data);
+            if (error == NO_ERROR) {
+                std::printf("%s: Removed\n", device.instanceId.c_str());
+                ++removed;
+            } else {
+                std::printf("%s: Remove failed: %s\n", device.instanceId.c_str(), errorText(error).c_str());
+            }
         }
-    }
-    std::printf("%zu device(s) were removed.\n", removed);
-    return removed == found.size() ? 0 : 1;
+        std::printf("%zu device(s) were removed.\n", removed);
+        return removed == found.size() ? 0 : 1;
+    });
 }
 
 }
