@@ -64,8 +64,10 @@ const char* const faultableCalls[] = {
     "RegSetKeySecurity", "SetupOpenInfFileA", "SetupInstallFromInfSectionA", "SetupInstallServicesFromInfSectionA",
     "DeleteFileA", "CopyFileA", "MoveFileExA", "MoveFileA", "CreateEventA", "FindResourceA", "FindResourceExA",
     "GetModuleFileNameA", "LoadLibraryExA", "LoadLibraryA", "CreateProcessA", "CreateFileA", "WriteFile",
-    "CreateDirectoryA", "LoadStringA", "MessageBoxA",
+    "CreateDirectoryA", "LoadStringA", "MessageBoxA", "GlobalAlloc",
 };
+
+const GUID modemClass = { 0x4D36E96D, 0xE325, 0x11CE, { 0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18 } };
 
 void setFaults(const test::TestMachine& m, const std::vector<ntsim::FaultSpec>& faults)
 {
@@ -188,6 +190,16 @@ TEST(NtsimFaultCounting, EveryCounterHoldsOnlyTheProgramsOwnCalls)
     call("LoadStringA");
     EXPECT_GT(LoadStringA(library, 1, text, sizeof text), 0) << GetLastError();
     FreeLibrary(library);
+
+    // The device installer writes below Enum and Control\Class itself.
+    HDEVINFO devices = SetupDiCreateDeviceInfoList(&modemClass, nullptr);
+    SP_DEVINFO_DATA device {};
+    device.cbSize = sizeof device;
+    EXPECT_TRUE(SetupDiCreateDeviceInfoW(devices, u"COUNTING", &modemClass, u"A modem", nullptr, DICD_GENERATE_ID,
+        &device)) << GetLastError();
+    EXPECT_TRUE(SetupDiRegisterDeviceInfo(devices, &device, 0, nullptr, nullptr, nullptr)) << GetLastError();
+    EXPECT_TRUE(SetupDiRemoveDevice(devices, &device)) << GetLastError();
+    SetupDiDestroyDeviceInfoList(devices);
 
     // The tool and rundll32 work through the platform's own calls.
     EXPECT_EQ(m.tool({ "sc", m.dir(), "start", "Counting" }).exitCode, 0);

@@ -17,6 +17,7 @@ namespace test {
 struct Fault {
     std::string api;
     std::string error;
+    unsigned nth { 1 };
 };
 
 using Lines = std::vector<std::string>;
