@@ -1,21 +1,30 @@
 #include "Commands.h"
 #include "NewMachine.h"
 
+#include "kernel32/FileShare.h"
 #include "kernel32/Launch.h"
+#include "kernel32/ProcessObject.h"
 #include "machine/FileLock.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
 #include "machine/Process.h"
+#include "user32/DeskRun.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <set>
+#include <thread>
 
 namespace ntsim {
 
@@ -53,11 +62,15 @@ std::string absoluteHostPath(const std::string& path)
     return std::string(cwd) + "/" + path;
 }
 
+const char runUsage[] = "usage: ntsim run DIR [--script FILE] [--transcript FILE] [--cwd NTPATH] [--wait-others SECONDS] "
+                        "-- NTPATH ARGS...";
+
 struct RunRequest {
     std::string machineDir;
     std::string script;
     std::string transcript;
     std::string currentDirectory { "C:\\" };
+    unsigned waitOthers { 60 };
     Args program;
 };
 
@@ -65,7 +78,7 @@ bool parseRun(const Args& args, RunRequest& request, std::string& error)
 {
     size_t i = 0;
     if (args.empty()) {
-        error = "usage: ntsim run DIR [--script FILE] [--transcript FILE] [--cwd NTPATH] -- NTPATH ARGS...";
+        error = runUsage;
         return false;
     }
     request.machineDir = args[i++];
@@ -85,7 +98,16 @@ bool parseRun(const Args& args, RunRequest& request, std::string& error)
             request.transcript = absoluteHostPath(args[++i]);
         else if (a == "--cwd")
             request.currentDirectory = args[++i];
-        else {
+        else if (a == "--wait-others") {
+            const std::string& value = args[++i];
+            char* end = nullptr;
+            unsigned long seconds = std::strtoul(value.c_str(), &end, 10);
+            if (value.empty() || *end || value[0] == '-' || seconds > 86400) {
+                error = "run: --wait-others takes seconds from 0 to 86400, got '" + value + "'";
+                return false;
+            }
+            request.waitOthers = static_cast<unsigned>(seconds);
+        } else {
             error = "run: unknown option " + a;
             return false;
         }
@@ -95,6 +117,72 @@ bool parseRun(const Args& args, RunRequest& request, std::string& error)
         return false;
     }
     return true;
+}
+
+// The processes this one would reap: its children, and the orphans of the
+// run that came to it.
+std::vector<pid_t> childrenOfThisProcess()
+{
+    std::vector<pid_t> out;
+    DIR* proc = opendir("/proc");
+    if (!proc)
+        return out;
+    while (dirent* e = readdir(proc)) {
+        pid_t pid = static_cast<pid_t>(std::strtol(e->d_name, nullptr, 10));
+        std::string stat;
+        if (pid <= 0 || !readWholeFile(std::string("/proc/") + e->d_name + "/stat", stat))
+            continue;
+        size_t close = stat.rfind(')');
+        int parent = 0;
+        char state = 0;
+        if (close != std::string::npos && std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &parent) == 2
+            && parent == getpid())
+            out.push_back(pid);
+    }
+    closedir(proc);
+    return out;
+}
+
+std::string imageOfProcess(pid_t pid)
+{
+    std::string environ;
+    readWholeFile("/proc/" + std::to_string(pid) + "/environ", environ);
+    const std::string key = "NTSIM_IMAGE=";
+    for (size_t at = 0; at < environ.size(); at = environ.find('\0', at) + 1) {
+        if (environ.compare(at, key.size(), key) == 0)
+            return environ.substr(at + key.size(), environ.find('\0', at) - at - key.size());
+        if (environ.find('\0', at) == std::string::npos)
+            break;
+    }
+    return "a process";
+}
+
+// The run ends when the program and every process it started have ended:
+// what they show belongs to the run. Processes still running some time
+// after the program ended are ended, and said so.
+void waitForOthers(unsigned seconds)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    std::set<pid_t> ended;
+    for (;;) {
+        pid_t reaped = waitpid(-1, nullptr, WNOHANG);
+        if (reaped > 0) {
+            unlink(exitCodePath(reaped).c_str());
+            continue;
+        }
+        if (reaped < 0 && errno != EINTR)
+            return; // none left
+        if (std::chrono::steady_clock::now() >= deadline) {
+            for (pid_t pid : childrenOfThisProcess()) {
+                if (!ended.insert(pid).second)
+                    continue;
+                std::fprintf(stderr, "ntsim: %s (pid %d) still ran %u s after the program ended; ended it\n",
+                    imageOfProcess(pid).c_str(), static_cast<int>(pid), seconds);
+                kill(pid, SIGKILL);
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 }
@@ -119,47 +207,43 @@ int commandRun(const Args& args)
     std::string image = resolveProgram("", commandLine, cwd, launchError);
     if (image.empty())
         return usageError("run: cannot start " + request.program[0] + " (error " + std::to_string(launchError) + ")");
-
-    // The desk of the run: its answers, the position in them that the run's
-    // processes share, and the record of what was shown.
-    std::string cursor;
-    if (!request.script.empty()) {
-        if (access(request.script.c_str(), R_OK) != 0)
-            return usageError("run: cannot read the script " + request.script);
-        makeDirectories(machine.runDir() + "/desk");
-        cursor = machine.runDir() + "/desk/cursor." + std::to_string(getpid());
-        writeFileAtomically(cursor, "");
-        setenv("NTSIM_SCRIPT", request.script.c_str(), 1);
-        setenv("NTSIM_SCRIPT_CURSOR", cursor.c_str(), 1);
-    } else {
-        unsetenv("NTSIM_SCRIPT");
-        unsetenv("NTSIM_SCRIPT_CURSOR");
-    }
+    if (!request.script.empty() && access(request.script.c_str(), R_OK) != 0)
+        return usageError("run: cannot read the script " + request.script);
     if (!request.transcript.empty()) {
         int fd = ::open(request.transcript.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (fd < 0)
             return usageError("run: cannot write the transcript " + request.transcript);
         ::close(fd);
-        setenv("NTSIM_TRANSCRIPT", request.transcript.c_str(), 1);
-    } else {
-        unsetenv("NTSIM_TRANSCRIPT");
     }
 
-    std::fflush(nullptr);
-    pid_t pid = fork();
-    if (pid < 0)
-        return usageError("run: cannot start a process");
-    if (pid == 0)
-        execProgram(image, commandLine, cwd);
+    // The desk of the run: its answers, what the run's processes share of
+    // them, and the record of what was shown.
+    desk::RunDesk runDesk;
+    if (!runDesk.open(machine.runDir() + "/desk/" + std::to_string(getpid()), request.script, error))
+        return usageError("run: " + error);
+
+    // Orphans of the run come to us, so that the run can wait for them.
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
+    pid_t pid = startProgram(image, commandLine, programEnvironment(image, commandLine, cwd, hostEnvironment()), launchError);
+    if (pid < 0) {
+        runDesk.close(request.transcript);
+        return usageError("run: cannot start " + image + " (error " + std::to_string(launchError) + ")");
+    }
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    if (!cursor.empty())
-        unlink(cursor.c_str());
+    waitForOthers(request.waitOthers);
+    // Whatever the run's processes left open is let go now that they have ended.
+    { FileShareTable letGo; }
+    bool unanswered = runDesk.close(request.transcript);
+
     if (WIFSIGNALED(status)) {
         std::fprintf(stderr, "ntsim: %s was killed by signal %d\n", image.c_str(), WTERMSIG(status));
         return 128 + WTERMSIG(status);
     }
+    // A process of the run that found no answer fails the run, whenever it asked.
+    if (unanswered)
+        return 3;
     return WEXITSTATUS(status);
 }
 

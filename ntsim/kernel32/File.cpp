@@ -149,6 +149,14 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
             return failWith(ERROR_ACCESS_DENIED);
         if (table.deletePending(ntsim::fileIdOf(st)))
             return failWith(ERROR_ACCESS_DENIED);
+        // A running program's image: NT's file systems refuse to delete it
+        // and to write it (the image section cannot be flushed).
+        if (table.runsAsImage(ntsim::fileIdOf(st))) {
+            if (deleteOnClose)
+                return failWith(ERROR_ACCESS_DENIED);
+            if ((access & (ntsim::fileWriteData | ntsim::fileAppendData)) || truncates)
+                return failWith(ERROR_SHARING_VIOLATION);
+        }
     } else {
         if (dwCreationDisposition == OPEN_EXISTING || dwCreationDisposition == TRUNCATE_EXISTING)
             return failWith(ntsim::missingFileError(path.host));
@@ -189,9 +197,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
     if (!existed && (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY))
         fchmod(fd, 0444);
 
-    ntsim::OpenFile open;
-    open.pid = getpid();
-    open.serial = ntsim::nextOpenSerial();
+    ntsim::OpenFile open = ntsim::openOfThisProcess();
     open.id = id;
     open.access = access;
     open.share = dwShareMode;
