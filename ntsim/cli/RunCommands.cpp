@@ -224,7 +224,10 @@ int commandRun(const Args& args)
 
     // Orphans of the run come to us, so that the run can wait for them.
     prctl(PR_SET_CHILD_SUBREAPER, 1);
-    pid_t pid = startProgram(image, commandLine, programEnvironment(image, commandLine, cwd, hostEnvironment()), launchError);
+    std::vector<std::string> environment = programEnvironment(image, commandLine, cwd, hostEnvironment());
+    for (auto& entry : runDesk.programEnvironment())
+        environment.push_back(entry);
+    pid_t pid = startProgram(image, commandLine, environment, launchError);
     if (pid < 0) {
         runDesk.close(request.transcript);
         return usageError("run: cannot start " + image + " (error " + std::to_string(launchError) + ")");

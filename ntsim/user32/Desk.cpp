@@ -1,12 +1,12 @@
 #include "Desk.h"
 
-#include "DeskDrawing.h"
 #include "DeskRun.h"
 #include "DeskScript.h"
 #include "DeskTerminal.h"
 #include "machine/Process.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 
@@ -83,11 +83,14 @@ std::string misfit(const Shown& shown, const std::string& answer)
 {
     std::string why;
     const Json& button = shown.fields["buttons"][answer];
+    std::string buttonName = answer;
+    if (!buttonName.empty())
+        buttonName[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(buttonName[0])));
     if (button.isObject()) {
         if (!button["shown"].asBool(false))
-            why = ": its " + buttonLabel(answer) + " button is not shown";
+            why = ": its " + buttonName + " button is not shown";
         else if (!button["enabled"].asBool(false))
-            why = ": its " + buttonLabel(answer) + " button is disabled";
+            why = ": its " + buttonName + " button is disabled";
     }
     return "answer '" + answer + "' does not fit " + shown.name + why + " (it takes " + listed(shown.answers) + ")";
 }

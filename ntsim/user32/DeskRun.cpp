@@ -215,8 +215,6 @@ bool RunDesk::open(const std::string& dir, const std::string& script, std::strin
         }
     }
     setenv(runVariable, dir.c_str(), 1);
-    setenv(placeVariable, "1", 1);
-    unsetenv(afterVariable);
     unsetenv("NTSIM_SCRIPT_CURSOR");
     unsetenv("NTSIM_TRANSCRIPT");
     if (script.empty())
@@ -224,6 +222,11 @@ bool RunDesk::open(const std::string& dir, const std::string& script, std::strin
     else
         setenv("NTSIM_SCRIPT", script.c_str(), 1);
     return true;
+}
+
+std::vector<std::string> RunDesk::programEnvironment() const
+{
+    return { std::string(placeVariable) + "=1" };
 }
 
 bool RunDesk::close(const std::string& transcriptPath)

@@ -64,6 +64,8 @@ public:
     // Makes the run's desk directory below dir and puts the desk's
     // variables in this process's environment for the program it starts.
     bool open(const std::string& dir, const std::string& script, std::string& error);
+    // What gives the program the run starts its place in the run.
+    std::vector<std::string> programEnvironment() const;
     // Writes the transcript in order to transcriptPath (unless empty) and
     // removes the directory; true if some process ended for want of an answer.
     bool close(const std::string& transcriptPath);
