@@ -101,4 +101,8 @@ TEST(DeskRun, ScriptErrorsAreReportedBeforeTheRun)
     test::RunResult bad = m.tool({ "run", m.dir(), "--wait-others", "-1", "--", child, "exit", "0" });
     EXPECT_EQ(bad.exitCode, 2);
     EXPECT_EQ(bad.out, "ntsim: run: --wait-others takes seconds from 0 to 86400, got '-1'\n");
+    // The help says how to address a line.
+    test::RunResult help = m.tool({ "run", "--help" });
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("@\"TITLE\" ANSWER  only for a window of that title"), std::string::npos) << help.out;
 }

@@ -65,12 +65,33 @@ std::string absoluteHostPath(const std::string& path)
 const char runUsage[] = "usage: ntsim run DIR [--script FILE] [--transcript FILE] [--cwd NTPATH] [--wait-others SECONDS] "
                         "-- NTPATH ARGS...";
 
+const char runHelp[] =
+    "Runs a program of the machine and passes its exit status on, once it and\n"
+    "every process it started have ended.\n"
+    "\n"
+    "  --script FILE          answers for what the run's processes show, one a line:\n"
+    "                           ok cancel yes no retry abort ignore skip next back finish\n"
+    "                           @\"TITLE\" ANSWER  only for a window of that title\n"
+    "                           # a comment (blank lines are skipped too)\n"
+    "                         Lines addressed to no window go, in order, to the program\n"
+    "                         the run starts; a process it starts takes only lines\n"
+    "                         addressed to its windows. A process left without an\n"
+    "                         answer ends, and the run ends with status 3.\n"
+    "                         Without a script the terminal desk asks at the keyboard:\n"
+    "                         a button's letter, Left/Right or Tab and Enter, Esc.\n"
+    "  --transcript FILE      what was shown and answered, one JSON object a line, in\n"
+    "                         the order of the script lines that answered\n"
+    "  --cwd NTPATH           the program's current directory (C:\\)\n"
+    "  --wait-others SECONDS  how long the run waits for processes still running after\n"
+    "                         the program ended, before it ends them (60)\n";
+
 struct RunRequest {
     std::string machineDir;
     std::string script;
     std::string transcript;
     std::string currentDirectory { "C:\\" };
     unsigned waitOthers { 60 };
+    bool help { false };
     Args program;
 };
 
@@ -80,6 +101,14 @@ bool parseRun(const Args& args, RunRequest& request, std::string& error)
     if (args.empty()) {
         error = runUsage;
         return false;
+    }
+    for (auto& a : args) {
+        if (a == "--")
+            break;
+        if (a == "-h" || a == "--help") {
+            request.help = true;
+            return true;
+        }
     }
     request.machineDir = args[i++];
     for (; i < args.size(); ++i) {
@@ -193,6 +222,10 @@ int commandRun(const Args& args)
     std::string error;
     if (!parseRun(args, request, error))
         return usageError(error);
+    if (request.help) {
+        std::printf("%s\n\n%s", runUsage, runHelp);
+        return 0;
+    }
     Machine machine;
     if (!Machine::open(request.machineDir, machine, error))
         return usageError(error);
