@@ -59,6 +59,11 @@ TEST(DeskRun, EachProcessTakesOnlyItsOwnLines)
     // Its unanswered box is placed where it started, before the wizard's.
     EXPECT_EQ(lines(r), (std::vector<std::string> { box("Applet"), box("Wizard", "ok") }));
 
+    // A process started after its parent took line 1 comes after that line.
+    test::RunResult later = m.run({ child, "then", "Wizard", "spawn", "0", "-", "box", "Applet" }, { "ok" });
+    EXPECT_EQ(later.exitCode, 3) << later.out;
+    EXPECT_EQ(lines(later), (std::vector<std::string> { box("Wizard", "ok"), box("Applet") }));
+
     // The run's program takes no line addressed to another window.
     test::RunResult r2 = m.run({ child, "box", "Wizard" }, { "@\"Applet\" ok" });
     EXPECT_EQ(r2.exitCode, 3) << r2.out;

@@ -114,11 +114,9 @@ int standInSetup(const std::string& extra, const std::string& logFlag, DWORD hol
 // unless CAPTION is -), "hold FILE MS EVENT" (holds a file open for a
 // while, setting EVENT once it has it), "setup EXTRA -L|log HOLDMS" (the
 // setup program's side of ISDEL.EXE; EXTRA - for none; exits with what the
-// wait returned).
-int childMain()
+// wait returned), "then CAPTION COMMAND..." (a box first, then the command).
+int runCommand(std::vector<std::string> args)
 {
-    ntsim::initProcessFromHost(0, nullptr);
-    std::vector<std::string> args = ntsim::splitCommandLine(GetCommandLineA());
     if (args.size() < 3)
         return 100;
     const std::string& command = args[1];
@@ -178,7 +176,18 @@ int childMain()
     }
     if (command == "setup" && args.size() >= 5)
         return standInSetup(args[2], args[3], number(4));
+    if (command == "then") {
+        messageBox(args[2], 0);
+        args.erase(args.begin() + 1, args.begin() + 3);
+        return runCommand(args);
+    }
     return 101;
+}
+
+int childMain()
+{
+    ntsim::initProcessFromHost(0, nullptr);
+    return runCommand(ntsim::splitCommandLine(GetCommandLineA()));
 }
 
 // Started as K32CHILD.EXE, or as a stand-in ISDEL.EXE that answers nobody.

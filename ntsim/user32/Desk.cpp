@@ -100,6 +100,10 @@ std::string misfit(const Shown& shown, const std::string& answer)
 std::string show(const Shown& shown)
 {
     Json line = transcriptLine(shown.event, shown.fields);
+    if (shown.answers.empty()) {
+        appendTranscript(line);
+        giveUp(shown.name + " has no button that can be pressed");
+    }
     std::string script = std::getenv("NTSIM_SCRIPT") ? std::getenv("NTSIM_SCRIPT") : "";
     std::optional<std::string> answer;
     std::string failure;

@@ -497,6 +497,11 @@ size_t columnsOf(const std::string& utf8)
     return w;
 }
 
+std::string clipToColumns(const std::string& utf8, size_t columns)
+{
+    return utf8.substr(0, fittingBytes(utf8, columns));
+}
+
 std::vector<std::string> wrapText(const std::string& utf8, size_t columns)
 {
     columns = std::max<size_t>(columns, 1);

@@ -39,6 +39,8 @@ std::string buttonLabel(const std::string& answer);
 
 // Columns a UTF-8 text takes on a terminal (East Asian wide characters two).
 size_t columnsOf(const std::string& utf8);
+// The head of a text that fits in `columns` columns.
+std::string clipToColumns(const std::string& utf8, size_t columns);
 // A text broken into lines of at most `columns` columns, at blanks where it can.
 std::vector<std::string> wrapText(const std::string& utf8, size_t columns);
 

@@ -240,8 +240,12 @@ bool RunDesk::close(const std::string& transcriptPath)
         std::string text;
         for (auto& line : orderedTranscript(keyed))
             text += line + "\n";
-        if (!writeFileAtomically(transcriptPath, text))
+        // Written in place: the transcript may be a pipe or a terminal.
+        int fd = ::open(transcriptPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0 || !writeAll(fd, text.data(), text.size()))
             std::fprintf(stderr, "ntsim: cannot write the transcript %s\n", transcriptPath.c_str());
+        if (fd >= 0)
+            ::close(fd);
     }
     for (const char* name : { "/taken", "/transcript", "/unanswered", "/lock" })
         unlink((m_dir + name).c_str());

@@ -155,8 +155,10 @@ void paint(const Shown& shown, const Drawing& d, size_t selected, size_t scroll)
 {
     erase();
     int rows = std::max(LINES - 1, 1);
+    // A terminal narrower than the drawing shows its left part.
+    size_t columns = static_cast<size_t>(std::max(COLS, 1));
     for (int r = 0; r < rows && scroll + static_cast<size_t>(r) < d.lines.size(); ++r)
-        mvaddstr(r, 0, d.lines[scroll + static_cast<size_t>(r)].c_str());
+        mvaddstr(r, 0, clipToColumns(d.lines[scroll + static_cast<size_t>(r)], columns).c_str());
     for (size_t i = 0; i < d.buttons.size(); ++i) {
         const DrawnButton& b = d.buttons[i];
         if (b.row < scroll || b.row - scroll >= static_cast<size_t>(rows))
@@ -164,6 +166,8 @@ void paint(const Shown& shown, const Drawing& d, size_t selected, size_t scroll)
         int row = static_cast<int>(b.row - scroll);
         bool canPress = pressable(shown, b);
         attr_t look = !canPress ? A_DIM : i == selected ? A_REVERSE : A_NORMAL;
+        if (b.column + b.width > columns)
+            continue;
         std::string text = canPress ? "[ " + b.label + " ]" : "  " + b.label + "  ";
         attron(look);
         mvaddstr(row, static_cast<int>(b.column), text.c_str());
