@@ -121,9 +121,10 @@ ntsim::desk::Shown okCancelBox()
 TEST(DeskTerminal, PageAnsweredWithKeysUnderCurses)
 {
     ntsim::desk::Shown page = test::driverPage();
-    // B: Back is disabled and does nothing; Right to Cancel, Left skips the
-    // disabled Back back to Next; Enter presses it.
-    Session s = answerAtTerminal(page, "vt100", "Keys:", { "b", "\x1bOC", "\x1bOD", "\r" });
+    // B: Back is disabled and does nothing. Left from Next skips the disabled
+    // Back to Cancel, Left again comes back to Next, Right and Left go there
+    // and back; Enter presses it.
+    Session s = answerAtTerminal(page, "vt100", "Keys:", { "b", "\x1bOD", "\x1bOD", "\x1bOC", "\x1bOD", "\r" });
     EXPECT_EQ(s.answer, "next") << s.screen;
     EXPECT_NE(s.screen.find("Modem Board Installation Wizard"), std::string::npos) << s.screen;
     EXPECT_NE(s.screen.find("bitmap 110"), std::string::npos) << s.screen;

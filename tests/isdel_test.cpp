@@ -12,6 +12,8 @@
 
 #include <dirent.h>
 
+#include <cstdio>
+
 namespace {
 
 const char standIn[] = "C:\\MODEM\\K32CHILD.EXE";
@@ -174,9 +176,21 @@ TEST(Isdel, PathsOutsideTheSetupProgramsDirectoryAreRefused)
 TEST(Isdel, NothingHappensWithoutASetupProgramWaiting)
 {
     IsdelMachine s;
-    // No event "push-me1234": nobody asked, nothing is touched.
-    test::RunResult r = s.m.run({ "C:\\WINNT\\ISDEL.EXE", "1234", "C:\\MODEM\\SETUP.EXE", "C:\\MODEM\\setupres.dll" });
+    // A program of the machine runs, but made no event "push-me<pid>":
+    // nobody asked, nothing is touched.
+    s.m.attach();
+    STARTUPINFOA si {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi {};
+    char sleeper[] = "K32CHILD.EXE sleep 2000";
+    ASSERT_TRUE(CreateProcessA(nullptr, sleeper, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+    char pid[16];
+    std::snprintf(pid, sizeof pid, "%lx", static_cast<unsigned long>(pi.dwProcessId));
+    test::RunResult r = s.m.run({ "C:\\WINNT\\ISDEL.EXE", pid, "C:\\MODEM\\SETUP.EXE", "C:\\MODEM\\setupres.dll" });
     EXPECT_EQ(r.exitCode, 3) << r.out;
+    EXPECT_EQ(WaitForSingleObject(pi.hProcess, INFINITE), DWORD(WAIT_OBJECT_0));
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
     EXPECT_TRUE(s.m.exists("C:\\MODEM\\SETUP.EXE"));
     EXPECT_TRUE(s.m.exists("C:\\MODEM\\setupres.dll"));
     EXPECT_TRUE(s.m.exists("C:\\WINNT\\ISDEL.EXE"));
