@@ -18,9 +18,9 @@ Shown messageBox(const std::string& caption, const std::string& text, unsigned s
     Shown shown;
     shown.event = "messagebox";
     shown.fields = ntsim::Json::object();
-    shown.fields.set("caption", caption);
-    shown.fields.set("text", text);
-    shown.fields.set("style", style);
+    shown.fields["caption"] = caption;
+    shown.fields["text"] = text;
+    shown.fields["style"] = style;
     shown.answers = std::move(answers);
     return shown;
 }
@@ -119,10 +119,10 @@ TEST(DeskDrawing, MessageBoxesWrapToTheTerminal)
     Shown prompt;
     prompt.event = "prompt";
     prompt.fields = ntsim::Json::object();
-    prompt.fields.set("kind", "reboot");
-    prompt.fields.set("caption", "System Settings Change");
-    prompt.fields.set("text", "You must restart your computer before the new settings will take effect.\n\n"
-                              "Do you want to restart your computer now?");
+    prompt.fields["kind"] = "reboot";
+    prompt.fields["caption"] = "System Settings Change";
+    prompt.fields["text"] = "You must restart your computer before the new settings will take effect.\n\n"
+                              "Do you want to restart your computer now?";
     prompt.answers = { "yes", "no" };
     EXPECT_EQ(ntsim::desk::drawingText(ntsim::desk::draw(prompt, 80)),
         "+- System Settings Change -------------------------------------------------+\n"

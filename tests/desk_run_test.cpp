@@ -22,7 +22,7 @@ std::vector<std::string> lines(const test::RunResult& r)
 {
     std::vector<std::string> out;
     for (auto& j : r.transcript)
-        out.push_back(j.dump());
+        out.push_back(ntsim::dumpLine(j));
     return out;
 }
 
@@ -105,7 +105,7 @@ TEST(DeskRun, ScriptErrorsAreReportedBeforeTheRun)
     EXPECT_EQ(r.out, "ntsim: run: script line 2: the window title has no closing quote\n");
     test::RunResult bad = m.tool({ "run", m.dir(), "--wait-others", "-1", "--", child, "exit", "0" });
     EXPECT_EQ(bad.exitCode, 2);
-    EXPECT_EQ(bad.out, "ntsim: run: --wait-others takes seconds from 0 to 86400, got '-1'\n");
+    EXPECT_EQ(bad.out, "ntsim: run: --wait-others: Value -1 not in range 0 to 86400 (see ntsim run --help)\n");
     // The help says how to address a line.
     test::RunResult help = m.tool({ "run", "--help" });
     EXPECT_EQ(help.exitCode, 0);

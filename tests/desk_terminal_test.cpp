@@ -108,9 +108,9 @@ ntsim::desk::Shown okCancelBox()
     ntsim::desk::Shown box;
     box.event = "messagebox";
     box.fields = ntsim::Json::object();
-    box.fields.set("caption", "Installation Error");
-    box.fields.set("text", "The driver could not be started.");
-    box.fields.set("style", 0x11);
+    box.fields["caption"] = "Installation Error";
+    box.fields["text"] = "The driver could not be started.";
+    box.fields["style"] = 0x11;
     box.answers = { "ok", "cancel" };
     box.name = "message box \"Installation Error\"";
     return box;

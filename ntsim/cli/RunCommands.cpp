@@ -20,34 +20,48 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <set>
 #include <thread>
 
 namespace ntsim {
 
-int commandNew(const Args& args)
+Runner defineNew(CLI::App& verb)
 {
-    if (args.size() != 1)
-        return usageError("usage: ntsim new DIR");
-    std::string error;
-    if (!createMachine(args[0], defaultMachineOptions(), error))
-        return usageError(error);
-    return 0;
+    auto dir = std::make_shared<std::string>();
+    verb.add_option("DIR", *dir, "Directory of the new machine (created if missing; it must hold no machine)")
+        ->required();
+    verb.footer("The machine is NT 4.0 as a driver setup meets it, one PCI soft modem, an administrator at\n"
+                "the keyboard; the built package is in C:\\MODEM and the machine's programs in C:\\WINNT\\system32.");
+    return [dir] {
+        std::string error;
+        if (!createMachine(*dir, defaultMachineOptions(), error))
+            return usageError(error);
+        return 0;
+    };
 }
 
-int commandSet(const Args& args)
+Runner defineSet(CLI::App& verb)
 {
-    if (args.size() < 2)
-        return usageError("usage: ntsim set DIR NAME=VALUE...");
-    for (size_t i = 1; i < args.size(); ++i) {
-        std::string error;
-        if (!setMachineSetting(args[0], args[i], error))
-            return usageError(error);
-    }
-    return 0;
+    auto dir = std::make_shared<std::string>();
+    auto settings = std::make_shared<std::vector<std::string>>();
+    verb.add_option("DIR", *dir, "The machine")->required();
+    verb.add_option("NAME=VALUE", *settings, "Settings, applied in order; the first refused one stops")->required();
+    verb.footer("Settings: cpu.mmx=true|false, cpu.cpuid=true|false, user=administrator|guest,\n"
+                "locale=0409|0407|0411|... (the locale brings its ANSI and OEM code pages).");
+    return [dir, settings] {
+        for (auto& setting : *settings) {
+            std::string error;
+            if (!setMachineSetting(*dir, setting, error))
+                return usageError(error);
+        }
+        return 0;
+    };
 }
 
 namespace {
@@ -62,91 +76,52 @@ std::string absoluteHostPath(const std::string& path)
     return std::string(cwd) + "/" + path;
 }
 
-const char runUsage[] = "usage: ntsim run DIR [--script FILE] [--transcript FILE] [--cwd NTPATH] [--wait-others SECONDS] "
-                        "-- NTPATH ARGS...";
-
-const char runHelp[] =
-    "Runs a program of the machine and passes its exit status on, once it and\n"
-    "every process it started have ended.\n"
-    "\n"
-    "  --script FILE          answers for what the run's processes show, one a line:\n"
-    "                           ok cancel yes no retry abort ignore skip next back finish\n"
-    "                           @\"TITLE\" ANSWER  only for a window of that title\n"
-    "                           # a comment (blank lines are skipped too)\n"
-    "                         Lines addressed to no window go, in order, to the program\n"
-    "                         the run starts; a process it starts takes only lines\n"
-    "                         addressed to its windows. A process left without an\n"
-    "                         answer ends, and the run ends with status 3.\n"
-    "                         Without a script the terminal desk asks at the keyboard:\n"
-    "                         a button's letter, Left/Right or Tab and Enter, Esc.\n"
-    "  --transcript FILE      what was shown and answered, one JSON object a line, in\n"
-    "                         the order of the script lines that answered\n"
-    "  --cwd NTPATH           the program's current directory (C:\\)\n"
-    "  --wait-others SECONDS  how long the run waits for processes still running after\n"
-    "                         the program ended, before it ends them (60)\n";
-
 struct RunRequest {
     std::string machineDir;
     std::string script;
     std::string transcript;
     std::string currentDirectory { "C:\\" };
     unsigned waitOthers { 60 };
-    bool help { false };
-    Args program;
+    std::vector<std::string> program;
 };
 
-bool parseRun(const Args& args, RunRequest& request, std::string& error)
-{
-    size_t i = 0;
-    if (args.empty()) {
-        error = runUsage;
-        return false;
-    }
-    for (auto& a : args) {
-        if (a == "--")
-            break;
-        if (a == "-h" || a == "--help") {
-            request.help = true;
-            return true;
-        }
-    }
-    request.machineDir = args[i++];
-    for (; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--") {
-            request.program.assign(args.begin() + static_cast<long>(i) + 1, args.end());
-            break;
-        }
-        if (i + 1 >= args.size()) {
-            error = "run: " + a + " needs a value";
-            return false;
-        }
-        if (a == "--script")
-            request.script = absoluteHostPath(args[++i]);
-        else if (a == "--transcript")
-            request.transcript = absoluteHostPath(args[++i]);
-        else if (a == "--cwd")
-            request.currentDirectory = args[++i];
-        else if (a == "--wait-others") {
-            const std::string& value = args[++i];
-            char* end = nullptr;
-            unsigned long seconds = std::strtoul(value.c_str(), &end, 10);
-            if (value.empty() || *end || value[0] == '-' || seconds > 86400) {
-                error = "run: --wait-others takes seconds from 0 to 86400, got '" + value + "'";
-                return false;
-            }
-            request.waitOthers = static_cast<unsigned>(seconds);
-        } else {
-            error = "run: unknown option " + a;
-            return false;
-        }
-    }
-    if (request.program.empty()) {
-        error = "run: no program given (ntsim run DIR ... -- NTPATH ARGS...)";
-        return false;
-    }
-    return true;
+int run(const RunRequest& request);
+
 }
+
+Runner defineRun(CLI::App& verb)
+{
+    auto request = std::make_shared<RunRequest>();
+    verb.add_option("DIR", request->machineDir, "The machine")->required();
+    verb.add_option("--script", request->script, "Answer every box and page from FILE, one answer a line")
+        ->option_text("FILE");
+    verb.add_option("--transcript", request->transcript,
+            "Record every box and page shown in FILE, one JSON object a line, in the order of the script")
+        ->option_text("FILE");
+    verb.add_option("--cwd", request->currentDirectory, "The program's current directory (default C:\\)")
+        ->option_text("NTPATH");
+    verb.add_option("--wait-others", request->waitOthers,
+            "How long the run waits for processes still running after the program ended, before it ends them "
+            "(default 60)")
+        ->option_text("SECONDS")
+        ->check(CLI::Range(0u, 86400u));
+    verb.add_option("PROGRAM", request->program, "After --: the program's NT path and its arguments")->required();
+    verb.footer("The run ends when the program and every process it started have ended; its exit status\n"
+                "is the program's, or 3 when a process found no answer.\n"
+                "\n"
+                "A script has one answer a line: ok cancel yes no retry abort ignore skip next back finish;\n"
+                "  @\"TITLE\" ANSWER  only for a window of that title (case does not matter)\n"
+                "  # a comment (blank lines are skipped too)\n"
+                "Lines addressed to no window go, in order, to the program the run starts; a process it\n"
+                "starts takes only lines addressed to its windows. A process left without an answer ends.\n"
+                "Without a script the terminal desk asks at the keyboard: a button's letter, Left/Right or\n"
+                "Tab and Enter, Esc for Cancel.\n"
+                "\n"
+                "Example: ntsim run M --script answers.txt -- 'C:\\MODEM\\SETUP.EXE' -l");
+    return [request] { return run(*request); };
+}
+
+namespace {
 
 // The processes this one would reap: its children, and the orphans of the
 // run that came to it.
@@ -214,18 +189,14 @@ void waitForOthers(unsigned seconds)
     }
 }
 
-}
-
-int commandRun(const Args& args)
+int run(const RunRequest& given)
 {
-    RunRequest request;
+    RunRequest request = given;
+    if (!request.script.empty())
+        request.script = absoluteHostPath(request.script);
+    if (!request.transcript.empty())
+        request.transcript = absoluteHostPath(request.transcript);
     std::string error;
-    if (!parseRun(args, request, error))
-        return usageError(error);
-    if (request.help) {
-        std::printf("%s\n\n%s", runUsage, runHelp);
-        return 0;
-    }
     Machine machine;
     if (!Machine::open(request.machineDir, machine, error))
         return usageError(error);
@@ -263,7 +234,7 @@ int commandRun(const Args& args)
     pid_t pid = startProgram(image, commandLine, environment, launchError);
     if (pid < 0) {
         runDesk.close(request.transcript);
-        return usageError("run: cannot start " + image + " (error " + std::to_string(launchError) + ")");
+        return failure("run: cannot start " + image + " (error " + std::to_string(launchError) + ")");
     }
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
@@ -281,6 +252,8 @@ int commandRun(const Args& args)
     if (unanswered)
         return 3;
     return WEXITSTATUS(status);
+}
+
 }
 
 }

@@ -20,9 +20,10 @@ constexpr int noAnswerExitStatus = 3;
 Json transcriptLine(const std::string& event, const Json& fields)
 {
     Json line = Json::object();
-    line.set("event", event);
-    for (auto& [key, value] : fields.members())
-        line.set(key, value);
+    line["event"] = event;
+    if (fields.is_object())
+        for (auto& [key, value] : fields.items())
+            line[key] = value;
     return line;
 }
 
@@ -82,14 +83,14 @@ std::optional<std::string> answerFromScript(Question& question, const std::strin
 std::string misfit(const Shown& shown, const std::string& answer)
 {
     std::string why;
-    const Json& button = shown.fields["buttons"][answer];
+    const Json& button = member(member(shown.fields, "buttons"), answer.c_str());
     std::string buttonName = answer;
     if (!buttonName.empty())
         buttonName[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(buttonName[0])));
-    if (button.isObject()) {
-        if (!button["shown"].asBool(false))
+    if (button.is_object()) {
+        if (!boolMember(button, "shown"))
             why = ": its " + buttonName + " button is not shown";
-        else if (!button["enabled"].asBool(false))
+        else if (!boolMember(button, "enabled"))
             why = ": its " + buttonName + " button is disabled";
     }
     return "answer '" + answer + "' does not fit " + shown.name + why + " (it takes " + listed(shown.answers) + ")";
@@ -128,7 +129,7 @@ std::string show(const Shown& shown)
         appendTranscript(line);
         giveUp(misfit(shown, *answer));
     }
-    line.set("answer", *answer);
+    line["answer"] = *answer;
     appendTranscript(line);
     return *answer;
 }

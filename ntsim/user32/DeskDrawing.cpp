@@ -307,29 +307,31 @@ bool isClass(const Control& c, const char* name)
 std::vector<Control> controlsOf(const Json& fields)
 {
     std::vector<Control> out;
-    const Json& list = fields["controls"];
-    if (!list.isArray())
+    const Json& list = member(fields, "controls");
+    if (!list.is_array())
         return out;
-    for (auto& item : list.items()) {
-        if (!item.isObject() || !item["visible"].asBool(true))
+    for (auto& item : list) {
+        if (!item.is_object() || !boolMember(item, "visible", true))
             continue;
         Control c;
-        c.className = item["class"].asString();
-        c.text = item["text"].asString();
-        c.style = static_cast<uint32_t>(item["style"].asInt());
-        c.enabled = item["enabled"].asBool(true);
-        c.hasBitmap = item.has("bitmap");
-        c.bitmap = item["bitmap"].asInt();
-        for (auto& entry : item["items"].items())
-            c.items.push_back(entry.asString());
-        if (item.has("checked"))
-            c.checked = item["checked"].asBool();
-        const Json& rect = item["rect"];
-        if (rect.isArray() && rect.size() == 4) {
-            c.x = rect.at(0).asNumber();
-            c.y = rect.at(1).asNumber();
-            c.cx = rect.at(2).asNumber();
-            c.cy = rect.at(3).asNumber();
+        c.className = stringMember(item, "class");
+        c.text = stringMember(item, "text");
+        c.style = static_cast<uint32_t>(intMember(item, "style"));
+        c.enabled = boolMember(item, "enabled", true);
+        c.hasBitmap = member(item, "bitmap").is_number_integer();
+        c.bitmap = intMember(item, "bitmap");
+        const Json& items = member(item, "items");
+        if (items.is_array())
+            for (auto& entry : items)
+                c.items.push_back(entry.is_string() ? entry.get<std::string>() : std::string());
+        if (member(item, "checked").is_boolean())
+            c.checked = boolMember(item, "checked");
+        const Json& rect = member(item, "rect");
+        if (rect.is_array() && rect.size() == 4 && std::all_of(rect.begin(), rect.end(), [](const Json& v) { return v.is_number(); })) {
+            c.x = rect[0].get<double>();
+            c.y = rect[1].get<double>();
+            c.cx = rect[2].get<double>();
+            c.cy = rect[3].get<double>();
         }
         out.push_back(c);
     }
@@ -424,16 +426,16 @@ Drawing drawPage(const Shown& shown, size_t width)
 
     // NT's wizard buttons, left to right; Finish stands where it is shown.
     std::vector<ButtonSpec> specs;
-    const Json& buttons = fields["buttons"];
+    const Json& buttons = member(fields, "buttons");
     for (const char* answer : { "back", "next", "finish", "cancel" }) {
-        const Json& state = buttons[answer];
-        if (state.isObject() && state["shown"].asBool(false))
-            specs.push_back({ answer, state["enabled"].asBool(false) });
+        const Json& state = member(buttons, answer);
+        if (boolMember(state, "shown"))
+            specs.push_back({ answer, boolMember(state, "enabled") });
     }
     std::vector<DrawnButton> drawn = layOutButtons(specs, separator + 1);
     size_t needed = rowWidth(drawn);
     placeButtons(canvas, drawn, width - 2 - std::min(width - 4, needed + 1));
-    titleFrame(canvas, shown.title.empty() ? fields["title"].asString() : shown.title, separator + 2, width);
+    titleFrame(canvas, shown.title.empty() ? stringMember(fields, "title") : shown.title, separator + 2, width);
 
     Drawing d;
     d.lines = canvas.lines();
@@ -446,9 +448,9 @@ Drawing drawPage(const Shown& shown, size_t width)
 Drawing drawText(const Shown& shown, size_t width)
 {
     std::string text = shown.drawing.empty() ? shown.name : shown.drawing;
-    std::string caption = shown.fields["caption"].isString() ? shown.fields["caption"].asString() : shown.title;
+    std::string caption = stringMember(shown.fields, "caption", shown.title);
     if (shown.event == "prompt")
-        text = shown.fields["text"].asString();
+        text = stringMember(shown.fields, "text");
     return drawBox(caption, text, 0, shown.answers, width);
 }
 
@@ -460,8 +462,8 @@ Drawing draw(const Shown& shown, size_t width)
     if (shown.event == "page")
         return drawPage(shown, width);
     if (shown.event == "messagebox")
-        return drawBox(shown.fields["caption"].asString(), shown.fields["text"].asString(),
-            static_cast<uint32_t>(shown.fields["style"].asInt()), shown.answers, width);
+        return drawBox(stringMember(shown.fields, "caption"), stringMember(shown.fields, "text"),
+            static_cast<uint32_t>(intMember(shown.fields, "style")), shown.answers, width);
     return drawText(shown, width);
 }
 

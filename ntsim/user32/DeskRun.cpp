@@ -150,12 +150,12 @@ void appendTranscript(const Json& line)
     if (s.runDir.empty()) {
         std::string path = environment("NTSIM_TRANSCRIPT");
         if (!path.empty())
-            appendLine(path, line.dump() + "\n");
+            appendLine(path, dumpLine(line) + "\n");
         return;
     }
     ++s.sequence;
     appendLine(s.runDir + "/transcript", std::to_string(s.position) + " " + (s.place.empty() ? "1" : s.place) + " "
-            + std::to_string(s.sequence) + "\t" + line.dump() + "\n");
+            + std::to_string(s.sequence) + "\t" + dumpLine(line) + "\n");
 }
 
 void noteUnanswered(const std::string& message)

@@ -7,24 +7,21 @@ namespace {
 ntsim::Json control(int id, const char* className, const char* text, std::vector<int> rect, unsigned style)
 {
     ntsim::Json c = ntsim::Json::object();
-    c.set("id", id);
-    c.set("class", className);
-    c.set("text", text);
-    c.set("enabled", true);
-    c.set("visible", true);
-    ntsim::Json r = ntsim::Json::array();
-    for (int v : rect)
-        r.push(v);
-    c.set("rect", r);
-    c.set("style", style);
+    c["id"] = id;
+    c["class"] = className;
+    c["text"] = text;
+    c["enabled"] = true;
+    c["visible"] = true;
+    c["rect"] = rect;
+    c["style"] = style;
     return c;
 }
 
 ntsim::Json button(bool shown, bool enabled)
 {
     ntsim::Json b = ntsim::Json::object();
-    b.set("shown", shown);
-    b.set("enabled", shown && enabled);
+    b["shown"] = shown;
+    b["enabled"] = shown && enabled;
     return b;
 }
 
@@ -37,29 +34,26 @@ ntsim::desk::Shown driverPage(const PageButtons& buttons)
     shown.title = "Modem Board Installation Wizard";
     shown.name = "page 102 \"Modem Board Installation Wizard\"";
     ntsim::Json fields = ntsim::Json::object();
-    fields.set("template", 102);
-    fields.set("title", shown.title);
+    fields["template"] = 102;
+    fields["title"] = shown.title;
     ntsim::Json controls = ntsim::Json::array();
     ntsim::Json picture = control(-1, "Static", "", { 0, 0, 105, 171 }, 0x5000000E);
-    picture.set("bitmap", 110);
-    controls.push(picture);
-    controls.push(control(1000, "Static", "The wizard will install the modem driver shown below.", { 112, 6, 175, 32 }, 0x50020000));
-    controls.push(control(1001, "Static", "", { 118, 50, 175, 80 }, 0x50820000));
-    controls.push(control(1002, "Static", "To install the modem driver, click &Next.", { 118, 134, 175, 32 }, 0x50020000));
-    controls.push(control(1003, "Button", "Check1", { 143, 12, 41, 10 }, 0x50010003));
+    picture["bitmap"] = 110;
+    controls.push_back(picture);
+    controls.push_back(control(1000, "Static", "The wizard will install the modem driver shown below.", { 112, 6, 175, 32 }, 0x50020000));
+    controls.push_back(control(1001, "Static", "", { 118, 50, 175, 80 }, 0x50820000));
+    controls.push_back(control(1002, "Static", "To install the modem driver, click &Next.", { 118, 134, 175, 32 }, 0x50020000));
+    controls.push_back(control(1003, "Button", "Check1", { 143, 12, 41, 10 }, 0x50010003));
     ntsim::Json list = control(9000, "ListBox", "", { 124, 56, 163, 68 }, 0x50A00001);
-    ntsim::Json items = ntsim::Json::array();
-    items.push("Brimlow PCI Data/Fax Modem");
-    items.push("Brimlow PCI Data/Fax Modem (second line)");
-    list.set("items", items);
-    controls.push(list);
-    fields.set("controls", controls);
+    list["items"] = { "Brimlow PCI Data/Fax Modem", "Brimlow PCI Data/Fax Modem (second line)" };
+    controls.push_back(list);
+    fields["controls"] = controls;
     ntsim::Json states = ntsim::Json::object();
-    states.set("back", button(true, buttons.backEnabled));
-    states.set("next", button(buttons.nextShown, true));
-    states.set("finish", button(buttons.finishShown, true));
-    states.set("cancel", button(true, buttons.cancelEnabled));
-    fields.set("buttons", states);
+    states["back"] = button(true, buttons.backEnabled);
+    states["next"] = button(buttons.nextShown, true);
+    states["finish"] = button(buttons.finishShown, true);
+    states["cancel"] = button(true, buttons.cancelEnabled);
+    fields["buttons"] = states;
     shown.fields = fields;
     if (buttons.backEnabled)
         shown.answers.push_back("back");
