@@ -19,7 +19,9 @@ std::string resolveProgram(const std::string& applicationName, const std::string
     const std::string& currentDirectory, uint32_t& error);
 
 // The host environment of a program of the machine: base (NAME=VALUE
-// entries) without the process's own NTSIM_* settings, and those settings.
+// entries) without the process's own NTSIM_* settings (its image, command
+// line, directory and place at the desk), and the new program's first
+// three; its place at the desk is the starter's to add.
 std::vector<std::string> programEnvironment(const std::string& imageNtPath, const std::string& commandLine,
     const std::string& currentDirectory, const std::vector<std::string>& base);
 // The calling process's environment as entries.

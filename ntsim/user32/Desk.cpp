@@ -61,11 +61,11 @@ std::optional<std::string> answerFromScript(Question& question, const std::strin
     std::vector<ScriptLine> lines;
     if (!loadScript(scriptPath, lines, failure))
         return std::nullopt;
-    auto free = [&](const ScriptLine& l) { return !question.taken().count(l.number); };
+    auto unused = [&](const ScriptLine& l) { return !question.taken().count(l.number); };
     auto found = std::find_if(lines.begin(), lines.end(),
-        [&](const ScriptLine& l) { return free(l) && l.title && sameTitle(*l.title, shown.title); });
+        [&](const ScriptLine& l) { return unused(l) && l.title && sameTitle(*l.title, shown.title); });
     if (found == lines.end() && isRunsProgram())
-        found = std::find_if(lines.begin(), lines.end(), [&](const ScriptLine& l) { return free(l) && !l.title; });
+        found = std::find_if(lines.begin(), lines.end(), [&](const ScriptLine& l) { return unused(l) && !l.title; });
     if (found != lines.end()) {
         question.take(found->number);
         return found->answer;
