@@ -50,26 +50,9 @@ bool openRegistry(const std::string& dir, std::string& registryDir)
 
 int exportKey(const std::string& dir, const std::string& keyPath, bool sddlOnly)
 {
-    std::string registryDir;
-    if (!openRegistry(dir, registryDir))
-        return 1;
-    Store store(registryDir);
-    std::string text;
-    LONG result = store.read([&]() -> LONG {
-        auto key = store.find(fullKeyPath(keyPath));
-        if (!key)
-            return ERROR_FILE_NOT_FOUND;
-        text = sddlOnly ? key->security.toSddl() + "\n" : "REGEDIT4\n\n" + registry::formatSubtree(*key);
-        return ERROR_SUCCESS;
-    });
-    if (result == ERROR_FILE_NOT_FOUND) {
-        std::fprintf(stderr, "ntsim: no key %s\n", keyPath.c_str());
-        return 1;
-    }
-    if (result != ERROR_SUCCESS) {
-        std::fprintf(stderr, "ntsim: cannot read the registry of %s\n", dir.c_str());
-        return 1;
-    }
+    std::string text, error;
+    if (!exportRegistryText(dir, keyPath, sddlOnly, text, error))
+        return failure(error);
     std::fputs(text.c_str(), stdout);
     return 0;
 }
@@ -156,6 +139,27 @@ int importFile(const std::string& dir, const std::string& file)
     return 0;
 }
 
+}
+
+bool exportRegistryText(const std::string& dir, const std::string& keyPath, bool sddlOnly, std::string& text,
+    std::string& error)
+{
+    Machine machine;
+    if (!Machine::open(dir, machine, error))
+        return false;
+    Store store(machine.registryDir());
+    LONG result = store.read([&]() -> LONG {
+        auto key = store.find(fullKeyPath(keyPath));
+        if (!key)
+            return ERROR_FILE_NOT_FOUND;
+        text = sddlOnly ? key->security.toSddl() + "\n" : "REGEDIT4\n\n" + registry::formatSubtree(*key);
+        return ERROR_SUCCESS;
+    });
+    if (result == ERROR_FILE_NOT_FOUND)
+        error = "no key " + keyPath;
+    else if (result != ERROR_SUCCESS)
+        error = "cannot read the registry of " + dir;
+    return result == ERROR_SUCCESS;
 }
 
 Runner defineReg(CLI::App& verb)
