@@ -7,10 +7,12 @@ namespace ntsim {
 struct NewMachineOptions {
     std::string packageDir; // copied into C:\MODEM; empty for none
     std::string systemDir;  // the machine's own programs, copied into C:\WINNT\system32
+    std::string windowsDir; // programs of the Windows directory, copied into C:\WINNT
 };
 
 // Where a build keeps the package and the system programs: beside the
-// running ntsim tool, or given by NTSIM_PACKAGE_DIR / NTSIM_SYSTEM_DIR.
+// running ntsim tool, or given by NTSIM_PACKAGE_DIR, NTSIM_SYSTEM_DIR and
+// NTSIM_WINDOWS_DIR.
 NewMachineOptions defaultMachineOptions();
 
 bool createMachine(const std::string& dir, const NewMachineOptions& options, std::string& error);

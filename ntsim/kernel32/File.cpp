@@ -148,6 +148,14 @@ HANDLE ntsim::kernel32::createFile(LPCSTR lpFileName, DWORD dwDesiredAccess, DWO
             return failWith(ERROR_ACCESS_DENIED);
         if (table.deletePending(ntsim::fileIdOf(st)))
             return failWith(ERROR_ACCESS_DENIED);
+        // A running program's image: NT's file systems refuse to delete it
+        // and to write it (the image section cannot be flushed).
+        if (table.runsAsImage(ntsim::fileIdOf(st))) {
+            if (deleteOnClose)
+                return failWith(ERROR_ACCESS_DENIED);
+            if ((access & (ntsim::fileWriteData | ntsim::fileAppendData)) || truncates)
+                return failWith(ERROR_SHARING_VIOLATION);
+        }
     } else {
         if (dwCreationDisposition == OPEN_EXISTING || dwCreationDisposition == TRUNCATE_EXISTING)
             return failWith(ntsim::missingFileError(path.host));
@@ -188,9 +196,7 @@ HANDLE ntsim::kernel32::createFile(LPCSTR lpFileName, DWORD dwDesiredAccess, DWO
     if (!existed && (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY))
         fchmod(fd, 0444);
 
-    ntsim::OpenFile open;
-    open.pid = getpid();
-    open.serial = ntsim::nextOpenSerial();
+    ntsim::OpenFile open = ntsim::openOfThisProcess();
     open.id = id;
     open.access = access;
     open.share = dwShareMode;

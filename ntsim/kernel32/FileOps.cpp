@@ -128,6 +128,8 @@ BOOL ntsim::kernel32::deleteFile(LPCSTR lpFileName)
     ntsim::FileId id = ntsim::fileIdOf(st);
     if (!table.allows(id, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
         return fail(ERROR_SHARING_VIOLATION);
+    if (table.runsAsImage(id))
+        return fail(ERROR_ACCESS_DENIED); // NT's STATUS_CANNOT_DELETE
     if (table.isOpen(id)) {
         // Open with delete sharing: the name goes with the last handle.
         table.markDeletePending(id);

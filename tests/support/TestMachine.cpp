@@ -67,6 +67,7 @@ TestMachine::TestMachine()
     ntsim::NewMachineOptions options;
     options.packageDir = buildDir() + "/package";
     options.systemDir = buildDir() + "/system";
+    options.windowsDir = buildDir() + "/windows";
     std::string error;
     // mkdtemp made the directory; the machine goes inside it.
     m_dir += "/M";
