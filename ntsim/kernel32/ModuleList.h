@@ -74,6 +74,11 @@ private:
     std::vector<std::unique_ptr<Module>> m_modules;
 };
 
+// A resource of a module in the loader's choice of language, as
+// FindResourceA and LoadResource give it but without counting as a
+// program's call. Null with the Win32 error in error.
+const BYTE* resourceData(HMODULE module, LPCSTR type, LPCSTR name, DWORD& size, DWORD& error);
+
 // A module name as the loader compares it: ".dll" added when the last
 // component has no extension, a trailing dot removed.
 std::string withDefaultExtension(const std::string& name);

@@ -12,26 +12,31 @@ using ntsim::ResourceId;
 
 namespace {
 
-HRSRC findResource(HMODULE hModule, LPCSTR lpType, LPCSTR lpName, WORD wLanguage)
+const ResourceEntry* findEntry(HMODULE hModule, LPCSTR lpType, LPCSTR lpName, WORD wLanguage, DWORD& error)
 {
     auto type = lpType ? ResourceId::fromArgument(lpType) : std::nullopt;
     auto name = lpName ? ResourceId::fromArgument(lpName) : std::nullopt;
     std::lock_guard guard(ModuleList::the().lock());
     Module* module = ModuleList::the().byHandle(hModule);
     if (!module) {
-        SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
+        error = ERROR_RESOURCE_DATA_NOT_FOUND;
         return nullptr;
     }
     if (!type) {
-        SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+        error = ERROR_RESOURCE_TYPE_NOT_FOUND;
         return nullptr;
     }
     if (!name) {
-        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+        error = ERROR_RESOURCE_NAME_NOT_FOUND;
         return nullptr;
     }
+    return module->resources().find(*type, *name, wLanguage, error);
+}
+
+HRSRC findResource(HMODULE hModule, LPCSTR lpType, LPCSTR lpName, WORD wLanguage)
+{
     DWORD error = ERROR_SUCCESS;
-    const ResourceEntry* entry = module->resources().find(*type, *name, wLanguage, error);
+    const ResourceEntry* entry = findEntry(hModule, lpType, lpName, wLanguage, error);
     if (!entry) {
         SetLastError(error);
         return nullptr;
@@ -47,6 +52,19 @@ const ResourceEntry* entryOf(HMODULE hModule, HRSRC hResInfo)
     if (!module || !entry || !module->resources().owns(entry))
         return nullptr;
     return entry;
+}
+
+}
+
+namespace ntsim {
+
+const BYTE* resourceData(HMODULE module, LPCSTR type, LPCSTR name, DWORD& size, DWORD& error)
+{
+    const ResourceEntry* entry = findEntry(module, type, name, MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), error);
+    if (!entry)
+        return nullptr;
+    size = entry->size;
+    return entry->data;
 }
 
 }

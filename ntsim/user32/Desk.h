@@ -14,6 +14,7 @@ struct Shown {
     Json fields;                      // the transcript's further members, in order (UTF-8 texts)
     std::vector<std::string> answers; // what it accepts: "ok", "cancel", "next", ...
     std::string name;                 // how an error names it: message box "Brimlow Error"
+    std::string title;                // the window title a script line may address (UTF-8)
     std::string drawing;              // what the terminal desk draws (UTF-8)
 };
 
