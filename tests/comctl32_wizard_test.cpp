@@ -342,3 +342,138 @@ TEST(Comctl32Wizard, DisabledCancelCannotBePressed)
     ASSERT_EQ(events.size(), 1u);
     EXPECT_FALSE(events[0].has("answer"));
 }
+
+namespace {
+
+std::vector<std::string>& callbacks()
+{
+    static std::vector<std::string> log;
+    return log;
+}
+
+UINT CALLBACK pageCallback(HWND, UINT message, PROPSHEETPAGEA* psp)
+{
+    callbacks().push_back(std::to_string(reinterpret_cast<Page*>(psp->lParam)->id) + (message == PSPCB_CREATE ? ":CREATE" : ":RELEASE"));
+    return 1;
+}
+
+int CALLBACK sheetCallback(HWND hwnd, UINT message, LPARAM)
+{
+    callbacks().push_back(message == PSCB_PRECREATE ? "PRECREATE" : (hwnd ? "INITIALIZED" : "INITIALIZED without window"));
+    return 0;
+}
+
+}
+
+TEST(Comctl32Wizard, PageHandlesCallbacksTitleAndHelp)
+{
+    test::TestMachine m;
+    m.attach();
+    test::DeskFiles desk(m, { "help", "finish" });
+    HMODULE module = resources();
+    UINT references = 0;
+    HWND current = nullptr;
+    std::vector<Page> pages = {
+        // The first page moves on by itself: the desk never sees it.
+        { 101, nullptr,
+            [](HWND page, UINT code) -> LRESULT {
+                if (code == PSN_SETACTIVE)
+                    PropSheet_PressButton(GetParent(page), PSBTN_NEXT);
+                return 0;
+            } },
+        { 103, nullptr,
+            [&](HWND page, UINT code) -> LRESULT {
+                if (code == PSN_SETACTIVE) {
+                    PropSheet_SetTitle(GetParent(page), PSH_PROPTITLE, "Modem");
+                    setButtons(page, PSWIZB_BACK | PSWIZB_FINISH);
+                }
+                if (code == PSN_HELP)
+                    current = PropSheet_GetCurrentPageHwnd(GetParent(page));
+                return 0;
+            } },
+    };
+    std::vector<HPROPSHEETPAGE> handles;
+    for (auto& page : pages) {
+        PROPSHEETPAGEA psp {};
+        psp.dwSize = sizeof psp;
+        psp.dwFlags = PSP_USECALLBACK | PSP_USEREFPARENT | (page.id == 103 ? PSP_HASHELP : 0);
+        psp.hInstance = module;
+        psp.pszTemplate = MAKEINTRESOURCEA(page.id);
+        psp.pfnDlgProc = pageProc;
+        psp.lParam = reinterpret_cast<LPARAM>(&page);
+        psp.pfnCallback = pageCallback;
+        psp.pcRefParent = &references;
+        handles.push_back(CreatePropertySheetPageA(&psp));
+        ASSERT_NE(handles.back(), nullptr);
+    }
+    EXPECT_EQ(references, 2u);
+    PROPSHEETHEADERA header {};
+    header.dwSize = sizeof header;
+    header.dwFlags = PSH_WIZARD | PSH_HASHELP | PSH_USECALLBACK;
+    header.pszCaption = "Setup";
+    header.nPages = 2;
+    header.phpage = handles.data();
+    header.pfnCallback = sheetCallback;
+    callbacks().clear();
+    heard().clear();
+    EXPECT_EQ(PropertySheetA(&header), 1);
+
+    EXPECT_EQ(callbacks(), (std::vector<std::string> { "PRECREATE", "INITIALIZED", "101:CREATE", "103:CREATE",
+                               "101:RELEASE", "103:RELEASE" }));
+    EXPECT_EQ(current, pages[1].window);
+    // The sheet destroyed the pages it was given.
+    EXPECT_EQ(references, 0u);
+    SetLastError(0);
+    EXPECT_FALSE(DestroyPropertySheetPage(handles[0]));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+
+    auto events = desk.events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(answersOf(events), (std::vector<std::string> { "103 help", "103 finish" }));
+    EXPECT_EQ(events[0]["title"].asString(), "Properties for Modem");
+    EXPECT_EQ(buttonsOf(events[0]), "back+ nextx finish+ cancel+ help+ ");
+    EXPECT_NE(std::find(heard().begin(), heard().end(), "103:HELP"), heard().end());
+}
+
+TEST(Comctl32Wizard, PropertySheetRefusesWhatItCannotShow)
+{
+    test::TestMachine m;
+    m.attach();
+    PROPSHEETPAGEA psp {};
+    psp.dwSize = sizeof psp;
+    psp.hInstance = resources();
+    psp.pszTemplate = MAKEINTRESOURCEA(101);
+    psp.pfnDlgProc = pageProc;
+    PROPSHEETHEADERA header {};
+    header.dwSize = sizeof header;
+    header.dwFlags = PSH_PROPSHEETPAGE | PSH_WIZARD;
+    header.nPages = 1;
+    header.ppsp = &psp;
+
+    PROPSHEETHEADERA small = header;
+    small.dwSize = 8;
+    SetLastError(0);
+    EXPECT_EQ(PropertySheetA(&small), -1);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    // Only modal wizards are shown here; saying so beats faking a sheet.
+    PROPSHEETHEADERA tabs = header;
+    tabs.dwFlags = PSH_PROPSHEETPAGE;
+    EXPECT_EQ(PropertySheetA(&tabs), -1);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CALL_NOT_IMPLEMENTED));
+    // More than 99 pages fail without an error, as documented.
+    std::vector<PROPSHEETPAGEA> many(100, psp);
+    PROPSHEETHEADERA big = header;
+    big.nPages = 100;
+    big.ppsp = many.data();
+    SetLastError(5);
+    EXPECT_EQ(PropertySheetA(&big), -1);
+    EXPECT_EQ(GetLastError(), 0u);
+    PROPSHEETPAGEA broken = psp;
+    broken.dwSize = 12;
+    EXPECT_EQ(CreatePropertySheetPageA(&broken), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    PROPSHEETHEADERA orphan = header;
+    orphan.hwndParent = reinterpret_cast<HWND>(0x4444);
+    EXPECT_EQ(PropertySheetA(&orphan), -1);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+}

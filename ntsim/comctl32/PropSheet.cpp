@@ -297,7 +297,7 @@ std::vector<BYTE> Sheet::frameTemplate() const
         | DS_CENTER;
     t.dword(style);
     t.dword(WS_EX_CONTROLPARENT);
-    t.word(hasHelp ? 5 : 4);
+    t.word(5);
     for (short v : { short(0), short(0), width, height })
         t.word(static_cast<WORD>(v));
     t.word(0); // no menu
@@ -311,8 +311,9 @@ std::vector<BYTE> Sheet::frameTemplate() const
     // Finish takes Next's place when a page asks for it.
     t.control((button & ~WS_VISIBLE), nextX, buttonsTop, buttonWidth, buttonHeight, finishButtonId, 0x80, u"Finish");
     t.control(button, cancelX, buttonsTop, buttonWidth, buttonHeight, IDCANCEL, 0x80, u"Cancel");
-    if (hasHelp)
-        t.control(button, helpX, buttonsTop, buttonWidth, buttonHeight, IDHELP, 0x80, u"&Help");
+    // Help is there for every sheet, shown only when the sheet has help.
+    t.control(hasHelp ? button : (button & ~WS_VISIBLE), helpX, buttonsTop, buttonWidth, buttonHeight, IDHELP, 0x80,
+        u"&Help");
     return std::move(t.bytes());
 }
 
@@ -612,7 +613,8 @@ desk::Shown Sheet::pageShown() const
     state("next", nextButtonId);
     state("finish", finishButtonId);
     state("cancel", IDCANCEL);
-    state("help", IDHELP);
+    if (m_header.dwFlags & PSH_HASHELP)
+        state("help", IDHELP);
     shown.fields.set("buttons", std::move(buttons));
     for (auto& select : selectionAnswers(page))
         shown.answers.push_back(select);

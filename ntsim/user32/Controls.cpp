@@ -178,7 +178,7 @@ LRESULT CALLBACK buttonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         window->setStyle((window->style() & ~static_cast<DWORD>(0xFFFF)) | LOWORD(wParam));
         return 0;
     case BM_CLICK:
-        // A click on a disabled button reaches nothing.
+        // NT's disabled buttons send no BN_CLICKED, and change nothing.
         if (!window->enabled())
             return 0;
         if (type == BS_AUTOCHECKBOX)

@@ -202,9 +202,8 @@ bool createControls(HWND dialog, HINSTANCE instance, const DialogTemplate& tmpl,
         }
         RECT r = dialogUnitsToPixels(units, item.x, item.y, item.cx, item.cy);
         std::string name = windowNameOf(item.text);
-        // Template ids are WORDs in a DLGTEMPLATE: 0xFFFF is -1.
-        LONG_PTR id = tmpl.extended ? static_cast<LONG_PTR>(static_cast<LONG>(item.id))
-                                    : static_cast<LONG_PTR>(static_cast<short>(item.id));
+        // A DLGTEMPLATE's ids are WORDs: IDC_STATIC's -1 is 65535 there.
+        LONG_PTR id = tmpl.extended ? static_cast<LONG_PTR>(static_cast<LONG>(item.id)) : static_cast<LONG_PTR>(item.id);
         HWND control = createWindow(item.exStyle, cls->name.c_str(), name.c_str(), item.style | WS_CHILD, r.left, r.top,
             r.right - r.left, r.bottom - r.top, dialog, reinterpret_cast<HMENU>(id), instance,
             const_cast<BYTE*>(item.creationData));
