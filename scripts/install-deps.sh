@@ -3,7 +3,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
-    g++-mingw-w64-i686 binutils-mingw-w64-i686 clang libclang-rt-dev python3)
+    g++-mingw-w64-i686 binutils-mingw-w64-i686 clang libclang-rt-dev python3
+    nlohmann-json3-dev libcli11-dev)
 if [[ "${1:-}" == "--ci" ]]; then
     packages+=(valgrind)
 fi

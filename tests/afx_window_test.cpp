@@ -118,7 +118,7 @@ std::vector<std::string> answers(const std::vector<ntsim::Json>& events)
 {
     std::vector<std::string> out;
     for (auto& e : events)
-        out.push_back(std::to_string(e["template"].asInt()) + " " + e["answer"].asString());
+        out.push_back(std::to_string(ntsim::intMember(e, "template")) + " " + ntsim::stringMember(e, "answer"));
     return out;
 }
 
@@ -162,7 +162,7 @@ TEST(AfxWindow, WizardCallsThePagesHandlers)
     auto events = desk.events();
     EXPECT_EQ(answers(events), (std::vector<std::string> { "101 next", "101 next", "103 finish" }));
     ASSERT_EQ(events.size(), 3u);
-    EXPECT_EQ(events[0]["title"].asString(), "Welcome Title");
+    EXPECT_EQ(ntsim::stringMember(events[0], "title"), "Welcome Title");
 }
 
 TEST(AfxWindow, CancelAsksThePageAndTellsEveryPage)
@@ -182,7 +182,7 @@ TEST(AfxWindow, CancelAsksThePageAndTellsEveryPage)
     EXPECT_EQ(tail, (std::vector<std::string> { "102 querycancel", "102 querycancel", "101 cancel", "102 cancel" }));
     auto events = desk.events();
     ASSERT_EQ(events.size(), 3u);
-    EXPECT_EQ(events[0]["title"].asString(), "Modem Board Uninstallation Wizard");
+    EXPECT_EQ(ntsim::stringMember(events[0], "title"), "Modem Board Uninstallation Wizard");
 }
 
 TEST(AfxWindow, HelpFollowsTheApplicationsCommandMap)
@@ -204,8 +204,8 @@ TEST(AfxWindow, HelpFollowsTheApplicationsCommandMap)
         EXPECT_EQ(sheet.DoModal(), ID_WIZFINISH);
         auto events = desk.events();
         ASSERT_EQ(events.size(), 1u);
-        EXPECT_TRUE(events[0]["buttons"].has("help"));
-        EXPECT_TRUE(events[0]["buttons"]["help"]["enabled"].asBool());
+        EXPECT_TRUE(ntsim::member(events[0], "buttons").contains("help"));
+        EXPECT_TRUE(ntsim::boolMember(ntsim::member(ntsim::member(events[0], "buttons"), "help"), "enabled"));
     }
     {
         // Clearing the flags, as the program does, takes the button away.
@@ -220,7 +220,7 @@ TEST(AfxWindow, HelpFollowsTheApplicationsCommandMap)
         EXPECT_EQ(sheet.DoModal(), ID_WIZFINISH);
         auto events = desk.events();
         ASSERT_EQ(events.size(), 1u);
-        EXPECT_FALSE(events[0]["buttons"].has("help"));
+        EXPECT_FALSE(ntsim::member(events[0], "buttons").contains("help"));
     }
     {
         // An application without ID_HELP in its map makes neither flag.

@@ -73,18 +73,18 @@ TEST(Applet, ChosenCountryIsWrittenByteForByte)
     EXPECT_EQ(currentCountry(m), std::string("\xB5\x00", 2));
     ASSERT_EQ(run.transcript.size(), 2u);
     const ntsim::Json& page = run.transcript[0];
-    EXPECT_EQ(page["event"].asString(), "page");
-    EXPECT_EQ(page["title"].asString(), "Country Settings");
-    const ntsim::Json& list = page["controls"].at(1);
-    EXPECT_EQ(list["class"].asString(), "ListBox");
+    EXPECT_EQ(ntsim::stringMember(page, "event"), "page");
+    EXPECT_EQ(ntsim::stringMember(page, "title"), "Country Settings");
+    const ntsim::Json& list = ntsim::member(page, "controls").at(1);
+    EXPECT_EQ(ntsim::stringMember(list, "class"), "ListBox");
     std::vector<std::string> items;
-    for (auto& item : list["items"].items())
-        items.push_back(item.asString());
+    for (auto& item : ntsim::member(list, "items"))
+        items.push_back(item.get<std::string>());
     EXPECT_EQ(items, (std::vector<std::string> { "Canada", "Japan", "Mexico", "Taiwan", "United States" }));
     // No country known: nothing chosen and Finish shown but disabled.
-    EXPECT_EQ(list["selected"].asInt(), -1);
-    EXPECT_FALSE(page["buttons"]["finish"]["enabled"].asBool());
-    EXPECT_TRUE(run.transcript[1]["buttons"]["finish"]["enabled"].asBool());
+    EXPECT_EQ(ntsim::intMember(list, "selected"), -1);
+    EXPECT_FALSE(ntsim::boolMember(ntsim::member(ntsim::member(page, "buttons"), "finish"), "enabled"));
+    EXPECT_TRUE(ntsim::boolMember(ntsim::member(ntsim::member(run.transcript[1], "buttons"), "finish"), "enabled"));
 
     // Japan's code is 0: written as such, not taken for "no country".
     run = m.run(appletCommand, { "select japan", "finish" });
@@ -94,7 +94,7 @@ TEST(Applet, ChosenCountryIsWrittenByteForByte)
     run = m.run(appletCommand, { "finish" });
     EXPECT_EQ(run.exitCode, 0) << run.out;
     ASSERT_EQ(run.transcript.size(), 1u);
-    EXPECT_EQ(run.transcript[0]["controls"].at(1)["selected"].asInt(), 1);
+    EXPECT_EQ(ntsim::intMember(ntsim::member(run.transcript[0], "controls")[1], "selected"), 1);
     EXPECT_EQ(currentCountry(m), std::string("\x00\x00", 2));
     run = m.run(appletCommand, { "select canada", "finish" });
     EXPECT_EQ(currentCountry(m), std::string("\x20\x00", 2));
@@ -112,7 +112,7 @@ TEST(Applet, CancelWritesNothing)
     EXPECT_EQ(run.exitCode, 0) << run.out;
     EXPECT_EQ(currentCountry(m), std::string("\x00\x01", 2));
     ASSERT_EQ(run.transcript.size(), 2u);
-    EXPECT_EQ(run.transcript[1]["answer"].asString(), "cancel");
+    EXPECT_EQ(ntsim::stringMember(run.transcript[1], "answer"), "cancel");
 }
 
 TEST(Applet, MissingModemOrAppletIsSaid)
@@ -122,9 +122,9 @@ TEST(Applet, MissingModemOrAppletIsSaid)
     auto run = m.run(appletCommand, { "ok" });
     EXPECT_EQ(run.exitCode, 0) << run.out;
     ASSERT_EQ(run.transcript.size(), 1u);
-    EXPECT_EQ(run.transcript[0]["event"].asString(), "messagebox");
-    EXPECT_EQ(run.transcript[0]["caption"].asString(), "Country Settings");
-    EXPECT_EQ(run.transcript[0]["text"].asString(),
+    EXPECT_EQ(ntsim::stringMember(run.transcript[0], "event"), "messagebox");
+    EXPECT_EQ(ntsim::stringMember(run.transcript[0], "caption"), "Country Settings");
+    EXPECT_EQ(ntsim::stringMember(run.transcript[0], "text"),
         "The modem of this driver package is not installed, so there is no country to set.");
     EXPECT_EQ(currentCountry(m), std::string("\x00\x01", 2));
 

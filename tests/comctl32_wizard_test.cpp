@@ -139,16 +139,16 @@ void driverListBox(HWND page)
 std::vector<int> idsOf(const ntsim::Json& page)
 {
     std::vector<int> ids;
-    for (auto& c : page["controls"].items())
-        ids.push_back(static_cast<int>(c["id"].asInt()));
+    for (auto& c : ntsim::member(page, "controls"))
+        ids.push_back(static_cast<int>(ntsim::intMember(c, "id")));
     return ids;
 }
 
 const ntsim::Json& control(const ntsim::Json& page, int id)
 {
     static const ntsim::Json none;
-    for (auto& c : page["controls"].items()) {
-        if (c["id"].asInt() == id)
+    for (auto& c : ntsim::member(page, "controls")) {
+        if (ntsim::intMember(c, "id") == id)
             return c;
     }
     ADD_FAILURE() << "no control " << id;
@@ -158,16 +158,16 @@ const ntsim::Json& control(const ntsim::Json& page, int id)
 std::vector<int> rectOf(const ntsim::Json& c)
 {
     std::vector<int> r;
-    for (auto& v : c["rect"].items())
-        r.push_back(static_cast<int>(v.asInt()));
+    for (auto& v : ntsim::member(c, "rect"))
+        r.push_back(static_cast<int>(v.get<int64_t>()));
     return r;
 }
 
 std::string buttonsOf(const ntsim::Json& page)
 {
     std::string out;
-    for (auto& [name, state] : page["buttons"].members())
-        out += name + (state["shown"].asBool() ? (state["enabled"].asBool() ? "+ " : "- ") : "x ");
+    for (auto& [name, state] : ntsim::member(page, "buttons").items())
+        out += name + (ntsim::boolMember(state, "shown") ? (ntsim::boolMember(state, "enabled") ? "+ " : "- ") : "x ");
     return out;
 }
 
@@ -175,7 +175,7 @@ std::vector<std::string> answersOf(const std::vector<ntsim::Json>& events)
 {
     std::vector<std::string> out;
     for (auto& e : events)
-        out.push_back(std::to_string(e["template"].asInt()) + " " + e["answer"].asString());
+        out.push_back(std::to_string(ntsim::intMember(e, "template")) + " " + ntsim::stringMember(e, "answer"));
     return out;
 }
 
@@ -235,8 +235,8 @@ TEST(Comctl32Wizard, PagesFollowTheButtonsAndTheirAnswers)
     ASSERT_EQ(events.size(), 5u);
     EXPECT_EQ(answersOf(events), (std::vector<std::string> { "101 next", "102 next", "104 back", "102 next", "103 finish" }));
     for (auto& e : events) {
-        EXPECT_EQ(e["event"].asString(), "page");
-        EXPECT_EQ(e["title"].asString(), "Modem Board Installation Wizard");
+        EXPECT_EQ(ntsim::stringMember(e, "event"), "page");
+        EXPECT_EQ(ntsim::stringMember(e, "title"), "Modem Board Installation Wizard");
     }
     // Finish replaces Next; the success page's Cancel is disabled.
     EXPECT_EQ(buttonsOf(events[0]), "back- next+ finishx cancel+ ");
@@ -247,33 +247,33 @@ TEST(Comctl32Wizard, PagesFollowTheButtonsAndTheirAnswers)
     const ntsim::Json& welcome = events[0];
     EXPECT_EQ(idsOf(welcome), (std::vector<int> { -1, 1000, 1002, 1001 }));
     const ntsim::Json& picture = control(welcome, -1);
-    EXPECT_EQ(picture["class"].asString(), "Static");
-    EXPECT_EQ(picture["bitmap"].asInt(), 110);
+    EXPECT_EQ(ntsim::stringMember(picture, "class"), "Static");
+    EXPECT_EQ(ntsim::intMember(picture, "bitmap"), 110);
     EXPECT_EQ(rectOf(picture), (std::vector<int> { 0, 0, 105, 171 }));
     const ntsim::Json& top = control(welcome, 1000);
-    EXPECT_EQ(top["text"].asString(), "Welcome to the modem board installation wizard.");
+    EXPECT_EQ(ntsim::stringMember(top, "text"), "Welcome to the modem board installation wizard.");
     EXPECT_EQ(rectOf(top), (std::vector<int> { 118, 4, 175, 32 }));
-    EXPECT_EQ(top["style"].asInt(), 1342308352); // WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT
-    EXPECT_TRUE(top["enabled"].asBool());
-    EXPECT_TRUE(top["visible"].asBool());
+    EXPECT_EQ(ntsim::intMember(top, "style"), 1342308352); // WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT
+    EXPECT_TRUE(ntsim::boolMember(top, "enabled"));
+    EXPECT_TRUE(ntsim::boolMember(top, "visible"));
 
     const ntsim::Json& driver = events[1];
     EXPECT_EQ(idsOf(driver), (std::vector<int> { -1, 1000, 1002, 1001, 1003, 1006, 9000 }));
-    EXPECT_FALSE(control(driver, 1006)["visible"].asBool());
-    EXPECT_FALSE(control(driver, 1006)["enabled"].asBool());
+    EXPECT_FALSE(ntsim::boolMember(control(driver, 1006), "visible"));
+    EXPECT_FALSE(ntsim::boolMember(control(driver, 1006), "enabled"));
     const ntsim::Json& check = control(driver, 1003);
-    EXPECT_EQ(check["class"].asString(), "Button");
-    EXPECT_EQ(check["text"].asString(), "Check1");
-    EXPECT_EQ(check["checked"].asInt(), 0);
+    EXPECT_EQ(ntsim::stringMember(check, "class"), "Button");
+    EXPECT_EQ(ntsim::stringMember(check, "text"), "Check1");
+    EXPECT_EQ(ntsim::intMember(check, "checked"), 0);
     const ntsim::Json& list = control(driver, 9000);
-    EXPECT_EQ(list["class"].asString(), "ListBox");
+    EXPECT_EQ(ntsim::stringMember(list, "class"), "ListBox");
     // Made in pixels at the placeholder's place: back in the page's units.
     EXPECT_EQ(rectOf(list), (std::vector<int> { 124, 56, 163, 68 }));
-    EXPECT_EQ(list["style"].asInt(), 0x50810041);
-    ASSERT_EQ(list["items"].size(), 1u);
+    EXPECT_EQ(ntsim::intMember(list, "style"), 0x50810041);
+    ASSERT_EQ(ntsim::member(list, "items").size(), 1u);
     // Texts reach the desk in UTF-8 from the machine's code page 1252.
-    EXPECT_EQ(list["items"].at(0).asString(), "Modem Driver \xC3\x84");
-    EXPECT_EQ(list["selected"].asInt(), -1);
+    EXPECT_EQ(ntsim::member(list, "items")[0].get<std::string>(), "Modem Driver \xC3\x84");
+    EXPECT_EQ(ntsim::intMember(list, "selected"), -1);
 }
 
 TEST(Comctl32Wizard, RefusedPagesAreSkippedAndCancelAsksFirst)
@@ -340,7 +340,7 @@ TEST(Comctl32Wizard, DisabledCancelCannotBePressed)
         << err;
     auto events = desk.events();
     ASSERT_EQ(events.size(), 1u);
-    EXPECT_FALSE(events[0].has("answer"));
+    EXPECT_FALSE(events[0].contains("answer"));
 }
 
 namespace {
@@ -430,7 +430,7 @@ TEST(Comctl32Wizard, PageHandlesCallbacksTitleAndHelp)
     auto events = desk.events();
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(answersOf(events), (std::vector<std::string> { "103 help", "103 finish" }));
-    EXPECT_EQ(events[0]["title"].asString(), "Properties for Modem");
+    EXPECT_EQ(ntsim::stringMember(events[0], "title"), "Properties for Modem");
     EXPECT_EQ(buttonsOf(events[0]), "back+ nextx finish+ cancel+ help+ ");
     EXPECT_NE(std::find(heard().begin(), heard().end(), "103:HELP"), heard().end());
 }

@@ -2,8 +2,11 @@
 #include "support/TestMachine.h"
 
 #include "machine/Machine.h"
+#include "machine/FileLock.h"
 
 #include <gtest/gtest.h>
+
+#include <fstream>
 
 namespace {
 
@@ -69,4 +72,76 @@ TEST(NtsimCli, RunNamesWhatItCannotStart)
     EXPECT_NE(badDirectory.out.find("not a directory of drive C:"), std::string::npos) << badDirectory.out;
     auto missingDirectory = m.run({ "C:\\MODEM\\SETUP.EXE" }, {}, "C:\\NOWHERE");
     EXPECT_EQ(missingDirectory.exitCode, 2) << missingDirectory.out;
+}
+
+TEST(NtsimCli, CorruptMachineDescriptionIsRefusedNamingFileAndProblem)
+{
+    test::TestMachine m;
+    std::string good;
+    ASSERT_TRUE(ntsim::readWholeFile(m.dir() + "/machine.json", good));
+    auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string text = good;
+        size_t at = text.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        return at == std::string::npos ? text : text.replace(at, from.size(), to);
+    };
+    const std::pair<std::string, std::string> cases[] = {
+        { good.substr(0, good.size() / 2), "parse error" },
+        { replaced("\"mmx\": true", "\"mmx\": \"yes\""), "cpu.mmx must be true or false" },
+        { replaced("\"codepage\": 1252", "\"codepage\": -1"), "codepage must be a number" },
+        { replaced("\"codepage\": 1252", "\"codepage\": 99999999999"), "codepage is out of range" },
+        { replaced("\"locale\": \"0409\"", "\"locale\": \"100000409\""), "locale must be a locale id" },
+        { replaced("\"groups\": [", "\"groups\": {\"a\":1}, \"x\": ["), "user.groups must be an array" },
+        { replaced("\"vendor\": \"0x1A7E\"", "\"vendor\": \"0x11A7E\""), "pci[0].vendor is out of range" },
+        { replaced("\"faults\": []", "\"faults\": [{\"api\": \"RegOpenKeyExA\", \"error\": 5, \"nth\": 0}]"),
+            "faults[0].nth must be 1 or more" },
+    };
+    for (auto& [text, problem] : cases) {
+        std::ofstream(m.dir() + "/machine.json", std::ios::trunc) << text;
+        ntsim::Machine machine;
+        std::string error;
+        EXPECT_FALSE(ntsim::Machine::open(m.dir(), machine, error)) << problem;
+        EXPECT_NE(error.find(m.dir() + "/machine.json: "), std::string::npos) << error;
+        EXPECT_NE(error.find(problem), std::string::npos) << error;
+        auto run = m.tool({ "reg", "export", m.dir(), "HKLM\\SYSTEM\\Select" });
+        EXPECT_NE(run.exitCode, 0) << problem;
+        EXPECT_NE(run.out.find(problem), std::string::npos) << run.out;
+    }
+}
+
+TEST(NtsimCli, EveryVerbHasHelpAndOneFormOfUsageError)
+{
+    test::TestMachine m;
+    for (const char* verb : { "new", "set", "run", "reg", "sc", "fault", "window" }) {
+        auto help = m.tool({ verb, "--help" });
+        EXPECT_EQ(help.exitCode, 0) << verb;
+        EXPECT_NE(help.out.find(std::string("Usage: ntsim ") + verb), std::string::npos) << help.out;
+    }
+    auto nested = m.tool({ "reg", "import", "--help" });
+    EXPECT_EQ(nested.exitCode, 0);
+    EXPECT_NE(nested.out.find("Usage: ntsim reg import"), std::string::npos) << nested.out;
+
+    // Every refusal: status 2, one line "ntsim: VERB: ..." naming where help is.
+    const std::pair<std::vector<std::string>, std::string> refused[] = {
+        { { "reg", "export", m.dir() }, "ntsim: reg export: KEY is required (see ntsim reg export --help)" },
+        { { "reg", "copy", m.dir() }, "ntsim: reg: " },
+        { { "sc", m.dir(), "restart", "Qzvmdm" }, "ntsim: sc: ACTION: restart not in {query,start,stop}" },
+        { { "fault", m.dir(), "StartServiceA", "5", "--nth", "99999999999999999999" },
+            "ntsim: fault: --nth: Value 99999999999999999999 not in range 1 to 4294967295" },
+        { { "fault", m.dir(), "StartServiceA", "5", "--nth", "0" }, "ntsim: fault: --nth: Value 0 not in range" },
+        { { "fault", m.dir(), "StartServiceA", "5", "--nth", "-3" }, "ntsim: fault: --nth" },
+        { { "window", m.dir() }, "ntsim: window: --title is required" },
+        { { "new", m.dir(), "extra" }, "ntsim: new: " },
+        { { "frobnicate" }, "ntsim: no command 'frobnicate' (see ntsim --help)" },
+    };
+    for (auto& [args, message] : refused) {
+        auto r = m.tool(args);
+        EXPECT_EQ(r.exitCode, 2) << r.out;
+        EXPECT_EQ(r.out.rfind(message, 0), 0u) << r.out;
+        EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << "one line: " << r.out;
+    }
+    EXPECT_TRUE(ConfigOf(m).faults.empty()) << "no refused fault was set";
+    auto none = m.tool({});
+    EXPECT_EQ(none.exitCode, 2);
+    EXPECT_NE(none.out.find("Usage: ntsim"), std::string::npos) << none.out;
 }

@@ -50,11 +50,11 @@ TEST(SetupapiRundll, MissingSourceCancelledAtThePrompt)
     EXPECT_EQ(r.exitCode, 0) << r.out;
     ASSERT_EQ(r.transcript.size(), 1u) << r.out;
     const ntsim::Json& prompt = r.transcript[0];
-    EXPECT_EQ(prompt["event"].asString(), "prompt");
-    EXPECT_EQ(prompt["kind"].asString(), "files-needed");
-    EXPECT_EQ(prompt["file"].asString(), "brim.sys");
-    EXPECT_EQ(prompt["path"].asString(), "C:\\MODEM");
-    EXPECT_EQ(prompt["answer"].asString(), "cancel");
+    EXPECT_EQ(ntsim::stringMember(prompt, "event"), "prompt");
+    EXPECT_EQ(ntsim::stringMember(prompt, "kind"), "files-needed");
+    EXPECT_EQ(ntsim::stringMember(prompt, "file"), "brim.sys");
+    EXPECT_EQ(ntsim::stringMember(prompt, "path"), "C:\\MODEM");
+    EXPECT_EQ(ntsim::stringMember(prompt, "answer"), "cancel");
     EXPECT_FALSE(m.exists("C:\\WINNT\\system32\\drivers\\brim.sys"));
     // The install stopped before the services.
     test::RunResult sc = m.tool({ "reg", "export", m.dir(), "HKLM\\SYSTEM\\CurrentControlSet\\Services\\Brim" });
@@ -68,6 +68,6 @@ TEST(SetupapiRundll, MissingSectionIsReported)
     test::RunResult r = runHinf(m, "NoSuch", { "ok" });
     EXPECT_EQ(r.exitCode, 0) << r.out;
     ASSERT_EQ(r.transcript.size(), 1u) << r.out;
-    EXPECT_EQ(r.transcript[0]["answer"].asString(), "ok");
-    EXPECT_NE(r.transcript[0].dump().find("Installation failed"), std::string::npos) << r.transcript[0].dump();
+    EXPECT_EQ(ntsim::stringMember(r.transcript[0], "answer"), "ok");
+    EXPECT_NE(ntsim::dumpLine(r.transcript[0]).find("Installation failed"), std::string::npos) << ntsim::dumpLine(r.transcript[0]);
 }

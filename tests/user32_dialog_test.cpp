@@ -358,10 +358,10 @@ TEST(User32Dialog, DialogBoxRunsModallyOnTheDesk)
     EXPECT_EQ(seen().log, (std::vector<std::string> { "INITDIALOG", "COMMAND 300 1", "COMMAND 1 0", "DESTROY" }));
     auto events = desk.events();
     ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[0]["event"].asString(), "dialog");
-    EXPECT_EQ(events[0]["title"].asString(), "Choose");
-    EXPECT_EQ(events[0]["answer"].asString(), "select beta");
-    EXPECT_EQ(events[1]["controls"].at(0)["selected"].asInt(), 1);
-    EXPECT_EQ(events[1]["answer"].asString(), "ok");
+    EXPECT_EQ(ntsim::stringMember(events[0], "event"), "dialog");
+    EXPECT_EQ(ntsim::stringMember(events[0], "title"), "Choose");
+    EXPECT_EQ(ntsim::stringMember(events[0], "answer"), "select beta");
+    EXPECT_EQ(ntsim::intMember(ntsim::member(events[1], "controls")[0], "selected"), 1);
+    EXPECT_EQ(ntsim::stringMember(events[1], "answer"), "ok");
     EXPECT_EQ(FindWindowA(nullptr, "Choose"), nullptr);
 }

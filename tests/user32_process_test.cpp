@@ -177,6 +177,15 @@ TEST(User32Process, MessagesSentToAnotherProcessAreAnsweredThere)
     EXPECT_TRUE(SetWindowTextA(owner.hwnd(), "Renamed"));
     EXPECT_EQ(titleOf(owner.hwnd()), "Renamed");
     EXPECT_EQ(SendMessageA(owner.hwnd(), WM_GETTEXTLENGTH, 0, 0), 7);
+    // Texts in the machine's code page cross byte for byte, though not UTF-8.
+    const char cp1252[] = "Einstellungen f\xFCr Gr\xFC\xDF\x80";
+    EXPECT_TRUE(SetWindowTextA(owner.hwnd(), cp1252));
+    EXPECT_EQ(titleOf(owner.hwnd()), cp1252);
+    EXPECT_EQ(SendMessageA(owner.hwnd(), WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text)), 7);
+    EXPECT_STREQ(text, "Einstel");
+    char whole[64];
+    EXPECT_EQ(SendMessageA(owner.hwnd(), WM_GETTEXT, sizeof whole, reinterpret_cast<LPARAM>(whole)), 23);
+    EXPECT_STREQ(whole, cp1252);
 
     // WM_CLOSE: DefWindowProc destroys the window, WM_DESTROY ends the loop.
     EXPECT_EQ(SendMessageA(owner.hwnd(), WM_CLOSE, 0, 0), 0);

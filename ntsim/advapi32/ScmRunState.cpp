@@ -26,34 +26,33 @@ bool processAlive(int pid)
 RunState fromJson(const Json& j)
 {
     RunState s;
-    s.name = j["name"].asString();
-    s.state = static_cast<DWORD>(j["state"].asInt(SERVICE_STOPPED));
-    s.controlsAccepted = static_cast<DWORD>(j["accepted"].asInt());
-    s.win32ExitCode = static_cast<DWORD>(j["exitCode"].asInt(ERROR_SERVICE_NEVER_STARTED));
-    s.specificExitCode = static_cast<DWORD>(j["specificExitCode"].asInt());
-    s.markedForDelete = j["markedForDelete"].asBool();
+    s.name = stringMember(j, "name");
+    s.state = static_cast<DWORD>(intMember(j, "state", SERVICE_STOPPED));
+    s.controlsAccepted = static_cast<DWORD>(intMember(j, "accepted"));
+    s.win32ExitCode = static_cast<DWORD>(intMember(j, "exitCode", ERROR_SERVICE_NEVER_STARTED));
+    s.specificExitCode = static_cast<DWORD>(intMember(j, "specificExitCode"));
+    s.markedForDelete = boolMember(j, "markedForDelete");
     // Handles of processes that ended went with them.
-    for (auto& pid : j["handles"].items())
-        if (processAlive(static_cast<int>(pid.asInt())))
-            s.handleOwners.push_back(static_cast<int>(pid.asInt()));
-    s.driver = j["driver"];
+    const Json& handles = member(j, "handles");
+    if (handles.is_array())
+        for (auto& pid : handles)
+            if (pid.is_number_integer() && processAlive(pid.get<int>()))
+                s.handleOwners.push_back(pid.get<int>());
+    s.driver = member(j, "driver");
     return s;
 }
 
 Json toJson(const RunState& s)
 {
     Json j = Json::object();
-    j.set("name", s.name);
-    j.set("state", s.state);
-    j.set("accepted", s.controlsAccepted);
-    j.set("exitCode", s.win32ExitCode);
-    j.set("specificExitCode", s.specificExitCode);
-    j.set("markedForDelete", s.markedForDelete);
-    Json handles = Json::array();
-    for (int pid : s.handleOwners)
-        handles.push(pid);
-    j.set("handles", handles);
-    j.set("driver", s.driver);
+    j["name"] = s.name;
+    j["state"] = s.state;
+    j["accepted"] = s.controlsAccepted;
+    j["exitCode"] = s.win32ExitCode;
+    j["specificExitCode"] = s.specificExitCode;
+    j["markedForDelete"] = s.markedForDelete;
+    j["handles"] = s.handleOwners;
+    j["driver"] = s.driver;
     return j;
 }
 
@@ -65,9 +64,12 @@ RunStates::RunStates()
 {
     std::string text, error;
     Json j;
-    if (!readWholeFile(m_path, text) || !Json::parse(text, j, error))
+    if (!readWholeFile(m_path, text) || !parseJson(text, j, error))
         return;
-    for (auto& item : j["services"].items()) {
+    const Json& services = member(j, "services");
+    if (!services.is_array())
+        return;
+    for (auto& item : services) {
         RunState s = fromJson(item);
         if (!s.name.empty())
             m_states[upperAscii(s.name)] = std::move(s);
@@ -111,10 +113,10 @@ bool RunStates::save() const
 {
     Json list = Json::array();
     for (auto& [key, state] : m_states)
-        list.push(toJson(state));
+        list.push_back(toJson(state));
     Json j = Json::object();
-    j.set("services", list);
-    return writeFileAtomically(m_path, j.pretty());
+    j["services"] = list;
+    return writeFileAtomically(m_path, dumpPretty(j));
 }
 
 }

@@ -117,8 +117,8 @@ private:
         state.win32ExitCode = ERROR_SUCCESS;
         state.specificExitCode = 0;
         Json loaded = Json::object();
-        loaded.set("image", image.toJson());
-        loaded.set("data", data);
+        loaded["image"] = image.toJson();
+        loaded["data"] = data;
         state.driver = loaded;
         return ERROR_SUCCESS;
     }
@@ -136,8 +136,8 @@ DWORD startService(RunStates& states, const ServiceConfig& config)
 
 DWORD stopLoadedService(const ServiceConfig& config, RunState& state)
 {
-    DriverImage image = DriverImage::fromJson(state.driver["image"]);
-    Json data = state.driver["data"];
+    DriverImage image = DriverImage::fromJson(member(state.driver, "image"));
+    Json data = member(state.driver, "data");
     DWORD next = makeDriverBehaviour(config.name, image)->stop(data);
     if (next == SERVICE_STOPPED) {
         state.state = SERVICE_STOPPED;
@@ -147,7 +147,7 @@ DWORD stopLoadedService(const ServiceConfig& config, RunState& state)
     } else {
         state.state = next;
         state.controlsAccepted = 0;
-        state.driver.set("data", data);
+        state.driver["data"] = data;
     }
     return state.state;
 }

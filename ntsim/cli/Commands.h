@@ -1,22 +1,36 @@
-// The subcommands of the ntsim tool. Each takes the arguments after its
-// name and returns the tool's exit status.
+// The verbs of the ntsim tool. Each declares its arguments on its own
+// subcommand of the command line and returns what runs it once the whole
+// command line is parsed; the runner returns the tool's exit status.
 #pragma once
+#include <functional>
 #include <string>
-#include <vector>
+
+namespace CLI {
+class App;
+}
 
 namespace ntsim {
 
-using Args = std::vector<std::string>;
+using Runner = std::function<int()>;
 
-int commandNew(const Args& args);
-int commandSet(const Args& args);
-int commandRun(const Args& args);
-int commandReg(const Args& args);    // reg export|import|sddl
-int commandSc(const Args& args);     // sc DIR query|start|stop NAME
-int commandFault(const Args& args);  // fault DIR API ERROR [--nth N]
-int commandWindow(const Args& args); // window DIR --title TEXT
+struct Verb {
+    const char* name;
+    const char* summary;
+    Runner (*define)(CLI::App& verb);
+};
 
-// Prints "ntsim: " and the message to standard error; returns 2.
+Runner defineNew(CLI::App& verb);    // new DIR
+Runner defineSet(CLI::App& verb);    // set DIR NAME=VALUE...
+Runner defineRun(CLI::App& verb);    // run DIR [options] -- NTPATH ARGS...
+Runner defineReg(CLI::App& verb);    // reg export|import|sddl DIR ...
+Runner defineSc(CLI::App& verb);     // sc DIR query|start|stop NAME
+Runner defineFault(CLI::App& verb);  // fault DIR API ERROR [--nth N] | fault DIR --clear
+Runner defineWindow(CLI::App& verb); // window DIR --title TEXT
+
+// The one form of every refusal of the command line: "ntsim: " and the
+// message on standard error; returns 2, the status of a usage error.
 int usageError(const std::string& message);
+// The same form for a command that could not do its work; returns 1.
+int failure(const std::string& message);
 
 }

@@ -7,7 +7,10 @@
 
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
+#include <memory>
 #include <cstdlib>
 
 namespace ntsim {
@@ -28,48 +31,43 @@ std::string describe(uint32_t code)
 
 }
 
-int commandFault(const Args& args)
-{
-    const char* usage = "usage: ntsim fault DIR API ERROR [--nth N] | ntsim fault DIR --clear";
-    if (args.size() < 2)
-        return usageError(usage);
-    Machine machine;
+namespace {
+
+struct FaultRequest {
+    std::string dir;
+    std::string api;
     std::string error;
-    if (!Machine::open(args[0], machine, error))
-        return usageError(error);
+    unsigned nth { 1 };
+    bool clear { false };
+};
+
+int clearFaults(Machine& machine)
+{
     auto& faults = machine.config().faults;
+    for (auto& f : faults)
+        resetCounter(machine, f.api);
+    size_t count = faults.size();
+    faults.clear();
+    std::string error;
+    if (!machine.saveConfig(error))
+        return failure(error);
+    std::printf("cleared %zu fault%s\n", count, count == 1 ? "" : "s");
+    return 0;
+}
 
-    if (args[1] == "--clear") {
-        if (args.size() != 2)
-            return usageError(usage);
-        for (auto& f : faults)
-            resetCounter(machine, f.api);
-        size_t count = faults.size();
-        faults.clear();
-        if (!machine.saveConfig(error))
-            return usageError(error);
-        std::printf("cleared %zu fault%s\n", count, count == 1 ? "" : "s");
-        return 0;
-    }
-
-    if (args.size() != 3 && args.size() != 5)
-        return usageError(usage);
+int addFault(Machine& machine, const FaultRequest& request)
+{
     FaultSpec spec;
-    spec.api = args[1];
+    spec.api = request.api;
     if (spec.api.empty() || spec.api[0] == '-')
         return usageError("fault: '" + spec.api + "' is not an API name");
-    auto code = parseSystemError(args[2]);
+    auto code = parseSystemError(request.error);
     if (!code)
-        return usageError("fault: '" + args[2] + "' is not an error code (a number, 0x-hex, or a name like ERROR_ACCESS_DENIED)");
+        return usageError("fault: '" + request.error + "' is not an error code (a number, 0x-hex, or a name like ERROR_ACCESS_DENIED)");
     spec.error = *code;
-    if (args.size() == 5) {
-        char* end = nullptr;
-        unsigned long nth = std::strtoul(args[4].c_str(), &end, 10);
-        if (args[3] != "--nth" || args[4].empty() || *end || nth == 0 || args[4][0] == '-')
-            return usageError("fault: expected --nth N with N 1 or more");
-        spec.nth = static_cast<unsigned>(nth);
-    }
+    spec.nth = request.nth;
     // A fault for the same call replaces the old one.
+    auto& faults = machine.config().faults;
     bool counting = false;
     for (auto it = faults.begin(); it != faults.end();) {
         if (it->api == spec.api && it->nth == spec.nth) {
@@ -82,10 +80,40 @@ int commandFault(const Args& args)
     faults.push_back(spec);
     if (!counting)
         resetCounter(machine, spec.api);
+    std::string error;
     if (!machine.saveConfig(error))
-        return usageError(error);
+        return failure(error);
     std::printf("fault: call %u of %s fails with %s\n", spec.nth, spec.api.c_str(), describe(spec.error).c_str());
     return 0;
+}
+
+}
+
+Runner defineFault(CLI::App& verb)
+{
+    auto request = std::make_shared<FaultRequest>();
+    verb.add_option("DIR", request->dir, "The machine")->required();
+    CLI::Option* api = verb.add_option("API", request->api, "The call's exported name, e.g. StartServiceA");
+    CLI::Option* error = verb.add_option("ERROR", request->error, "The error: a number, 0x-hex, or a name like ERROR_ACCESS_DENIED");
+    CLI::Option* nth = verb.add_option("--nth", request->nth, "Fail the N-th call from now (default 1)")
+                           ->option_text("N")
+                           ->check(CLI::Range(1u, 0xFFFFFFFFu));
+    CLI::Option* clear = verb.add_flag("--clear", request->clear, "Remove every fault of the machine");
+    clear->excludes(api)->excludes(error)->excludes(nth);
+    api->needs(error);
+    error->needs(api);
+    nth->needs(api);
+    verb.footer("Calls are counted across the machine's processes from the moment the fault is set;\n"
+                "a fault for the same call and count replaces the old one.");
+    return [=] {
+        if (!request->clear && request->api.empty())
+            return usageError("fault: give API and ERROR, or --clear (see ntsim fault --help)");
+        Machine machine;
+        std::string message;
+        if (!Machine::open(request->dir, machine, message))
+            return usageError(message);
+        return request->clear ? clearFaults(machine) : addFault(machine, *request);
+    };
 }
 
 }

@@ -135,7 +135,7 @@ bool createMachine(const std::string& dir, const NewMachineOptions& options, std
     config.pci.push_back(defaultModem());
     {
         std::ofstream out(dir + "/machine.json", std::ios::binary | std::ios::trunc);
-        out << config.toJson().pretty();
+        out << dumpPretty(config.toJson());
         if (!out) {
             error = "cannot write " + dir + "/machine.json";
             return false;

@@ -7,7 +7,10 @@
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
 
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
+#include <memory>
 
 namespace ntsim {
 
@@ -155,18 +158,28 @@ int importFile(const std::string& dir, const std::string& file)
 
 }
 
-int commandReg(const Args& args)
+Runner defineReg(CLI::App& verb)
 {
-    if (args.size() != 3)
-        return usageError("usage: ntsim reg export|sddl DIR KEY, or ntsim reg import DIR FILE");
-    const std::string& verb = args[0];
-    if (verb == "export")
-        return exportKey(args[1], args[2], false);
-    if (verb == "sddl")
-        return exportKey(args[1], args[2], true);
-    if (verb == "import")
-        return importFile(args[1], args[2]);
-    return usageError("reg: no subcommand '" + verb + "' (there are export, import, sddl)");
+    verb.require_subcommand(1);
+    auto dir = std::make_shared<std::string>();
+    auto argument = std::make_shared<std::string>();
+    CLI::App* exportVerb = verb.add_subcommand("export", "Print a key and its subtree as REGEDIT4 text, with each key's SDDL");
+    CLI::App* sddlVerb = verb.add_subcommand("sddl", "Print a key's security descriptor as SDDL");
+    CLI::App* importVerb = verb.add_subcommand("import", "Load a REGEDIT4 file (as reg export writes it) into the registry");
+    for (CLI::App* sub : { exportVerb, sddlVerb }) {
+        sub->add_option("DIR", *dir, "The machine")->required();
+        sub->add_option("KEY", *argument, "The key: HKLM\\..., HKU\\..., HKCR\\... or the long root names")->required();
+    }
+    importVerb->add_option("DIR", *dir, "The machine")->required();
+    importVerb->add_option("FILE", *argument, "The REGEDIT4 file")->required();
+    verb.footer("Keys are named as in regedit: HKLM\\SYSTEM\\CurrentControlSet\\Services, HKU\\.DEFAULT, ...");
+    return [=] {
+        if (exportVerb->parsed())
+            return exportKey(*dir, *argument, false);
+        if (sddlVerb->parsed())
+            return exportKey(*dir, *argument, true);
+        return importFile(*dir, *argument);
+    };
 }
 
 }

@@ -14,31 +14,45 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
+
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 
 namespace ntsim {
 
-int commandNew(const Args& args)
+Runner defineNew(CLI::App& verb)
 {
-    if (args.size() != 1)
-        return usageError("usage: ntsim new DIR");
-    std::string error;
-    if (!createMachine(args[0], defaultMachineOptions(), error))
-        return usageError(error);
-    return 0;
+    auto dir = std::make_shared<std::string>();
+    verb.add_option("DIR", *dir, "Directory of the new machine (created if missing; it must hold no machine)")
+        ->required();
+    verb.footer("The machine is NT 4.0 as a driver setup meets it, one PCI soft modem, an administrator at\n"
+                "the keyboard; the built package is in C:\\MODEM and the machine's programs in C:\\WINNT\\system32.");
+    return [dir] {
+        std::string error;
+        if (!createMachine(*dir, defaultMachineOptions(), error))
+            return usageError(error);
+        return 0;
+    };
 }
 
-int commandSet(const Args& args)
+Runner defineSet(CLI::App& verb)
 {
-    if (args.size() < 2)
-        return usageError("usage: ntsim set DIR NAME=VALUE...");
-    for (size_t i = 1; i < args.size(); ++i) {
-        std::string error;
-        if (!setMachineSetting(args[0], args[i], error))
-            return usageError(error);
-    }
-    return 0;
+    auto dir = std::make_shared<std::string>();
+    auto settings = std::make_shared<std::vector<std::string>>();
+    verb.add_option("DIR", *dir, "The machine")->required();
+    verb.add_option("NAME=VALUE", *settings, "Settings, applied in order; the first refused one stops")->required();
+    verb.footer("Settings: cpu.mmx=true|false, cpu.cpuid=true|false, user=administrator|guest,\n"
+                "locale=0409|0407|0411|... (the locale brings its ANSI and OEM code pages).");
+    return [dir, settings] {
+        for (auto& setting : *settings) {
+            std::string error;
+            if (!setMachineSetting(*dir, setting, error))
+                return usageError(error);
+        }
+        return 0;
+    };
 }
 
 namespace {
@@ -58,53 +72,39 @@ struct RunRequest {
     std::string script;
     std::string transcript;
     std::string currentDirectory { "C:\\" };
-    Args program;
+    std::vector<std::string> program;
 };
 
-bool parseRun(const Args& args, RunRequest& request, std::string& error)
-{
-    size_t i = 0;
-    if (args.empty()) {
-        error = "usage: ntsim run DIR [--script FILE] [--transcript FILE] [--cwd NTPATH] -- NTPATH ARGS...";
-        return false;
-    }
-    request.machineDir = args[i++];
-    for (; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--") {
-            request.program.assign(args.begin() + static_cast<long>(i) + 1, args.end());
-            break;
-        }
-        if (i + 1 >= args.size()) {
-            error = "run: " + a + " needs a value";
-            return false;
-        }
-        if (a == "--script")
-            request.script = absoluteHostPath(args[++i]);
-        else if (a == "--transcript")
-            request.transcript = absoluteHostPath(args[++i]);
-        else if (a == "--cwd")
-            request.currentDirectory = args[++i];
-        else {
-            error = "run: unknown option " + a;
-            return false;
-        }
-    }
-    if (request.program.empty()) {
-        error = "run: no program given (ntsim run DIR ... -- NTPATH ARGS...)";
-        return false;
-    }
-    return true;
-}
+int run(const RunRequest& request);
 
 }
 
-int commandRun(const Args& args)
+Runner defineRun(CLI::App& verb)
 {
-    RunRequest request;
+    auto request = std::make_shared<RunRequest>();
+    verb.add_option("DIR", request->machineDir, "The machine")->required();
+    verb.add_option("--script", request->script, "Answer every box and page from FILE, one answer a line")
+        ->option_text("FILE");
+    verb.add_option("--transcript", request->transcript, "Record every box and page shown in FILE, one JSON object a line")
+        ->option_text("FILE");
+    verb.add_option("--cwd", request->currentDirectory, "The program's current directory (default C:\\)")
+        ->option_text("NTPATH");
+    verb.add_option("PROGRAM", request->program, "After --: the program's NT path and its arguments")->required();
+    verb.footer("Example: ntsim run M --script answers.txt -- 'C:\\MODEM\\SETUP.EXE' -l\n"
+                "The exit status is the program's; a box the script has no answer for ends the run with 3.");
+    return [request] { return run(*request); };
+}
+
+namespace {
+
+int run(const RunRequest& given)
+{
+    RunRequest request = given;
+    if (!request.script.empty())
+        request.script = absoluteHostPath(request.script);
+    if (!request.transcript.empty())
+        request.transcript = absoluteHostPath(request.transcript);
     std::string error;
-    if (!parseRun(args, request, error))
-        return usageError(error);
     Machine machine;
     if (!Machine::open(request.machineDir, machine, error))
         return usageError(error);
@@ -161,6 +161,8 @@ int commandRun(const Args& args)
         return 128 + WTERMSIG(status);
     }
     return WEXITSTATUS(status);
+}
+
 }
 
 }

@@ -6,7 +6,10 @@
 
 #include <windows.h>
 
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace ntsim {
@@ -111,16 +114,23 @@ int drive(const std::string& verb, const std::string& name)
 
 }
 
-int commandSc(const Args& args)
+Runner defineSc(CLI::App& verb)
 {
-    if (args.size() != 3 || (args[1] != "query" && args[1] != "start" && args[1] != "stop"))
-        return usageError("usage: ntsim sc DIR query|start|stop NAME");
-    Machine probe;
-    std::string error;
-    if (!Machine::open(args[0], probe, error))
-        return usageError(error);
-    Machine::attach(args[0]);
-    return drive(args[1], args[2]);
+    auto dir = std::make_shared<std::string>();
+    auto action = std::make_shared<std::string>();
+    auto name = std::make_shared<std::string>();
+    verb.add_option("DIR", *dir, "The machine")->required();
+    verb.add_option("ACTION", *action, "query, start or stop")->required()->check(CLI::IsMember({ "query", "start", "stop" }));
+    verb.add_option("NAME", *name, "The service's name")->required();
+    verb.footer("Prints the service's status as NT's sc does; a failed call prints [SC] CALL FAILED and its error.");
+    return [=] {
+        Machine probe;
+        std::string error;
+        if (!Machine::open(*dir, probe, error))
+            return usageError(error);
+        Machine::attach(*dir);
+        return drive(*action, *name);
+    };
 }
 
 }

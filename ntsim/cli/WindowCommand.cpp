@@ -12,10 +12,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace ntsim {
 
@@ -39,13 +42,13 @@ const char windowImage[] = "C:\\WINNT\\system32\\window.exe";
 
 }
 
-int commandWindow(const Args& args)
+namespace {
+
+int ownWindow(const std::string& dir, const std::string& title)
 {
-    if (args.size() != 3 || args[1] != "--title")
-        return usageError("usage: ntsim window DIR --title TEXT");
     Machine machine;
     std::string error;
-    if (!Machine::open(args[0], machine, error))
+    if (!Machine::open(dir, machine, error))
         return usageError(error);
     Machine::attach(machine.root());
     std::string hostImage = machine.hostPath(windowImage);
@@ -67,7 +70,7 @@ int commandWindow(const Args& args)
         pid_t program = fork();
         if (program == 0) {
             int fd = dup(ready[1]); // without close-on-exec, for the program
-            execWindowProgram(args[2], fd);
+            execWindowProgram(title, fd);
         }
         _exit(program < 0 ? 1 : 0);
     }
@@ -85,6 +88,19 @@ int commandWindow(const Args& args)
     // "HANDLE PID"
     std::fputs(line.c_str(), stdout);
     return 0;
+}
+
+}
+
+Runner defineWindow(CLI::App& verb)
+{
+    auto dir = std::make_shared<std::string>();
+    auto title = std::make_shared<std::string>();
+    verb.add_option("DIR", *dir, "The machine")->required();
+    verb.add_option("--title", *title, "The window's title")->required()->option_text("TEXT");
+    verb.footer("Starts C:\\WINNT\\system32\\window.exe, prints \"HANDLE PID\" once its window exists and leaves it\n"
+                "running until the window is closed (WM_CLOSE).");
+    return [=] { return ownWindow(*dir, *title); };
 }
 
 }

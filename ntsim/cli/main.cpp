@@ -1,27 +1,42 @@
 // ntsim: create, run, inspect and break simulated NT 4.0 machines.
 #include "Commands.h"
 
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
-#include <cstring>
+#include <iostream>
+#include <utility>
+#include <vector>
+
+namespace ntsim {
 
 namespace {
 
-const char usage[] =
-    "usage: ntsim COMMAND ...\n"
-    "  new DIR                           a fresh NT 4.0 machine with the sample package in C:\\MODEM\n"
-    "  set DIR NAME=VALUE...             cpu.mmx=false, cpu.cpuid=false, user=guest, locale=0407, ...\n"
-    "  run DIR [--script FILE] [--transcript FILE] [--cwd NTPATH] -- NTPATH ARGS...\n"
-    "                                    run a program of the machine\n"
-    "  reg export DIR KEY                print a registry subtree as REGEDIT4 text\n"
-    "  reg import DIR FILE               load a REGEDIT4 file into the registry\n"
-    "  reg sddl DIR KEY                  print a key's security descriptor\n"
-    "  sc DIR query|start|stop NAME      show or drive a service\n"
-    "  fault DIR API ERROR [--nth N]     make the N-th call of an API fail with ERROR\n"
-    "  window DIR --title TEXT           own a top-level window until it is closed\n";
+const Verb verbs[] = {
+    { "new", "Create a fresh NT 4.0 machine with the sample package in C:\\MODEM", defineNew },
+    { "set", "Change the machine's hardware, locale or user", defineSet },
+    { "run", "Run a program of the machine", defineRun },
+    { "reg", "Export, import or show the machine's registry", defineReg },
+    { "sc", "Query, start or stop a service as NT's sc does", defineSc },
+    { "fault", "Make the n-th call of an API fail with a chosen error", defineFault },
+    { "window", "Own a top-level window until it is closed", defineWindow },
+};
 
+// "reg export" for the subcommand the parse had reached.
+std::string verbPath(const CLI::App& app)
+{
+    std::string path;
+    const CLI::App* at = &app;
+    for (;;) {
+        auto chosen = at->get_subcommands();
+        if (chosen.empty())
+            return path;
+        at = chosen.front();
+        path += (path.empty() ? "" : " ") + at->get_name();
+    }
 }
 
-namespace ntsim {
+}
 
 int usageError(const std::string& message)
 {
@@ -29,22 +44,40 @@ int usageError(const std::string& message)
     return 2;
 }
 
+int failure(const std::string& message)
+{
+    std::fprintf(stderr, "ntsim: %s\n", message.c_str());
+    return 1;
+}
+
 }
 
 int main(int argc, char** argv)
 {
-    if (argc < 2 || !std::strcmp(argv[1], "-h") || !std::strcmp(argv[1], "--help")) {
-        std::fputs(usage, argc < 2 ? stderr : stdout);
-        return argc < 2 ? 2 : 0;
+    CLI::App app("Create, run, inspect and break simulated NT 4.0 machines.", "ntsim");
+    app.require_subcommand(1);
+    std::vector<std::pair<CLI::App*, ntsim::Runner>> runners;
+    for (const ntsim::Verb& verb : ntsim::verbs) {
+        CLI::App* sub = app.add_subcommand(verb.name, verb.summary);
+        runners.emplace_back(sub, verb.define(*sub));
     }
-    std::string command = argv[1];
-    ntsim::Args args(argv + 2, argv + argc);
-    if (command == "new") return ntsim::commandNew(args);
-    if (command == "set") return ntsim::commandSet(args);
-    if (command == "run") return ntsim::commandRun(args);
-    if (command == "reg") return ntsim::commandReg(args);
-    if (command == "sc") return ntsim::commandSc(args);
-    if (command == "fault") return ntsim::commandFault(args);
-    if (command == "window") return ntsim::commandWindow(args);
-    return ntsim::usageError("no command '" + command + "'; see ntsim --help");
+    if (argc < 2) {
+        std::cerr << app.help();
+        return 2;
+    }
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::Success& e) {
+        return app.exit(e, std::cout, std::cerr); // --help: the help of the verb given
+    } catch (const CLI::ParseError& e) {
+        std::string verb = ntsim::verbPath(app);
+        if (verb.empty() && argv[1][0] != '-')
+            return ntsim::usageError(std::string("no command '") + argv[1] + "' (see ntsim --help)");
+        std::string where = verb.empty() ? "ntsim --help" : "ntsim " + verb + " --help";
+        return ntsim::usageError((verb.empty() ? "" : verb + ": ") + e.what() + " (see " + where + ")");
+    }
+    for (auto& [sub, run] : runners)
+        if (sub->parsed())
+            return run();
+    return ntsim::usageError("no command given (see ntsim --help)");
 }

@@ -593,9 +593,9 @@ desk::Shown Sheet::pageShown() const
     shown.title = textForDesk(m_title);
     Json templateId = templateIdOf(m_pages[m_current]->psp());
     shown.fields = Json::object();
-    shown.fields.set("template", templateId);
-    shown.fields.set("title", shown.title);
-    shown.fields.set("controls", describeControls(page, dialog ? dialog->units : systemBaseUnits()));
+    shown.fields["template"] = templateId;
+    shown.fields["title"] = shown.title;
+    shown.fields["controls"] = describeControls(page, dialog ? dialog->units : systemBaseUnits());
 
     Json buttons = Json::object();
     auto state = [&](const char* answer, int id) {
@@ -603,9 +603,9 @@ desk::Shown Sheet::pageShown() const
         if (!window)
             return;
         Json b = Json::object();
-        b.set("shown", window->visible());
-        b.set("enabled", window->enabled());
-        buttons.set(answer, std::move(b));
+        b["shown"] = window->visible();
+        b["enabled"] = window->enabled();
+        buttons[answer] = std::move(b);
         if (window->visible() && window->enabled())
             shown.answers.push_back(answer);
     };
@@ -615,12 +615,11 @@ desk::Shown Sheet::pageShown() const
     state("cancel", IDCANCEL);
     if (m_header.dwFlags & PSH_HASHELP)
         state("help", IDHELP);
-    shown.fields.set("buttons", std::move(buttons));
+    shown.fields["buttons"] = std::move(buttons);
     for (auto& select : selectionAnswers(page))
         shown.answers.push_back(select);
 
-    std::string id = templateId.isNull() ? "" : (templateId.isNumber() ? std::to_string(templateId.asInt()) : templateId.asString()) + " ";
-    shown.name = "page " + id + "\"" + shown.title + "\"";
+    shown.name = nameForDesk("page", templateId, shown.title);
     return shown;
 }
 

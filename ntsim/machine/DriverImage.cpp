@@ -102,20 +102,23 @@ uint32_t DriverImage::parse(const std::string& text, DriverImage& out)
 Json DriverImage::toJson() const
 {
     Json j = Json::object();
-    j.set("behaviour", behaviourName(behaviour));
+    j["behaviour"] = behaviourName(behaviour);
     Json f = Json::object();
     for (auto& [key, value] : fields)
-        f.set(key, value);
-    j.set("fields", f);
+        f[key] = value;
+    j["fields"] = f;
     return j;
 }
 
 DriverImage DriverImage::fromJson(const Json& j)
 {
     DriverImage image;
-    image.behaviour = behaviourFromName(j["behaviour"].asString()).value_or(DriverBehaviourKind::Plain);
-    for (auto& [key, value] : j["fields"].members())
-        image.fields[key] = value.asString();
+    image.behaviour = behaviourFromName(stringMember(j, "behaviour")).value_or(DriverBehaviourKind::Plain);
+    const Json& fields = member(j, "fields");
+    if (fields.is_object())
+        for (auto& [key, value] : fields.items())
+            if (value.is_string())
+                image.fields[key] = value.get<std::string>();
     return image;
 }
 

@@ -80,14 +80,14 @@ uint32_t SoftModemDriver::start(Json& data)
     }
     if ((status = map.setString(deviceName.c_str(), port)) != ERROR_SUCCESS)
         return static_cast<uint32_t>(status);
-    data.set("serialDevice", deviceName);
-    data.set("port", port);
+    data["serialDevice"] = deviceName;
+    data["port"] = port;
     return ERROR_SUCCESS;
 }
 
 DWORD SoftModemDriver::stop(Json& data)
 {
-    const std::string& deviceName = data["serialDevice"].asString();
+    std::string deviceName = stringMember(data, "serialDevice");
     if (!deviceName.empty()) {
         SystemKey map;
         if (map.open(serialCommKey, KEY_SET_VALUE | KEY_QUERY_VALUE) == ERROR_SUCCESS)

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -29,23 +30,6 @@ std::string hex(unsigned value, int digits)
     char buf[16];
     std::snprintf(buf, sizeof buf, "0x%0*X", digits, value);
     return buf;
-}
-
-bool parseNumber(const Json& j, unsigned& out)
-{
-    if (j.isNumber()) {
-        out = static_cast<unsigned>(j.asInt());
-        return true;
-    }
-    if (j.isString()) {
-        char* end = nullptr;
-        unsigned long v = std::strtoul(j.asString().c_str(), &end, 0);
-        if (end && *end == 0 && !j.asString().empty()) {
-            out = static_cast<unsigned>(v);
-            return true;
-        }
-    }
-    return false;
 }
 
 bool readFile(const std::string& path, std::string& out)
@@ -91,109 +75,194 @@ std::optional<std::pair<unsigned, unsigned>> codePagesOfLocale(uint16_t locale)
 Json MachineConfig::toJson() const
 {
     Json j = Json::object();
-    j.set("ntsim", 1);
-    j.set("os", "Windows NT 4.0");
-    Json cpu = Json::object();
-    cpu.set("cpuid", cpuid);
-    cpu.set("mmx", mmx);
-    j.set("cpu", cpu);
+    j["ntsim"] = 1;
+    j["os"] = "Windows NT 4.0";
+    j["cpu"] = { { "cpuid", cpuid }, { "mmx", mmx } };
     char loc[8];
     std::snprintf(loc, sizeof loc, "%04X", locale);
-    j.set("locale", std::string(loc));
-    j.set("codepage", codePage);
-    j.set("oemcodepage", oemCodePage);
-    Json u = Json::object();
-    u.set("name", user.name);
-    u.set("sid", user.sid);
-    Json groups = Json::array();
-    for (auto& g : user.groups)
-        groups.push(g);
-    u.set("groups", groups);
-    u.set("admin", user.admin);
-    j.set("user", u);
+    j["locale"] = loc;
+    j["codepage"] = codePage;
+    j["oemcodepage"] = oemCodePage;
+    j["user"] = { { "name", user.name }, { "sid", user.sid }, { "groups", user.groups }, { "admin", user.admin } };
     Json devices = Json::array();
     for (auto& d : pci) {
-        Json dev = Json::object();
-        dev.set("bus", d.bus);
-        dev.set("slot", d.slot);
-        dev.set("vendor", hex(d.vendorId, 4));
-        dev.set("device", hex(d.deviceId, 4));
-        dev.set("subsystem", hex(d.subsystemId, 4));
-        dev.set("subsystemVendor", hex(d.subsystemVendorId, 4));
-        dev.set("revision", hex(d.revision, 2));
-        dev.set("kind", d.kind);
-        devices.push(dev);
+        devices.push_back({ { "bus", d.bus }, { "slot", d.slot }, { "vendor", hex(d.vendorId, 4) },
+            { "device", hex(d.deviceId, 4) }, { "subsystem", hex(d.subsystemId, 4) },
+            { "subsystemVendor", hex(d.subsystemVendorId, 4) }, { "revision", hex(d.revision, 2) },
+            { "kind", d.kind } });
     }
-    j.set("pci", devices);
+    j["pci"] = devices;
     Json faultList = Json::array();
-    for (auto& f : faults) {
-        Json fj = Json::object();
-        fj.set("api", f.api);
-        fj.set("error", f.error);
-        fj.set("nth", f.nth);
-        faultList.push(fj);
-    }
-    j.set("faults", faultList);
+    for (auto& f : faults)
+        faultList.push_back({ { "api", f.api }, { "error", f.error }, { "nth", f.nth } });
+    j["faults"] = faultList;
     return j;
+}
+
+namespace {
+
+// Reads machine.json strictly: a member of the wrong type or out of range is
+// an error naming it, never a default in its place.
+class ConfigReader {
+public:
+    const std::string& error() const { return m_error; }
+
+    // The member, or null when it is missing; an error if j is no object.
+    const Json& at(const Json& j, const std::string& where, const char* key)
+    {
+        static const Json null;
+        if (!j.is_object()) {
+            fail(where, "must be an object");
+            return null;
+        }
+        auto it = j.find(key);
+        return it == j.end() ? null : *it;
+    }
+
+    bool boolean(const Json& j, const std::string& name, bool fallback, bool& out)
+    {
+        if (j.is_null()) {
+            out = fallback;
+            return true;
+        }
+        if (!j.is_boolean())
+            return fail(name, "must be true or false");
+        out = j.get<bool>();
+        return true;
+    }
+
+    bool string(const Json& j, const std::string& name, std::string& out)
+    {
+        if (!j.is_string())
+            return fail(name, "must be a string");
+        out = j.get<std::string>();
+        return true;
+    }
+
+    // A number, or a string of one ("0x8086").
+    bool number(const Json& j, const std::string& name, uint64_t max, unsigned& out)
+    {
+        uint64_t v = 0;
+        if (j.is_number_unsigned()) {
+            v = j.get<uint64_t>();
+        } else if (j.is_string() && !j.get_ref<const std::string&>().empty()) {
+            const std::string& text = j.get_ref<const std::string&>();
+            char* end = nullptr;
+            errno = 0;
+            unsigned long long parsed = std::strtoull(text.c_str(), &end, 0);
+            if (*end != 0 || errno == ERANGE || text[0] == '-')
+                return fail(name, "must be a number");
+            v = parsed;
+        } else {
+            return fail(name, "must be a number");
+        }
+        if (v > max)
+            return fail(name, "is out of range");
+        out = static_cast<unsigned>(v);
+        return true;
+    }
+
+    template <typename Each>
+    bool array(const Json& j, const std::string& name, Each each)
+    {
+        if (j.is_null())
+            return true;
+        if (!j.is_array())
+            return fail(name, "must be an array");
+        for (size_t i = 0; i < j.size(); ++i)
+            if (!each(j[i], name + "[" + std::to_string(i) + "]"))
+                return false;
+        return true;
+    }
+
+    bool fail(const std::string& name, const char* problem)
+    {
+        if (m_error.empty())
+            m_error = name + " " + problem;
+        return false;
+    }
+
+private:
+    std::string m_error;
+};
+
 }
 
 bool MachineConfig::fromJson(const Json& j, MachineConfig& out, std::string& error)
 {
-    if (!j.isObject() || j["ntsim"].asInt() != 1) {
+    if (!j.is_object() || member(j, "ntsim") != 1) {
         error = "not an ntsim machine description";
         return false;
     }
+    ConfigReader r;
     MachineConfig c;
-    c.cpuid = j["cpu"]["cpuid"].asBool(true);
-    c.mmx = j["cpu"]["mmx"].asBool(true);
+    const Json& cpu = member(j, "cpu");
     unsigned loc = 0;
-    if (!j["locale"].isString() || (loc = static_cast<unsigned>(std::strtoul(j["locale"].asString().c_str(), nullptr, 16))) == 0) {
-        error = "machine.json: bad locale";
-        return false;
+    std::string locale;
+    bool ok = r.boolean(cpu.is_null() ? cpu : r.at(cpu, "cpu", "cpuid"), "cpu.cpuid", true, c.cpuid)
+        && r.boolean(cpu.is_null() ? cpu : r.at(cpu, "cpu", "mmx"), "cpu.mmx", true, c.mmx)
+        && r.string(member(j, "locale"), "locale", locale);
+    if (ok) {
+        char* end = nullptr;
+        unsigned long id = std::strtoul(locale.c_str(), &end, 16);
+        if (locale.empty() || *end != 0 || id == 0 || id > 0xFFFF)
+            ok = r.fail("locale", "must be a locale id of four hex digits");
+        loc = static_cast<unsigned>(id);
     }
+    ok = ok && r.number(member(j, "codepage"), "codepage", 0xFFFF, c.codePage)
+        && r.number(member(j, "oemcodepage"), "oemcodepage", 0xFFFF, c.oemCodePage);
     c.locale = static_cast<uint16_t>(loc);
-    if (!parseNumber(j["codepage"], c.codePage) || !parseNumber(j["oemcodepage"], c.oemCodePage)) {
-        error = "machine.json: bad code page";
-        return false;
-    }
-    const Json& u = j["user"];
-    c.user.name = u["name"].asString();
-    c.user.sid = u["sid"].asString();
-    c.user.admin = u["admin"].asBool(false);
-    for (auto& g : u["groups"].items())
-        c.user.groups.push_back(g.asString());
-    if (c.user.name.empty() || c.user.sid.empty()) {
-        error = "machine.json: no user";
-        return false;
-    }
-    for (auto& d : j["pci"].items()) {
+
+    const Json& u = member(j, "user");
+    ok = ok && r.string(r.at(u, "user", "name"), "user.name", c.user.name)
+        && r.string(r.at(u, "user", "sid"), "user.sid", c.user.sid)
+        && r.boolean(r.at(u, "user", "admin"), "user.admin", false, c.user.admin)
+        && r.array(r.at(u, "user", "groups"), "user.groups", [&](const Json& g, const std::string& name) {
+               std::string sid;
+               if (!r.string(g, name, sid))
+                   return false;
+               c.user.groups.push_back(sid);
+               return true;
+           });
+    if (ok && (c.user.name.empty() || c.user.sid.empty()))
+        ok = r.fail("user", "has no name or SID");
+
+    ok = ok && r.array(member(j, "pci"), "pci", [&](const Json& d, const std::string& name) {
         PciDevice dev;
-        unsigned v = 0, dv = 0, s = 0, sv = 0, r = 0;
-        if (!parseNumber(d["vendor"], v) || !parseNumber(d["device"], dv) || !parseNumber(d["subsystem"], s)
-            || !parseNumber(d["subsystemVendor"], sv) || !parseNumber(d["revision"], r)) {
-            error = "machine.json: bad PCI device";
+        unsigned v = 0, dv = 0, s = 0, sv = 0, rev = 0;
+        if (!r.number(r.at(d, name, "bus"), name + ".bus", 0xFF, dev.bus)
+            || !r.number(r.at(d, name, "slot"), name + ".slot", 0x1F, dev.slot)
+            || !r.number(r.at(d, name, "vendor"), name + ".vendor", 0xFFFF, v)
+            || !r.number(r.at(d, name, "device"), name + ".device", 0xFFFF, dv)
+            || !r.number(r.at(d, name, "subsystem"), name + ".subsystem", 0xFFFF, s)
+            || !r.number(r.at(d, name, "subsystemVendor"), name + ".subsystemVendor", 0xFFFF, sv)
+            || !r.number(r.at(d, name, "revision"), name + ".revision", 0xFF, rev)
+            || !r.string(r.at(d, name, "kind"), name + ".kind", dev.kind))
             return false;
-        }
-        dev.bus = static_cast<unsigned>(d["bus"].asInt());
-        dev.slot = static_cast<unsigned>(d["slot"].asInt());
         dev.vendorId = static_cast<uint16_t>(v);
         dev.deviceId = static_cast<uint16_t>(dv);
         dev.subsystemId = static_cast<uint16_t>(s);
         dev.subsystemVendorId = static_cast<uint16_t>(sv);
-        dev.revision = static_cast<uint8_t>(r);
-        dev.kind = d["kind"].asString();
+        dev.revision = static_cast<uint8_t>(rev);
         c.pci.push_back(dev);
-    }
-    for (auto& f : j["faults"].items()) {
+        return true;
+    });
+
+    ok = ok && r.array(member(j, "faults"), "faults", [&](const Json& f, const std::string& name) {
         FaultSpec spec;
-        spec.api = f["api"].asString();
-        unsigned e = 0, n = 1;
-        parseNumber(f["error"], e);
-        if (f.has("nth"))
-            parseNumber(f["nth"], n);
-        spec.error = e;
-        spec.nth = n ? n : 1;
+        const Json& nth = r.at(f, name, "nth");
+        if (!r.string(r.at(f, name, "api"), name + ".api", spec.api)
+            || !r.number(r.at(f, name, "error"), name + ".error", 0xFFFFFFFF, spec.error)
+            || (!nth.is_null() && !r.number(nth, name + ".nth", 0xFFFFFFFF, spec.nth)))
+            return false;
+        if (spec.nth == 0)
+            return r.fail(name + ".nth", "must be 1 or more");
         c.faults.push_back(spec);
+        return true;
+    });
+    if (!ok) {
+        error = r.error();
+        return false;
     }
     out = c;
     return true;
@@ -222,11 +291,11 @@ bool Machine::reloadConfig(std::string& error)
         return false;
     }
     Json j;
-    if (!Json::parse(text, j, error)) {
+    if (!parseJson(text, j, error) || !MachineConfig::fromJson(j, m_config, error)) {
         error = configPath() + ": " + error;
         return false;
     }
-    return MachineConfig::fromJson(j, m_config, error);
+    return true;
 }
 
 bool Machine::saveConfig(std::string& error) const
@@ -234,7 +303,7 @@ bool Machine::saveConfig(std::string& error) const
     std::string tmp = configPath() + ".tmp";
     {
         std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        out << m_config.toJson().pretty();
+        out << dumpPretty(m_config.toJson());
         if (!out) {
             error = "cannot write " + tmp;
             return false;

@@ -51,16 +51,16 @@ UINT ask(const std::string& kind, const std::string& caption, const std::string&
     ntsim::desk::Shown shown;
     shown.event = "prompt";
     shown.fields = ntsim::Json::object();
-    shown.fields.set("kind", kind);
-    shown.fields.set("caption", caption);
-    shown.fields.set("text", text);
-    for (auto& [key, value] : extra.members())
-        shown.fields.set(key, value);
+    shown.fields["kind"] = kind;
+    shown.fields["caption"] = caption;
+    shown.fields["text"] = text;
+    for (auto& [key, value] : extra.items())
+        shown.fields[key] = value;
     shown.answers = choices(style);
     ntsim::Json buttons = ntsim::Json::array();
     for (auto& a : shown.answers)
-        buttons.push(a);
-    shown.fields.set("buttons", buttons);
+        buttons.push_back(a);
+    shown.fields["buttons"] = buttons;
     shown.name = caption + " prompt";
     shown.drawing = caption + "\n\n" + text + "\n";
     std::string answer = ntsim::desk::show(shown);
@@ -79,8 +79,8 @@ UINT needMedia(const SOURCE_MEDIA_A& media)
     std::string text = "The file '" + file + "' on " + (media.Description && *media.Description ? utf8(media.Description) : std::string("the source disk"))
         + " is needed.\nType the path where the file is located, and then click OK.\nCopy files from: " + path;
     ntsim::Json extra = ntsim::Json::object();
-    extra.set("file", file);
-    extra.set("path", path);
+    extra["file"] = file;
+    extra["path"] = path;
     return ask("files-needed", "Files Needed", text, extra, media.Flags);
 }
 
@@ -91,9 +91,9 @@ UINT copyError(const FILEPATHS_A& paths, DWORD style)
     std::string text = "An error (" + std::to_string(paths.Win32Error) + ") occurred while copying the file " + source
         + " to " + target + ".";
     ntsim::Json extra = ntsim::Json::object();
-    extra.set("source", source);
-    extra.set("target", target);
-    extra.set("error", static_cast<unsigned>(paths.Win32Error));
+    extra["source"] = source;
+    extra["target"] = target;
+    extra["error"] = static_cast<unsigned>(paths.Win32Error);
     return ask("copy-error", "Copy Error", text, extra, style);
 }
 
@@ -102,8 +102,8 @@ UINT fileError(const char* caption, const char* verb, const FILEPATHS_A& paths)
     std::string target = utf8(paths.Target);
     std::string text = "An error (" + std::to_string(paths.Win32Error) + ") occurred while " + verb + " " + target + ".";
     ntsim::Json extra = ntsim::Json::object();
-    extra.set("target", target);
-    extra.set("error", static_cast<unsigned>(paths.Win32Error));
+    extra["target"] = target;
+    extra["error"] = static_cast<unsigned>(paths.Win32Error);
     return ask(verb, caption, text, extra, 0);
 }
 
@@ -182,15 +182,15 @@ int WINAPI SetupPromptReboot(PVOID FileQueue, HWND, BOOL ScanOnly)
     ntsim::desk::Shown shown;
     shown.event = "prompt";
     shown.fields = ntsim::Json::object();
-    shown.fields.set("kind", "reboot");
-    shown.fields.set("caption", "System Settings Change");
+    shown.fields["kind"] = "reboot";
+    shown.fields["caption"] = "System Settings Change";
     std::string text = "You must restart your computer before the new settings will take effect.\n\n"
                        "Do you want to restart your computer now?";
-    shown.fields.set("text", text);
+    shown.fields["text"] = text;
     ntsim::Json buttons = ntsim::Json::array();
-    buttons.push("yes");
-    buttons.push("no");
-    shown.fields.set("buttons", buttons);
+    buttons.push_back("yes");
+    buttons.push_back("no");
+    shown.fields["buttons"] = buttons;
     shown.answers = { "yes", "no" };
     shown.name = "System Settings Change prompt";
     shown.drawing = "System Settings Change\n\n" + text + "\n";

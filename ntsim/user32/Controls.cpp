@@ -367,6 +367,16 @@ std::string textForDesk(const std::string& ansi)
     return ansiToUtf8(ansi, ansiCodePage());
 }
 
+std::string nameForDesk(const char* kind, const Json& templateId, const std::string& title)
+{
+    std::string name = kind;
+    if (templateId.is_number())
+        name += " " + std::to_string(templateId.get<int64_t>());
+    else if (templateId.is_string())
+        name += " " + templateId.get<std::string>();
+    return name + " \"" + title + "\"";
+}
+
 Json describeControls(HWND dialog, const BaseUnits& units)
 {
     Json controls = Json::array();
@@ -376,32 +386,32 @@ Json describeControls(HWND dialog, const BaseUnits& units)
             continue;
         Json c = Json::object();
         // Template ids are 16 bits: 0xFFFF is IDC_STATIC, -1.
-        c.set("id", static_cast<int>(static_cast<short>(static_cast<WORD>(window->id()))));
-        c.set("class", window->className());
-        c.set("text", textForDesk(window->text()));
-        c.set("enabled", window->enabled());
-        c.set("visible", window->visible());
+        c["id"] = static_cast<int>(static_cast<short>(static_cast<WORD>(window->id())));
+        c["class"] = window->className();
+        c["text"] = textForDesk(window->text());
+        c["enabled"] = window->enabled();
+        c["visible"] = window->visible();
         RECT r = pixelsToDialogUnits(units, window->rect());
         Json rect = Json::array();
         for (LONG v : { r.left, r.top, r.right, r.bottom })
-            rect.push(static_cast<int>(v));
-        c.set("rect", std::move(rect));
-        c.set("style", static_cast<unsigned>(window->style()));
+            rect.push_back(static_cast<int>(v));
+        c["rect"] = std::move(rect);
+        c["style"] = static_cast<unsigned>(window->style());
         if (auto* picture = window->stateAs<StaticState>(); picture && (window->style() & SS_TYPEMASK) == SS_BITMAP)
-            c.set("bitmap", picture->bitmap);
+            c["bitmap"] = picture->bitmap;
         if (auto* button = window->stateAs<ButtonState>()) {
             DWORD type = buttonType(*window);
             if (isCheckBox(type) || isRadioButton(type))
-                c.set("checked", static_cast<int>(button->check));
+                c["checked"] = static_cast<int>(button->check);
         }
         if (auto* list = window->stateAs<ListBoxState>()) {
             Json items = Json::array();
             for (auto& item : list->items)
-                items.push(textForDesk(item.text));
-            c.set("items", std::move(items));
-            c.set("selected", list->selected);
+                items.push_back(textForDesk(item.text));
+            c["items"] = std::move(items);
+            c["selected"] = list->selected;
         }
-        controls.push(std::move(c));
+        controls.push_back(std::move(c));
     }
     return controls;
 }

@@ -37,4 +37,8 @@ bool applySelectionAnswer(HWND dialog, const std::string& answer);
 // A window text of the machine's ANSI code page in UTF-8.
 std::string textForDesk(const std::string& ansi);
 
+// How the desk's messages name a dialog or page: its kind, its template's
+// id or name, and its title, e.g. page 103 "Modem Board Installation Wizard".
+std::string nameForDesk(const char* kind, const Json& templateId, const std::string& title);
+
 }

@@ -30,7 +30,7 @@ void appendTranscript(const Json& line)
     std::string path = environment("NTSIM_TRANSCRIPT");
     if (path.empty())
         return;
-    std::string text = line.dump() + "\n";
+    std::string text = dumpLine(line) + "\n";
     int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
         std::fprintf(stderr, "ntsim: cannot append to the transcript %s\n", path.c_str());
@@ -44,9 +44,10 @@ void appendTranscript(const Json& line)
 Json transcriptLine(const std::string& event, const Json& fields)
 {
     Json line = Json::object();
-    line.set("event", event);
-    for (auto& [key, value] : fields.members())
-        line.set(key, value);
+    line["event"] = event;
+    if (fields.is_object())
+        for (auto& [key, value] : fields.items())
+            line[key] = value;
     return line;
 }
 
@@ -89,7 +90,7 @@ std::string show(const Shown& shown)
         appendTranscript(line);
         giveUp("answer '" + *answer + "' does not fit " + shown.name + " (it takes " + listed(shown.answers) + ")");
     }
-    line.set("answer", *answer);
+    line["answer"] = *answer;
     appendTranscript(line);
     return *answer;
 }

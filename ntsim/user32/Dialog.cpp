@@ -315,9 +315,9 @@ INT_PTR runModal(HWND dialog, HWND owner, const Json& templateId)
         shown.event = "dialog";
         shown.title = textForDesk(window->text());
         shown.fields = Json::object();
-        shown.fields.set("template", templateId);
-        shown.fields.set("title", shown.title);
-        shown.fields.set("controls", describeControls(dialog, stateOf()->units));
+        shown.fields["template"] = templateId;
+        shown.fields["title"] = shown.title;
+        shown.fields["controls"] = describeControls(dialog, stateOf()->units);
         for (HWND child : WindowList::childrenOf(dialog)) {
             auto control = WindowList::find(child);
             if (control && isPushButton(*control) && control->enabled() && control->visible())
@@ -325,8 +325,7 @@ INT_PTR runModal(HWND dialog, HWND owner, const Json& templateId)
         }
         for (auto& select : selectionAnswers(dialog))
             shown.answers.push_back(select);
-        std::string id = templateId.isNull() ? "" : (templateId.isNumber() ? std::to_string(templateId.asInt()) : templateId.asString()) + " ";
-        shown.name = "dialog " + id + "\"" + shown.title + "\"";
+        shown.name = nameForDesk("dialog", templateId, shown.title);
         auto answer = askDesk(shown, ended);
         if (!answer)
             break;

@@ -61,7 +61,7 @@ bool carriesPointers(UINT message)
 }
 
 std::string number(uint64_t n) { return std::to_string(n); }
-uint64_t numberOf(const Json& j) { return std::strtoull(j.asString().c_str(), nullptr, 10); }
+uint64_t numberOf(const Json& j, const char* key) { return std::strtoull(stringMember(j, key).c_str(), nullptr, 10); }
 
 bool matches(const MSG& msg, HWND filter, UINT low, UINT high)
 {
@@ -77,7 +77,7 @@ bool deliverTo(const WindowEntry& window, const Json& request, Json& reply)
 {
     switch (deliver(window.pid, request, reply)) {
     case Delivery::Answered:
-        if (!reply["ok"].asBool()) {
+        if (!boolMember(reply, "ok")) {
             SetLastError(ERROR_INVALID_WINDOW_HANDLE);
             return false;
         }
@@ -96,29 +96,29 @@ bool deliverTo(const WindowEntry& window, const Json& request, Json& reply)
 Json requestFor(const char* op, const WindowEntry& window)
 {
     Json request = Json::object();
-    request.set("op", op);
-    request.set("hwnd", number(window.handle));
+    request["op"] = op;
+    request["hwnd"] = number(window.handle);
     return request;
 }
 
 Json answerSend(const std::shared_ptr<Window>& window, const Json& request)
 {
-    UINT message = static_cast<UINT>(numberOf(request["msg"]));
-    WPARAM wParam = static_cast<WPARAM>(numberOf(request["wParam"]));
-    LPARAM lParam = static_cast<LPARAM>(numberOf(request["lParam"]));
+    UINT message = static_cast<UINT>(numberOf(request, "msg"));
+    WPARAM wParam = static_cast<WPARAM>(numberOf(request, "wParam"));
+    LPARAM lParam = static_cast<LPARAM>(numberOf(request, "lParam"));
     Json reply = Json::object();
-    reply.set("ok", true);
+    reply["ok"] = true;
     if (message == WM_SETTEXT) {
-        std::string text = request["text"].asString();
-        bool none = request["text"].isNull();
-        reply.set("result", number(static_cast<uint64_t>(window->call(message, wParam, none ? 0 : reinterpret_cast<LPARAM>(text.c_str())))));
+        std::string text = bytesOf(member(request, "text"));
+        bool none = member(request, "text").is_null();
+        reply["result"] = number(static_cast<uint64_t>(window->call(message, wParam, none ? 0 : reinterpret_cast<LPARAM>(text.c_str()))));
     } else if (message == WM_GETTEXT) {
         std::vector<char> buffer(wParam + 1, 0);
         LRESULT result = window->call(message, wParam, wParam ? reinterpret_cast<LPARAM>(buffer.data()) : 0);
-        reply.set("result", number(static_cast<uint64_t>(result)));
-        reply.set("text", std::string(buffer.data(), strnlen(buffer.data(), wParam)));
+        reply["result"] = number(static_cast<uint64_t>(result));
+        reply["text"] = bytesJson(std::string(buffer.data(), strnlen(buffer.data(), wParam)));
     } else {
-        reply.set("result", number(static_cast<uint64_t>(window->call(message, wParam, lParam))));
+        reply["result"] = number(static_cast<uint64_t>(window->call(message, wParam, lParam)));
     }
     return reply;
 }
@@ -155,34 +155,34 @@ bool takeMessage(MSG& msg, HWND filter, UINT low, UINT high, bool remove)
 
 Json answerRequest(const Json& request)
 {
-    HWND hwnd = handleOf(numberOf(request["hwnd"]));
+    HWND hwnd = handleOf(numberOf(request, "hwnd"));
     auto window = WindowList::find(hwnd);
     if (!window || window->destroying()) {
         Json reply = Json::object();
-        reply.set("ok", false);
+        reply["ok"] = false;
         return reply;
     }
-    const std::string& op = request["op"].asString();
+    std::string op = stringMember(request, "op");
     if (op == "send")
         return answerSend(window, request);
     Json reply = Json::object();
-    reply.set("ok", true);
-    int argument = static_cast<int>(request["argument"].asInt());
+    reply["ok"] = true;
+    int argument = static_cast<int>(intMember(request, "argument"));
     if (op == "post") {
-        enqueue(hwnd, static_cast<UINT>(numberOf(request["msg"])), static_cast<WPARAM>(numberOf(request["wParam"])),
-            static_cast<LPARAM>(numberOf(request["lParam"])));
+        enqueue(hwnd, static_cast<UINT>(numberOf(request, "msg")), static_cast<WPARAM>(numberOf(request, "wParam")),
+            static_cast<LPARAM>(numberOf(request, "lParam")));
     } else if (op == "show") {
-        reply.set("result", std::to_string(ShowWindow(hwnd, argument)));
+        reply["result"] = std::to_string(ShowWindow(hwnd, argument));
     } else if (op == "enable") {
-        reply.set("result", std::to_string(EnableWindow(hwnd, argument)));
+        reply["result"] = std::to_string(EnableWindow(hwnd, argument));
     } else if (op == "visible") {
-        reply.set("result", std::to_string(IsWindowVisible(hwnd)));
+        reply["result"] = std::to_string(IsWindowVisible(hwnd));
     } else if (op == "getlong" && (argument == GWL_STYLE || argument == GWL_EXSTYLE || argument == GWL_ID)) {
-        reply.set("result", std::to_string(GetWindowLongA(hwnd, argument)));
+        reply["result"] = std::to_string(GetWindowLongA(hwnd, argument));
     } else if (int64_t rect = 0; answerRectRequest(hwnd, op, rect)) {
-        reply.set("result", std::to_string(rect));
+        reply["result"] = std::to_string(rect);
     } else {
-        reply.set("ok", false);
+        reply["ok"] = false;
     }
     return reply;
 }
@@ -190,22 +190,22 @@ Json answerRequest(const Json& request)
 LRESULT sendToForeignWindow(const WindowEntry& window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     Json request = requestFor("send", window);
-    request.set("msg", number(message));
-    request.set("wParam", number(wParam));
+    request["msg"] = number(message);
+    request["wParam"] = number(wParam);
     if (message == WM_SETTEXT) {
-        request.set("lParam", "0");
-        request.set("text", lParam ? Json(reinterpret_cast<LPCSTR>(lParam)) : Json());
+        request["lParam"] = "0";
+        request["text"] = lParam ? bytesJson(reinterpret_cast<LPCSTR>(lParam)) : Json();
     } else if (message == WM_GETTEXT) {
-        request.set("lParam", "0");
+        request["lParam"] = "0";
     } else {
-        request.set("lParam", number(static_cast<uint64_t>(lParam)));
+        request["lParam"] = number(static_cast<uint64_t>(lParam));
     }
     Json reply;
     if (!deliverTo(window, request, reply))
         return 0;
-    LRESULT result = static_cast<LRESULT>(numberOf(reply["result"]));
+    LRESULT result = static_cast<LRESULT>(numberOf(reply, "result"));
     if (message == WM_GETTEXT && wParam && lParam) {
-        const std::string& text = reply["text"].asString();
+        std::string text = bytesOf(member(reply, "text"));
         size_t count = std::min(text.size(), static_cast<size_t>(wParam) - 1);
         std::memcpy(reinterpret_cast<char*>(lParam), text.data(), count);
         reinterpret_cast<char*>(lParam)[count] = 0;
@@ -216,9 +216,9 @@ LRESULT sendToForeignWindow(const WindowEntry& window, UINT message, WPARAM wPar
 BOOL postToForeignWindow(const WindowEntry& window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     Json request = requestFor("post", window);
-    request.set("msg", number(message));
-    request.set("wParam", number(wParam));
-    request.set("lParam", number(static_cast<uint64_t>(lParam)));
+    request["msg"] = number(message);
+    request["wParam"] = number(wParam);
+    request["lParam"] = number(static_cast<uint64_t>(lParam));
     Json reply;
     return deliverTo(window, request, reply) ? TRUE : FALSE;
 }
@@ -226,11 +226,11 @@ BOOL postToForeignWindow(const WindowEntry& window, UINT message, WPARAM wParam,
 bool callForeignWindow(const WindowEntry& window, const char* op, int64_t argument, int64_t& result)
 {
     Json request = requestFor(op, window);
-    request.set("argument", argument);
+    request["argument"] = argument;
     Json reply;
     if (!deliverTo(window, request, reply))
         return false;
-    result = std::strtoll(reply["result"].asString().c_str(), nullptr, 10);
+    result = std::strtoll(stringMember(reply, "result").c_str(), nullptr, 10);
     return true;
 }
 

@@ -104,12 +104,12 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
     shown.event = "messagebox";
     shown.fields = ntsim::Json::object();
     if (hWnd)
-        shown.fields.set("owner", static_cast<int64_t>(reinterpret_cast<uintptr_t>(hWnd)));
+        shown.fields["owner"] = static_cast<int64_t>(reinterpret_cast<uintptr_t>(hWnd));
     else
-        shown.fields.set("owner", nullptr);
-    shown.fields.set("caption", caption);
-    shown.fields.set("text", text);
-    shown.fields.set("style", static_cast<unsigned>(uType));
+        shown.fields["owner"] = nullptr;
+    shown.fields["caption"] = caption;
+    shown.fields["text"] = text;
+    shown.fields["style"] = static_cast<unsigned>(uType);
     for (auto& b : buttons)
         shown.answers.push_back(b.answer);
     shown.name = "message box \"" + caption + "\"";

@@ -193,11 +193,11 @@ void MessageListener::serve(int connection)
     line.resize(line.find('\n'));
     Json request;
     std::string error;
-    if (!Json::parse(line, request, error))
+    if (!parseJson(line, request, error))
         return;
     Json reply = answerRequest(request);
     // The sender may have given up meanwhile; that is its affair.
-    sendAll(connection, reply.dump() + "\n", Clock::now() + std::chrono::milliseconds(requestReadTimeoutMs));
+    sendAll(connection, dumpLine(reply) + "\n", Clock::now() + std::chrono::milliseconds(requestReadTimeoutMs));
 }
 
 Delivery deliver(int pid, const Json& request, Json& reply)
@@ -222,7 +222,7 @@ Delivery deliver(int pid, const Json& request, Json& reply)
         }
         return Delivery::NoReceiver;
     }
-    if (!sendAll(socket.fd(), request.dump() + "\n", deadline))
+    if (!sendAll(socket.fd(), dumpLine(request) + "\n", deadline))
         return remainingMs(deadline) == 0 ? Delivery::TimedOut : Delivery::NoReceiver;
 
     std::string line;
@@ -250,7 +250,7 @@ Delivery deliver(int pid, const Json& request, Json& reply)
             continue;
         line.resize(end);
         std::string error;
-        if (!Json::parse(line, reply, error))
+        if (!parseJson(line, reply, error))
             return Delivery::NoReceiver;
         return Delivery::Answered;
     }

@@ -34,19 +34,21 @@ Table load()
         return table;
     Json j;
     std::string error;
-    if (!Json::parse(text, j, error) || !j.isObject())
+    if (!parseJson(text, j, error) || !j.is_object())
         return table;
-    if (j["next"].isNumber())
-        table.next = static_cast<uint64_t>(j["next"].asInt());
-    for (auto& w : j["windows"].items()) {
+    table.next = static_cast<uint64_t>(intMember(j, "next", static_cast<int64_t>(table.next)));
+    const Json& windows = member(j, "windows");
+    if (!windows.is_array())
+        return table;
+    for (auto& w : windows) {
         WindowEntry e;
-        e.handle = static_cast<uint64_t>(w["handle"].asInt());
-        e.parent = static_cast<uint64_t>(w["parent"].asInt());
-        e.pid = static_cast<int>(w["pid"].asInt());
-        e.tid = static_cast<int>(w["tid"].asInt());
-        e.processStart = static_cast<uint64_t>(w["start"].asInt());
-        e.title = w["title"].asString();
-        e.className = w["class"].asString();
+        e.handle = static_cast<uint64_t>(intMember(w, "handle"));
+        e.parent = static_cast<uint64_t>(intMember(w, "parent"));
+        e.pid = static_cast<int>(intMember(w, "pid"));
+        e.tid = static_cast<int>(intMember(w, "tid"));
+        e.processStart = static_cast<uint64_t>(intMember(w, "start"));
+        e.title = bytesOf(member(w, "title"));
+        e.className = bytesOf(member(w, "class"));
         table.windows.push_back(e);
     }
     return table;
@@ -55,22 +57,22 @@ Table load()
 void save(const Table& table)
 {
     Json j = Json::object();
-    j.set("next", static_cast<int64_t>(table.next));
+    j["next"] = static_cast<int64_t>(table.next);
     Json windows = Json::array();
     for (auto& e : table.windows) {
         Json w = Json::object();
-        w.set("handle", static_cast<int64_t>(e.handle));
-        w.set("parent", static_cast<int64_t>(e.parent));
-        w.set("pid", e.pid);
-        w.set("tid", e.tid);
-        w.set("start", static_cast<int64_t>(e.processStart));
-        w.set("title", e.title);
-        w.set("class", e.className);
-        windows.push(std::move(w));
+        w["handle"] = static_cast<int64_t>(e.handle);
+        w["parent"] = static_cast<int64_t>(e.parent);
+        w["pid"] = e.pid;
+        w["tid"] = e.tid;
+        w["start"] = static_cast<int64_t>(e.processStart);
+        w["title"] = bytesJson(e.title);
+        w["class"] = bytesJson(e.className);
+        windows.push_back(std::move(w));
     }
-    j.set("windows", std::move(windows));
+    j["windows"] = std::move(windows);
     makeDirectories(Machine::current().runDir());
-    if (!writeFileAtomically(tablePath(), j.pretty() + "\n"))
+    if (!writeFileAtomically(tablePath(), dumpPretty(j)))
         std::fprintf(stderr, "ntsim: cannot write the window table %s\n", tablePath().c_str());
 }
 

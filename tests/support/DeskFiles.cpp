@@ -46,7 +46,7 @@ std::vector<ntsim::Json> DeskFiles::events() const
     while (std::getline(in, line)) {
         ntsim::Json j;
         std::string error;
-        if (ntsim::Json::parse(line, j, error))
+        if (ntsim::parseJson(line, j, error))
             events.push_back(j);
         else
             ADD_FAILURE() << "bad transcript line: " << line;

@@ -161,7 +161,7 @@ RunResult TestMachine::run(const std::vector<std::string>& args, const std::vect
     while (std::getline(in, line)) {
         ntsim::Json j;
         std::string error;
-        if (ntsim::Json::parse(line, j, error))
+        if (ntsim::parseJson(line, j, error))
             result.transcript.push_back(j);
         else
             ADD_FAILURE() << "bad transcript line: " << line << " (" << error << ")";
