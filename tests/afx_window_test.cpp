@@ -114,14 +114,6 @@ private:
     HMODULE m_library { nullptr };
 };
 
-std::vector<std::string> answers(const std::vector<ntsim::Json>& events)
-{
-    std::vector<std::string> out;
-    for (auto& e : events)
-        out.push_back(std::to_string(ntsim::intMember(e, "template")) + " " + ntsim::stringMember(e, "answer"));
-    return out;
-}
-
 }
 
 TEST(AfxWindow, WizardCallsThePagesHandlers)
@@ -160,7 +152,7 @@ TEST(AfxWindow, WizardCallsThePagesHandlers)
     EXPECT_EQ(success.GetSafeHwnd(), nullptr);
 
     auto events = desk.events();
-    EXPECT_EQ(answers(events), (std::vector<std::string> { "101 next", "101 next", "103 finish" }));
+    EXPECT_EQ(test::templateAnswers(events), (std::vector<std::string> { "101 next", "101 next", "103 finish" }));
     ASSERT_EQ(events.size(), 3u);
     EXPECT_EQ(ntsim::stringMember(events[0], "title"), "Welcome Title");
 }
@@ -189,6 +181,18 @@ TEST(AfxWindow, HelpFollowsTheApplicationsCommandMap)
 {
     test::TestMachine m;
     Framework framework(m);
+    // One page with Finish: whether the desk is offered Help.
+    auto helpShown = [&](CPropertySheet& sheet, CTestPage& page) {
+        page.m_buttons = PSWIZB_FINISH;
+        sheet.AddPage(&page);
+        sheet.SetWizardMode();
+        test::DeskFiles desk(m, { "finish" });
+        EXPECT_EQ(sheet.DoModal(), ID_WIZFINISH);
+        auto events = desk.events();
+        EXPECT_EQ(events.size(), 1u);
+        const ntsim::Json& buttons = ntsim::member(events.at(0), "buttons");
+        return buttons.contains("help") && ntsim::boolMember(ntsim::member(buttons, "help"), "enabled");
+    };
     {
         // The program's application routes ID_HELP: Help is on.
         ASSERT_NE(AfxGetApp(), nullptr);
@@ -197,15 +201,7 @@ TEST(AfxWindow, HelpFollowsTheApplicationsCommandMap)
         CTestPage page(101);
         EXPECT_TRUE(sheet.m_psh.dwFlags & PSH_HASHELP);
         EXPECT_TRUE(page.m_psp.dwFlags & PSP_HASHELP);
-        page.m_buttons = PSWIZB_FINISH;
-        sheet.AddPage(&page);
-        sheet.SetWizardMode();
-        test::DeskFiles desk(m, { "finish" });
-        EXPECT_EQ(sheet.DoModal(), ID_WIZFINISH);
-        auto events = desk.events();
-        ASSERT_EQ(events.size(), 1u);
-        EXPECT_TRUE(ntsim::member(events[0], "buttons").contains("help"));
-        EXPECT_TRUE(ntsim::boolMember(ntsim::member(ntsim::member(events[0], "buttons"), "help"), "enabled"));
+        EXPECT_TRUE(helpShown(sheet, page));
     }
     {
         // Clearing the flags, as the program does, takes the button away.
@@ -213,14 +209,7 @@ TEST(AfxWindow, HelpFollowsTheApplicationsCommandMap)
         CTestPage page(101);
         sheet.m_psh.dwFlags &= ~static_cast<DWORD>(PSH_HASHELP);
         page.m_psp.dwFlags &= ~static_cast<DWORD>(PSP_HASHELP);
-        page.m_buttons = PSWIZB_FINISH;
-        sheet.AddPage(&page);
-        sheet.SetWizardMode();
-        test::DeskFiles desk(m, { "finish" });
-        EXPECT_EQ(sheet.DoModal(), ID_WIZFINISH);
-        auto events = desk.events();
-        ASSERT_EQ(events.size(), 1u);
-        EXPECT_FALSE(ntsim::member(events[0], "buttons").contains("help"));
+        EXPECT_FALSE(helpShown(sheet, page));
     }
     {
         // An application without ID_HELP in its map makes neither flag.

@@ -171,13 +171,6 @@ std::string buttonsOf(const ntsim::Json& page)
     return out;
 }
 
-std::vector<std::string> answersOf(const std::vector<ntsim::Json>& events)
-{
-    std::vector<std::string> out;
-    for (auto& e : events)
-        out.push_back(std::to_string(ntsim::intMember(e, "template")) + " " + ntsim::stringMember(e, "answer"));
-    return out;
-}
 
 }
 
@@ -233,7 +226,7 @@ TEST(Comctl32Wizard, PagesFollowTheButtonsAndTheirAnswers)
 
     auto events = desk.events();
     ASSERT_EQ(events.size(), 5u);
-    EXPECT_EQ(answersOf(events), (std::vector<std::string> { "101 next", "102 next", "104 back", "102 next", "103 finish" }));
+    EXPECT_EQ(test::templateAnswers(events), (std::vector<std::string> { "101 next", "102 next", "104 back", "102 next", "103 finish" }));
     for (auto& e : events) {
         EXPECT_EQ(ntsim::stringMember(e, "event"), "page");
         EXPECT_EQ(ntsim::stringMember(e, "title"), "Modem Board Installation Wizard");
@@ -292,7 +285,7 @@ TEST(Comctl32Wizard, RefusedPagesAreSkippedAndCancelAsksFirst)
         { 103, nullptr, [&](HWND, UINT code) -> LRESULT { return code == PSN_QUERYCANCEL && cancels++ == 0; } },
     };
     EXPECT_EQ(runWizard(pages), 0);
-    EXPECT_EQ(answersOf(desk.events()), (std::vector<std::string> { "101 next", "101 next", "103 back", "101 next",
+    EXPECT_EQ(test::templateAnswers(desk.events()), (std::vector<std::string> { "101 next", "101 next", "103 back", "101 next",
                                            "103 cancel", "103 cancel" }));
     const auto& log = heard();
     // The skipped page was made and asked, each time.
@@ -322,7 +315,7 @@ TEST(Comctl32Wizard, DisabledCancelCannotBePressed)
         test::DeskFiles desk(m, { "finish" });
         std::vector<Page> pages = { { 103, nullptr, successPage } };
         EXPECT_EQ(runWizard(pages), 1);
-        EXPECT_EQ(answersOf(desk.events()), (std::vector<std::string> { "103 finish" }));
+        EXPECT_EQ(test::templateAnswers(desk.events()), (std::vector<std::string> { "103 finish" }));
         EXPECT_EQ(std::count(heard().begin(), heard().end(), "103:QUERYCANCEL"), 0);
     }
     // A script that answers "cancel" is told the page will not take it.
@@ -429,7 +422,7 @@ TEST(Comctl32Wizard, PageHandlesCallbacksTitleAndHelp)
 
     auto events = desk.events();
     ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(answersOf(events), (std::vector<std::string> { "103 help", "103 finish" }));
+    EXPECT_EQ(test::templateAnswers(events), (std::vector<std::string> { "103 help", "103 finish" }));
     EXPECT_EQ(ntsim::stringMember(events[0], "title"), "Properties for Modem");
     EXPECT_EQ(buttonsOf(events[0]), "back+ nextx finish+ cancel+ help+ ");
     EXPECT_NE(std::find(heard().begin(), heard().end(), "103:HELP"), heard().end());

@@ -223,8 +223,7 @@ private:
     int indexOfAnswer(LRESULT answer, int fallback) const;
     bool changeTo(int index, int direction, bool killCurrent);
 
-    void back();
-    void next();
+    void move(int step);
     void finish();
     void cancel();
     void setWizardButtons(DWORD flags);
@@ -419,28 +418,18 @@ bool Sheet::changeTo(int index, int direction, bool killCurrent)
     return false;
 }
 
-void Sheet::back()
+// Back (-1) or Next (+1): the page's answer to PSN_WIZBACK or PSN_WIZNEXT
+// stays (-1), moves one page on (0) or names the page to go to.
+void Sheet::move(int step)
 {
     if (m_current < 0)
         return;
-    LRESULT answer = notify(m_pageWindows[m_current], PSN_WIZBACK);
+    LRESULT answer = notify(m_pageWindows[m_current], step < 0 ? PSN_WIZBACK : PSN_WIZNEXT);
     if (answer == -1)
         return;
-    int target = answer == 0 ? m_current - 1 : indexOfAnswer(answer, -1);
-    if (target >= 0)
-        changeTo(target, -1, true);
-}
-
-void Sheet::next()
-{
-    if (m_current < 0)
-        return;
-    LRESULT answer = notify(m_pageWindows[m_current], PSN_WIZNEXT);
-    if (answer == -1)
-        return;
-    int target = answer == 0 ? m_current + 1 : indexOfAnswer(answer, -1);
+    int target = answer == 0 ? m_current + step : indexOfAnswer(answer, -1);
     if (target >= 0 && target < static_cast<int>(m_pages.size()))
-        changeTo(target, 1, true);
+        changeTo(target, step, true);
 }
 
 void Sheet::finish()
@@ -516,8 +505,8 @@ bool Sheet::handle(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
         if (HIWORD(wParam) != BN_CLICKED)
             return false;
         switch (LOWORD(wParam)) {
-        case backButtonId: back(); return true;
-        case nextButtonId: next(); return true;
+        case backButtonId: move(-1); return true;
+        case nextButtonId: move(1); return true;
         case finishButtonId: finish(); return true;
         case IDCANCEL: cancel(); return true;
         case IDHELP:

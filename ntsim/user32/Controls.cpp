@@ -15,6 +15,19 @@ namespace ntsim::user32 {
 
 namespace {
 
+// A control's own state, made when the control is (WM_NCCREATE); null
+// before that or for a window that is gone (then window is null too).
+template<typename State>
+State* controlState(HWND hwnd, UINT message, std::shared_ptr<Window>& window)
+{
+    window = WindowList::find(hwnd);
+    if (!window)
+        return nullptr;
+    if (message == WM_NCCREATE)
+        window->setState(std::make_unique<State>());
+    return window->stateAs<State>();
+}
+
 // Static controls ------------------------------------------------------
 
 class StaticState : public WindowState {
@@ -153,14 +166,10 @@ void clearRadioGroup(const Window& clicked)
 
 LRESULT CALLBACK buttonProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    auto window = WindowList::find(hwnd);
-    if (!window)
-        return 0;
-    if (message == WM_NCCREATE)
-        window->setState(std::make_unique<ButtonState>());
-    auto* state = window->stateAs<ButtonState>();
+    std::shared_ptr<Window> window;
+    auto* state = controlState<ButtonState>(hwnd, message, window);
     if (!state)
-        return DefWindowProcA(hwnd, message, wParam, lParam);
+        return window ? DefWindowProcA(hwnd, message, wParam, lParam) : 0;
     DWORD type = buttonType(*window);
     switch (message) {
     case BM_GETCHECK:
@@ -233,26 +242,21 @@ LRESULT findItem(const ListBoxState& list, WPARAM start, const std::string& text
     return LB_ERR;
 }
 
-LRESULT insertItem(const Window& window, ListBoxState& list, size_t index, LPCSTR text)
+LRESULT insertItem(ListBoxState& list, size_t index, LPCSTR text)
 {
     ListBoxState::Item item { text ? text : "", 0 };
     list.items.insert(list.items.begin() + static_cast<std::ptrdiff_t>(index), item);
     if (list.selected != LB_ERR && static_cast<size_t>(list.selected) >= index)
         ++list.selected;
-    (void)window;
     return static_cast<LRESULT>(index);
 }
 
 LRESULT CALLBACK listBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    auto window = WindowList::find(hwnd);
-    if (!window)
-        return 0;
-    if (message == WM_NCCREATE)
-        window->setState(std::make_unique<ListBoxState>());
-    auto* list = window->stateAs<ListBoxState>();
+    std::shared_ptr<Window> window;
+    auto* list = controlState<ListBoxState>(hwnd, message, window);
     if (!list)
-        return DefWindowProcA(hwnd, message, wParam, lParam);
+        return window ? DefWindowProcA(hwnd, message, wParam, lParam) : 0;
     auto text = [lParam] { return reinterpret_cast<LPCSTR>(lParam); };
     switch (message) {
     case LB_ADDSTRING: {
@@ -263,7 +267,7 @@ LRESULT CALLBACK listBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
             while (at < list->items.size() && lstrcmpiA(list->items[at].text.c_str(), text()) <= 0)
                 ++at;
         }
-        return insertItem(*window, *list, at, text());
+        return insertItem(*list, at, text());
     }
     case LB_INSERTSTRING: {
         int index = static_cast<int>(wParam);
@@ -271,7 +275,7 @@ LRESULT CALLBACK listBoxProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
             index = static_cast<int>(list->items.size());
         if (index < 0 || static_cast<size_t>(index) > list->items.size())
             return LB_ERR;
-        return insertItem(*window, *list, static_cast<size_t>(index), text());
+        return insertItem(*list, static_cast<size_t>(index), text());
     }
     case LB_DELETESTRING:
         if (!list->valid(wParam))

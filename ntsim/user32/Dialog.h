@@ -36,13 +36,18 @@ struct TemplateName {
     bool empty() const { return !isOrdinal && name.empty(); }
 };
 
-struct DialogItemTemplate {
+// What a dialog and each of its controls have: styles and a rectangle in
+// dialog units.
+struct TemplateBox {
     DWORD style { 0 };
     DWORD exStyle { 0 };
     short x { 0 };
     short y { 0 };
     short cx { 0 };
     short cy { 0 };
+};
+
+struct DialogItemTemplate : TemplateBox {
     DWORD id { 0 };
     TemplateName className;
     TemplateName text;
@@ -51,14 +56,8 @@ struct DialogItemTemplate {
 
 // A DLGTEMPLATE or DLGTEMPLATEEX, read with every length checked against
 // the bytes there are.
-struct DialogTemplate {
+struct DialogTemplate : TemplateBox {
     bool extended { false };
-    DWORD style { 0 };
-    DWORD exStyle { 0 };
-    short x { 0 };
-    short y { 0 };
-    short cx { 0 };
-    short cy { 0 };
     TemplateName menu;
     TemplateName className;
     std::u16string title;

@@ -200,6 +200,18 @@ bool setLong(Window& window, int index, size_t width, LONG_PTR value, LONG_PTR& 
     return writeExtra(window, index, width, value);
 }
 
+// One of the calls another process's window answers through its owner:
+// the owner's answer, or FALSE with the error set for no window at all.
+BOOL askOwner(HWND hWnd, const char* op, int64_t argument)
+{
+    if (auto entry = foreignWindow(hWnd)) {
+        int64_t result = 0;
+        return callForeignWindow(*entry, op, argument, result) && result ? TRUE : FALSE;
+    }
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+}
+
 LONG_PTR windowLong(HWND hWnd, int nIndex, size_t width)
 {
     auto window = WindowList::find(hWnd);
@@ -480,14 +492,8 @@ BOOL WINAPI IsChild(HWND hWndParent, HWND hWnd)
 BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow)
 {
     auto window = WindowList::find(hWnd);
-    if (!window) {
-        if (auto entry = foreignWindow(hWnd)) {
-            int64_t wasVisible = 0;
-            return callForeignWindow(*entry, "show", nCmdShow, wasVisible) && wasVisible ? TRUE : FALSE;
-        }
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
+    if (!window)
+        return askOwner(hWnd, "show", nCmdShow);
     bool wasVisible = window->visible();
     bool show = nCmdShow != SW_HIDE;
     if (show)
@@ -503,13 +509,8 @@ BOOL WINAPI IsWindowVisible(HWND hWnd)
 {
     // Visible only when it and every parent above it are.
     auto window = WindowList::find(hWnd);
-    if (!window) {
-        if (auto entry = foreignWindow(hWnd)) {
-            int64_t style = 0;
-            return callForeignWindow(*entry, "visible", 0, style) && style ? TRUE : FALSE;
-        }
-        return FALSE;
-    }
+    if (!window)
+        return askOwner(hWnd, "visible", 0);
     for (; window; window = window->isChild() ? WindowList::find(window->parent()) : nullptr) {
         if (!window->visible())
             return FALSE;
@@ -520,14 +521,8 @@ BOOL WINAPI IsWindowVisible(HWND hWnd)
 BOOL WINAPI EnableWindow(HWND hWnd, BOOL bEnable)
 {
     auto window = WindowList::find(hWnd);
-    if (!window) {
-        if (auto entry = foreignWindow(hWnd)) {
-            int64_t wasDisabled = 0;
-            return callForeignWindow(*entry, "enable", bEnable ? 1 : 0, wasDisabled) && wasDisabled ? TRUE : FALSE;
-        }
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
+    if (!window)
+        return askOwner(hWnd, "enable", bEnable ? 1 : 0);
     bool wasDisabled = !window->enabled();
     if (bEnable)
         window->setStyle(window->style() & ~static_cast<DWORD>(WS_DISABLED));

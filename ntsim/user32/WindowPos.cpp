@@ -85,6 +85,36 @@ bool originOf(HWND hWnd, POINT& origin)
     return true;
 }
 
+// GetWindowRect and GetClientRect: the window's rectangle here, or its
+// owner's answer for another process's window.
+BOOL rectOf(HWND hWnd, LPRECT lpRect, RECT (*local)(const Window&), const char* op)
+{
+    if (!lpRect) {
+        SetLastError(ERROR_NOACCESS);
+        return FALSE;
+    }
+    if (auto window = WindowList::find(hWnd)) {
+        *lpRect = local(*window);
+        return TRUE;
+    }
+    return foreignRect(hWnd, op, *lpRect) ? TRUE : FALSE;
+}
+
+// ScreenToClient (-1) and ClientToScreen (+1).
+BOOL movePoint(HWND hWnd, LPPOINT lpPoint, int direction)
+{
+    POINT origin {};
+    if (!hWnd) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    if (!lpPoint || !originOf(hWnd, origin))
+        return FALSE;
+    lpPoint->x += direction * origin.x;
+    lpPoint->y += direction * origin.y;
+    return TRUE;
+}
+
 }
 
 RECT frameOf(DWORD style, DWORD exStyle)
@@ -143,28 +173,12 @@ using namespace ntsim::user32;
 
 BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect)
 {
-    if (!lpRect) {
-        SetLastError(ERROR_NOACCESS);
-        return FALSE;
-    }
-    if (auto window = WindowList::find(hWnd)) {
-        *lpRect = screenRectOf(*window);
-        return TRUE;
-    }
-    return foreignRect(hWnd, "windowrect", *lpRect) ? TRUE : FALSE;
+    return rectOf(hWnd, lpRect, screenRectOf, "windowrect");
 }
 
 BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect)
 {
-    if (!lpRect) {
-        SetLastError(ERROR_NOACCESS);
-        return FALSE;
-    }
-    if (auto window = WindowList::find(hWnd)) {
-        *lpRect = clientRectOf(*window);
-        return TRUE;
-    }
-    return foreignRect(hWnd, "clientrect", *lpRect) ? TRUE : FALSE;
+    return rectOf(hWnd, lpRect, clientRectOf, "clientrect");
 }
 
 int WINAPI MapWindowPoints(HWND hWndFrom, HWND hWndTo, LPPOINT lpPoints, UINT cPoints)
@@ -184,30 +198,12 @@ int WINAPI MapWindowPoints(HWND hWndFrom, HWND hWndTo, LPPOINT lpPoints, UINT cP
 
 BOOL WINAPI ScreenToClient(HWND hWnd, LPPOINT lpPoint)
 {
-    POINT origin {};
-    if (!hWnd) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
-    if (!lpPoint || !originOf(hWnd, origin))
-        return FALSE;
-    lpPoint->x -= origin.x;
-    lpPoint->y -= origin.y;
-    return TRUE;
+    return movePoint(hWnd, lpPoint, -1);
 }
 
 BOOL WINAPI ClientToScreen(HWND hWnd, LPPOINT lpPoint)
 {
-    POINT origin {};
-    if (!hWnd) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
-    if (!lpPoint || !originOf(hWnd, origin))
-        return FALSE;
-    lpPoint->x += origin.x;
-    lpPoint->y += origin.y;
-    return TRUE;
+    return movePoint(hWnd, lpPoint, 1);
 }
 
 BOOL WINAPI MoveWindow(HWND hWnd, int X, int Y, int nWidth, int nHeight, BOOL)

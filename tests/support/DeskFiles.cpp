@@ -36,22 +36,24 @@ DeskFiles::~DeskFiles()
     unsetenv("NTSIM_TRANSCRIPT");
 }
 
-std::vector<ntsim::Json> DeskFiles::events() const
+std::vector<std::string> DeskFiles::transcript() const
 {
     std::string text;
     ntsim::readWholeFile(transcriptPath(), text);
-    std::vector<ntsim::Json> events;
+    std::vector<std::string> lines;
     std::istringstream in(text);
     std::string line;
-    while (std::getline(in, line)) {
-        ntsim::Json j;
-        std::string error;
-        if (ntsim::parseJson(line, j, error))
-            events.push_back(j);
-        else
-            ADD_FAILURE() << "bad transcript line: " << line;
-    }
-    return events;
+    while (std::getline(in, line))
+        lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> templateAnswers(const std::vector<ntsim::Json>& events)
+{
+    std::vector<std::string> out;
+    for (auto& e : events)
+        out.push_back(std::to_string(ntsim::intMember(e, "template")) + " " + ntsim::stringMember(e, "answer"));
+    return out;
 }
 
 int inChild(const std::function<int()>& body, std::string& err)

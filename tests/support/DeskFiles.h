@@ -20,12 +20,17 @@ public:
 
     std::string scriptPath() const { return m_base + ".script"; }
     std::string transcriptPath() const { return m_base + ".jsonl"; }
-    // The transcript's events, parsed; a line that is not JSON fails the test.
-    std::vector<ntsim::Json> events() const;
+    // The transcript's lines as written, and as parsed events.
+    std::vector<std::string> transcript() const;
+    std::vector<ntsim::Json> events() const { return readTranscript(transcriptPath()); }
 
 private:
     std::string m_base;
 };
+
+// Each event's template and answer, "101 next", for checking a run's path
+// through a wizard.
+std::vector<std::string> templateAnswers(const std::vector<ntsim::Json>& events);
 
 // Runs body in a child process with the machine attached and returns its
 // exit status; what it wrote to its standard error goes to err.
