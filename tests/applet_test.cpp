@@ -142,6 +142,23 @@ TEST(Applet, ControlPanelWindowEndsTheAppletWhenClosed)
     std::string fifo = m.dir() + "/../answers";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     std::string transcript = m.dir() + "/../closed.jsonl";
+    // However the test ends, the applet and its run end with it.
+    struct Reaper {
+        pid_t pid { -1 };
+        std::string fifo;
+        ~Reaper()
+        {
+            if (pid <= 0 || waitpid(pid, nullptr, WNOHANG) == pid)
+                return;
+            // An empty script ends the applet that still waits for one.
+            int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0)
+                ::close(fd);
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    } reaper;
+    reaper.fifo = fifo;
     pid_t child = fork();
     if (child == 0) {
         int nul = ::open("/dev/null", O_RDWR);
@@ -152,6 +169,7 @@ TEST(Applet, ControlPanelWindowEndsTheAppletWhenClosed)
             transcript.c_str(), "--", "rundll32.exe", "shell32.dll,Control_RunDLL", "nyvcpl.cpl", nullptr);
         _exit(127);
     }
+    reaper.pid = child;
     m.attach();
     HWND panel = nullptr;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -178,11 +196,8 @@ TEST(Applet, ControlPanelWindowEndsTheAppletWhenClosed)
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    if (!WIFEXITED(status)) {
-        kill(child, SIGKILL);
-        waitpid(child, &status, 0);
-        FAIL() << "the applet did not end when its window was closed";
-    }
+    ASSERT_TRUE(WIFEXITED(status)) << "the applet did not end when its window was closed";
+    reaper.pid = -1;
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(FindWindowA(nullptr, "Control Panel"), nullptr);
     EXPECT_EQ(FindWindowA(nullptr, "Country Settings"), nullptr);

@@ -305,9 +305,11 @@ TEST(Comctl32Wizard, DisabledCancelCannotBePressed)
         if (code == PSN_SETACTIVE) {
             setButtons(page, PSWIZB_FINISH);
             EnumChildWindows(GetParent(page), disableCancel, 0);
-            // Neither closing the sheet nor pressing Cancel gets past it.
+            // Neither closing the sheet nor pressing Cancel gets past it,
+            // nor the command a Cancel button would send.
             PostMessageA(GetParent(page), WM_CLOSE, 0, 0);
             PropSheet_PressButton(GetParent(page), PSBTN_CANCEL);
+            SendMessageA(GetParent(page), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
         }
         return 0;
     };
