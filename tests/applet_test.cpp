@@ -181,9 +181,9 @@ TEST(Applet, ControlPanelWindowEndsTheAppletWhenClosed)
     ASSERT_NE(panel, nullptr) << "the applet shows no Control Panel window";
     // The sheet is up, owned by the Control Panel window, waiting.
     deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!FindWindowA(nullptr, "Country Settings") && std::chrono::steady_clock::now() < deadline)
+    while (!FindWindowA("#32770", "Country Settings") && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_NE(FindWindowA(nullptr, "Country Settings"), nullptr);
+    EXPECT_NE(FindWindowA("#32770", "Country Settings"), nullptr);
 
     // As the uninstall closes it: a synchronous WM_CLOSE from elsewhere.
     SetLastError(0);

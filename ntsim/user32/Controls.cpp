@@ -391,7 +391,7 @@ Json describeControls(HWND dialog, const BaseUnits& units)
         Json c = Json::object();
         // Template ids are 16 bits: 0xFFFF is IDC_STATIC, -1.
         c["id"] = static_cast<int>(static_cast<short>(static_cast<WORD>(window->id())));
-        c["class"] = window->className();
+        c["class"] = textForDesk(window->className());
         c["text"] = textForDesk(window->text());
         c["enabled"] = window->enabled();
         c["visible"] = window->visible();
