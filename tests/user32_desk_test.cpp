@@ -1,6 +1,7 @@
 // The desk, MessageBoxA, pages and the restart prompt: script answers, their
 // exhaustion, the transcript.
 #include "support/DeskPage.h"
+#include "support/DeskFiles.h"
 #include "support/TestMachine.h"
 
 #include "machine/FileLock.h"
@@ -18,43 +19,7 @@
 
 namespace {
 
-// A run's desk files beside the machine, as ntsim run sets them.
-class DeskFiles {
-public:
-    DeskFiles(const test::TestMachine& m, const std::vector<std::string>& script)
-        : m_base(m.dir() + "/../desk")
-    {
-        std::ofstream out(scriptPath());
-        for (auto& line : script)
-            out << line << "\n";
-        setenv("NTSIM_SCRIPT", scriptPath().c_str(), 1);
-        setenv("NTSIM_SCRIPT_CURSOR", (m_base + ".cursor").c_str(), 1);
-        setenv("NTSIM_TRANSCRIPT", transcriptPath().c_str(), 1);
-    }
-    ~DeskFiles()
-    {
-        unsetenv("NTSIM_SCRIPT");
-        unsetenv("NTSIM_SCRIPT_CURSOR");
-        unsetenv("NTSIM_TRANSCRIPT");
-    }
-    std::string scriptPath() const { return m_base + ".script"; }
-    std::string transcriptPath() const { return m_base + ".jsonl"; }
-
-    std::vector<std::string> transcript() const
-    {
-        std::string text;
-        ntsim::readWholeFile(transcriptPath(), text);
-        std::vector<std::string> lines;
-        std::istringstream in(text);
-        std::string line;
-        while (std::getline(in, line))
-            lines.push_back(line);
-        return lines;
-    }
-
-private:
-    std::string m_base;
-};
+using test::DeskFiles;
 
 }
 

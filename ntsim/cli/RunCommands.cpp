@@ -110,6 +110,7 @@ Runner defineRun(CLI::App& verb)
                 "is the program's, or 3 when a process found no answer.\n"
                 "\n"
                 "A script has one answer a line: ok cancel yes no retry abort ignore skip next back finish;\n"
+                "  select ITEM  chooses an item of a page's list box (select united states)\n"
                 "  @\"TITLE\" ANSWER  only for a window of that title (case does not matter)\n"
                 "  # a comment (blank lines are skipped too)\n"
                 "Lines addressed to no window go, in order, to the program the run starts; a process it\n"

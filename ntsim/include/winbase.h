@@ -219,6 +219,7 @@ NTSIM_API int WINAPI CompareStringA(LCID Locale, DWORD dwCmpFlags, LPCSTR lpStri
 NTSIM_API int WINAPI lstrcmpA(LPCSTR lpString1, LPCSTR lpString2);
 NTSIM_API int WINAPI lstrcmpiA(LPCSTR lpString1, LPCSTR lpString2);
 NTSIM_API int WINAPI lstrlenA(LPCSTR lpString);
+NTSIM_API int WINAPI MulDiv(int nNumber, int nNumerator, int nDenominator);
 NTSIM_API LPSTR WINAPI lstrcpyA(LPSTR lpString1, LPCSTR lpString2);
 NTSIM_API LPSTR WINAPI lstrcpynA(LPSTR lpString1, LPCSTR lpString2, int iMaxLength);
 NTSIM_API LPSTR WINAPI lstrcatA(LPSTR lpString1, LPCSTR lpString2);

@@ -14,6 +14,11 @@ BOOL copyFile(LPCSTR existingFileName, LPCSTR newFileName, BOOL failIfExists);
 BOOL moveFile(LPCSTR existingFileName, LPCSTR newFileName, DWORD flags);
 BOOL createDirectory(LPCSTR pathName);
 HMODULE loadLibrary(LPCSTR libFileName, HANDLE file, DWORD flags);
+BOOL freeLibrary(HMODULE module);
+FARPROC procAddress(HMODULE module, LPCSTR name);
 HRSRC findResource(HMODULE module, LPCSTR type, LPCSTR name, WORD language);
+// A resource as FindResourceA and LoadResource give it: null with the
+// Win32 error in error.
+const BYTE* resourceData(HMODULE module, LPCSTR type, LPCSTR name, DWORD& size, DWORD& error);
 
 }

@@ -252,7 +252,8 @@ pid_t startProgram(const std::string& imageNtPath, const std::string& commandLin
     OpenFile image;
     image.pid = pid;
     image.start = processStartTime(pid);
-    image.serial = nextOpenSerial();
+    // Serials number a process's own opens; its image is none of them.
+    image.serial = 0;
     image.id = id;
     image.access = fileExecute;
     image.share = FILE_SHARE_READ | FILE_SHARE_DELETE;

@@ -13,6 +13,27 @@ using ntsim::ResourceId;
 
 namespace {
 
+const ResourceEntry* findEntry(HMODULE hModule, LPCSTR lpType, LPCSTR lpName, WORD wLanguage, DWORD& error)
+{
+    auto type = lpType ? ResourceId::fromArgument(lpType) : std::nullopt;
+    auto name = lpName ? ResourceId::fromArgument(lpName) : std::nullopt;
+    std::lock_guard guard(ModuleList::the().lock());
+    Module* module = ModuleList::the().byHandle(hModule);
+    if (!module) {
+        error = ERROR_RESOURCE_DATA_NOT_FOUND;
+        return nullptr;
+    }
+    if (!type) {
+        error = ERROR_RESOURCE_TYPE_NOT_FOUND;
+        return nullptr;
+    }
+    if (!name) {
+        error = ERROR_RESOURCE_NAME_NOT_FOUND;
+        return nullptr;
+    }
+    return module->resources().find(*type, *name, wLanguage, error);
+}
+
 // The entry behind an HRSRC of the module, or null for a foreign handle.
 const ResourceEntry* entryOf(HMODULE hModule, HRSRC hResInfo)
 {
@@ -25,31 +46,28 @@ const ResourceEntry* entryOf(HMODULE hModule, HRSRC hResInfo)
 
 }
 
-HRSRC ntsim::kernel32::findResource(HMODULE hModule, LPCSTR lpType, LPCSTR lpName, WORD wLanguage)
+namespace ntsim::kernel32 {
+
+HRSRC findResource(HMODULE hModule, LPCSTR lpType, LPCSTR lpName, WORD wLanguage)
 {
-    auto type = lpType ? ResourceId::fromArgument(lpType) : std::nullopt;
-    auto name = lpName ? ResourceId::fromArgument(lpName) : std::nullopt;
-    std::lock_guard guard(ModuleList::the().lock());
-    Module* module = ModuleList::the().byHandle(hModule);
-    if (!module) {
-        SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
-        return nullptr;
-    }
-    if (!type) {
-        SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
-        return nullptr;
-    }
-    if (!name) {
-        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-        return nullptr;
-    }
     DWORD error = ERROR_SUCCESS;
-    const ResourceEntry* entry = module->resources().find(*type, *name, wLanguage, error);
+    const ResourceEntry* entry = findEntry(hModule, lpType, lpName, wLanguage, error);
     if (!entry) {
         SetLastError(error);
         return nullptr;
     }
     return reinterpret_cast<HRSRC>(const_cast<ResourceEntry*>(entry));
+}
+
+const BYTE* resourceData(HMODULE module, LPCSTR type, LPCSTR name, DWORD& size, DWORD& error)
+{
+    const ResourceEntry* entry = findEntry(module, type, name, MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), error);
+    if (!entry)
+        return nullptr;
+    size = entry->size;
+    return entry->data;
+}
+
 }
 
 extern "C" HRSRC WINAPI FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType)

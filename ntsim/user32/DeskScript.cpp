@@ -82,6 +82,14 @@ bool parseLine(const std::string& line, unsigned number, std::optional<ScriptLin
         error = "no answer after the window title";
         return false;
     }
+    // "select ITEM" chooses a list item, whose text may hold blanks.
+    if (parsed.answer == "select" && end != line.size()) {
+        size_t last = line.size();
+        while (last > end && blank(line[last - 1]))
+            --last;
+        parsed.answer += " " + lowered(line.substr(end, last - end));
+        end = line.size();
+    }
     if (end != line.size()) {
         error = "one answer a line, got '" + line.substr(pos) + "'";
         return false;
