@@ -248,8 +248,10 @@ std::optional<SecurityDescriptor> SecurityDescriptor::fromSddl(const std::string
             return std::nullopt;
         }
     }
+    // A descriptor says what its DACL is, NO_ACCESS_CONTROL included: text
+    // without one (an empty text) is never read as "no access control".
     if (!sawDacl)
-        sd.daclPresent = false;
+        return std::nullopt;
     return sd;
 }
 

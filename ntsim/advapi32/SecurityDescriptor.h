@@ -31,6 +31,8 @@ struct SecurityDescriptor {
     std::vector<Ace> dacl;
 
     std::string toSddl() const;
+    // Nothing for malformed text or text without a DACL part ("D:" with
+    // entries, empty, or NO_ACCESS_CONTROL).
     static std::optional<SecurityDescriptor> fromSddl(const std::string& text);
 
     // The self-relative form with the parts that info asks for.

@@ -1,6 +1,7 @@
 // ntsim sc: shows and drives a service the way NT's sc does.
 #include "Commands.h"
 #include "ErrorTable.h"
+#include "NewMachine.h"
 
 #include "machine/Machine.h"
 
@@ -128,6 +129,8 @@ Runner defineSc(CLI::App& verb)
         std::string error;
         if (!Machine::open(*dir, probe, error))
             return usageError(error);
+        if (!registryIsSound(probe.registryDir(), error))
+            return failure(error);
         Machine::attach(*dir);
         return drive(*action, *name);
     };

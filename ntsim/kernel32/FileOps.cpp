@@ -3,6 +3,7 @@
 #include "FilePath.h"
 #include "FileShare.h"
 
+#include "advapi32/Registry.h"
 #include "machine/Faults.h"
 #include "machine/FileLock.h"
 #include "machine/NtPath.h"
@@ -61,16 +62,16 @@ BOOL delayRename(const std::string& source, const std::string* target, bool repl
     if (!ntsim::Token::effective().admin)
         return fail(ERROR_ACCESS_DENIED);
     HKEY key = nullptr;
-    LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, nullptr,
+    LONG status = ntsim::registry::createKey(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", nullptr,
         0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS)
         return fail(static_cast<DWORD>(status));
     std::string value;
     DWORD type = 0, size = 0;
     const char* name = "PendingFileRenameOperations";
-    if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && type == REG_MULTI_SZ && size) {
+    if (ntsim::registry::queryValue(key, name, &type, nullptr, &size) == ERROR_SUCCESS && type == REG_MULTI_SZ && size) {
         value.resize(size);
-        if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size) != ERROR_SUCCESS)
+        if (ntsim::registry::queryValue(key, name, &type, reinterpret_cast<BYTE*>(value.data()), &size) != ERROR_SUCCESS)
             size = 0;
         value.resize(size);
         // Drop the list's closing empty string, and only that: an empty
@@ -85,8 +86,8 @@ BOOL delayRename(const std::string& source, const std::string* target, bool repl
         value += (replace ? "!" : "") + nativeRenamePath(*target);
     value += '\0';
     value += '\0';
-    status = RegSetValueExA(key, name, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(value.data()), static_cast<DWORD>(value.size()));
-    RegCloseKey(key);
+    status = ntsim::registry::setValue(key, name, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(value.data()), static_cast<DWORD>(value.size()));
+    ntsim::registry::closeKey(key);
     if (status != ERROR_SUCCESS)
         return fail(static_cast<DWORD>(status));
     return TRUE;

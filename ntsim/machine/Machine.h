@@ -1,5 +1,5 @@
 // The simulated machine: a directory that holds its hardware description
-// (machine.json), drive C:, the registry hives and the run-time state.
+// (machine.json), drive C:, the registry database and the run-time state.
 #pragma once
 #include "Json.h"
 

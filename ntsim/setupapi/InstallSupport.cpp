@@ -1,5 +1,6 @@
 #include "InstallSupport.h"
 
+#include "advapi32/Registry.h"
 #include "machine/Faults.h"
 
 #include <cerrno>
@@ -71,7 +72,7 @@ bool intValue(const std::string& text, DWORD fallback, DWORD& out)
 LONG deleteKeyTree(HKEY parent, const std::string& subKey)
 {
     HKEY key = nullptr;
-    LONG status = RegOpenKeyExA(parent, subKey.c_str(), 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | DELETE, &key);
+    LONG status = ntsim::registry::openKey(parent, subKey.c_str(), KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | DELETE, &key);
     if (status == ERROR_FILE_NOT_FOUND)
         return ERROR_SUCCESS;
     if (status != ERROR_SUCCESS)
@@ -80,7 +81,7 @@ LONG deleteKeyTree(HKEY parent, const std::string& subKey)
     for (DWORD i = 0;; ++i) {
         char name[256];
         DWORD length = sizeof name;
-        status = RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr);
+        status = ntsim::registry::enumKey(key, i, name, &length, nullptr, nullptr, nullptr);
         if (status != ERROR_SUCCESS)
             break;
         children.emplace_back(name, length);
@@ -88,12 +89,12 @@ LONG deleteKeyTree(HKEY parent, const std::string& subKey)
     for (auto& child : children) {
         status = deleteKeyTree(key, child);
         if (status != ERROR_SUCCESS) {
-            RegCloseKey(key);
+            ntsim::registry::closeKey(key);
             return status;
         }
     }
-    RegCloseKey(key);
-    status = RegDeleteKeyA(parent, subKey.c_str());
+    ntsim::registry::closeKey(key);
+    status = ntsim::registry::deleteKey(parent, subKey.c_str());
     return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
 }
 
