@@ -387,7 +387,10 @@ LONG queryInfoKey(HKEY hKey, LPSTR className, LPDWORD classLength, LPDWORD subKe
     if (className && !classLength)
         return ERROR_INVALID_PARAMETER;
     return onKey(false, hKey, KEY_QUERY_VALUE, [&](Opened& r) -> LONG {
+        // Everything is read before anything is written out: a read that
+        // meets another process's write runs again from the start.
         const KeyRecord& key = r.key;
+        KeyCounts counts = r.store.counts(key.id);
         if (className) {
             if (*classLength <= key.className.size()) {
                 *classLength = static_cast<DWORD>(key.className.size());
@@ -397,7 +400,6 @@ LONG queryInfoKey(HKEY hKey, LPSTR className, LPDWORD classLength, LPDWORD subKe
         }
         if (classLength)
             *classLength = static_cast<DWORD>(key.className.size());
-        KeyCounts counts = r.store.counts(key.id);
         auto put = [](LPDWORD out, size_t v) {
             if (out)
                 *out = static_cast<DWORD>(v);

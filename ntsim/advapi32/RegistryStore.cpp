@@ -6,10 +6,17 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sqlite3.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <thread>
 #include <unordered_map>
 
 namespace ntsim::registry {
@@ -44,6 +51,21 @@ struct Failure {
 
 [[noreturn]] void corrupt(const std::string& problem) { throw Failure { ERROR_REGISTRY_CORRUPT, problem }; }
 
+// A read call answered partly from the cache met a database that changed
+// meanwhile: it runs again, from the database alone.
+struct Restart { };
+
+// How many subkeys or values enumeration reads at a time.
+constexpr size_t pageSize = 256;
+// The cache is dropped whole when it holds more than this.
+constexpr size_t cacheEntries = 20000;
+constexpr size_t cacheBytes = 16 * 1024 * 1024;
+
+std::string nameKey(KeyId owner, const std::string& name)
+{
+    return std::to_string(owner) + "\\" + upperAscii(name);
+}
+
 LONG errorOf(int sqliteCode)
 {
     switch (sqliteCode & 0xFF) {
@@ -66,14 +88,17 @@ enum class Store::Sql : unsigned {
     BeginImmediate,
     Commit,
     Rollback,
+    Snapshot,
     KeyById,
     KeyByName,
-    SubkeyAt,
+    SubkeysAfter,
+    SubkeysFrom,
     Subkeys,
     SubkeyCounts,
     ValueCounts,
     ValueByName,
-    ValueAt,
+    ValuesAfter,
+    ValuesFrom,
     Values,
     InsertKey,
     Touch,
@@ -93,14 +118,17 @@ const char* const sqlText[] = {
     "BEGIN IMMEDIATE",
     "COMMIT",
     "ROLLBACK",
+    "SELECT id FROM key WHERE id = 1",
     "SELECT id, parent, name, class, written, sddl FROM key WHERE id = ?1",
     "SELECT id, parent, name, class, written, sddl FROM key WHERE parent = ?1 AND upper = ?2",
-    "SELECT id, parent, name, class, written, sddl FROM key WHERE parent = ?1 ORDER BY upper LIMIT 1 OFFSET ?2",
+    "SELECT id, parent, name, class, written, sddl, upper FROM key WHERE parent = ?1 AND upper > ?2 ORDER BY upper LIMIT ?3",
+    "SELECT id, parent, name, class, written, sddl, upper FROM key WHERE parent = ?1 ORDER BY upper LIMIT ?3 OFFSET ?2",
     "SELECT id, parent, name, class, written, sddl FROM key WHERE parent = ?1 ORDER BY upper",
     "SELECT count(*), coalesce(max(length(name)), 0), coalesce(max(length(class)), 0) FROM key WHERE parent = ?1",
     "SELECT count(*), coalesce(max(length(name)), 0), coalesce(max(length(data)), 0) FROM value WHERE key = ?1",
     "SELECT name, type, data FROM value WHERE key = ?1 AND upper = ?2",
-    "SELECT name, type, data FROM value WHERE key = ?1 ORDER BY position LIMIT 1 OFFSET ?2",
+    "SELECT name, type, data, position FROM value WHERE key = ?1 AND position > ?2 ORDER BY position LIMIT ?3",
+    "SELECT name, type, data, position FROM value WHERE key = ?1 ORDER BY position LIMIT ?3 OFFSET ?2",
     "SELECT name, type, data FROM value WHERE key = ?1 ORDER BY position",
     "INSERT INTO key (parent, name, upper, class, sddl, written) VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
     "UPDATE key SET written = ?2 WHERE id = ?1",
@@ -117,13 +145,137 @@ const char* const sqlText[] = {
 
 }
 
+// The machine's count of write transactions begun and ended, two numbers
+// in a small file beside the database that every process maps. Writers
+// take the file's lock around their transaction, so that counts a killed
+// writer left unequal are mended by the next one.
+class Store::WriteCounts {
+public:
+    static std::unique_ptr<WriteCounts> open(const std::string& path, std::string& error)
+    {
+        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+        struct stat st;
+        if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)
+            || (st.st_size < static_cast<off_t>(size) && ftruncate(fd, size) != 0)) {
+            error = path + ": " + (fd < 0 ? std::strerror(errno) : "not a file of write counts");
+            if (fd >= 0)
+                ::close(fd);
+            return nullptr;
+        }
+        void* map = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        if (map == MAP_FAILED) {
+            error = path + ": " + std::strerror(errno);
+            ::close(fd);
+            return nullptr;
+        }
+        return std::unique_ptr<WriteCounts>(new WriteCounts(fd, static_cast<uint64_t*>(map)));
+    }
+
+    ~WriteCounts()
+    {
+        munmap(m_counts, size);
+        ::close(m_fd);
+    }
+
+    uint64_t begun() const { return __atomic_load_n(&m_counts[0], __ATOMIC_ACQUIRE); }
+    uint64_t ended() const { return __atomic_load_n(&m_counts[1], __ATOMIC_ACQUIRE); }
+
+    // Waits at most timeoutMs for the writers' lock.
+    bool beginWrite(int timeoutMs)
+    {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+            if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() > deadline)
+                return false;
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        // Holding the lock, no other writer is between its two counts.
+        if (ended() != begun())
+            __atomic_store_n(&m_counts[1], begun(), __ATOMIC_RELEASE);
+        __atomic_add_fetch(&m_counts[0], 1, __ATOMIC_ACQ_REL);
+        return true;
+    }
+
+    void endWrite()
+    {
+        __atomic_add_fetch(&m_counts[1], 1, __ATOMIC_ACQ_REL);
+        flock(m_fd, LOCK_UN);
+    }
+
+private:
+    static constexpr size_t size = 2 * sizeof(uint64_t);
+
+    WriteCounts(int fd, uint64_t* counts)
+        : m_fd(fd)
+        , m_counts(counts)
+    {
+    }
+
+    int m_fd;
+    uint64_t* m_counts;
+};
+
+// A run of a key's subkeys or values in their order, as enumeration reads
+// them one index after the other.
+template<typename Item>
+struct Page {
+    size_t first { 0 };
+    std::vector<Item> items;
+    bool end { false }; // the last of them is in it
+};
+
+struct SubkeyItem {
+    KeyRecord key;
+    std::string upper;
+};
+
+struct ValueItem {
+    Value value;
+    int64_t position { 0 };
+};
+
+// What this process read while the machine's write counts were at tag.
+struct Store::Cache {
+    uint64_t tag { 0 };
+    size_t entries { 0 };
+    size_t bytes { 0 };
+    std::unordered_map<KeyId, std::optional<KeyRecord>> keys;
+    std::unordered_map<std::string, std::optional<KeyId>> names;  // by parent and upper-cased name
+    std::unordered_map<std::string, std::optional<Value>> values; // by key and upper-cased name
+    std::unordered_map<KeyId, KeyCounts> counts;
+    std::unordered_map<KeyId, Page<SubkeyItem>> subkeys;
+    std::unordered_map<KeyId, Page<ValueItem>> valueLists;
+
+    void clear()
+    {
+        keys.clear();
+        names.clear();
+        values.clear();
+        counts.clear();
+        subkeys.clear();
+        valueLists.clear();
+        entries = 0;
+        bytes = 0;
+    }
+
+    // Makes room for what is about to be added.
+    void reserve(size_t moreEntries, size_t moreBytes)
+    {
+        if (entries + moreEntries > cacheEntries || bytes + moreBytes > cacheBytes)
+            clear();
+        entries += moreEntries;
+        bytes += moreBytes;
+    }
+};
+
 // One use of a prepared statement: its parameters, its rows, its reset.
 class Store::Statement {
 public:
     Statement(Store& store, Sql sql)
         : m_store(store)
-        , m_statement(store.prepared(sql))
     {
+        store.beginSql();
+        m_statement = store.prepared(sql);
     }
     ~Statement()
     {
@@ -177,13 +329,15 @@ private:
     }
 
     Store& m_store;
-    sqlite3_stmt* m_statement;
+    sqlite3_stmt* m_statement { nullptr };
     int m_parameter { 0 };
 };
 
-Store::Store(sqlite3* db, std::string file)
+Store::Store(sqlite3* db, std::string file, std::unique_ptr<WriteCounts> counts)
     : m_db(db)
     , m_file(std::move(file))
+    , m_counts(std::move(counts))
+    , m_cache(std::make_unique<Cache>())
     , m_statements(static_cast<size_t>(Sql::Count), nullptr)
 {
 }
@@ -266,7 +420,12 @@ std::unique_ptr<Store> Store::openFile(const std::string& file, bool create, std
     sqlite3_finalize(check);
     if (!problem.empty())
         return fail(problem);
-    return std::unique_ptr<Store>(new Store(db, file));
+    auto counts = WriteCounts::open(file + "-writes", error);
+    if (!counts) {
+        sqlite3_close(db);
+        return nullptr;
+    }
+    return std::unique_ptr<Store>(new Store(db, file, std::move(counts)));
 }
 
 std::unique_ptr<Store> Store::open(const std::string& registryDir, std::string& error)
@@ -345,11 +504,40 @@ void Store::execute(Sql sql)
     Statement(*this, sql).run();
 }
 
+void Store::beginSql()
+{
+    if (m_sqlOpen || m_depth == 0)
+        return;
+    m_sqlOpen = true;
+    execute(m_writing ? Sql::BeginImmediate : Sql::Begin);
+    if (m_writing || !m_useCache)
+        return;
+    // The transaction now reads one state of the database: the cached one
+    // unless a write began since the call looked at the counts.
+    execute(Sql::Snapshot);
+    if (m_counts->begun() != m_cache->tag) {
+        if (m_answeredFromCache)
+            throw Restart {};
+        m_useCache = false;
+    }
+}
+
+LONG Store::runBody(const std::function<LONG()>& body)
+{
+    m_sqlOpen = false;
+    m_answeredFromCache = false;
+    LONG result = body();
+    if (m_sqlOpen)
+        execute(result == ERROR_SUCCESS || !m_writing ? Sql::Commit : Sql::Rollback);
+    m_sqlOpen = false;
+    return result;
+}
+
 LONG Store::transact(bool write, const std::function<LONG()>& body)
 {
     std::lock_guard<std::recursive_mutex> guard(m_mutex);
-    // A call made from inside another (the tool's import, a class
-    // installer) joins the transaction that is open.
+    // A call made from inside another (the tool's import) joins the
+    // transaction that is open.
     if (m_depth > 0) {
         if (write && !m_writing)
             return ERROR_REGISTRY_IO_FAILED;
@@ -358,29 +546,40 @@ LONG Store::transact(bool write, const std::function<LONG()>& body)
         --m_depth;
         return result;
     }
-    try {
-        execute(write ? Sql::BeginImmediate : Sql::Begin);
-    } catch (const Failure& f) {
-        return f.code;
-    }
+    if (write && !m_counts->beginWrite(busyTimeoutMs))
+        return ERROR_REGISTRY_IO_FAILED;
     m_depth = 1;
     m_writing = write;
-    LONG result;
-    try {
-        result = body();
-        if (result == ERROR_SUCCESS || !write)
-            execute(Sql::Commit);
-        else
-            execute(Sql::Rollback);
-    } catch (const Failure& f) {
-        if (!sqlite3_get_autocommit(m_db))
-            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-        if (f.code == ERROR_REGISTRY_CORRUPT)
-            std::fprintf(stderr, "ntsim: %s: %s\n", m_file.c_str(), f.problem.c_str());
-        result = f.code;
+    m_useCache = false;
+    if (!write && m_counts->ended() == m_counts->begun()) {
+        m_useCache = true;
+        if (m_cache->tag != m_counts->begun()) {
+            m_cache->clear();
+            m_cache->tag = m_counts->begun();
+        }
     }
+    LONG result = ERROR_SUCCESS;
+    for (bool again = true; again;) {
+        again = false;
+        try {
+            result = runBody(body);
+        } catch (const Restart&) {
+            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+            m_useCache = false;
+            again = true;
+        } catch (const Failure& f) {
+            if (!sqlite3_get_autocommit(m_db))
+                sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+            if (f.code == ERROR_REGISTRY_CORRUPT)
+                std::fprintf(stderr, "ntsim: %s: %s\n", m_file.c_str(), f.problem.c_str());
+            result = f.code;
+        }
+    }
+    if (write)
+        m_counts->endWrite();
     m_depth = 0;
     m_writing = false;
+    m_sqlOpen = false;
     return result;
 }
 
@@ -432,20 +631,48 @@ Value Store::readValue(Statement& row)
 
 std::optional<KeyRecord> Store::key(KeyId id)
 {
+    if (m_useCache) {
+        auto it = m_cache->keys.find(id);
+        if (it != m_cache->keys.end()) {
+            m_answeredFromCache = true;
+            return it->second;
+        }
+    }
     Statement row(*this, Sql::KeyById);
     row.bind(id);
-    if (!row.step())
-        return std::nullopt;
-    return readKey(row);
+    std::optional<KeyRecord> key;
+    if (row.step())
+        key = readKey(row);
+    if (m_useCache) {
+        m_cache->reserve(1, key ? key->name.size() + key->className.size() : 0);
+        m_cache->keys.emplace(id, key);
+    }
+    return key;
 }
 
 std::optional<KeyRecord> Store::subkey(KeyId parent, const std::string& name)
 {
+    std::string cacheKey;
+    if (m_useCache) {
+        cacheKey = nameKey(parent, name);
+        auto it = m_cache->names.find(cacheKey);
+        if (it != m_cache->names.end()) {
+            m_answeredFromCache = true;
+            return it->second ? key(*it->second) : std::nullopt;
+        }
+    }
     Statement row(*this, Sql::KeyByName);
     row.bind(parent).bindBlob(upperAscii(name));
-    if (!row.step())
-        return std::nullopt;
-    return readKey(row);
+    std::optional<KeyRecord> found;
+    if (row.step())
+        found = readKey(row);
+    if (m_useCache) {
+        m_cache->reserve(2, cacheKey.size() + (found ? found->name.size() + found->className.size() : 0));
+        m_cache->names.emplace(cacheKey, found ? std::optional<KeyId>(found->id) : std::nullopt);
+        if (found)
+            m_cache->keys.emplace(found->id, found);
+    }
+    return found;
 }
 
 std::optional<KeyRecord> Store::find(const std::string& fullPath)
@@ -463,13 +690,61 @@ std::optional<KeyRecord> Store::find(const std::string& fullPath)
     return key;
 }
 
+namespace {
+
+// The item at index of a paged list: from the page held, the page after it
+// when enumeration goes on, or a page read from index on. loaded says
+// whether the database was read.
+template<typename Item, typename Load>
+const Item* itemAt(Page<Item>& page, size_t index, Load load, bool& loaded)
+{
+    size_t next = page.first + page.items.size();
+    loaded = false;
+    if (index >= page.first && index < next)
+        return &page.items[index - page.first];
+    if (page.end && index >= next)
+        return nullptr;
+    bool following = !page.items.empty() && index == next;
+    std::vector<Item> items = load(following ? &page.items.back() : nullptr, index);
+    loaded = true;
+    page.first = index;
+    page.end = items.size() < pageSize;
+    page.items = std::move(items);
+    return page.items.empty() ? nullptr : &page.items.front();
+}
+
+}
+
 std::optional<KeyRecord> Store::subkeyAt(KeyId parent, size_t index)
 {
-    Statement row(*this, Sql::SubkeyAt);
-    row.bind(parent).bind(static_cast<int64_t>(index));
-    if (!row.step())
-        return std::nullopt;
-    return readKey(row);
+    auto load = [&](const SubkeyItem* after, size_t from) {
+        std::vector<SubkeyItem> items;
+        size_t limit = m_useCache ? pageSize : 1;
+        Statement row(*this, after ? Sql::SubkeysAfter : Sql::SubkeysFrom);
+        row.bind(parent);
+        if (after)
+            row.bindBlob(after->upper);
+        else
+            row.bind(static_cast<int64_t>(from));
+        row.bind(static_cast<int64_t>(limit));
+        while (row.step())
+            items.push_back({ readKey(row), row.bytes(6) });
+        return items;
+    };
+    if (!m_useCache) {
+        auto items = load(nullptr, index);
+        return items.empty() ? std::nullopt : std::optional<KeyRecord>(items.front().key);
+    }
+    Page<SubkeyItem>& page = m_cache->subkeys[parent];
+    bool loaded = false;
+    const SubkeyItem* item = itemAt(page, index, load, loaded);
+    auto found = item ? std::optional<KeyRecord>(item->key) : std::nullopt;
+    // Counted after the copy: making room may drop the page.
+    if (loaded)
+        m_cache->reserve(page.items.size(), 0);
+    else
+        m_answeredFromCache = true;
+    return found;
 }
 
 std::vector<KeyRecord> Store::subkeys(KeyId parent)
@@ -498,20 +773,56 @@ std::string Store::path(const KeyRecord& key)
 
 std::optional<Value> Store::value(KeyId key, const std::string& name)
 {
+    std::string cacheKey;
+    if (m_useCache) {
+        cacheKey = nameKey(key, name);
+        auto it = m_cache->values.find(cacheKey);
+        if (it != m_cache->values.end()) {
+            m_answeredFromCache = true;
+            return it->second;
+        }
+    }
     Statement row(*this, Sql::ValueByName);
     row.bind(key).bindBlob(upperAscii(name));
-    if (!row.step())
-        return std::nullopt;
-    return readValue(row);
+    std::optional<Value> found;
+    if (row.step())
+        found = readValue(row);
+    if (m_useCache) {
+        m_cache->reserve(1, cacheKey.size() + (found ? found->name.size() + found->data.size() : 0));
+        m_cache->values.emplace(cacheKey, found);
+    }
+    return found;
 }
 
 std::optional<Value> Store::valueAt(KeyId key, size_t index)
 {
-    Statement row(*this, Sql::ValueAt);
-    row.bind(key).bind(static_cast<int64_t>(index));
-    if (!row.step())
-        return std::nullopt;
-    return readValue(row);
+    auto load = [&](const ValueItem* after, size_t from) {
+        std::vector<ValueItem> items;
+        size_t limit = m_useCache ? pageSize : 1;
+        Statement row(*this, after ? Sql::ValuesAfter : Sql::ValuesFrom);
+        row.bind(key).bind(after ? after->position : static_cast<int64_t>(from)).bind(static_cast<int64_t>(limit));
+        while (row.step())
+            items.push_back({ readValue(row), row.integer(3) });
+        return items;
+    };
+    if (!m_useCache) {
+        auto items = load(nullptr, index);
+        return items.empty() ? std::nullopt : std::optional<Value>(items.front().value);
+    }
+    Page<ValueItem>& page = m_cache->valueLists[key];
+    bool loaded = false;
+    const ValueItem* item = itemAt(page, index, load, loaded);
+    auto found = item ? std::optional<Value>(item->value) : std::nullopt;
+    // Counted after the copy: making room may drop the page.
+    if (loaded) {
+        size_t bytes = 0;
+        for (auto& v : page.items)
+            bytes += v.value.name.size() + v.value.data.size();
+        m_cache->reserve(page.items.size(), bytes);
+    } else {
+        m_answeredFromCache = true;
+    }
+    return found;
 }
 
 std::vector<Value> Store::values(KeyId key)
@@ -526,6 +837,13 @@ std::vector<Value> Store::values(KeyId key)
 
 KeyCounts Store::counts(KeyId key)
 {
+    if (m_useCache) {
+        auto it = m_cache->counts.find(key);
+        if (it != m_cache->counts.end()) {
+            m_answeredFromCache = true;
+            return it->second;
+        }
+    }
     KeyCounts c;
     {
         Statement row(*this, Sql::SubkeyCounts);
@@ -542,6 +860,10 @@ KeyCounts Store::counts(KeyId key)
         c.values = static_cast<size_t>(row.integer(0));
         c.maxValueName = static_cast<size_t>(row.integer(1));
         c.maxValueData = static_cast<size_t>(row.integer(2));
+    }
+    if (m_useCache) {
+        m_cache->reserve(1, 0);
+        m_cache->counts.emplace(key, c);
     }
     return c;
 }

@@ -5,6 +5,10 @@
 // values in the order they were first set. Each key carries its security
 // descriptor as SDDL. A call runs in one transaction: a changing call's
 // transaction is on disk when it returns, so a killed process loses none.
+// A process keeps what it read in a bounded cache for as long as no write
+// transaction has begun anywhere on the machine (a count in a small shared
+// file says so), so that calls on the keys a program uses repeatedly need
+// no transaction of the database.
 #pragma once
 #include "SecurityDescriptor.h"
 
@@ -77,7 +81,8 @@ public:
 
     // Runs body in a read or a write transaction and returns its result. A
     // write commits when body returns ERROR_SUCCESS and rolls back
-    // otherwise. A database that fails makes the call fail with
+    // otherwise. A read body may run twice (when another process writes
+    // while it reads): it reads the store before it writes out anything. A database that fails makes the call fail with
     // ERROR_REGISTRY_CORRUPT or ERROR_REGISTRY_IO_FAILED; a writer that
     // holds the database longer than the busy timeout, with the latter.
     LONG read(const std::function<LONG()>& body) { return transact(false, body); }
@@ -115,12 +120,17 @@ public:
 
 private:
     class Statement;
+    class WriteCounts;
+    struct Cache;
     enum class Sql : unsigned;
 
-    Store(sqlite3* db, std::string file);
+    Store(sqlite3* db, std::string file, std::unique_ptr<WriteCounts> counts);
     static std::unique_ptr<Store> openFile(const std::string& file, bool create, std::string& error);
 
     LONG transact(bool write, const std::function<LONG()>& body);
+    LONG runBody(const std::function<LONG()>& body);
+    // Opens the SQL transaction at the call's first statement.
+    void beginSql();
     sqlite3_stmt* prepared(Sql sql);
     void execute(Sql sql);
     KeyRecord readKey(Statement& row);
@@ -130,10 +140,16 @@ private:
 
     sqlite3* m_db;
     std::string m_file;
+    std::unique_ptr<WriteCounts> m_counts;
+    std::unique_ptr<Cache> m_cache;
     std::vector<sqlite3_stmt*> m_statements;
     std::recursive_mutex m_mutex;
     int m_depth { 0 };
     bool m_writing { false };
+    bool m_sqlOpen { false };
+    // Whether this call may answer from the cache, and whether it did.
+    bool m_useCache { false };
+    bool m_answeredFromCache { false };
     // Parsed descriptors by their SDDL: keys share a few dozen of them.
     std::unordered_map<std::string, std::shared_ptr<const security::SecurityDescriptor>> m_descriptors;
 };
