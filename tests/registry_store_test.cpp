@@ -176,6 +176,18 @@ TEST(RegistryStore, WritersKilledAtRandomMomentsLoseNoReportedWrite)
             return beyond ? ERROR_INVALID_DATA : ERROR_SUCCESS;
         });
         ASSERT_EQ(found, ERROR_SUCCESS) << "round " << round;
+        // So does this process, which read the values before the writer began.
+        if (any) {
+            std::vector<BYTE> data(1000);
+            DWORD size = DWORD(data.size());
+            ASSERT_EQ(RegQueryValueExA(key, ("v" + std::to_string(last)).c_str(), nullptr, nullptr, data.data(), &size),
+                ERROR_SUCCESS)
+                << "round " << round;
+            EXPECT_EQ(data, payload(last));
+        }
+        DWORD missing = 0;
+        EXPECT_EQ(RegQueryValueExA(key, ("v" + std::to_string(last + 2)).c_str(), nullptr, nullptr, nullptr, &missing),
+            ERROR_FILE_NOT_FOUND);
         next = any ? last + 1 : next;
         // The next writer starts where this one was sure to have ended.
         if (any) {

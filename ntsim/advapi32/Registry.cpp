@@ -1,7 +1,7 @@
 // advapi32's registry calls over the machine's registry store: the public
 // entry points (fault injection, then the call), the calls themselves, and
 // the process's table of open keys.
-#include "Registry.h"
+#include "RegistryCalls.h"
 
 #include "RegistryStore.h"
 #include "SecurityDescriptor.h"
@@ -209,6 +209,9 @@ LONG createKey(HKEY hKey, LPCSTR subKey, LPSTR className, DWORD options, REGSAM 
             return ERROR_INVALID_SECURITY_DESCR;
         auto header = static_cast<const SECURITY_DESCRIPTOR*>(securityAttributes->lpSecurityDescriptor);
         given.dacl = header->Control & SE_DACL_PRESENT;
+        // Audit entries are the security privilege's, which nobody holds.
+        if (given.sd->saclPresent)
+            return ERROR_PRIVILEGE_NOT_HELD;
     }
     std::string newClass = className ? className : "";
     KeyId opened = 0;

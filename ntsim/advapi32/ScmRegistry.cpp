@@ -1,6 +1,6 @@
 #include "ScmRegistry.h"
 
-#include "Registry.h"
+#include "RegistryCalls.h"
 
 #include "machine/Token.h"
 

@@ -3,7 +3,7 @@
 #include "FilePath.h"
 #include "FileShare.h"
 
-#include "advapi32/Registry.h"
+#include "advapi32/RegistryCalls.h"
 #include "machine/Faults.h"
 #include "machine/FileLock.h"
 #include "machine/NtPath.h"

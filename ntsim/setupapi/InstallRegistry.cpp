@@ -2,8 +2,6 @@
 // the public registry calls so that access checks and persistence apply.
 #include "InstallSupport.h"
 
-#include "advapi32/Registry.h"
-
 #include <cstdlib>
 
 namespace ntsim::setupapi {
@@ -136,13 +134,13 @@ bool valueExists(HKEY key, const std::string& name, DWORD* type = nullptr, std::
 {
     DWORD size = 0;
     DWORD t = 0;
-    if (ntsim::registry::queryValue(key, name.c_str(), &t, nullptr, &size) != ERROR_SUCCESS)
+    if (registry::queryValue(key, name.c_str(), &t, nullptr, &size) != ERROR_SUCCESS)
         return false;
     if (type)
         *type = t;
     if (data) {
         data->assign(size, '\0');
-        if (size && ntsim::registry::queryValue(key, name.c_str(), &t, reinterpret_cast<LPBYTE>(&(*data)[0]), &size)
+        if (size && registry::queryValue(key, name.c_str(), &t, reinterpret_cast<LPBYTE>(&(*data)[0]), &size)
                 != ERROR_SUCCESS)
             return false;
         data->resize(size);
@@ -172,7 +170,7 @@ DWORD addRegLine(const InfFile& file, const inf::Line& inLine, HKEY relativeRoot
     if (DWORD error = readRegLine(file, inLine, relativeRoot, line); error != NO_ERROR)
         return error;
     HKEY key = nullptr;
-    LONG status = ntsim::registry::createKey(line.root, line.subKey.c_str(), nullptr, REG_OPTION_NON_VOLATILE,
+    LONG status = registry::createKey(line.root, line.subKey.c_str(), nullptr, REG_OPTION_NON_VOLATILE,
         KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS)
         return static_cast<DWORD>(status);
@@ -181,7 +179,7 @@ DWORD addRegLine(const InfFile& file, const inf::Line& inLine, HKEY relativeRoot
     if (!line.hasValueName || (line.flags & FLG_ADDREG_KEYONLY)) {
         // The key alone.
     } else if (line.flags & FLG_ADDREG_DELVAL) {
-        status = ntsim::registry::deleteValue(key, line.valueName.c_str());
+        status = registry::deleteValue(key, line.valueName.c_str());
         if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
             result = static_cast<DWORD>(status);
     } else if ((line.flags & FLG_ADDREG_NOCLOBBER) && exists) {
@@ -215,13 +213,13 @@ DWORD addRegLine(const InfFile& file, const inf::Line& inLine, HKEY relativeRoot
             }
         }
         if (result == NO_ERROR) {
-            status = ntsim::registry::setValue(key, line.valueName.c_str(), type,
+            status = registry::setValue(key, line.valueName.c_str(), type,
                 reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()));
             if (status != ERROR_SUCCESS)
                 result = static_cast<DWORD>(status);
         }
     }
-    ntsim::registry::closeKey(key);
+    registry::closeKey(key);
     return result;
 }
 
@@ -236,13 +234,13 @@ DWORD delRegLine(const InfFile& file, const inf::Line& inLine, HKEY relativeRoot
         return static_cast<DWORD>(deleteKeyTree(line.root, line.subKey));
     }
     HKEY key = nullptr;
-    LONG status = ntsim::registry::openKey(line.root, line.subKey.c_str(), KEY_SET_VALUE, &key);
+    LONG status = registry::openKey(line.root, line.subKey.c_str(), KEY_SET_VALUE, &key);
     if (status == ERROR_FILE_NOT_FOUND)
         return NO_ERROR;
     if (status != ERROR_SUCCESS)
         return static_cast<DWORD>(status);
-    status = ntsim::registry::deleteValue(key, line.valueName.c_str());
-    ntsim::registry::closeKey(key);
+    status = registry::deleteValue(key, line.valueName.c_str());
+    registry::closeKey(key);
     return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ? NO_ERROR : static_cast<DWORD>(status);
 }
 
@@ -283,18 +281,18 @@ DWORD ini2RegLine(const InfFile& file, const inf::Line& line, HKEY)
         keys = splitMultiSz(list);
     }
     HKEY key = nullptr;
-    LONG status = ntsim::registry::createKey(root, f[4].c_str(), nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+    LONG status = registry::createKey(root, f[4].c_str(), nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
         nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS)
         return static_cast<DWORD>(status);
     for (auto& k : keys) {
         char value[inf::MaxStringLength + 1];
         DWORD n = GetPrivateProfileStringA(f[1].c_str(), k.c_str(), "", value, sizeof value, f[0].c_str());
-        status = ntsim::registry::setValue(key, k.c_str(), REG_SZ, reinterpret_cast<const BYTE*>(value), n + 1);
+        status = registry::setValue(key, k.c_str(), REG_SZ, reinterpret_cast<const BYTE*>(value), n + 1);
         if (status != ERROR_SUCCESS)
             break;
     }
-    ntsim::registry::closeKey(key);
+    registry::closeKey(key);
     return static_cast<DWORD>(status);
 }
 

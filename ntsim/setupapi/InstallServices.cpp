@@ -2,8 +2,6 @@
 // carried out through the public SCM calls so that its errors come through.
 #include "InstallSupport.h"
 
-#include "advapi32/Registry.h"
-
 #include <winsvc.h>
 
 using namespace ntsim;
@@ -100,12 +98,12 @@ DWORD readConfig(const InfFile& file, const inf::Section& section, ServiceConfig
 DWORD runAddReg(const InfFile& file, const inf::Section& section, const std::string& keyPath)
 {
     HKEY key = nullptr;
-    LONG status = ntsim::registry::createKey(HKEY_LOCAL_MACHINE, keyPath.c_str(), nullptr, REG_OPTION_NON_VOLATILE,
+    LONG status = registry::createKey(HKEY_LOCAL_MACHINE, keyPath.c_str(), nullptr, REG_OPTION_NON_VOLATILE,
         KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_CREATE_SUB_KEY, nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS)
         return static_cast<DWORD>(status);
     DWORD error = installRegistry(file, section, key);
-    ntsim::registry::closeKey(key);
+    registry::closeKey(key);
     return error;
 }
 

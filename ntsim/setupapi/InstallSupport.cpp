@@ -1,6 +1,5 @@
 #include "InstallSupport.h"
 
-#include "advapi32/Registry.h"
 #include "machine/Faults.h"
 
 #include <cerrno>
@@ -72,7 +71,7 @@ bool intValue(const std::string& text, DWORD fallback, DWORD& out)
 LONG deleteKeyTree(HKEY parent, const std::string& subKey)
 {
     HKEY key = nullptr;
-    LONG status = ntsim::registry::openKey(parent, subKey.c_str(), KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | DELETE, &key);
+    LONG status = registry::openKey(parent, subKey.c_str(), KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | DELETE, &key);
     if (status == ERROR_FILE_NOT_FOUND)
         return ERROR_SUCCESS;
     if (status != ERROR_SUCCESS)
@@ -81,7 +80,7 @@ LONG deleteKeyTree(HKEY parent, const std::string& subKey)
     for (DWORD i = 0;; ++i) {
         char name[256];
         DWORD length = sizeof name;
-        status = ntsim::registry::enumKey(key, i, name, &length, nullptr, nullptr, nullptr);
+        status = registry::enumKey(key, i, name, &length, nullptr, nullptr, nullptr);
         if (status != ERROR_SUCCESS)
             break;
         children.emplace_back(name, length);
@@ -89,12 +88,12 @@ LONG deleteKeyTree(HKEY parent, const std::string& subKey)
     for (auto& child : children) {
         status = deleteKeyTree(key, child);
         if (status != ERROR_SUCCESS) {
-            ntsim::registry::closeKey(key);
+            registry::closeKey(key);
             return status;
         }
     }
-    ntsim::registry::closeKey(key);
-    status = ntsim::registry::deleteKey(parent, subKey.c_str());
+    registry::closeKey(key);
+    status = registry::deleteKey(parent, subKey.c_str());
     return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
 }
 
