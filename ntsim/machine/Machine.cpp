@@ -363,9 +363,23 @@ Machine& Machine::current()
 
 std::string Machine::hostPath(const std::string& ntFullPath) const
 {
+    PathProblem problem;
+    return hostPath(ntFullPath, problem);
+}
+
+std::string Machine::hostPath(const std::string& ntFullPath, PathProblem& problem) const
+{
+    problem = PathProblem::NotOnDriveC;
     if (ntFullPath.size() < 2 || ntFullPath[1] != ':' || (ntFullPath[0] != 'C' && ntFullPath[0] != 'c'))
         return {};
     std::string host = driveC();
+    auto isLink = [](const std::string& path) {
+        struct stat st;
+        return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    };
+    problem = PathProblem::HostLink;
+    if (isLink(host))
+        return {};
     bool exists = true;
     for (auto& part : ntComponents(ntFullPath)) {
         std::string match = part;
@@ -383,7 +397,10 @@ std::string Machine::hostPath(const std::string& ntFullPath) const
             }
         }
         host += "/" + match;
+        if (exists && isLink(host))
+            return {};
     }
+    problem = PathProblem::None;
     return host;
 }
 

@@ -79,8 +79,12 @@ public:
     bool reloadConfig(std::string& error);
 
     // The host path of a full NT path on drive C:, each existing component
-    // matched without regard to case. Empty if the path is not on C:.
+    // matched without regard to case. Empty if the path is not on C: or
+    // reaches a host symbolic link inside drive_c: the machine never
+    // follows one, wherever it points.
     std::string hostPath(const std::string& ntFullPath) const;
+    enum class PathProblem { None, NotOnDriveC, HostLink };
+    std::string hostPath(const std::string& ntFullPath, PathProblem& problem) const;
     // The NT path of a host path inside drive_c, or empty.
     std::string ntPath(const std::string& hostPath) const;
 
