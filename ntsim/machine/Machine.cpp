@@ -57,19 +57,40 @@ std::optional<UserAccount> knownUser(const std::string& name)
     return std::nullopt;
 }
 
+namespace {
+
+struct LocaleCodePages {
+    uint16_t locale;
+    unsigned ansi;
+    unsigned oem;
+};
+
+const LocaleCodePages localeCodePages[] = {
+    { 0x0409, 1252, 437 },
+    { 0x0406, 1252, 850 }, { 0x0407, 1252, 850 }, { 0x040A, 1252, 850 }, { 0x0C0A, 1252, 850 },
+    { 0x040B, 1252, 850 }, { 0x040C, 1252, 850 }, { 0x0410, 1252, 850 }, { 0x0413, 1252, 850 },
+    { 0x0414, 1252, 850 }, { 0x041D, 1252, 850 }, { 0x0416, 1252, 850 },
+    { 0x0411, 932, 932 },
+    { 0x0404, 950, 950 },
+    { 0x0804, 936, 936 },
+};
+
+}
+
 std::optional<std::pair<unsigned, unsigned>> codePagesOfLocale(uint16_t locale)
 {
-    switch (locale) {
-    case 0x0409: return std::make_pair(1252u, 437u);
-    case 0x0406: case 0x0407: case 0x040A: case 0x0C0A: case 0x040B:
-    case 0x040C: case 0x0410: case 0x0413: case 0x0414: case 0x041D:
-    case 0x0416:
-        return std::make_pair(1252u, 850u);
-    case 0x0411: return std::make_pair(932u, 932u);
-    case 0x0404: return std::make_pair(950u, 950u);
-    case 0x0804: return std::make_pair(936u, 936u);
-    default: return std::nullopt;
-    }
+    for (auto& l : localeCodePages)
+        if (l.locale == locale)
+            return std::make_pair(l.ansi, l.oem);
+    return std::nullopt;
+}
+
+bool machineCodePage(unsigned codePage, bool oem)
+{
+    for (auto& l : localeCodePages)
+        if ((oem ? l.oem : l.ansi) == codePage)
+            return true;
+    return false;
 }
 
 Json MachineConfig::toJson() const
@@ -212,6 +233,12 @@ bool MachineConfig::fromJson(const Json& j, MachineConfig& out, std::string& err
     ok = ok && r.number(member(j, "codepage"), "codepage", 0xFFFF, c.codePage)
         && r.number(member(j, "oemcodepage"), "oemcodepage", 0xFFFF, c.oemCodePage);
     c.locale = static_cast<uint16_t>(loc);
+    if (ok && !codePagesOfLocale(c.locale))
+        ok = r.fail("locale", "is not a locale this machine has");
+    if (ok && !machineCodePage(c.codePage, false))
+        ok = r.fail("codepage", "is not an ANSI code page this machine has");
+    if (ok && !machineCodePage(c.oemCodePage, true))
+        ok = r.fail("oemcodepage", "is not an OEM code page this machine has");
 
     const Json& u = member(j, "user");
     ok = ok && r.string(r.at(u, "user", "name"), "user.name", c.user.name)

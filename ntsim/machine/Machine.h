@@ -52,6 +52,8 @@ struct MachineConfig {
 std::optional<UserAccount> knownUser(const std::string& name);
 // ANSI and OEM code page of a locale id, or nothing for a locale we lack.
 std::optional<std::pair<unsigned, unsigned>> codePagesOfLocale(uint16_t locale);
+// Whether one of the machine's locales has this ANSI (or OEM) code page.
+bool machineCodePage(unsigned codePage, bool oem);
 
 class Machine {
 public:
