@@ -134,6 +134,8 @@ TEST(NtsimCli, EveryVerbHasHelpAndOneFormOfUsageError)
             "ntsim: fault: --nth: Value 99999999999999999999 not in range 1 to 4294967295" },
         { { "fault", m.dir(), "StartServiceA", "5", "--nth", "0" }, "ntsim: fault: --nth: Value 0 not in range" },
         { { "fault", m.dir(), "StartServiceA", "5", "--nth", "-3" }, "ntsim: fault: --nth" },
+        { { "fault", m.dir(), "StartServiceX", "5" }, "ntsim: fault: 'StartServiceX' is no call of the machine's libraries" },
+        { { "fault", m.dir(), "startservicea", "5" }, "ntsim: fault: 'startservicea' is no call" },
         { { "window", m.dir() }, "ntsim: window: --title is required" },
         { { "new", m.dir(), "extra" }, "ntsim: new: " },
         { { "frobnicate" }, "ntsim: no command 'frobnicate' (see ntsim --help)" },
