@@ -3,6 +3,7 @@
 #include "FilePath.h"
 
 #include "machine/Faults.h"
+#include "machine/Machine.h"
 #include "machine/NtPath.h"
 #include "machine/Process.h"
 
@@ -81,6 +82,7 @@ extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES
         return fail(ERROR_PATH_NOT_FOUND);
     if (!ntsim::parentWritable(path.host) || mkdir(path.host.c_str(), 0755) != 0)
         return fail(ERROR_ACCESS_DENIED);
+    ntsim::noteHostChange(path.host);
     return TRUE;
 }
 
@@ -98,6 +100,7 @@ extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName)
         return fail(ERROR_SHARING_VIOLATION);
     if (rmdir(path.host.c_str()) != 0)
         return fail(ERROR_ACCESS_DENIED);
+    ntsim::noteHostChange(path.host);
     ntsim::forgetAttributes(path.nt);
     return TRUE;
 }

@@ -3,6 +3,7 @@
 #include "FilePath.h"
 
 #include "machine/Faults.h"
+#include "machine/Machine.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -169,6 +170,8 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
     int fd = ::open(path.host.c_str(), flags, 0644);
     if (fd < 0)
         return failWith(errorOfErrno(errno));
+    if (!existed)
+        ntsim::noteHostChange(path.host);
     if (fstat(fd, &st) != 0) {
         ::close(fd);
         return failWith(ERROR_GEN_FAILURE);
@@ -176,8 +179,10 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
     ntsim::FileId id = ntsim::fileIdOf(st);
     if (!table.allows(id, access, dwShareMode)) {
         ::close(fd);
-        if (!existed)
+        if (!existed) {
             ::unlink(path.host.c_str());
+            ntsim::noteHostChange(path.host);
+        }
         return failWith(ERROR_SHARING_VIOLATION);
     }
     if (existed && truncates && ftruncate(fd, 0) != 0) {

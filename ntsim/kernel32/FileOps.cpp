@@ -6,6 +6,7 @@
 #include "advapi32/RegistryCalls.h"
 #include "machine/Faults.h"
 #include "machine/FileLock.h"
+#include "machine/Machine.h"
 #include "machine/NtPath.h"
 #include "machine/Token.h"
 
@@ -134,6 +135,7 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName)
     } else if (unlink(path.host.c_str()) != 0) {
         return fail(ERROR_ACCESS_DENIED);
     }
+    ntsim::noteHostChange(path.host);
     ntsim::forgetAttributes(path.nt);
     return TRUE;
 }
@@ -172,6 +174,7 @@ extern "C" BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName
     CloseHandle(in);
     if (!copied) {
         unlink(target.host.c_str());
+        ntsim::noteHostChange(target.host);
         return fail(ERROR_DISK_FULL);
     }
     ntsim::forgetAttributes(target.nt);
@@ -229,6 +232,8 @@ extern "C" BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileNa
                                       : target.host;
     if (std::rename(source.host.c_str(), hostTarget.c_str()) != 0)
         return fail(errno == EXDEV ? ERROR_NOT_SUPPORTED : ERROR_ACCESS_DENIED);
+    ntsim::noteHostChange(source.host);
+    ntsim::noteHostChange(hostTarget);
     ntsim::moveAttributes(source.nt, target.nt);
     return TRUE;
 }

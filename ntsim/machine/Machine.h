@@ -48,6 +48,10 @@ struct MachineConfig {
     static bool fromJson(const Json& j, MachineConfig& out, std::string& error);
 };
 
+// Tells the lookup of host paths that this process made or removed a file
+// or directory of drive_c, so that the listing it keeps stays true.
+void noteHostChange(const std::string& hostPath);
+
 // The accounts a machine knows: "administrator" and "guest".
 std::optional<UserAccount> knownUser(const std::string& name);
 // ANSI and OEM code page of a locale id, or nothing for a locale we lack.
