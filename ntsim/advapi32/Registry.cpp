@@ -172,6 +172,19 @@ size_t openKeyCount()
     return handles().size();
 }
 
+DWORD inOneTransaction(const std::function<DWORD()>& work)
+{
+    Store* store = Store::current();
+    if (!store)
+        return work(); // its calls fail one by one, as they would alone
+    DWORD result = NO_ERROR;
+    LONG status = store->write([&]() -> LONG {
+        result = work();
+        return ERROR_SUCCESS;
+    });
+    return status != ERROR_SUCCESS ? static_cast<DWORD>(status) : result;
+}
+
 LONG openKey(HKEY hKey, LPCSTR subKey, REGSAM desired, PHKEY result)
 {
     if (!result)

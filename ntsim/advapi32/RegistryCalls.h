@@ -6,6 +6,8 @@
 #pragma once
 #include <windows.h>
 
+#include <functional>
+
 namespace ntsim::registry {
 
 LONG openKey(HKEY hKey, LPCSTR subKey, REGSAM desired, PHKEY result);
@@ -26,6 +28,11 @@ LONG queryInfoKey(HKEY hKey, LPSTR className, LPDWORD classLength, LPDWORD subKe
 LONG flushKey(HKEY hKey);
 LONG getKeySecurity(HKEY hKey, SECURITY_INFORMATION info, PSECURITY_DESCRIPTOR descriptor, LPDWORD size);
 LONG setKeySecurity(HKEY hKey, SECURITY_INFORMATION info, PSECURITY_DESCRIPTOR descriptor);
+
+// Runs work in one write transaction of the registry, which the calls it
+// makes join: a long list of changes (an INF's AddReg) costs one commit.
+// What work changed stays, whatever it returns.
+DWORD inOneTransaction(const std::function<DWORD()>& work);
 
 // The number of keys this process holds open (for tests of handle leaks).
 size_t openKeyCount();
