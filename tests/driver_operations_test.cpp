@@ -3,6 +3,7 @@
 #include "driver/Driver.h"
 #include "driver/DriverList.h"
 
+#include "support/RegistryProbe.h"
 #include "support/DriverHarness.h"
 
 #include "machine/Machine.h"
@@ -12,6 +13,8 @@
 #include <gtest/gtest.h>
 
 using Lines = std::vector<std::string>;
+
+using test::KeyExists;
 
 namespace {
 
@@ -65,15 +68,6 @@ std::string ReadString(HKEY root, const std::string& key, const char* value)
     LONG r = RegQueryValueExA(h, value, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
     RegCloseKey(h);
     return r == ERROR_SUCCESS ? data : "<no value>";
-}
-
-bool KeyExists(const std::string& key)
-{
-    HKEY h;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(h);
-    return true;
 }
 
 }
@@ -212,7 +206,9 @@ TEST(DriverOperations, AServiceSectionWithoutAddServiceFailsEveryOperationWithNi
     std::string inf = h.machine().read(test::DriverHarness::infPath());
     size_t at = inf.find("AddService = ");
     ASSERT_NE(at, std::string::npos);
-    inf.replace(at, 3, "Xdd"); // the line's key is no longer AddService
+    // No line of the section has AddService for its key any longer.
+    for (; at != std::string::npos; at = inf.find("AddService = ", at))
+        inf.replace(at, 3, "Xdd");
     h.machine().write(test::DriverHarness::infPath(), inf);
 
     CDriver driver = MakeDriver();

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 namespace ntsim {
@@ -49,12 +50,14 @@ std::unique_ptr<Store> openRegistry(const std::string& dir, std::string& error)
     return Store::open(machine.registryDir(), error);
 }
 
-int exportKey(const std::string& dir, const std::string& keyPath, bool sddlOnly)
+// The export of a key handed to out a part at a time, or only its
+// descriptor; false with the error told.
+bool exportTo(const std::string& dir, const std::string& keyPath, bool sddlOnly,
+    const std::function<void(const std::string&)>& out, std::string& error)
 {
-    std::string error;
     auto store = openRegistry(dir, error);
     if (!store)
-        return failure(error);
+        return false;
     bool found = false;
     LONG result = store->read([&]() -> LONG {
         auto key = store->find(fullKeyPath(keyPath));
@@ -62,17 +65,26 @@ int exportKey(const std::string& dir, const std::string& keyPath, bool sddlOnly)
             return ERROR_SUCCESS;
         found = true;
         if (sddlOnly) {
-            std::printf("%s\n", key->security->toSddl().c_str());
+            out(key->security->toSddl() + "\n");
             return ERROR_SUCCESS;
         }
-        std::fputs("REGEDIT4\n\n", stdout);
-        registry::exportSubtree(*store, *key, [](const std::string& part) { std::fputs(part.c_str(), stdout); });
+        out("REGEDIT4\n\n");
+        registry::exportSubtree(*store, *key, out);
         return ERROR_SUCCESS;
     });
     if (result != ERROR_SUCCESS)
-        return failure("cannot read the registry " + store->file() + " (error " + std::to_string(result) + ")");
-    if (!found)
-        return failure("no key " + keyPath);
+        error = "cannot read the registry " + store->file() + " (error " + std::to_string(result) + ")";
+    else if (!found)
+        error = "no key " + keyPath;
+    return result == ERROR_SUCCESS && found;
+}
+
+int exportKey(const std::string& dir, const std::string& keyPath, bool sddlOnly)
+{
+    std::string error;
+    bool written = exportTo(dir, keyPath, sddlOnly, [](const std::string& part) { std::fputs(part.c_str(), stdout); }, error);
+    if (!written)
+        return failure(error);
     return std::fflush(stdout) == 0 ? 0 : failure("cannot write the export");
 }
 
@@ -128,6 +140,13 @@ int importFile(const std::string& dir, const std::string& file)
     return 0;
 }
 
+}
+
+bool exportRegistryText(const std::string& dir, const std::string& keyPath, bool sddlOnly, std::string& text,
+    std::string& error)
+{
+    text.clear();
+    return exportTo(dir, keyPath, sddlOnly, [&](const std::string& part) { text += part; }, error);
 }
 
 Runner defineReg(CLI::App& verb)

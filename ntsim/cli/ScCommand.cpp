@@ -1,7 +1,6 @@
 // ntsim sc: shows and drives a service the way NT's sc does.
 #include "Commands.h"
 #include "ErrorTable.h"
-#include "NewMachine.h"
 
 #include "machine/Machine.h"
 
@@ -32,26 +31,12 @@ std::string typeName(DWORD type)
     return name;
 }
 
-const char* stateName(DWORD state)
-{
-    switch (state) {
-    case SERVICE_STOPPED: return "STOPPED";
-    case SERVICE_START_PENDING: return "START_PENDING";
-    case SERVICE_STOP_PENDING: return "STOP_PENDING";
-    case SERVICE_RUNNING: return "RUNNING";
-    case SERVICE_CONTINUE_PENDING: return "CONTINUE_PENDING";
-    case SERVICE_PAUSE_PENDING: return "PAUSE_PENDING";
-    case SERVICE_PAUSED: return "PAUSED";
-    default: return "UNKNOWN";
-    }
-}
-
 void printStatus(const std::string& name, const SERVICE_STATUS& s)
 {
     DWORD accepted = s.dwControlsAccepted;
     std::printf("\nSERVICE_NAME: %s\n", name.c_str());
     std::printf("        TYPE               : %x  %s\n", s.dwServiceType, typeName(s.dwServiceType).c_str());
-    std::printf("        STATE              : %u  %s\n", s.dwCurrentState, stateName(s.dwCurrentState));
+    std::printf("        STATE              : %u  %s\n", s.dwCurrentState, serviceStateName(s.dwCurrentState));
     std::printf("                                (%s,%s,%s)\n", accepted & SERVICE_ACCEPT_STOP ? "STOPPABLE" : "NOT_STOPPABLE",
         accepted & SERVICE_ACCEPT_PAUSE_CONTINUE ? "PAUSABLE" : "NOT_PAUSABLE",
         accepted & SERVICE_ACCEPT_SHUTDOWN ? "ACCEPTS_SHUTDOWN" : "IGNORES_SHUTDOWN");
@@ -115,6 +100,20 @@ int drive(const std::string& verb, const std::string& name)
 
 }
 
+const char* serviceStateName(unsigned long state)
+{
+    switch (state) {
+    case SERVICE_STOPPED: return "STOPPED";
+    case SERVICE_START_PENDING: return "START_PENDING";
+    case SERVICE_STOP_PENDING: return "STOP_PENDING";
+    case SERVICE_RUNNING: return "RUNNING";
+    case SERVICE_CONTINUE_PENDING: return "CONTINUE_PENDING";
+    case SERVICE_PAUSE_PENDING: return "PAUSE_PENDING";
+    case SERVICE_PAUSED: return "PAUSED";
+    default: return "UNKNOWN";
+    }
+}
+
 Runner defineSc(CLI::App& verb)
 {
     auto dir = std::make_shared<std::string>();
@@ -125,13 +124,9 @@ Runner defineSc(CLI::App& verb)
     verb.add_option("NAME", *name, "The service's name")->required();
     verb.footer("Prints the service's status as NT's sc does; a failed call prints [SC] CALL FAILED and its error.");
     return [=] {
-        Machine probe;
         std::string error;
-        if (!Machine::open(*dir, probe, error))
+        if (!attachMachine(*dir, error))
             return usageError(error);
-        if (!registryIsSound(probe.registryDir(), error))
-            return failure(error);
-        Machine::attach(*dir);
         return drive(*action, *name);
     };
 }

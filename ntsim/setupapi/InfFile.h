@@ -46,6 +46,13 @@ private:
     mutable std::unordered_map<const inf::Section*, std::unordered_map<std::string, const inf::Line*>> m_keyIndex;
 };
 
+// Finds, reads and parses an INF as SetupOpenInfFileA does (a bare name
+// is looked for in the INF directory, then in system32); NO_ERROR or the
+// error that call would give.
+DWORD loadInfFile(const std::string& name, PCSTR infClass, DWORD style, PUINT errorLine, std::unique_ptr<InfFile>& out);
+// A value of the [Version] section, resolved; empty when there is none.
+std::string versionValue(const InfFile& file, const char* key);
+
 // The full NT path of a DIRID, or empty for one the machine does not have.
 // DIRID 1 is sourcePath.
 std::string dirIdPath(long id, const std::string& sourcePath);

@@ -7,7 +7,7 @@ namespace test {
 DriverHarness::DriverHarness(std::initializer_list<Fault> faults)
 {
     for (const Fault& fault : faults) {
-        RunResult set = m_machine.tool({ "fault", m_machine.dir(), fault.api, fault.error });
+        RunResult set = m_machine.tool({ "fault", m_machine.dir(), fault.api, fault.error, "--nth", std::to_string(fault.nth) });
         EXPECT_EQ(set.exitCode, 0) << set.out;
     }
     m_machine.attach("C:\\MODEM\\SETUP.EXE", "C:\\MODEM\\SETUP.EXE -l");

@@ -13,6 +13,7 @@ namespace test {
 struct Fault {
     std::string api;
     std::string error;
+    unsigned nth { 1 };
 };
 
 class DriverHarness {
