@@ -1,6 +1,8 @@
 #include "ScmRegistry.h"
 #include "RegistryCalls.h"
 
+#include "RegistryCalls.h"
+
 #include "machine/Token.h"
 
 namespace ntsim {

@@ -29,8 +29,13 @@ struct SecurityDescriptor {
     // one with no entries grants nothing.
     bool daclPresent { false };
     std::vector<Ace> dacl;
+    // The audit entries; only the system sets them (a hive loaded offline).
+    bool saclPresent { false };
+    std::vector<Ace> sacl;
 
     std::string toSddl() const;
+    // Nothing for malformed text or text without a DACL part ("D:" with
+    // entries, empty, or NO_ACCESS_CONTROL).
     static std::optional<SecurityDescriptor> fromSddl(const std::string& text);
 
     // The self-relative form with the parts that info asks for.
@@ -47,8 +52,9 @@ struct SecurityDescriptor {
 
 // Binary ACL of entries (revision 2).
 Bytes aclBytes(const std::vector<Ace>& aces);
-// Reads an ACL; nothing if its structure is not sound.
-std::optional<std::vector<Ace>> parseAcl(const BYTE* acl);
+// Reads an ACL of access entries, or of audit entries for a SACL; nothing
+// if its structure is not sound.
+std::optional<std::vector<Ace>> parseAcl(const BYTE* acl, bool audit = false);
 
 // The specific rights GENERIC_READ, _WRITE, _EXECUTE and _ALL stand for on
 // one kind of object.

@@ -1,6 +1,7 @@
 #include "NewMachine.h"
 
 #include "DefaultRegistry.h"
+#include "advapi32/RegistryStore.h"
 #include "machine/FileLock.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
@@ -202,6 +203,11 @@ bool setMachineSetting(const std::string& dir, const std::string& assignment, st
         return false;
     }
     return machine.saveConfig(error);
+}
+
+bool registryIsSound(const std::string& registryDir, std::string& error)
+{
+    return registry::Store::open(registryDir, error) != nullptr;
 }
 
 }

@@ -20,6 +20,10 @@ bool createMachine(const std::string& dir, const NewMachineOptions& options, std
 // NAME=VALUE settings: cpu.mmx, cpu.cpuid, user, locale.
 bool setMachineSetting(const std::string& dir, const std::string& assignment, std::string& error);
 
+// Whether the machine's registry database opens and is the registry's;
+// a program started on one that is not would meet an empty registry.
+bool registryIsSound(const std::string& registryDir, std::string& error);
+
 // Copies a host directory's files (and subdirectories) into an NT directory of the machine.
 bool copyIntoMachine(const std::string& machineDir, const std::string& hostDir, const std::string& ntDir, std::string& error);
 

@@ -201,6 +201,8 @@ int run(const RunRequest& given)
     Machine machine;
     if (!Machine::open(request.machineDir, machine, error))
         return usageError(error);
+    if (!registryIsSound(machine.registryDir(), error))
+        return failure(error);
     Machine::attach(machine.root());
 
     std::string cwd = fullNtPath(request.currentDirectory, "C:\\");

@@ -1,6 +1,7 @@
 // ntsim window DIR --title TEXT: starts window.exe in the machine and
 // returns once its window exists, leaving it running.
 #include "Commands.h"
+#include "NewMachine.h"
 
 #include "kernel32/Launch.h"
 #include "machine/FileLock.h"
@@ -58,6 +59,8 @@ int ownWindow(const std::string& dir, const std::string& title)
     std::string error;
     if (!Machine::open(dir, machine, error))
         return usageError(error);
+    if (!registryIsSound(machine.registryDir(), error))
+        return failure(error);
     Machine::attach(machine.root());
     std::string hostImage = machine.hostPath(windowImage);
     struct stat st;

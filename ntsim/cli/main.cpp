@@ -1,5 +1,6 @@
 // ntsim: create, run, inspect and break simulated NT 4.0 machines.
 #include "Commands.h"
+#include "NewMachine.h"
 
 #include "machine/Machine.h"
 
@@ -46,7 +47,7 @@ std::string verbPath(const CLI::App& app)
 bool attachMachine(const std::string& dir, std::string& error)
 {
     Machine probe;
-    if (!Machine::open(dir, probe, error))
+    if (!Machine::open(dir, probe, error) || !registryIsSound(probe.registryDir(), error))
         return false;
     Machine::attach(dir);
     return true;

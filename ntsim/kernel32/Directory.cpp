@@ -4,6 +4,7 @@
 #include "Kernel32Calls.h"
 
 #include "machine/Faults.h"
+#include "machine/Machine.h"
 #include "machine/NtPath.h"
 #include "machine/Process.h"
 
@@ -80,6 +81,7 @@ BOOL ntsim::kernel32::createDirectory(LPCSTR lpPathName)
         return fail(ERROR_PATH_NOT_FOUND);
     if (!ntsim::parentWritable(path.host) || mkdir(path.host.c_str(), 0755) != 0)
         return fail(ERROR_ACCESS_DENIED);
+    ntsim::noteHostChange(path.host);
     return TRUE;
 }
 
@@ -104,6 +106,7 @@ extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName)
         return fail(ERROR_SHARING_VIOLATION);
     if (rmdir(path.host.c_str()) != 0)
         return fail(ERROR_ACCESS_DENIED);
+    ntsim::noteHostChange(path.host);
     ntsim::forgetAttributes(path.nt);
     return TRUE;
 }

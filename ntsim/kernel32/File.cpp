@@ -4,6 +4,7 @@
 #include "Kernel32Calls.h"
 
 #include "machine/Faults.h"
+#include "machine/Machine.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -176,6 +177,8 @@ HANDLE ntsim::kernel32::createFile(LPCSTR lpFileName, DWORD dwDesiredAccess, DWO
     int fd = ::open(path.host.c_str(), flags, 0644);
     if (fd < 0)
         return failWith(errorOfErrno(errno));
+    if (!existed)
+        ntsim::noteHostChange(path.host);
     if (fstat(fd, &st) != 0) {
         ::close(fd);
         return failWith(ERROR_GEN_FAILURE);
@@ -183,8 +186,10 @@ HANDLE ntsim::kernel32::createFile(LPCSTR lpFileName, DWORD dwDesiredAccess, DWO
     ntsim::FileId id = ntsim::fileIdOf(st);
     if (!table.allows(id, access, dwShareMode)) {
         ::close(fd);
-        if (!existed)
+        if (!existed) {
             ::unlink(path.host.c_str());
+            ntsim::noteHostChange(path.host);
+        }
         return failWith(ERROR_SHARING_VIOLATION);
     }
     if (existed && truncates && ftruncate(fd, 0) != 0) {

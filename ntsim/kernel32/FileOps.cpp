@@ -7,8 +7,10 @@
 
 #include "advapi32/RegistryCalls.h"
 
+#include "advapi32/RegistryCalls.h"
 #include "machine/Faults.h"
 #include "machine/FileLock.h"
+#include "machine/Machine.h"
 #include "machine/NtPath.h"
 #include "machine/Token.h"
 
@@ -137,6 +139,7 @@ BOOL ntsim::kernel32::deleteFile(LPCSTR lpFileName)
     } else if (unlink(path.host.c_str()) != 0) {
         return fail(ERROR_ACCESS_DENIED);
     }
+    ntsim::noteHostChange(path.host);
     ntsim::forgetAttributes(path.nt);
     return TRUE;
 }
@@ -173,6 +176,7 @@ BOOL ntsim::kernel32::copyFile(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, 
     ntsim::removeHandle(in);
     if (!copied) {
         unlink(target.host.c_str());
+        ntsim::noteHostChange(target.host);
         return fail(ERROR_DISK_FULL);
     }
     ntsim::forgetAttributes(target.nt);
@@ -228,6 +232,8 @@ BOOL ntsim::kernel32::moveFile(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, 
                                       : target.host;
     if (std::rename(source.host.c_str(), hostTarget.c_str()) != 0)
         return fail(errno == EXDEV ? ERROR_NOT_SUPPORTED : ERROR_ACCESS_DENIED);
+    ntsim::noteHostChange(source.host);
+    ntsim::noteHostChange(hostTarget);
     ntsim::moveAttributes(source.nt, target.nt);
     return TRUE;
 }

@@ -92,8 +92,10 @@ void releaseProcessFiles()
 void deleteIfSameFile(const std::string& hostPath, const FileId& id)
 {
     struct stat st;
-    if (stat(hostPath.c_str(), &st) == 0 && fileIdOf(st) == id)
+    if (stat(hostPath.c_str(), &st) == 0 && fileIdOf(st) == id) {
         unlink(hostPath.c_str());
+        noteHostChange(hostPath);
+    }
 }
 
 FileShareTable::FileShareTable()
@@ -101,7 +103,7 @@ FileShareTable::FileShareTable()
     , m_lock(tableDir() + "/opens.lock", FileLock::Mode::Exclusive)
 {
     std::string text;
-    if (!readWholeFile(m_path, text))
+    if (!readLockedState(m_path, text))
         return;
     std::istringstream in(text);
     std::string line;
@@ -252,7 +254,7 @@ void FileShareTable::commit()
             open.access, open.share, open.deleteOnClose ? 1 : 0, open.deletePending ? 1 : 0, open.image ? 1 : 0);
         text += head + open.hostPath + "\n";
     }
-    writeFileAtomically(m_path, text);
+    writeLockedState(m_path, text);
 }
 
 }

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 namespace ntsim::setupapi {
 
@@ -28,6 +29,9 @@ public:
     // Returns an error code, NO_ERROR when found.
     DWORD field(const inf::Line& line, DWORD index, std::string& out) const;
     bool keyMatches(const inf::Line& line, std::string_view key) const;
+    // The first line of the section with that key, through an index of the
+    // section's keys made at its first lookup: a long list costs no scan a file.
+    const inf::Line* lineWithKey(const inf::Section& section, std::string_view key) const;
 
     // The handle table: handles are validated on every call.
     static HINF add(std::unique_ptr<InfFile> file);
@@ -39,6 +43,7 @@ private:
     std::string m_ntPath;
     std::string m_directory;
     DWORD m_style;
+    mutable std::unordered_map<const inf::Section*, std::unordered_map<std::string, const inf::Line*>> m_keyIndex;
 };
 
 // Finds, reads and parses an INF as SetupOpenInfFileA does (a bare name

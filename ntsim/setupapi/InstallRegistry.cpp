@@ -327,14 +327,17 @@ DWORD updateIniLine(const InfFile& file, const inf::Line& line, HKEY)
 
 DWORD installRegistry(const InfFile& file, const inf::Section& section, HKEY relativeRoot)
 {
-    if (DWORD error = installLists(file, section, "DelReg", relativeRoot, delRegLine); error != NO_ERROR)
-        return error;
-    return installLists(file, section, "AddReg", relativeRoot, addRegLine);
+    // One commit for the section; the lines before a failing one stay done.
+    return registry::inOneTransaction([&] {
+        if (DWORD error = installLists(file, section, "DelReg", relativeRoot, delRegLine); error != NO_ERROR)
+            return error;
+        return installLists(file, section, "AddReg", relativeRoot, addRegLine);
+    });
 }
 
 DWORD installIni2Reg(const InfFile& file, const inf::Section& section)
 {
-    return installLists(file, section, "Ini2Reg", nullptr, ini2RegLine);
+    return registry::inOneTransaction([&] { return installLists(file, section, "Ini2Reg", nullptr, ini2RegLine); });
 }
 
 DWORD installUpdateInis(const InfFile& file, const inf::Section& section)

@@ -21,9 +21,8 @@ const inf::Line* findLine(const InfFile& file, const std::string& sectionName, c
         const inf::Section* section = file.section(name);
         if (!section)
             continue;
-        for (auto& line : section->lines)
-            if (line.hasKey && file.keyMatches(line, key))
-                return &line;
+        if (const inf::Line* line = file.lineWithKey(*section, key))
+            return line;
     }
     return nullptr;
 }
