@@ -16,14 +16,16 @@ const CRuntimeClass* CWinApp::GetRuntimeClass() const
 
 CWinApp::CWinApp(LPCSTR lpszAppName)
     : m_pszAppName(lpszAppName)
+    , m_pPreviousApp(theOneApp)
 {
     theOneApp = this;
 }
 
 CWinApp::~CWinApp()
 {
+    // An application object made for a while gives the place back.
     if (theOneApp == this)
-        theOneApp = nullptr;
+        theOneApp = m_pPreviousApp;
 }
 
 BOOL CWinApp::InitInstance()
@@ -59,6 +61,15 @@ BOOL CWinApp::OnCmdMsg(UINT nID)
             (this->*entry->pfnHandler)();
             return TRUE;
         }
+    }
+    return FALSE;
+}
+
+BOOL CWinApp::RoutesCommand(UINT nID) const
+{
+    for (const AfxCommandEntry* entry = GetCommandMap(); entry->nID; ++entry) {
+        if (entry->nID == nID)
+            return TRUE;
     }
     return FALSE;
 }

@@ -28,6 +28,8 @@ public:
 
     // Routes a command through the class's command map; FALSE if no entry.
     BOOL OnCmdMsg(UINT nID);
+    // Whether the command map has an entry for the command.
+    BOOL RoutesCommand(UINT nID) const;
     void OnHelp();
 
     HINSTANCE m_hInstance { nullptr };
@@ -40,6 +42,9 @@ protected:
     BOOL Enable3dControlsStatic();
     // The command map, ended by an entry with id 0.
     virtual const AfxCommandEntry* GetCommandMap() const;
+
+private:
+    CWinApp* m_pPreviousApp;
 };
 
 CWinApp* AfxGetApp();

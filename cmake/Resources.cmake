@@ -47,3 +47,16 @@ function(modem_embed_file input output symbol)
             -P ${CMAKE_SOURCE_DIR}/cmake/EmbedResources.cmake
         DEPENDS ${input} ${CMAKE_SOURCE_DIR}/cmake/EmbedResources.cmake)
 endfunction()
+
+# A .res file turned into a C++ source whose exported array a loaded
+# module's resources come from (ntsim_module_resources and its _size).
+function(modem_resource_module name rc)
+    set(res ${CMAKE_CURRENT_BINARY_DIR}/${name}.res)
+    set(cpp ${CMAKE_CURRENT_BINARY_DIR}/${name}.cpp)
+    add_custom_command(OUTPUT ${cpp}
+        COMMAND ${MODEM_WINDRES} -I${CMAKE_SOURCE_DIR}/res -O res -i ${rc} -o ${res}
+        COMMAND ${CMAKE_COMMAND} -DINPUT=${res} -DOUTPUT=${cpp} -DSYMBOL=ntsim_module_resources -DPLAIN=1
+            -P ${CMAKE_SOURCE_DIR}/cmake/EmbedResources.cmake
+        DEPENDS ${rc} ${MODEM_RC_DEPENDS} ${ARGN} ${CMAKE_SOURCE_DIR}/cmake/EmbedResources.cmake)
+    set(${name}_SOURCE ${cpp} PARENT_SCOPE)
+endfunction()

@@ -38,13 +38,7 @@ constexpr UINT ST_SCM_CANT_STOP_SERVICE_INVALID_SERVICE_CONTROL = 31;
 constexpr UINT ST_SCM_CANT_STOP_SERVICE_NOT_ACTIVE = 32;
 constexpr UINT ST_SCM_CANT_STOP_SERVICE_REASON_UNKNOWN = 33;
 constexpr UINT ST_SCM_CANT_STOP_SERVICE_REQUEST_TIMEOUT = 34;
-constexpr UINT ST_LAST = ST_SCM_CANT_STOP_SERVICE_REQUEST_TIMEOUT;
 
 constexpr UINT DRV_S_NONE = 0;
 constexpr UINT DRV_S_INSTALLED = 1;
 constexpr UINT DRV_S_STARTED = 2;
-
-// "ST_SUCCESS" ... ; null for a value that is no status code.
-LPCSTR StatusName(UINT uStatus);
-// "DRV_S_NONE" ... ; null for a value that is no state.
-LPCSTR DriverStateName(UINT uState);

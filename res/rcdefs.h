@@ -5,6 +5,7 @@
 #define WS_CHILD                0x40000000
 #define WS_VISIBLE              0x10000000
 #define WS_BORDER               0x00800000
+#define WS_VSCROLL              0x00200000
 #define WS_GROUP                0x00020000
 #define WS_TABSTOP              0x00010000
 #define DS_SETFONT              0x00000040
@@ -13,13 +14,15 @@
 #define SS_BITMAP               0x0000000E
 #define SS_SUNKEN               0x00001000
 #define BS_AUTOCHECKBOX         0x00000003
+#define LBS_NOTIFY              0x00000001
 #define VOS_NT_WINDOWS32        0x00040004
 #define VFT_APP                 0x00000001
 #define VFT2_UNKNOWN            0x00000000
 
-// Window class atom of static controls, so that the templates name the
+// Window class atoms of the controls, so that the templates name the
 // class by ordinal as the resource compiler's own statements do.
 #define CLASS_STATIC            0x0082
+#define CLASS_LISTBOX           0x0083
 
 #define LANG_NEUTRAL            0x00
 #define LANG_CHINESE            0x04

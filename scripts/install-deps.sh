@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
     g++-mingw-w64-i686 binutils-mingw-w64-i686 clang libclang-rt-dev python3
-    nlohmann-json3-dev libcli11-dev)
+    nlohmann-json3-dev libcli11-dev libncurses-dev libsqlite3-dev)
 if [[ "${1:-}" == "--ci" ]]; then
     packages+=(valgrind)
 fi

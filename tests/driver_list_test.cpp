@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 namespace {
 
 std::string Inf(const std::string& models)
@@ -122,4 +124,109 @@ TEST(DriverList, AnInfPathTooLongForADriverIsRefused)
     CDriverList list(deep.c_str(), "Models");
     POSITION position;
     EXPECT_FALSE(list.Rewind(position));
+}
+
+TEST(DriverList, InstallAndStartStopsAtAFailedInstall)
+{
+    test::DriverHarness h;
+    h.writeInf(test::DriverHarness::setupInfWith("AddService = Qzvmdm", "XddService = Qzvmdm"));
+    CDriverList list(inf, "Models");
+    POSITION position;
+    ASSERT_TRUE(list.Rewind(position) && list.Next(position));
+    h.newLogLines();
+    EXPECT_EQ(list.InstallAndStart(position, nullptr), ST_INF_NO_ADDSERVICE_KEY);
+    EXPECT_EQ(h.newLogLines(), (test::Lines {
+        "GetDriverServiceName calling SetupOpenInfFile for C:\\MODEM\\DRV_MEQ.INF",
+        "GetDriverServiceName looking for TAVRELIN_DATAFAX_QZV.Services",
+        "GetDriverServiceName 9 (ST_INF_NO_ADDSERVICE_KEY)",
+        "GetDriverServiceName exit with uRet 9",
+        "GetInfo exit with uRet 9",
+        "Install exit with uRet 9",
+    })) << "no Start after a failed Install";
+
+    // A Start that fails after a good Install gives its own status.
+    h.writeInf(test::DriverHarness::setupInf());
+    h.machine().write("C:\\MODEM\\QZVMDM.SYS", "NTSIM DRIVER IMAGE\r\nBehaviour: fail-start\r\n");
+    CDriverList good(inf, "Models");
+    ASSERT_TRUE(good.Rewind(position) && good.Next(position));
+    EXPECT_EQ(good.InstallAndStart(position, nullptr), ST_SCM_CANT_START_SERVICE_REASON_UNKNOWN);
+    EXPECT_EQ(h.newLogLines(), test::join({ test::noServiceLines(test::nameReadLines()), {
+        "Install exit with uRet 0",
+        "GetDriverServiceName got Qzvmdm",
+        "GetDriverServiceName exit with uRet 0",
+        "open_service exit with uRet 0",
+        "Start 27 (ST_SCM_CANT_START_SERVICE_REASON_UNKNOWN)",
+        "Start exit with uRet 27",
+    } }));
+}
+
+TEST(DriverList, StopAndUninstallStopsAtAFailedStop)
+{
+    test::DriverHarness h;
+    h.machine().write("C:\\MODEM\\QZVMDM.SYS", "NTSIM DRIVER IMAGE\r\nBehaviour: refuse-stop\r\n");
+    CDriverList list(inf, "Models");
+    POSITION position;
+    ASSERT_TRUE(list.Rewind(position) && list.Next(position));
+    ASSERT_EQ(list.InstallAndStart(position, nullptr), ST_SUCCESS);
+    h.newLogLines();
+
+    EXPECT_EQ(list.StopAndUninstall(position, nullptr), ST_SCM_CANT_STOP_SERVICE_INVALID_SERVICE_CONTROL);
+    EXPECT_EQ(h.newLogLines(), test::join({ test::infoLines("GetInfo state 2 (DRV_S_STARTED)"), {
+        "open_service exit with uRet 0",
+        "Stop 1052 (ST_SCM_CANT_STOP_SERVICE_INVALID_SERVICE_CONTROL)",
+        "Stop exit with uRet 31",
+    } })) << "no Uninstall after a failed Stop";
+    EXPECT_TRUE(h.machine().exists(test::DriverHarness::driverFile()));
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, test::DriverHarness::serviceKey(), 0, KEY_READ, &key), ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
+TEST(DriverList, NamesAndIdsAreReplacedAndReadBackWhereTheyFit)
+{
+    test::DriverHarness h;
+    h.machine().write(inf, Inf("Ten_chars_ = S, PCI\\VEN_1\r\n"));
+    CDriverList list(inf, "Models");
+    POSITION position;
+    ASSERT_TRUE(list.Rewind(position) && list.Next(position));
+    h.newLogLines();
+
+    char buffer[32] = "unchanged";
+    list.GetName(position, buffer, 10);
+    EXPECT_STREQ(buffer, "unchanged") << "ten characters do not fit in ten";
+    list.GetName(position, buffer, 11);
+    EXPECT_STREQ(buffer, "Ten_chars_");
+    EXPECT_EQ(h.newLogLines(), (test::Lines { "GetName exit with unchanged", "GetName exit with Ten_chars_" }));
+
+    list.SetName(position, "Brimlow Modem 56K");
+    list.SetPnPEnumID(position, "PCI\\VEN_1A7E&DEV_5C21");
+    EXPECT_EQ(h.newLogLines(),
+        (test::Lines { "SetName exit with Brimlow Modem 56K", "SetPnPEnumID exit with PCI\\VEN_1A7E&DEV_5C21" }));
+    list.GetName(position, buffer, sizeof buffer);
+    EXPECT_STREQ(buffer, "Brimlow Modem 56K");
+    list.GetPnPEnumID(position, buffer, sizeof buffer);
+    EXPECT_STREQ(buffer, "PCI\\VEN_1A7E&DEV_5C21") << "a set id keeps its backslashes";
+    std::strcpy(buffer, "kept");
+    list.GetPnPEnumID(position, buffer, 21);
+    EXPECT_STREQ(buffer, "kept");
+    EXPECT_EQ(h.newLogLines(), (test::Lines { "GetName exit with Brimlow Modem 56K",
+                                   "GetPnPEnumID exit with PCI\\VEN_1A7E&DEV_5C21", "GetPnPEnumID exit with kept" }));
+}
+
+TEST(DriverList, DestroyingTheListGivesBackEveryDriver)
+{
+    test::DriverHarness h;
+    h.machine().write(inf, Inf("One = S1, ID1\r\nTwo = S2, ID2\r\nThree = S3, ID3\r\n"));
+    { CDriverList warmUp(inf, "Models"); } // the machine's caches fill once
+
+    size_t before = test::allocatedBytes();
+    size_t alive = 0;
+    {
+        CDriverList list(inf, "Models");
+        ASSERT_EQ(list.GetCount(), 3);
+        alive = test::allocatedBytes();
+    }
+    size_t after = test::allocatedBytes();
+    EXPECT_GE(alive - before, 3 * sizeof(CDriver)) << "the three drivers were measured";
+    EXPECT_EQ(after, before) << "all three drivers and the list's nodes were deleted";
 }

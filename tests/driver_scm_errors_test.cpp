@@ -1,12 +1,16 @@
 // Every way the Service Control Manager can refuse the driver's operations,
-// each from a machine told to fail that call with that error.
+// each from a machine told to fail that call with that error, and the
+// rights each operation asks for, against services that grant no more.
 #include "driver/Driver.h"
 
+#include "scm_helpers.h"
 #include "support/DriverHarness.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+using test::DriverHarness;
+using test::Lines;
+using test::join;
 
 namespace {
 
@@ -18,12 +22,19 @@ struct Case {
 
 CDriver MakeDriver()
 {
-    return CDriver("Brimlow PCI Data/Fax Modem", test::DriverHarness::infPath(), "TAVRELIN_DATAFAX_QZV", "ID");
+    return CDriver("Brimlow PCI Data/Fax Modem", DriverHarness::infPath(), "TAVRELIN_DATAFAX_QZV", "ID");
 }
 
-bool Contains(const std::vector<std::string>& lines, const std::string& line)
+std::string Exit(const char* operation, UINT uStatus)
 {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
+    return std::string(operation) + " exit with uRet " + std::to_string(uStatus);
+}
+
+DWORD ServiceState()
+{
+    scmtest::Sc manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    scmtest::Sc service(OpenServiceA(manager.get(), "Qzvmdm", SERVICE_QUERY_STATUS));
+    return service ? scmtest::statusOf(service.get()).dwCurrentState : 0;
 }
 
 }
@@ -31,12 +42,14 @@ bool Contains(const std::vector<std::string>& lines, const std::string& line)
 TEST(DriverScmErrors, OpeningTheManagerOrTheService)
 {
     {
-        test::DriverHarness h({ { "OpenSCManagerA", "5" } });
+        DriverHarness h({ { "OpenSCManagerA", "5" } });
         CDriver driver = MakeDriver();
         EXPECT_EQ(driver.Start(), ST_SCM_CANT_OPEN_SCMANAGER);
-        auto lines = h.newLogLines();
-        EXPECT_TRUE(Contains(lines, "open_service 17 (ST_SCM_CANT_OPEN_SCMANAGER)"));
-        EXPECT_EQ(lines.back(), "Start exit with uRet 17");
+        EXPECT_EQ(h.newLogLines(), join({ test::nameReadLines(), {
+            "open_service 17 (ST_SCM_CANT_OPEN_SCMANAGER)",
+            "open_service exit with uRet 17",
+            "Start exit with uRet 17",
+        } }));
     }
     const Case cases[] = {
         { ERROR_ACCESS_DENIED, 18, "open_service 18 (ST_SCM_CANT_OPEN_SERVICE_ACCESS_DENIED)" },
@@ -47,24 +60,30 @@ TEST(DriverScmErrors, OpeningTheManagerOrTheService)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
-        test::DriverHarness h({ { "OpenServiceA", std::to_string(c.dwError) } });
+        DriverHarness h({ { "OpenServiceA", std::to_string(c.dwError) } });
         CDriver driver = MakeDriver();
         EXPECT_EQ(driver.Start(), c.uStatus);
-        auto lines = h.newLogLines();
-        EXPECT_TRUE(Contains(lines, c.line));
-        EXPECT_TRUE(Contains(lines, "open_service exit with uRet " + std::to_string(c.uStatus)));
+        EXPECT_EQ(h.newLogLines(), join({ test::nameReadLines(), {
+            c.line,
+            Exit("open_service", c.uStatus),
+            Exit("Start", c.uStatus),
+        } }));
     }
 }
 
 TEST(DriverScmErrors, GetInfoTurnsAnyOpenFailureIntoNotInstalled)
 {
-    test::DriverHarness h({ { "OpenSCManagerA", "5" } });
+    DriverHarness h({ { "OpenSCManagerA", "5" } });
     CDriver driver = MakeDriver();
     UINT state = 99;
     EXPECT_EQ(driver.GetInfo(&state), ST_SUCCESS);
     EXPECT_EQ(state, DRV_S_NONE);
-    auto lines = h.newLogLines();
-    EXPECT_EQ(lines[lines.size() - 2], "GetInfo state 0 (DRV_S_NONE)");
+    EXPECT_EQ(h.newLogLines(), join({ test::nameReadLines(), {
+        "open_service 17 (ST_SCM_CANT_OPEN_SCMANAGER)",
+        "open_service exit with uRet 17",
+        "GetInfo state 0 (DRV_S_NONE)",
+        "GetInfo exit with uRet 0",
+    } }));
 }
 
 TEST(DriverScmErrors, StartingTheService)
@@ -78,25 +97,26 @@ TEST(DriverScmErrors, StartingTheService)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
-        test::DriverHarness h({ { "StartServiceA", std::to_string(c.dwError) } });
+        DriverHarness h({ { "StartServiceA", std::to_string(c.dwError) } });
         CDriver driver = MakeDriver();
         ASSERT_EQ(driver.Install(nullptr), ST_SUCCESS);
         h.newLogLines();
         EXPECT_EQ(driver.Start(), c.uStatus);
-        auto lines = h.newLogLines();
-        ASSERT_GE(lines.size(), 2u);
-        EXPECT_EQ(lines[lines.size() - 2], c.line);
-        EXPECT_EQ(lines.back(), "Start exit with uRet " + std::to_string(c.uStatus));
+        EXPECT_EQ(h.newLogLines(), join({ test::nameKnownLines(), {
+            "open_service exit with uRet 0",
+            c.line,
+            Exit("Start", c.uStatus),
+        } }));
     }
 }
 
 TEST(DriverScmErrors, ADisabledServiceIsRefusedByTheMachineItself)
 {
-    test::DriverHarness h;
+    DriverHarness h;
     CDriver driver = MakeDriver();
     ASSERT_EQ(driver.Install(nullptr), ST_SUCCESS);
     HKEY hKey;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\Qzvmdm", 0, KEY_SET_VALUE, &hKey), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, DriverHarness::serviceKey(), 0, KEY_SET_VALUE, &hKey), ERROR_SUCCESS);
     DWORD disabled = SERVICE_DISABLED;
     ASSERT_EQ(RegSetValueExA(hKey, "Start", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&disabled), sizeof disabled), ERROR_SUCCESS);
     RegCloseKey(hKey);
@@ -116,15 +136,89 @@ TEST(DriverScmErrors, StoppingTheServiceLogsTheSystemError)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
-        test::DriverHarness h({ { "ControlService", std::to_string(c.dwError) } });
+        DriverHarness h({ { "ControlService", std::to_string(c.dwError) } });
         CDriver driver = MakeDriver();
         ASSERT_EQ(driver.Install(nullptr), ST_SUCCESS);
         ASSERT_EQ(driver.Start(), ST_SUCCESS);
         h.newLogLines();
         EXPECT_EQ(driver.Stop(), c.uStatus);
-        auto lines = h.newLogLines();
-        ASSERT_GE(lines.size(), 2u);
-        EXPECT_EQ(lines[lines.size() - 2], c.line);
-        EXPECT_EQ(lines.back(), "Stop exit with uRet " + std::to_string(c.uStatus));
+        EXPECT_EQ(h.newLogLines(), join({ test::infoLines("GetInfo state 2 (DRV_S_STARTED)"), {
+            "open_service exit with uRet 0",
+            c.line,
+            Exit("Stop", c.uStatus),
+        } }));
     }
+}
+
+TEST(DriverScmErrors, EachOperationAsksForItsOwnRights)
+{
+    DriverHarness h;
+    CDriver driver = MakeDriver();
+    ASSERT_EQ(driver.Install(nullptr), ST_SUCCESS);
+    ASSERT_EQ(driver.Start(), ST_SUCCESS);
+    const Lines denied = { "open_service 18 (ST_SCM_CANT_OPEN_SERVICE_ACCESS_DENIED)", "open_service exit with uRet 18" };
+
+    // A handle that keeps the right to change the DACL while it grants less.
+    scmtest::Sc manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    scmtest::Sc guard(OpenServiceA(manager.get(), "Qzvmdm", WRITE_DAC));
+    ASSERT_TRUE(guard) << GetLastError();
+    auto grant = [&](const char* sddl) { return scmtest::setServiceDacl(guard.get(), sddl); };
+
+    // GetInfo needs the status query and nothing more.
+    ASSERT_TRUE(grant("D:(A;;0x4;;;BA)(A;;0xf01ff;;;SY)")) << GetLastError();
+    h.newLogLines();
+    UINT state = 99;
+    EXPECT_EQ(driver.GetInfo(&state), ST_SUCCESS);
+    EXPECT_EQ(state, DRV_S_STARTED);
+    EXPECT_EQ(h.newLogLines(), test::infoLines("GetInfo state 2 (DRV_S_STARTED)"));
+
+    // Stop needs that and the stop right.
+    EXPECT_EQ(driver.Stop(), ST_SCM_CANT_OPEN_SERVICE_ACCESS_DENIED);
+    EXPECT_EQ(h.newLogLines(), join({ test::infoLines("GetInfo state 2 (DRV_S_STARTED)"), denied,
+                                    { "Stop exit with uRet 18" } }));
+    ASSERT_TRUE(grant("D:(A;;0x24;;;BA)(A;;0xf01ff;;;SY)"));
+    EXPECT_EQ(driver.Stop(), ST_SUCCESS);
+    EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_STOPPED));
+    h.newLogLines();
+
+    // Start asks for every right of the service: starting alone is not enough.
+    ASSERT_TRUE(grant("D:(A;;0xf00ff;;;BA)(A;;0xf01ff;;;SY)"));
+    EXPECT_EQ(driver.Start(), ST_SCM_CANT_OPEN_SERVICE_ACCESS_DENIED);
+    EXPECT_EQ(h.newLogLines(), join({ test::nameKnownLines(), denied, { "Start exit with uRet 18" } }));
+    EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_STOPPED));
+    ASSERT_TRUE(grant("D:(A;;0xf01ff;;;BA)(A;;0xf01ff;;;SY)"));
+    EXPECT_EQ(driver.Start(), ST_SUCCESS);
+    EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+}
+
+TEST(DriverScmErrors, AUserWhoMayNotManageServicesSeesNoDriverAndInstallsNothing)
+{
+    DriverHarness h;
+    CDriver driver = MakeDriver();
+    ASSERT_EQ(driver.Install(nullptr), ST_SUCCESS);
+    h.machine().remove(DriverHarness::driverFile());
+    // A guest may query the service's state but not open the manager for all access.
+    h.machine().set("user=guest");
+    h.machine().attach("C:\\MODEM\\SETUP.EXE", "C:\\MODEM\\SETUP.EXE -l");
+    h.newLogLines();
+    const Lines managerDenied = {
+        "open_service 17 (ST_SCM_CANT_OPEN_SCMANAGER)",
+        "open_service exit with uRet 17",
+    };
+
+    UINT state = 99;
+    EXPECT_EQ(driver.GetInfo(&state), ST_SUCCESS);
+    EXPECT_EQ(state, DRV_S_NONE);
+    EXPECT_EQ(h.newLogLines(), join({ test::nameKnownLines(), managerDenied,
+                                    { "GetInfo state 0 (DRV_S_NONE)", "GetInfo exit with uRet 0" } }));
+
+    // Nor may a guest create under the services key.
+    EXPECT_EQ(driver.Install(nullptr), ST_REG_CANT_OPEN_SERVICES_KEY);
+    EXPECT_EQ(h.newLogLines(), join({ test::nameKnownLines(), managerDenied, {
+        "GetInfo state 0 (DRV_S_NONE)",
+        "GetInfo exit with uRet 0",
+        "Install 16 (ST_REG_CANT_OPEN_SERVICES_KEY)",
+        "Install exit with uRet 16",
+    } }));
+    EXPECT_FALSE(h.machine().exists(DriverHarness::driverFile()));
 }

@@ -1,5 +1,6 @@
 #include "kernel32_child.h"
 
+#include "machine/FileLock.h"
 #include "machine/NtPath.h"
 #include "machine/Process.h"
 
@@ -8,36 +9,118 @@
 #include <windows.h>
 
 #include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 namespace test {
 
-void installChildProgram(const TestMachine& machine)
+void installChildProgram(const TestMachine& machine, const std::string& ntPath, ChildFile kind)
 {
     char self[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     ASSERT_GT(n, 0);
     self[n] = 0;
-    ASSERT_EQ(symlink(self, machine.host("C:\\WINNT\\system32\\K32CHILD.EXE").c_str()), 0);
+    std::string target = machine.host(ntPath);
+    ::unlink(target.c_str());
+    if (kind == ChildFile::Link && link(self, target.c_str()) == 0)
+        return;
+    std::string contents;
+    ASSERT_TRUE(ntsim::readWholeFile(self, contents));
+    machine.write(ntPath, contents);
+    ASSERT_EQ(chmod(target.c_str(), 0755), 0);
 }
 
 }
 
 namespace {
 
-// Commands: "exit N", "setevent NAME", "waitevent NAME" (then exit 0, or 2
-// when the event is missing), "report FILE" (command line, directory).
-int childMain()
+int messageBox(const std::string& caption, DWORD delay)
 {
-    ntsim::initProcessFromHost(0, nullptr);
-    std::vector<std::string> args = ntsim::splitCommandLine(GetCommandLineA());
+    Sleep(delay);
+    return MessageBoxA(nullptr, ("Shown by " + caption).c_str(), caption.c_str(), MB_OKCANCEL);
+}
+
+// Starts system32's K32CHILD.EXE with arguments, without waiting for it.
+bool startChild(const std::string& arguments)
+{
+    STARTUPINFOA si {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi {};
+    std::string commandLine = "C:\\WINNT\\system32\\K32CHILD.EXE " + arguments;
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return false;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return true;
+}
+
+// What the setup program does to have ISDEL.EXE delete its files: a
+// manual-reset event "push-me<pid>", ISDEL.EXE held open with
+// delete-on-close, ISDEL.EXE started, the event waited for (or ISDEL.EXE's
+// end, should it never answer), the handles closed.
+int standInSetup(const std::string& extra, const std::string& logFlag, DWORD holdExtraMs)
+{
+    char name[32];
+    std::snprintf(name, sizeof name, "push-me%lx", static_cast<unsigned long>(GetCurrentProcessId()));
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, name);
+    if (!event)
+        return 9;
+    char system[512];
+    GetSystemDirectoryA(system, sizeof system);
+    std::string isdel = std::string(system).substr(0, std::string(system).find_last_of('\\') + 1) + "ISDEL.EXE";
+    HANDLE file = CreateFileA(isdel.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+        FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        CloseHandle(event);
+        return 10;
+    }
+    if (holdExtraMs) {
+        HANDLE held = CreateEventA(nullptr, TRUE, FALSE, "held");
+        startChild("hold " + extra + " " + std::to_string(holdExtraMs) + " held");
+        WaitForSingleObject(held, INFINITE);
+        CloseHandle(held);
+    }
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    char pid[16];
+    std::snprintf(pid, sizeof pid, "%lx", static_cast<unsigned long>(GetCurrentProcessId()));
+    std::string commandLine = isdel + " " + pid + " " + self + (extra == "-" ? "" : " " + extra) + (logFlag == "-L" ? " -L" : "");
+    STARTUPINFOA si {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_FORCEOFFFEEDBACK;
+    PROCESS_INFORMATION pi {};
+    int status = 11;
+    if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+        CloseHandle(pi.hThread);
+        HANDLE both[2] = { event, pi.hProcess };
+        status = static_cast<int>(WaitForMultipleObjects(2, both, FALSE, INFINITE));
+        CloseHandle(pi.hProcess);
+    }
+    CloseHandle(file);
+    CloseHandle(event);
+    return status;
+}
+
+// Commands: "exit N", "setevent NAME", "waitevent NAME" (then exit 0, or 2
+// when the event is missing), "report FILE" (command line, directory),
+// "whoami FILE" (process id, system directory), "sleep MS", "box CAPTION
+// [MS]" (a message box after a pause; exits with its answer), "spawn MS
+// CAPTION ARGS..." (starts K32CHILD.EXE ARGS, then after a pause shows a box
+// unless CAPTION is -), "hold FILE MS EVENT" (holds a file open for a
+// while, setting EVENT once it has it), "setup EXTRA -L|log HOLDMS" (the
+// setup program's side of ISDEL.EXE; EXTRA - for none; exits with what the
+// wait returned), "then CAPTION COMMAND..." (a box first, then the command).
+int runCommand(std::vector<std::string> args)
+{
     if (args.size() < 3)
         return 100;
     const std::string& command = args[1];
+    auto number = [&](size_t i) { return i < args.size() ? static_cast<DWORD>(std::strtoul(args[i].c_str(), nullptr, 10)) : 0; };
     if (command == "exit")
         return std::atoi(args[2].c_str());
     if (command == "setevent" || command == "waitevent") {
@@ -48,29 +131,73 @@ int childMain()
         CloseHandle(event);
         return ok ? 0 : 3;
     }
-    if (command == "report") {
+    if (command == "report" || command == "whoami") {
         HANDLE out = CreateFileA(args[2].c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         if (out == INVALID_HANDLE_VALUE)
             return 4;
         char directory[MAX_PATH];
-        GetCurrentDirectoryA(sizeof directory, directory);
-        std::string text = std::string(GetCommandLineA()) + "\n" + directory + "\n";
+        if (command == "report")
+            GetCurrentDirectoryA(sizeof directory, directory);
+        else
+            GetSystemDirectoryA(directory, sizeof directory);
+        std::string first = command == "report" ? std::string(GetCommandLineA()) : std::to_string(GetCurrentProcessId());
+        std::string text = first + "\n" + directory + "\n";
         DWORD n = 0;
         WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &n, nullptr);
         CloseHandle(out);
         return 0;
     }
+    if (command == "sleep") {
+        Sleep(number(2));
+        return 0;
+    }
+    if (command == "box")
+        return messageBox(args[2], number(3));
+    if (command == "spawn" && args.size() >= 5) {
+        std::vector<std::string> rest(args.begin() + 4, args.end());
+        if (!startChild(ntsim::quoteCommandLine(rest)))
+            return 5;
+        if (args[3] == "-") {
+            Sleep(number(2));
+            return 0;
+        }
+        return messageBox(args[3], number(2));
+    }
+    if (command == "hold" && args.size() >= 5) {
+        HANDLE file = CreateFileA(args[2].c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return 6;
+        HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, args[4].c_str());
+        SetEvent(event);
+        CloseHandle(event);
+        Sleep(number(3));
+        CloseHandle(file);
+        return 0;
+    }
+    if (command == "setup" && args.size() >= 5)
+        return standInSetup(args[2], args[3], number(4));
+    if (command == "then") {
+        messageBox(args[2], 0);
+        args.erase(args.begin() + 1, args.begin() + 3);
+        return runCommand(args);
+    }
     return 101;
 }
 
+int childMain()
+{
+    ntsim::initProcessFromHost(0, nullptr);
+    return runCommand(ntsim::splitCommandLine(GetCommandLineA()));
+}
+
+// Started as K32CHILD.EXE, or as a stand-in ISDEL.EXE that answers nobody.
 bool startedAsChild()
 {
     const char* image = std::getenv("NTSIM_IMAGE");
-    std::string suffix = "\\K32CHILD.EXE";
-    if (!image || std::string(image).size() < suffix.size())
+    if (!image)
         return false;
-    std::string tail = std::string(image).substr(std::string(image).size() - suffix.size());
-    if (!ntsim::equalsNoCase(tail, suffix))
+    std::string name = std::string(image).substr(std::string(image).find_last_of('\\') + 1);
+    if (!ntsim::equalsNoCase(name, "K32CHILD.EXE") && !ntsim::equalsNoCase(name, "ISDEL.EXE"))
         return false;
     std::exit(childMain());
 }

@@ -5,6 +5,9 @@
 
 #include <windows.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <set>
 #include <string>
 #include <vector>
@@ -204,4 +207,50 @@ TEST(Kernel32Paths, ProfileFiles)
     EXPECT_TRUE(WritePrivateProfileStringA("New", "K", "V", "C:\\TEMP\\test.ini"));
     EXPECT_TRUE(WritePrivateProfileStringA("Modem", "Name", nullptr, "C:\\TEMP\\test.ini"));
     EXPECT_EQ(m.read("C:\\TEMP\\test.ini"), "; comment\r\n[Modem]\r\nPort=COM3\r\nSpeed=56000\r\n\r\n[New]\r\nK=V\r\n");
+}
+
+TEST(Kernel32Paths, NamesMatchWithoutRegardToCaseAsTheDirectoryChanges)
+{
+    test::TestMachine m;
+    m.write("C:\\TEMP\\names\\Kept.Txt", "kept");
+    m.attach();
+    auto exists = [](const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; };
+    auto create = [](const char* path) {
+        HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        EXPECT_NE(h, INVALID_HANDLE_VALUE) << path;
+        CloseHandle(h);
+    };
+    EXPECT_TRUE(exists("C:\\temp\\NAMES\\kept.txt"));
+    EXPECT_FALSE(exists("C:\\TEMP\\names\\mixed.txt"));
+
+    // What this process makes and removes is found, or not, in any case.
+    create("C:\\TEMP\\names\\Mixed.Txt");
+    EXPECT_TRUE(exists("C:\\TEMP\\NAMES\\MIXED.TXT"));
+    EXPECT_EQ(CreateFileA("C:\\TEMP\\names\\mixed.txt", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr),
+        INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_EXISTS));
+    ASSERT_TRUE(MoveFileA("C:\\TEMP\\names\\MIXED.txt", "C:\\TEMP\\names\\Moved.Txt"));
+    EXPECT_FALSE(exists("C:\\TEMP\\names\\mixed.txt"));
+    EXPECT_TRUE(exists("C:\\TEMP\\names\\MOVED.TXT"));
+    ASSERT_TRUE(DeleteFileA("C:\\TEMP\\NAMES\\moved.txt"));
+    EXPECT_FALSE(exists("C:\\TEMP\\names\\Moved.Txt"));
+    ASSERT_TRUE(CreateDirectoryA("C:\\TEMP\\names\\Sub", nullptr));
+    EXPECT_TRUE(exists("C:\\TEMP\\NAMES\\SUB"));
+
+    // So is what another process makes and removes meanwhile.
+    pid_t child = fork();
+    if (child == 0) {
+        HANDLE h = CreateFileA("C:\\TEMP\\names\\Other.TXT", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        bool ok = h != INVALID_HANDLE_VALUE && CloseHandle(h) && DeleteFileA("C:\\TEMP\\NAMES\\KEPT.TXT")
+            && RemoveDirectoryA("C:\\TEMP\\names\\sub");
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(exists("C:\\TEMP\\NAMES\\other.txt"));
+    EXPECT_FALSE(exists("C:\\temp\\names\\kept.txt"));
+    EXPECT_FALSE(exists("C:\\TEMP\\names\\SUB"));
+    DWORD error = 0;
+    EXPECT_EQ(find("C:\\TEMP\\names\\*", error), (std::vector<std::string> { ".", "..", "Other.TXT" }));
 }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -361,4 +362,111 @@ TEST(RegistrySecurity, SetKeySecurityRoundTripsAndChecksOwner)
     BYTE garbage[32] = { 7 };
     EXPECT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, garbage), ERROR_INVALID_SECURITY_DESCR);
     RegCloseKey(key);
+}
+
+namespace {
+
+// What the uninstall does to a key it must clear: (A;;KR;;;IU)(A;;KA;;;BA)
+// built with NT's SID, ACL and descriptor calls, set as the DACL alone.
+LONG replaceDaclForUninstall(HKEY parent, const char* path)
+{
+    HKEY key = nullptr;
+    if (LONG status = RegOpenKeyExA(parent, path, 0, WRITE_DAC, &key))
+        return status;
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID interactive = nullptr, admins = nullptr;
+    EXPECT_TRUE(AllocateAndInitializeSid(&nt, 1, SECURITY_INTERACTIVE_RID, 0, 0, 0, 0, 0, 0, 0, &interactive));
+    EXPECT_TRUE(AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &admins));
+    DWORD size = sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD)) + GetLengthSid(interactive) + GetLengthSid(admins);
+    std::vector<BYTE> buffer(size);
+    auto acl = reinterpret_cast<PACL>(buffer.data());
+    SECURITY_DESCRIPTOR sd;
+    EXPECT_TRUE(InitializeAcl(acl, size, ACL_REVISION));
+    EXPECT_TRUE(AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ, interactive));
+    EXPECT_TRUE(AddAccessAllowedAce(acl, ACL_REVISION, KEY_ALL_ACCESS, admins));
+    EXPECT_TRUE(InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION));
+    EXPECT_TRUE(SetSecurityDescriptorDacl(&sd, TRUE, acl, FALSE));
+    LONG status = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &sd);
+    FreeSid(interactive);
+    FreeSid(admins);
+    RegCloseKey(key);
+    return status;
+}
+
+std::vector<BYTE> multiString(HKEY key, const char* name)
+{
+    DWORD type = 0, size = 0;
+    EXPECT_EQ(RegQueryValueExA(key, name, nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, DWORD(REG_MULTI_SZ));
+    std::vector<BYTE> data(size);
+    EXPECT_EQ(RegQueryValueExA(key, name, nullptr, &type, data.data(), &size), ERROR_SUCCESS);
+    return data;
+}
+
+}
+
+TEST(RegistrySecurity, UninstallClearsTheLegacyTracesAfterReplacingEachDacl)
+{
+    test::TestMachine m;
+    const std::string root = "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\Root";
+    // The machine's auditing of Enum\Root, set offline; the uninstall keeps it.
+    std::string file = m.dir() + "/../audit.reg";
+    std::ofstream(file) << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\Root]\n"
+                           ";sddl=O:BAG:SYD:(A;CIID;KA;;;SY)(A;CIID;KR;;;WD)S:(AU;CISAFA;WDWO;;;WD)\n";
+    ASSERT_EQ(m.tool({ "reg", "import", m.dir(), file }).exitCode, 0);
+    m.attach();
+
+    const char* enumRoot = "SYSTEM\\CurrentControlSet\\Enum\\Root";
+    const char* eventLog = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\System";
+    HKEY key = nullptr;
+    // Administrators own the Enum tree but its DACL lets them only read.
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Enum\\Root\\LEGACY_SERIAL", 0, KEY_ALL_ACCESS, &key),
+        ERROR_ACCESS_DENIED);
+    EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Enum\\Root\\LEGACY_SERIAL\\0000"), ERROR_ACCESS_DENIED);
+
+    for (const char* path : { enumRoot, htree, eventLog })
+        ASSERT_EQ(replaceDaclForUninstall(HKEY_LOCAL_MACHINE, path), ERROR_SUCCESS) << path;
+
+    // Keys below keep their own DACLs: each is replaced before its delete.
+    HKEY enumKey = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, enumRoot, 0, KEY_ALL_ACCESS, &enumKey), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteKeyA(enumKey, "LEGACY_SERIAL"), ERROR_ACCESS_DENIED) << "it has a subkey";
+    ASSERT_EQ(replaceDaclForUninstall(enumKey, "LEGACY_SERIAL"), ERROR_SUCCESS);
+    ASSERT_EQ(replaceDaclForUninstall(enumKey, "LEGACY_SERIAL\\0000"), ERROR_SUCCESS);
+    ASSERT_EQ(RegDeleteKeyA(enumKey, "LEGACY_SERIAL\\0000"), ERROR_SUCCESS);
+    ASSERT_EQ(RegDeleteKeyA(enumKey, "LEGACY_SERIAL"), ERROR_SUCCESS);
+    char name[64];
+    DWORD length = sizeof name;
+    ASSERT_EQ(RegEnumKeyExA(enumKey, 0, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+    EXPECT_STREQ(name, "LEGACY_BEEP");
+    RegCloseKey(enumKey);
+
+    // The attached component goes; the rest of the list stays byte for byte.
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, htree, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key), ERROR_SUCCESS);
+    std::vector<BYTE> list = multiString(key, "AttachedComponents");
+    const std::string serial = "Root\\LEGACY_SERIAL\\0000";
+    ASSERT_EQ(std::string(list.begin(), list.begin() + serial.size()), serial);
+    std::vector<BYTE> rest(list.begin() + serial.size() + 1, list.end());
+    ASSERT_EQ(RegSetValueExA(key, "AttachedComponents", 0, REG_MULTI_SZ, rest.data(), DWORD(rest.size())), ERROR_SUCCESS);
+    EXPECT_EQ(multiString(key, "AttachedComponents"), rest);
+    RegCloseKey(key);
+
+    ASSERT_EQ(replaceDaclForUninstall(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\EventLog\\System\\Serial"),
+        ERROR_SUCCESS);
+    ASSERT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\EventLog\\System\\Serial"), ERROR_SUCCESS);
+
+    // What a person sees afterwards: owners and audit entries as they were.
+    auto sddl = [&](const std::string& path) { return m.tool({ "reg", "sddl", m.dir(), path }).out; };
+    EXPECT_EQ(sddl(root), "O:BAG:SYD:(A;;KR;;;IU)(A;;KA;;;BA)S:(AU;CISAFA;WDWO;;;WD)\n");
+    EXPECT_EQ(sddl("HKLM\\SYSTEM\\CurrentControlSet\\Enum\\HTREE\\Root\\0"), "O:BAG:SYD:(A;;KR;;;IU)(A;;KA;;;BA)\n");
+    EXPECT_EQ(sddl("HKLM\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\System"), "O:BAG:SYD:(A;;KR;;;IU)(A;;KA;;;BA)\n");
+    EXPECT_EQ(sddl(root + "\\LEGACY_BEEP"), "O:BAG:SYD:(A;CIID;KA;;;SY)(A;CIID;KR;;;WD)\n")
+        << "a descriptor set on a key leaves the keys below it as they were";
+    auto gone = m.tool({ "reg", "export", m.dir(), root + "\\LEGACY_SERIAL" });
+    EXPECT_EQ(gone.exitCode, 1);
+    auto listed = m.tool({ "reg", "export", m.dir(), "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\HTREE\\Root\\0" });
+    EXPECT_NE(listed.out.find("\"AttachedComponents\"=hex(7):52,6f,6f,74,5c,4c,45,47,41,43,59,5f,42,45,45,50,5c,\\\n"
+                              "  30,30,30,30,00,00\n"),
+        std::string::npos)
+        << listed.out;
 }

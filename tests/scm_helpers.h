@@ -2,6 +2,8 @@
 #pragma once
 #include "support/TestMachine.h"
 
+#include "advapi32/SecurityDescriptor.h"
+
 #include <windows.h>
 
 #include <string>
@@ -101,5 +103,15 @@ inline Value valueOf(const std::string& keyPath, const char* name)
 }
 
 inline const char* servicesKey() { return "SYSTEM\\CurrentControlSet\\Services"; }
+
+// Gives a service the DACL of an SDDL text, through the public call.
+inline BOOL setServiceDacl(SC_HANDLE service, const std::string& sddl)
+{
+    auto sd = ntsim::security::SecurityDescriptor::fromSddl(sddl);
+    if (!sd)
+        return FALSE;
+    auto bytes = sd->toSelfRelative(DACL_SECURITY_INFORMATION);
+    return SetServiceObjectSecurity(service, DACL_SECURITY_INFORMATION, bytes.data());
+}
 
 }

@@ -1,9 +1,13 @@
-// The desk and MessageBoxA: script answers, their exhaustion, the transcript.
+// The desk, MessageBoxA, pages and the restart prompt: script answers, their
+// exhaustion, the transcript.
+#include "support/DeskPage.h"
+#include "support/DeskFiles.h"
 #include "support/TestMachine.h"
 
 #include "machine/FileLock.h"
 
 #include <gtest/gtest.h>
+#include <setupapi.h>
 #include <windows.h>
 
 #include <sys/wait.h>
@@ -15,43 +19,7 @@
 
 namespace {
 
-// A run's desk files beside the machine, as ntsim run sets them.
-class DeskFiles {
-public:
-    DeskFiles(const test::TestMachine& m, const std::vector<std::string>& script)
-        : m_base(m.dir() + "/../desk")
-    {
-        std::ofstream out(scriptPath());
-        for (auto& line : script)
-            out << line << "\n";
-        setenv("NTSIM_SCRIPT", scriptPath().c_str(), 1);
-        setenv("NTSIM_SCRIPT_CURSOR", (m_base + ".cursor").c_str(), 1);
-        setenv("NTSIM_TRANSCRIPT", transcriptPath().c_str(), 1);
-    }
-    ~DeskFiles()
-    {
-        unsetenv("NTSIM_SCRIPT");
-        unsetenv("NTSIM_SCRIPT_CURSOR");
-        unsetenv("NTSIM_TRANSCRIPT");
-    }
-    std::string scriptPath() const { return m_base + ".script"; }
-    std::string transcriptPath() const { return m_base + ".jsonl"; }
-
-    std::vector<std::string> transcript() const
-    {
-        std::string text;
-        ntsim::readWholeFile(transcriptPath(), text);
-        std::vector<std::string> lines;
-        std::istringstream in(text);
-        std::string line;
-        while (std::getline(in, line))
-            lines.push_back(line);
-        return lines;
-    }
-
-private:
-    std::string m_base;
-};
+using test::DeskFiles;
 
 }
 
@@ -191,4 +159,57 @@ TEST(User32Desk, NoScriptAndNoTerminalFailsLikeAnExhaustedScript)
             MessageBoxA(nullptr, "t", "Lonely", MB_OK);
         },
         testing::ExitedWithCode(3), "no terminal to answer message box \"Lonely\"");
+}
+
+TEST(User32Desk, PageButtonsAnsweredFromTheScript)
+{
+    test::TestMachine m;
+    m.attach();
+    DeskFiles desk(m, { "NEXT", "back", "finish" });
+    ntsim::desk::Shown page = test::driverPage();
+    EXPECT_EQ(ntsim::desk::show(page), "next");
+    auto lines = desk.transcript();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].substr(0, 57), R"({"event":"page","template":102,"title":"Modem Board Insta)");
+    const std::string tail = R"("buttons":{"back":{"shown":true,"enabled":false},"next":{"shown":true,"enabled":true},)"
+                             R"("finish":{"shown":false,"enabled":false},"cancel":{"shown":true,"enabled":true}},"answer":"next"})";
+    ASSERT_GT(lines[0].size(), tail.size());
+    EXPECT_EQ(lines[0].substr(lines[0].size() - tail.size()), tail);
+
+    // A disabled button is named as such, and the page is on record unanswered.
+    EXPECT_EXIT(ntsim::desk::show(page), testing::ExitedWithCode(3),
+        "ntsim: answer 'back' does not fit page 102 \"Modem Board Installation Wizard\": its Back button is "
+        "disabled \\(it takes next, cancel\\)");
+    EXPECT_EQ(desk.transcript().size(), 2u);
+    EXPECT_EQ(desk.transcript()[1].find("\"answer\""), std::string::npos);
+    // So is a hidden one.
+    EXPECT_EXIT(ntsim::desk::show(page), testing::ExitedWithCode(3),
+        "its Finish button is not shown \\(it takes next, cancel\\)");
+}
+
+TEST(User32Desk, RestartPromptIsRecordedAndRestartsNothing)
+{
+    test::TestMachine m;
+    m.attach();
+    DeskFiles desk(m, { "yes", "no" });
+    SetLastError(1);
+    EXPECT_EQ(SetupPromptReboot(nullptr, nullptr, FALSE), SPFILEQ_REBOOT_RECOMMENDED | SPFILEQ_REBOOT_IN_PROGRESS);
+    EXPECT_EQ(GetLastError(), DWORD(NO_ERROR));
+    EXPECT_EQ(SetupPromptReboot(nullptr, nullptr, FALSE), SPFILEQ_REBOOT_RECOMMENDED);
+    const std::string prompt = R"({"event":"prompt","kind":"reboot","caption":"System Settings Change",)"
+                               R"("text":"You must restart your computer before the new settings will take effect.\n\n)"
+                               R"(Do you want to restart your computer now?","buttons":["yes","no"],"answer":")";
+    auto lines = desk.transcript();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], prompt + "yes\"}");
+    EXPECT_EQ(lines[1], R"({"event":"reboot"})");
+    EXPECT_EQ(lines[2], prompt + "no\"}");
+    // The machine goes on: its registry still answers.
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM", 0, KEY_READ, &key), ERROR_SUCCESS);
+    RegCloseKey(key);
+    // Scanning needs a queue.
+    EXPECT_EQ(SetupPromptReboot(nullptr, nullptr, TRUE), -1);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(desk.transcript().size(), 3u);
 }

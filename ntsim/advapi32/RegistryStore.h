@@ -1,128 +1,164 @@
-// The registry of a machine as its processes share it: the hive files in
-// registry/ (REGEDIT4 text, written whole and atomically) and the journal
-// of the changes since they were written. A change is in the journal when
-// its call returns; every call first brings the process's tree up to date
-// with what other processes appended, reading only what is new.
+// The machine's registry in one SQLite database, registry/registry.db in
+// WAL mode, shared by the machine's processes. Keys and values are rows of
+// two tables indexed for the lookups the calls make: a key by its parent
+// and upper-cased name (which is also NT's enumeration order), a key's
+// values in the order they were first set. Each key carries its security
+// descriptor as SDDL. A call runs in one transaction: a changing call's
+// transaction is on disk when it returns, so a killed process loses none.
+// A process keeps what it read in a bounded cache for as long as no write
+// transaction has begun anywhere on the machine (a count in a small shared
+// file says so), so that calls on the keys a program uses repeatedly need
+// no transaction of the database.
 #pragma once
-#include "RegistryJournal.h"
-#include "RegistryTree.h"
+#include "SecurityDescriptor.h"
 
-#include <sys/types.h>
+#include <windows.h>
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
 
 namespace ntsim::registry {
 
+using KeyId = int64_t;
+// The two roots are not in a hive: the hives are their subkeys.
+constexpr KeyId machineRoot = 1; // HKEY_LOCAL_MACHINE
+constexpr KeyId usersRoot = 2;   // HKEY_USERS
+
+struct KeyRecord {
+    KeyId id { 0 };
+    KeyId parent { 0 };
+    std::string name;
+    std::string className;
+    uint64_t lastWrite { 0 }; // FILETIME ticks
+    std::shared_ptr<const security::SecurityDescriptor> security;
+
+    bool inHive() const { return parent != 0; }
+    bool isHiveRoot() const { return parent == machineRoot || parent == usersRoot; }
+};
+
+struct Value {
+    std::string name; // empty: the key's default value
+    DWORD type { REG_NONE };
+    std::vector<BYTE> data;
+};
+
+struct KeyCounts {
+    size_t subkeys { 0 };
+    size_t maxSubkeyName { 0 };
+    size_t maxClass { 0 };
+    size_t values { 0 };
+    size_t maxValueName { 0 };
+    size_t maxValueData { 0 };
+};
+
 class Store {
 public:
-    explicit Store(std::string registryDir);
+    static constexpr const char* fileName = "registry.db";
+
+    // Opens the registry of a machine; a missing database, one that is not
+    // a machine registry or one of another version is an error naming it.
+    static std::unique_ptr<Store> open(const std::string& registryDir, std::string& error);
+    // Makes the empty database of a new machine: the two roots alone.
+    static std::unique_ptr<Store> create(const std::string& registryDir, std::string& error);
+    // The store of this process's machine, opened at its first use; null
+    // (and said once on standard error) when it cannot be opened.
+    static Store* current();
+
+    ~Store();
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
 
-    // The store of the process's machine.
-    static Store& current();
+    const std::string& file() const { return m_file; }
 
-    // Runs f with the tree up to date, under the shared registry lock.
-    template<typename F>
-    LONG read(F&& f)
-    {
-        std::lock_guard<std::mutex> guard(m_mutex);
-        Lock lock(*this, false);
-        if (!lock.ok)
-            return ERROR_REGISTRY_IO_FAILED;
-        return f();
-    }
+    // Runs body in a read or a write transaction and returns its result. A
+    // write commits when body returns ERROR_SUCCESS and rolls back
+    // otherwise. A read body may run twice (when another process writes
+    // while it reads): it reads the store before it writes out anything. A database that fails makes the call fail with
+    // ERROR_REGISTRY_CORRUPT or ERROR_REGISTRY_IO_FAILED; a writer that
+    // holds the database longer than the busy timeout, with the latter.
+    LONG read(const std::function<LONG()>& body) { return transact(false, body); }
+    LONG write(const std::function<LONG()>& body) { return transact(true, body); }
 
-    // Runs f under the exclusive lock; the changes it makes through the
-    // calls below are journalled before write returns.
-    template<typename F>
-    LONG write(F&& f)
-    {
-        std::lock_guard<std::mutex> guard(m_mutex);
-        Lock lock(*this, true);
-        if (!lock.ok)
-            return ERROR_REGISTRY_IO_FAILED;
-        LONG result = f();
-        if (!commit())
-            return ERROR_REGISTRY_IO_FAILED;
-        return result;
-    }
+    // Inside a transaction.
+    std::optional<KeyRecord> key(KeyId id);
+    std::optional<KeyRecord> subkey(KeyId parent, const std::string& name);
+    // "HKEY_LOCAL_MACHINE\SYSTEM\..." as spelled in any case.
+    std::optional<KeyRecord> find(const std::string& fullPath);
+    // In NT's enumeration order.
+    std::optional<KeyRecord> subkeyAt(KeyId parent, size_t index);
+    std::vector<KeyRecord> subkeys(KeyId parent);
+    // The full path as the names are spelled.
+    std::string path(const KeyRecord& key);
+    std::optional<Value> value(KeyId key, const std::string& name);
+    std::optional<Value> valueAt(KeyId key, size_t index);
+    std::vector<Value> values(KeyId key);
+    KeyCounts counts(KeyId key);
 
-    // "HKEY_LOCAL_MACHINE" or "HKEY_USERS".
-    std::shared_ptr<Key> root(const std::string& name) const;
-    // A key by its full path, or null.
-    std::shared_ptr<Key> find(const std::string& fullPath) const;
-    // Whether a key lies in a hive (the machine's and users' roots do not).
-    bool inHive(const Key& key) const;
-    bool isHiveRoot(const Key& key) const;
-
-    // Changes, only inside write().
-    std::shared_ptr<Key> createKey(Key& parent, const std::string& name, const security::SecurityDescriptor& sd,
+    // Inside a write transaction.
+    KeyRecord createKey(const KeyRecord& parent, const std::string& name, const security::SecurityDescriptor& sd,
         const std::string& className);
-    void deleteKey(Key& key);
-    void setValue(Key& key, const std::string& name, DWORD type, std::vector<BYTE> data);
-    void deleteValue(Key& key, const std::string& name);
-    void setSecurity(Key& key, const security::SecurityDescriptor& sd);
+    // Deletes the key and everything below it.
+    void deleteTree(const KeyRecord& key);
+    void setValue(KeyId key, const std::string& name, DWORD type, const BYTE* data, size_t size);
+    bool deleteValue(KeyId key, const std::string& name);
+    void setSecurity(KeyId key, const security::SecurityDescriptor& sd);
 
-    // Writes every hive from memory and starts an empty journal.
-    bool compact();
-    // Forces the journal to the disk itself (past the host's caches).
+    // Makes every committed change durable against a power loss.
     bool flush();
 
-    // Writes a tree of hives as files of a new registry directory.
-    static bool writeHive(const std::string& path, const Key& hiveRoot, unsigned epoch);
-
-    // Journal size above which a writer folds it into the hives.
-    static constexpr off_t compactThreshold = 512 * 1024;
+    // How long a call waits for another process's write transaction.
+    static constexpr int busyTimeoutMs = 10000;
 
 private:
-    struct Hive {
-        std::string file;
-        std::string rootPath;
-        unsigned epoch { 0 };
-    };
-    struct Tree {
-        std::shared_ptr<Key> machine;
-        std::shared_ptr<Key> users;
-        std::vector<Hive> hives;
-    };
-    struct Lock {
-        Lock(Store& store, bool exclusive);
-        ~Lock();
-        Lock(const Lock&) = delete;
-        Lock& operator=(const Lock&) = delete;
-        int fd { -1 };
-        bool ok { false };
-        Store* m_store { nullptr };
-    };
+    class Statement;
+    class WriteCounts;
+    struct Cache;
+    enum class Sql : unsigned;
 
-    std::string journalPath() const { return m_dir + "/journal"; }
-    bool refresh(bool writer);
-    bool loadAll();
-    bool readJournal(Tree& tree, off_t from, bool checkEpoch);
-    bool compactLocked();
-    bool ensureJournal();
-    // Replaces the journal by an empty one of that epoch.
-    bool startJournal(unsigned epoch);
-    bool commit();
-    void record(JournalRecord::Op op, std::vector<std::string> fields);
+    Store(sqlite3* db, std::string file, std::unique_ptr<WriteCounts> counts);
+    static std::unique_ptr<Store> openFile(const std::string& file, bool create, std::string& error);
 
-    static std::shared_ptr<Key> findIn(const Tree& tree, const std::string& path);
-    static const Hive* hiveOf(const Tree& tree, const std::string& path);
-    static void apply(Tree& tree, const JournalRecord& record, unsigned journalEpoch);
+    LONG transact(bool write, const std::function<LONG()>& body);
+    LONG runBody(const std::function<LONG()>& body);
+    // Opens the SQL transaction at the call's first statement.
+    void beginSql();
+    sqlite3_stmt* prepared(Sql sql);
+    void execute(Sql sql);
+    KeyRecord readKey(Statement& row);
+    Value readValue(Statement& row);
+    std::shared_ptr<const security::SecurityDescriptor> descriptor(const std::string& sddl);
+    void touch(KeyId key, uint64_t time);
 
-    std::string m_dir;
-    std::mutex m_mutex;
-    Tree m_tree;
-    bool m_loaded { false };
+    sqlite3* m_db;
+    std::string m_file;
+    std::unique_ptr<WriteCounts> m_counts;
+    std::unique_ptr<Cache> m_cache;
+    std::vector<sqlite3_stmt*> m_statements;
+    std::recursive_mutex m_mutex;
+    int m_depth { 0 };
     bool m_writing { false };
-    ino_t m_journalIno { 0 };
-    off_t m_journalOffset { 0 };
-    unsigned m_journalEpoch { 0 };
-    std::string m_pending;
+    bool m_sqlOpen { false };
+    // Whether this call may answer from the cache, and whether it did.
+    bool m_useCache { false };
+    bool m_answeredFromCache { false };
+    // Parsed descriptors by their SDDL: keys share a few dozen of them.
+    std::unordered_map<std::string, std::shared_ptr<const security::SecurityDescriptor>> m_descriptors;
 };
+
+// Splits "a\b\c" into its names; empty names (doubled or trailing
+// backslashes) are skipped.
+std::vector<std::string> splitKeyPath(const std::string& path);
+
+// The current time as FILETIME ticks.
+uint64_t fileTimeNow();
 
 }

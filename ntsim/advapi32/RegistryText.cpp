@@ -1,5 +1,7 @@
 #include "RegistryText.h"
 
+#include "machine/NtPath.h"
+
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -107,6 +109,14 @@ bool readHex(const std::string& text, std::vector<BYTE>& out)
     return true;
 }
 
+bool allHex(const std::string& text)
+{
+    for (char c : text)
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            return false;
+    return true;
+}
+
 bool parseValueData(const std::string& text, TextValue& value)
 {
     if (text == "-") {
@@ -125,10 +135,9 @@ bool parseValueData(const std::string& text, TextValue& value)
     }
     if (text.compare(0, 6, "dword:") == 0) {
         std::string digits = text.substr(6);
-        char* end = nullptr;
-        unsigned long d = std::strtoul(digits.c_str(), &end, 16);
-        if (digits.empty() || digits.size() > 8 || !end || *end)
+        if (digits.empty() || digits.size() > 8 || !allHex(digits))
             return false;
+        unsigned long d = std::strtoul(digits.c_str(), nullptr, 16);
         value.type = REG_DWORD;
         value.data = { BYTE(d), BYTE(d >> 8), BYTE(d >> 16), BYTE(d >> 24) };
         return true;
@@ -142,10 +151,9 @@ bool parseValueData(const std::string& text, TextValue& value)
         if (close == std::string::npos)
             return false;
         std::string type = text.substr(4, close - 4);
-        char* end = nullptr;
-        unsigned long t = std::strtoul(type.c_str(), &end, 16);
-        if (type.empty() || !end || *end)
+        if (type.empty() || type.size() > 8 || !allHex(type))
             return false;
+        unsigned long t = std::strtoul(type.c_str(), nullptr, 16);
         value.type = static_cast<DWORD>(t);
         return readHex(text.substr(close + 2), value.data);
     }
@@ -194,19 +202,6 @@ bool parseRegText(const std::string& text, RegText& out, std::string& error)
                 out.keys.back().sddl = line.substr(6);
             } else if (line.compare(0, 7, ";class=") == 0 && !out.keys.empty()) {
                 out.keys.back().className = line.substr(7);
-            } else if (line.compare(0, 12, ";ntsim-hive ") == 0) {
-                std::string rest = line.substr(12);
-                size_t at = 0;
-                while (at < rest.size()) {
-                    size_t space = rest.find(' ', at);
-                    std::string item = rest.substr(at, space == std::string::npos ? std::string::npos : space - at);
-                    size_t eq = item.find('=');
-                    if (eq != std::string::npos)
-                        out.header.emplace_back(item.substr(0, eq), item.substr(eq + 1));
-                    if (space == std::string::npos)
-                        break;
-                    at = space + 1;
-                }
             }
             continue;
         }
@@ -264,22 +259,159 @@ bool parseRegText(const std::string& text, RegText& out, std::string& error)
     return true;
 }
 
-std::string formatKey(const Key& key)
+namespace {
+
+bool hasControlCharacter(const std::string& s)
 {
-    std::string out = "[" + key.path() + "]\n;sddl=" + key.security.toSddl() + "\n";
-    if (!key.className.empty())
-        out += ";class=" + key.className + "\n";
-    for (auto& v : key.values())
-        out += formatValue(v) + "\n";
+    for (unsigned char c : s)
+        if (c < 0x20 || c == 0x7F)
+            return true;
+    return false;
+}
+
+// What REGEDIT4 cannot hold, shown so that a person sees it is there.
+std::string shown(const std::string& s)
+{
+    std::string out;
+    for (unsigned char c : s) {
+        if (c < 0x20 || c == 0x7F) {
+            char code[8];
+            std::snprintf(code, sizeof code, "<%02X>", c);
+            out += code;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
     return out;
 }
 
-std::string formatSubtree(const Key& key)
+std::string formatKey(Store& store, const KeyRecord& key, const std::string& path)
 {
-    std::string out = formatKey(key) + "\n";
-    for (auto& sub : key.subkeys())
-        out += formatSubtree(*sub);
-    return out;
+    std::string out = "[" + path + "]\n;sddl=" + key.security->toSddl() + "\n";
+    if (hasControlCharacter(key.className))
+        out += "; its class " + shown(key.className) + " is not written: it holds a control character\n";
+    else if (!key.className.empty())
+        out += ";class=" + key.className + "\n";
+    for (auto& v : store.values(key.id)) {
+        if (hasControlCharacter(v.name))
+            out += "; the value " + shown(v.name) + " is not written: its name holds a control character\n";
+        else
+            out += formatValue(v) + "\n";
+    }
+    return out + "\n";
+}
+
+}
+
+void exportSubtree(Store& store, const KeyRecord& top, const std::function<void(const std::string&)>& out)
+{
+    struct Pending {
+        KeyRecord key;
+        std::string path;
+    };
+    std::vector<Pending> stack;
+    stack.push_back({ top, store.path(top) });
+    while (!stack.empty()) {
+        Pending next = std::move(stack.back());
+        stack.pop_back();
+        if (hasControlCharacter(next.key.name)) {
+            out("; the key " + shown(next.path) + " is not written, nor what is below it: its name holds a control character\n\n");
+            continue;
+        }
+        out(formatKey(store, next.key, next.path));
+        auto children = store.subkeys(next.key.id);
+        for (auto it = children.rbegin(); it != children.rend(); ++it)
+            stack.push_back({ *it, next.path + "\\" + it->name });
+    }
+}
+
+std::string exportSubtree(Store& store, const KeyRecord& key)
+{
+    std::string text;
+    exportSubtree(store, key, [&](const std::string& part) { text += part; });
+    return text;
+}
+
+namespace {
+
+// The descriptor the text gives a key, or the one the system gives a key
+// it creates below parent.
+security::SecurityDescriptor descriptorFor(const std::optional<std::string>& sddl, const std::string& path,
+    const KeyRecord& parent, ImportAs as, std::string& error)
+{
+    if (sddl) {
+        auto sd = security::SecurityDescriptor::fromSddl(*sddl);
+        if (!sd || sd->owner.empty())
+            error = path + ": bad descriptor '" + *sddl + "' (it needs an owner and a DACL)";
+        return sd ? *sd : security::SecurityDescriptor {};
+    }
+    security::SecurityDescriptor sd = security::inheritedDescriptor(*parent.security, Token::system());
+    if (as == ImportAs::DefaultMachine)
+        sd.owner = parent.security->owner;
+    return sd;
+}
+
+std::optional<KeyRecord> rootOf(Store& store, const std::string& name)
+{
+    if (equalsNoCase(name, "HKEY_LOCAL_MACHINE"))
+        return store.key(machineRoot);
+    if (equalsNoCase(name, "HKEY_USERS"))
+        return store.key(usersRoot);
+    return std::nullopt;
+}
+
+}
+
+LONG importText(Store& store, const RegText& text, ImportAs as, std::string& error)
+{
+    for (auto& textKey : text.keys) {
+        auto names = splitKeyPath(textKey.path);
+        std::optional<KeyRecord> key = names.empty() ? std::nullopt : rootOf(store, names[0]);
+        if (!key) {
+            error = textKey.path + ": not below HKEY_LOCAL_MACHINE or HKEY_USERS";
+            return ERROR_BAD_PATHNAME;
+        }
+        if (textKey.remove) {
+            auto existing = store.find(textKey.path);
+            if (existing && existing->inHive() && !existing->isHiveRoot())
+                store.deleteTree(*existing);
+            continue;
+        }
+        bool created = false;
+        for (size_t i = 1; i < names.size(); ++i) {
+            auto next = store.subkey(key->id, names[i]);
+            if (!next) {
+                if (!key->inHive() && as != ImportAs::DefaultMachine) {
+                    error = textKey.path + " is not in a hive of the machine";
+                    return ERROR_ACCESS_DENIED;
+                }
+                bool last = i + 1 == names.size();
+                auto sd = descriptorFor(last ? textKey.sddl : std::nullopt, textKey.path, *key, as, error);
+                if (!error.empty())
+                    return ERROR_INVALID_SECURITY_DESCR;
+                next = store.createKey(*key, names[i], sd, last ? textKey.className : "");
+                created = last;
+            }
+            key = std::move(next);
+        }
+        if (!key->inHive()) {
+            error = textKey.path + " is not in a hive of the machine";
+            return ERROR_ACCESS_DENIED;
+        }
+        if (textKey.sddl && !created) {
+            auto sd = descriptorFor(textKey.sddl, textKey.path, *key, as, error);
+            if (!error.empty())
+                return ERROR_INVALID_SECURITY_DESCR;
+            store.setSecurity(key->id, sd);
+        }
+        for (auto& v : textKey.values) {
+            if (v.remove)
+                store.deleteValue(key->id, v.name);
+            else
+                store.setValue(key->id, v.name, v.type, v.data.data(), v.data.size());
+        }
+    }
+    return ERROR_SUCCESS;
 }
 
 }

@@ -1,9 +1,11 @@
-// REGEDIT4 text: the form of the hive files, of `ntsim reg export` and of
-// the files `ntsim reg import` loads. A key's descriptor rides along as a
-// ";sddl=" comment line right after the key's header.
+// REGEDIT4 text: the form of the default machine's hives in the
+// repository, of `ntsim reg export` and of the files `ntsim reg import`
+// loads. A key's descriptor rides along as a ";sddl=" comment line right
+// after the key's header, its class as ";class=".
 #pragma once
-#include "RegistryTree.h"
+#include "RegistryStore.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,15 +28,30 @@ struct TextKey {
 };
 
 struct RegText {
-    std::vector<std::pair<std::string, std::string>> header; // ";ntsim-hive name=value ..."
     std::vector<TextKey> keys;
 };
 
 bool parseRegText(const std::string& text, RegText& out, std::string& error);
 
-// One key: its header, its ";sddl=" line and its values.
-std::string formatKey(const Key& key);
-// The key and everything below it, parents before children.
-std::string formatSubtree(const Key& key);
+// The key and everything below it, parents before children, each key its
+// header, descriptor, class and values, handed to out a key at a time.
+// A name REGEDIT4 cannot carry (one with a control character) is written
+// as a comment saying so, with nothing below it: it is never written as
+// text that reads back as another key.
+void exportSubtree(Store& store, const KeyRecord& key, const std::function<void(const std::string&)>& out);
+std::string exportSubtree(Store& store, const KeyRecord& key);
+
+// How a text's keys become keys of the store.
+enum class ImportAs {
+    // `ntsim reg import`: the machine's system account, offline, past the
+    // access checks; only inside the hives there are.
+    Administrator,
+    // `ntsim new`: the text makes the hives; a key without a descriptor
+    // takes its parent's inheritable entries and owner.
+    DefaultMachine,
+};
+
+// Loads the text inside the store's open write transaction.
+LONG importText(Store& store, const RegText& text, ImportAs as, std::string& error);
 
 }

@@ -16,10 +16,8 @@ bool faulted(const char* api)
     return false;
 }
 
-std::optional<ScObject> openedService(const char* api, SC_HANDLE handle, DWORD needed)
+std::optional<ScObject> openedService(SC_HANDLE handle, DWORD needed)
 {
-    if (faulted(api))
-        return std::nullopt;
     auto service = findHandle(handle, ScObject::Kind::Service);
     if (!service)
         return fail(ERROR_INVALID_HANDLE, std::nullopt);

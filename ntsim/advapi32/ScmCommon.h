@@ -21,9 +21,9 @@ T fail(DWORD error, T value)
 // True, with the error set, when a fault is injected into the call.
 bool faulted(const char* api);
 
-// The service handle a call was given, once the call's fault is past and the
-// handle grants every right in needed; nothing, with the error set, otherwise.
-std::optional<ScObject> openedService(const char* api, SC_HANDLE handle, DWORD needed);
+// The service handle a call was given, once the handle grants every right
+// in needed; nothing, with the error set, otherwise.
+std::optional<ScObject> openedService(SC_HANDLE handle, DWORD needed);
 
 // Deletes the services that are marked for delete, stopped and no longer
 // open anywhere.

@@ -1,4 +1,5 @@
 // StartServiceA, ControlService and QueryServiceStatus.
+#include "ScmCalls.h"
 #include "ScmCommon.h"
 #include "ScmHandles.h"
 #include "ScmStart.h"
@@ -26,9 +27,9 @@ DWORD rightForControl(DWORD control)
 
 }
 
-BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD /*dwNumServiceArgs*/, LPCSTR* /*lpServiceArgVectors*/)
+BOOL scm::start(SC_HANDLE hService)
 {
-    auto service = openedService("StartServiceA", hService, SERVICE_START);
+    auto service = openedService(hService, SERVICE_START);
     if (!service)
         return FALSE;
     RunStates states;
@@ -49,9 +50,16 @@ BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD /*dwNumServiceArgs*/, LPCSTR
     return TRUE;
 }
 
-BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServiceStatus)
+BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD /*dwNumServiceArgs*/, LPCSTR* /*lpServiceArgVectors*/)
 {
-    auto service = openedService("ControlService", hService, 0);
+    if (faulted("StartServiceA"))
+        return FALSE;
+    return scm::start(hService);
+}
+
+BOOL scm::control(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServiceStatus)
+{
+    auto service = openedService(hService, 0);
     if (!service)
         return FALSE;
     DWORD right = rightForControl(dwControl);
@@ -96,9 +104,16 @@ BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS
     }
 }
 
-BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus)
+BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServiceStatus)
 {
-    auto service = openedService("QueryServiceStatus", hService, SERVICE_QUERY_STATUS);
+    if (faulted("ControlService"))
+        return FALSE;
+    return scm::control(hService, dwControl, lpServiceStatus);
+}
+
+BOOL scm::queryStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus)
+{
+    auto service = openedService(hService, SERVICE_QUERY_STATUS);
     if (!service)
         return FALSE;
     if (!lpServiceStatus)
@@ -109,4 +124,11 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceSta
     RunState stopped;
     fillStatus(config ? &*config : nullptr, recorded ? *recorded : stopped, lpServiceStatus);
     return TRUE;
+}
+
+BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus)
+{
+    if (faulted("QueryServiceStatus"))
+        return FALSE;
+    return scm::queryStatus(hService, lpServiceStatus);
 }

@@ -1,4 +1,5 @@
 #include "ScmHandles.h"
+#include "ScmSecurity.h"
 
 #include "machine/Token.h"
 
@@ -55,18 +56,7 @@ DWORD mapManagerAccess(DWORD desired)
 
 DWORD mapServiceAccess(DWORD desired)
 {
-    DWORD mapped = desired & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
-    if (desired & GENERIC_READ)
-        mapped |= STANDARD_RIGHTS_READ | SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS | SERVICE_INTERROGATE
-            | SERVICE_ENUMERATE_DEPENDENTS;
-    if (desired & GENERIC_WRITE)
-        mapped |= STANDARD_RIGHTS_WRITE | SERVICE_CHANGE_CONFIG;
-    if (desired & GENERIC_EXECUTE)
-        mapped |= STANDARD_RIGHTS_EXECUTE | SERVICE_START | SERVICE_STOP | SERVICE_PAUSE_CONTINUE
-            | SERVICE_USER_DEFINED_CONTROL;
-    if (desired & GENERIC_ALL)
-        mapped |= SERVICE_ALL_ACCESS;
-    return mapped;
+    return security::mapGenericRights(desired, serviceMapping);
 }
 
 DWORD managerRightsOfCaller()
@@ -74,14 +64,6 @@ DWORD managerRightsOfCaller()
     if (Token::effective().admin)
         return SC_MANAGER_ALL_ACCESS;
     return SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE | SC_MANAGER_QUERY_LOCK_STATUS | READ_CONTROL;
-}
-
-DWORD serviceRightsOfCaller()
-{
-    if (Token::effective().admin)
-        return SERVICE_ALL_ACCESS;
-    return SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS | SERVICE_ENUMERATE_DEPENDENTS | SERVICE_INTERROGATE
-        | SERVICE_USER_DEFINED_CONTROL | READ_CONTROL;
 }
 
 }

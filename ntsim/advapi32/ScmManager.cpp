@@ -1,4 +1,5 @@
 // OpenSCManagerA and CloseServiceHandle.
+#include "ScmCalls.h"
 #include "ScmCommon.h"
 #include "ScmHandles.h"
 #include "ScmRegistry.h"
@@ -30,10 +31,8 @@ bool isLocalMachine(const char* machineName)
 
 }
 
-SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWORD dwDesiredAccess)
+SC_HANDLE scm::openManager(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWORD dwDesiredAccess)
 {
-    if (faulted("OpenSCManagerA"))
-        return nullptr;
     // Another machine's controller is not reachable from the simulated one.
     if (!isLocalMachine(lpMachineName))
         return fail<SC_HANDLE>(RPC_S_SERVER_UNAVAILABLE, nullptr);
@@ -50,10 +49,15 @@ SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWO
     return addHandle(ScObject { ScObject::Kind::Manager, wanted, {} });
 }
 
-BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject)
+SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWORD dwDesiredAccess)
 {
-    if (faulted("CloseServiceHandle"))
-        return FALSE;
+    if (faulted("OpenSCManagerA"))
+        return nullptr;
+    return scm::openManager(lpMachineName, lpDatabaseName, dwDesiredAccess);
+}
+
+BOOL scm::closeHandle(SC_HANDLE hSCObject)
+{
     auto object = findAnyHandle(hSCObject);
     // Of two threads closing one handle, only the one that removes it may
     // give up the handle's share of the service.
@@ -71,4 +75,11 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject)
         states.save();
     }
     return TRUE;
+}
+
+BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject)
+{
+    if (faulted("CloseServiceHandle"))
+        return FALSE;
+    return scm::closeHandle(hSCObject);
 }

@@ -1,4 +1,7 @@
 #include "ScmRegistry.h"
+#include "RegistryCalls.h"
+
+#include "RegistryCalls.h"
 
 #include "machine/Token.h"
 
@@ -8,14 +11,14 @@ LONG SystemKey::open(const std::string& path, REGSAM access)
 {
     close();
     AsSystem system;
-    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, access, &m_key);
+    return registry::openKey(HKEY_LOCAL_MACHINE, path.c_str(), access, &m_key);
 }
 
 LONG SystemKey::create(const std::string& path, REGSAM access, DWORD options)
 {
     close();
     AsSystem system;
-    return RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, options, access, nullptr,
+    return registry::createKey(HKEY_LOCAL_MACHINE, path.c_str(), nullptr, options, access, nullptr,
         &m_key, nullptr);
 }
 
@@ -23,7 +26,7 @@ void SystemKey::close()
 {
     if (m_key) {
         AsSystem system;
-        RegCloseKey(m_key);
+        registry::closeKey(m_key);
         m_key = nullptr;
     }
 }
@@ -32,7 +35,7 @@ std::optional<DWORD> SystemKey::dword(const char* name) const
 {
     AsSystem system;
     DWORD type = 0, value = 0, size = sizeof value;
-    if (RegQueryValueExA(m_key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS)
+    if (registry::queryValue(m_key, name, &type, reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS)
         return std::nullopt;
     if (type != REG_DWORD || size != sizeof value)
         return std::nullopt;
@@ -44,10 +47,10 @@ namespace {
 std::optional<std::vector<char>> rawValue(HKEY key, const char* name, DWORD& type)
 {
     DWORD size = 0;
-    if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+    if (registry::queryValue(key, name, &type, nullptr, &size) != ERROR_SUCCESS)
         return std::nullopt;
     std::vector<char> data(size + 2, 0);
-    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) != ERROR_SUCCESS)
+    if (registry::queryValue(key, name, &type, reinterpret_cast<BYTE*>(data.data()), &size) != ERROR_SUCCESS)
         return std::nullopt;
     data.resize(size);
     // Terminate it whatever the writer stored.
@@ -86,16 +89,27 @@ std::optional<std::vector<std::string>> SystemKey::multiString(const char* name)
     return out;
 }
 
+std::optional<std::vector<BYTE>> SystemKey::binary(const char* name) const
+{
+    AsSystem system;
+    DWORD type = 0;
+    auto data = rawValue(m_key, name, type);
+    if (!data || type != REG_BINARY)
+        return std::nullopt;
+    // Without the two terminating NULs rawValue adds.
+    return std::vector<BYTE>(data->begin(), data->end() - 2);
+}
+
 LONG SystemKey::setDword(const char* name, DWORD value)
 {
     AsSystem system;
-    return RegSetValueExA(m_key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    return registry::setValue(m_key, name, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
 }
 
 LONG SystemKey::setString(const char* name, const std::string& value, DWORD type)
 {
     AsSystem system;
-    return RegSetValueExA(m_key, name, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
+    return registry::setValue(m_key, name, type, reinterpret_cast<const BYTE*>(value.c_str()),
         static_cast<DWORD>(value.size() + 1));
 }
 
@@ -108,14 +122,20 @@ LONG SystemKey::setMultiString(const char* name, const std::vector<std::string>&
     if (values.empty())
         data += '\0';
     AsSystem system;
-    return RegSetValueExA(m_key, name, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data.data()),
+    return registry::setValue(m_key, name, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(data.data()),
         static_cast<DWORD>(data.size()));
+}
+
+LONG SystemKey::setBinary(const char* name, const std::vector<BYTE>& data)
+{
+    AsSystem system;
+    return registry::setValue(m_key, name, REG_BINARY, data.data(), static_cast<DWORD>(data.size()));
 }
 
 LONG SystemKey::deleteValue(const char* name)
 {
     AsSystem system;
-    return RegDeleteValueA(m_key, name);
+    return registry::deleteValue(m_key, name);
 }
 
 std::vector<std::string> SystemKey::subkeys() const
@@ -125,7 +145,7 @@ std::vector<std::string> SystemKey::subkeys() const
     for (DWORD i = 0;; ++i) {
         char name[512];
         DWORD length = sizeof name;
-        if (RegEnumKeyExA(m_key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        if (registry::enumKey(m_key, i, name, &length, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
         names.emplace_back(name, length);
     }
@@ -140,7 +160,7 @@ std::vector<std::pair<std::string, std::string>> SystemKey::stringValues() const
         char name[512];
         BYTE data[1024];
         DWORD nameLength = sizeof name, dataSize = sizeof data - 1, type = 0;
-        if (RegEnumValueA(m_key, i, name, &nameLength, nullptr, &type, data, &dataSize) != ERROR_SUCCESS)
+        if (registry::enumValue(m_key, i, name, &nameLength, &type, data, &dataSize) != ERROR_SUCCESS)
             break;
         data[dataSize] = 0;
         std::string text = type == REG_SZ || type == REG_EXPAND_SZ ? reinterpret_cast<char*>(data) : "";
@@ -163,7 +183,7 @@ LONG deleteSystemKeyTree(const std::string& path)
         }
     }
     AsSystem system;
-    return RegDeleteKeyA(HKEY_LOCAL_MACHINE, path.c_str());
+    return registry::deleteKey(HKEY_LOCAL_MACHINE, path.c_str());
 }
 
 }

@@ -1,7 +1,11 @@
 // Opening, creating, deleting and configuring services.
+#include "ScmCalls.h"
 #include "ScmCommon.h"
 #include "ScmHandles.h"
 #include "ScmRegistry.h"
+#include "ScmSecurity.h"
+
+#include "machine/Token.h"
 
 #include "machine/NtPath.h"
 
@@ -59,10 +63,8 @@ void putString(char*& cursor, LPSTR& field, const std::string& value)
 
 }
 
-SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess)
+SC_HANDLE scm::openService(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess)
 {
-    if (faulted("OpenServiceA"))
-        return nullptr;
     if (!findHandle(hSCManager, ScObject::Kind::Manager))
         return fail<SC_HANDLE>(ERROR_INVALID_HANDLE, nullptr);
     if (!isValidServiceName(lpServiceName))
@@ -71,19 +73,25 @@ SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD 
     auto config = readService(lpServiceName);
     if (!config)
         return fail<SC_HANDLE>(ERROR_SERVICE_DOES_NOT_EXIST, nullptr);
-    DWORD wanted = mapServiceAccess(dwDesiredAccess);
-    if (wanted & ~serviceRightsOfCaller())
-        return fail<SC_HANDLE>(ERROR_ACCESS_DENIED, nullptr);
-    return openHandle(states, config->name, wanted);
+    auto access = security::checkAccess(serviceSecurity(config->name), Token::effective(), dwDesiredAccess,
+        serviceMapping);
+    if (access.error)
+        return fail<SC_HANDLE>(static_cast<DWORD>(access.error), nullptr);
+    return openHandle(states, config->name, access.granted);
 }
 
-SC_HANDLE WINAPI CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCSTR lpDisplayName,
+SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess)
+{
+    if (faulted("OpenServiceA"))
+        return nullptr;
+    return scm::openService(hSCManager, lpServiceName, dwDesiredAccess);
+}
+
+SC_HANDLE scm::createService(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCSTR lpDisplayName,
     DWORD dwDesiredAccess, DWORD dwServiceType, DWORD dwStartType, DWORD dwErrorControl,
     LPCSTR lpBinaryPathName, LPCSTR lpLoadOrderGroup, LPDWORD lpdwTagId, LPCSTR lpDependencies,
-    LPCSTR lpServiceStartName, LPCSTR /*lpPassword*/)
+    LPCSTR lpServiceStartName)
 {
-    if (faulted("CreateServiceA"))
-        return nullptr;
     auto manager = findHandle(hSCManager, ScObject::Kind::Manager);
     if (!manager)
         return fail<SC_HANDLE>(ERROR_INVALID_HANDLE, nullptr);
@@ -138,9 +146,20 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCS
     return openHandle(states, c.name, mapServiceAccess(dwDesiredAccess));
 }
 
-BOOL WINAPI DeleteService(SC_HANDLE hService)
+SC_HANDLE WINAPI CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCSTR lpDisplayName,
+    DWORD dwDesiredAccess, DWORD dwServiceType, DWORD dwStartType, DWORD dwErrorControl,
+    LPCSTR lpBinaryPathName, LPCSTR lpLoadOrderGroup, LPDWORD lpdwTagId, LPCSTR lpDependencies,
+    LPCSTR lpServiceStartName, LPCSTR /*lpPassword*/)
 {
-    auto service = openedService("DeleteService", hService, DELETE);
+    if (faulted("CreateServiceA"))
+        return nullptr;
+    return scm::createService(hSCManager, lpServiceName, lpDisplayName, dwDesiredAccess, dwServiceType, dwStartType,
+        dwErrorControl, lpBinaryPathName, lpLoadOrderGroup, lpdwTagId, lpDependencies, lpServiceStartName);
+}
+
+BOOL scm::markForDelete(SC_HANDLE hService)
+{
+    auto service = openedService(hService, DELETE);
     if (!service)
         return FALSE;
     RunStates states;
@@ -158,10 +177,19 @@ BOOL WINAPI DeleteService(SC_HANDLE hService)
     return TRUE;
 }
 
+BOOL WINAPI DeleteService(SC_HANDLE hService)
+{
+    if (faulted("DeleteService"))
+        return FALSE;
+    return scm::markForDelete(hService);
+}
+
 BOOL WINAPI QueryServiceConfigA(SC_HANDLE hService, LPQUERY_SERVICE_CONFIGA lpServiceConfig, DWORD cbBufSize,
     LPDWORD pcbBytesNeeded)
 {
-    auto service = openedService("QueryServiceConfigA", hService, SERVICE_QUERY_CONFIG);
+    if (faulted("QueryServiceConfigA"))
+        return FALSE;
+    auto service = openedService(hService, SERVICE_QUERY_CONFIG);
     if (!service)
         return FALSE;
     if (!pcbBytesNeeded)
@@ -199,11 +227,11 @@ BOOL WINAPI QueryServiceConfigA(SC_HANDLE hService, LPQUERY_SERVICE_CONFIGA lpSe
     return TRUE;
 }
 
-BOOL WINAPI ChangeServiceConfigA(SC_HANDLE hService, DWORD dwServiceType, DWORD dwStartType, DWORD dwErrorControl,
+BOOL scm::changeConfig(SC_HANDLE hService, DWORD dwServiceType, DWORD dwStartType, DWORD dwErrorControl,
     LPCSTR lpBinaryPathName, LPCSTR lpLoadOrderGroup, LPDWORD lpdwTagId, LPCSTR lpDependencies,
-    LPCSTR lpServiceStartName, LPCSTR /*lpPassword*/, LPCSTR lpDisplayName)
+    LPCSTR lpServiceStartName, LPCSTR lpDisplayName)
 {
-    auto service = openedService("ChangeServiceConfigA", hService, SERVICE_CHANGE_CONFIG);
+    auto service = openedService(hService, SERVICE_CHANGE_CONFIG);
     if (!service)
         return FALSE;
     if (!isValidDisplayName(lpDisplayName))
@@ -245,4 +273,14 @@ BOOL WINAPI ChangeServiceConfigA(SC_HANDLE hService, DWORD dwServiceType, DWORD 
     if (lpdwTagId)
         *lpdwTagId = *c.tag;
     return TRUE;
+}
+
+BOOL WINAPI ChangeServiceConfigA(SC_HANDLE hService, DWORD dwServiceType, DWORD dwStartType, DWORD dwErrorControl,
+    LPCSTR lpBinaryPathName, LPCSTR lpLoadOrderGroup, LPDWORD lpdwTagId, LPCSTR lpDependencies,
+    LPCSTR lpServiceStartName, LPCSTR /*lpPassword*/, LPCSTR lpDisplayName)
+{
+    if (faulted("ChangeServiceConfigA"))
+        return FALSE;
+    return scm::changeConfig(hService, dwServiceType, dwStartType, dwErrorControl, lpBinaryPathName, lpLoadOrderGroup,
+        lpdwTagId, lpDependencies, lpServiceStartName, lpDisplayName);
 }

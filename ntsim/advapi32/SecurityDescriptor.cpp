@@ -40,7 +40,18 @@ const FlagName flagNames[] = {
     { "NP", NO_PROPAGATE_INHERIT_ACE },
     { "IO", INHERIT_ONLY_ACE },
     { "ID", INHERITED_ACE },
+    { "SA", SUCCESSFUL_ACCESS_ACE_FLAG },
+    { "FA", FAILED_ACCESS_ACE_FLAG },
 };
+
+const char* aceTypeName(BYTE type)
+{
+    switch (type) {
+    case ACCESS_DENIED_ACE_TYPE: return "D";
+    case SYSTEM_AUDIT_ACE_TYPE: return "AU";
+    default: return "A";
+    }
+}
 
 std::string rightsToSddl(ACCESS_MASK mask)
 {
@@ -89,7 +100,8 @@ std::optional<ACCESS_MASK> rightsFromSddl(const std::string& text)
     return mask;
 }
 
-std::optional<Ace> aceFromSddl(const std::string& text)
+// An entry of a DACL (allow, deny) or, for audit, of a SACL.
+std::optional<Ace> aceFromSddl(const std::string& text, bool audit)
 {
     std::vector<std::string> fields;
     size_t pos = 0;
@@ -103,10 +115,12 @@ std::optional<Ace> aceFromSddl(const std::string& text)
     if (fields.size() != 6)
         return std::nullopt;
     Ace ace;
-    if (fields[0] == "A")
+    if (fields[0] == "A" && !audit)
         ace.type = ACCESS_ALLOWED_ACE_TYPE;
-    else if (fields[0] == "D")
+    else if (fields[0] == "D" && !audit)
         ace.type = ACCESS_DENIED_ACE_TYPE;
+    else if (fields[0] == "AU" && audit)
+        ace.type = SYSTEM_AUDIT_ACE_TYPE;
     else
         return std::nullopt;
     const std::string& flags = fields[1];
@@ -120,6 +134,9 @@ std::optional<Ace> aceFromSddl(const std::string& text)
         if (!found)
             return std::nullopt;
     }
+    BYTE auditFlags = SUCCESSFUL_ACCESS_ACE_FLAG | FAILED_ACCESS_ACE_FLAG;
+    if (!audit && (ace.flags & auditFlags))
+        return std::nullopt;
     auto mask = rightsFromSddl(fields[2]);
     auto sid = sidFromSddl(fields[5]);
     if (!mask || !sid || !fields[3].empty() || !fields[4].empty())
@@ -160,6 +177,41 @@ bool tokenIsCreatorSid(const std::string& sid)
 
 }
 
+namespace {
+
+std::string acesToSddl(const std::vector<Ace>& aces)
+{
+    std::string text;
+    for (auto& ace : aces) {
+        text += std::string("(") + aceTypeName(ace.type) + ";";
+        for (auto& f : flagNames)
+            if (ace.flags & f.flag)
+                text += f.name;
+        text += ";" + rightsToSddl(ace.mask) + ";;;" + sidToSddl(ace.sid) + ")";
+    }
+    return text;
+}
+
+// The entries of a "D:" or "S:" part after its control flags.
+bool acesFromSddl(const std::string& body, size_t i, bool audit, std::vector<Ace>& out)
+{
+    while (i < body.size()) {
+        if (body[i] != '(')
+            return false;
+        size_t close = body.find(')', i);
+        if (close == std::string::npos)
+            return false;
+        auto ace = aceFromSddl(body.substr(i + 1, close - i - 1), audit);
+        if (!ace)
+            return false;
+        out.push_back(*ace);
+        i = close + 1;
+    }
+    return true;
+}
+
+}
+
 std::string SecurityDescriptor::toSddl() const
 {
     std::string text;
@@ -167,16 +219,9 @@ std::string SecurityDescriptor::toSddl() const
         text += "O:" + sidToSddl(owner);
     if (!group.empty())
         text += "G:" + sidToSddl(group);
-    text += "D:";
-    if (!daclPresent)
-        return text + "NO_ACCESS_CONTROL";
-    for (auto& ace : dacl) {
-        text += ace.type == ACCESS_DENIED_ACE_TYPE ? "(D;" : "(A;";
-        for (auto& f : flagNames)
-            if (ace.flags & f.flag)
-                text += f.name;
-        text += ";" + rightsToSddl(ace.mask) + ";;;" + sidToSddl(ace.sid) + ")";
-    }
+    text += "D:" + (daclPresent ? acesToSddl(dacl) : std::string("NO_ACCESS_CONTROL"));
+    if (saclPresent)
+        text += "S:" + acesToSddl(sacl);
     return text;
 }
 
@@ -230,26 +275,22 @@ std::optional<SecurityDescriptor> SecurityDescriptor::fromSddl(const std::string
                 return std::nullopt;
             }
             sd.daclPresent = body.find("NO_ACCESS_CONTROL") == std::string::npos;
-            while (i < body.size()) {
-                if (body[i] != '(')
-                    return std::nullopt;
-                size_t close = body.find(')', i);
-                if (close == std::string::npos)
-                    return std::nullopt;
-                auto ace = aceFromSddl(body.substr(i + 1, close - i - 1));
-                if (!ace)
-                    return std::nullopt;
-                sd.dacl.push_back(*ace);
-                i = close + 1;
-            }
+            if (!acesFromSddl(body, i, false, sd.dacl))
+                return std::nullopt;
             if (!sd.daclPresent && !sd.dacl.empty())
                 return std::nullopt;
-        } else if (part != 'S') {
+        } else if (part == 'S') {
+            sd.saclPresent = true;
+            if (!acesFromSddl(body, 0, true, sd.sacl))
+                return std::nullopt;
+        } else {
             return std::nullopt;
         }
     }
+    // A descriptor says what its DACL is, NO_ACCESS_CONTROL included: text
+    // without one (an empty text) is never read as "no access control".
     if (!sawDacl)
-        sd.daclPresent = false;
+        return std::nullopt;
     return sd;
 }
 
@@ -271,7 +312,7 @@ Bytes aclBytes(const std::vector<Ace>& aces)
     return out;
 }
 
-std::optional<std::vector<Ace>> parseAcl(const BYTE* acl)
+std::optional<std::vector<Ace>> parseAcl(const BYTE* acl, bool audit)
 {
     if (!acl)
         return std::nullopt;
@@ -292,7 +333,9 @@ std::optional<std::vector<Ace>> parseAcl(const BYTE* acl)
         ace.type = acl[at];
         ace.flags = acl[at + 1];
         ace.mask = getDword(acl + at + 4);
-        if (ace.type != ACCESS_ALLOWED_ACE_TYPE && ace.type != ACCESS_DENIED_ACE_TYPE)
+        bool known = audit ? ace.type == SYSTEM_AUDIT_ACE_TYPE
+                           : ace.type == ACCESS_ALLOWED_ACE_TYPE || ace.type == ACCESS_DENIED_ACE_TYPE;
+        if (!known)
             return std::nullopt;
         if (!isValidSid(acl + at + 8, aceSize - 8))
             return std::nullopt;
@@ -316,6 +359,10 @@ Bytes SecurityDescriptor::toSelfRelative(SECURITY_INFORMATION info) const
         place(offsetof(SECURITY_DESCRIPTOR_RELATIVE, Owner), *sidFromString(owner));
     if ((info & GROUP_SECURITY_INFORMATION) && !group.empty())
         place(offsetof(SECURITY_DESCRIPTOR_RELATIVE, Group), *sidFromString(group));
+    if ((info & SACL_SECURITY_INFORMATION) && saclPresent) {
+        control |= SE_SACL_PRESENT;
+        place(offsetof(SECURITY_DESCRIPTOR_RELATIVE, Sacl), aclBytes(sacl));
+    }
     if (info & DACL_SECURITY_INFORMATION) {
         control |= SE_DACL_PRESENT;
         if (daclPresent)
@@ -323,6 +370,36 @@ Bytes SecurityDescriptor::toSelfRelative(SECURITY_INFORMATION info) const
     }
     putWord(out, 2, control);
     return out;
+}
+
+LONG SecurityDescriptor::takeParts(const SecurityDescriptor& given, SECURITY_INFORMATION info, const Token& token)
+{
+    if (info & OWNER_SECURITY_INFORMATION) {
+        if (given.owner.empty() || !token.holds(given.owner))
+            return ERROR_INVALID_OWNER;
+        owner = given.owner;
+    }
+    if (info & GROUP_SECURITY_INFORMATION)
+        group = given.group;
+    if (info & DACL_SECURITY_INFORMATION) {
+        daclPresent = given.daclPresent;
+        dacl = given.dacl;
+    }
+    return ERROR_SUCCESS;
+}
+
+std::optional<SecurityDescriptor> SecurityDescriptor::fromSelfRelative(const Bytes& bytes)
+{
+    size_t size = bytes.size();
+    if (size < sizeof(SECURITY_DESCRIPTOR_RELATIVE) || !(getWord(bytes.data() + 2) & SE_SELF_RELATIVE))
+        return std::nullopt;
+    auto rel = reinterpret_cast<const SECURITY_DESCRIPTOR_RELATIVE*>(bytes.data());
+    for (DWORD sid : { rel->Owner, rel->Group })
+        if (sid && (sid >= size || !isValidSid(bytes.data() + sid, size - sid)))
+            return std::nullopt;
+    if (rel->Dacl && (rel->Dacl > size - sizeof(ACL) || getWord(bytes.data() + rel->Dacl + 2) > size - rel->Dacl))
+        return std::nullopt;
+    return fromBinary(bytes.data());
 }
 
 std::optional<SecurityDescriptor> SecurityDescriptor::fromBinary(const void* descriptor)
@@ -336,16 +413,19 @@ std::optional<SecurityDescriptor> SecurityDescriptor::fromBinary(const void* des
     const BYTE* ownerSid = nullptr;
     const BYTE* groupSid = nullptr;
     const BYTE* daclPtr = nullptr;
+    const BYTE* saclPtr = nullptr;
     if (control & SE_SELF_RELATIVE) {
         auto rel = static_cast<const SECURITY_DESCRIPTOR_RELATIVE*>(descriptor);
         ownerSid = rel->Owner ? base + rel->Owner : nullptr;
         groupSid = rel->Group ? base + rel->Group : nullptr;
         daclPtr = rel->Dacl ? base + rel->Dacl : nullptr;
+        saclPtr = rel->Sacl ? base + rel->Sacl : nullptr;
     } else {
         auto abs = static_cast<const SECURITY_DESCRIPTOR*>(descriptor);
         ownerSid = static_cast<const BYTE*>(abs->Owner);
         groupSid = static_cast<const BYTE*>(abs->Group);
         daclPtr = reinterpret_cast<const BYTE*>(abs->Dacl);
+        saclPtr = reinterpret_cast<const BYTE*>(abs->Sacl);
     }
     SecurityDescriptor sd;
     if (ownerSid) {
@@ -365,32 +445,56 @@ std::optional<SecurityDescriptor> SecurityDescriptor::fromBinary(const void* des
         sd.daclPresent = true;
         sd.dacl = *aces;
     }
+    if ((control & SE_SACL_PRESENT) && saclPtr) {
+        auto aces = parseAcl(saclPtr, true);
+        if (!aces)
+            return std::nullopt;
+        sd.saclPresent = true;
+        sd.sacl = *aces;
+    }
     return sd;
+}
+
+namespace {
+
+const GenericMapping keyMapping { KEY_READ, KEY_WRITE, KEY_EXECUTE, KEY_ALL_ACCESS };
+
+}
+
+ACCESS_MASK mapGenericRights(ACCESS_MASK mask, const GenericMapping& mapping)
+{
+    ACCESS_MASK out = mask & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
+    if (mask & GENERIC_READ)
+        out |= mapping.read;
+    if (mask & GENERIC_WRITE)
+        out |= mapping.write;
+    if (mask & GENERIC_EXECUTE)
+        out |= mapping.execute;
+    if (mask & GENERIC_ALL)
+        out |= mapping.all;
+    return out;
 }
 
 ACCESS_MASK mapGenericKeyRights(ACCESS_MASK mask)
 {
-    ACCESS_MASK out = mask & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
-    if (mask & GENERIC_READ)
-        out |= KEY_READ;
-    if (mask & GENERIC_WRITE)
-        out |= KEY_WRITE;
-    if (mask & GENERIC_EXECUTE)
-        out |= KEY_EXECUTE;
-    if (mask & GENERIC_ALL)
-        out |= KEY_ALL_ACCESS;
-    return out;
+    return mapGenericRights(mask, keyMapping);
 }
 
 AccessResult checkKeyAccess(const SecurityDescriptor& sd, const Token& token, ACCESS_MASK desired)
+{
+    return checkAccess(sd, token, desired, keyMapping);
+}
+
+AccessResult checkAccess(const SecurityDescriptor& sd, const Token& token, ACCESS_MASK desired,
+    const GenericMapping& mapping)
 {
     // Nobody holds the auditing privilege enabled on our machines.
     if (desired & ACCESS_SYSTEM_SECURITY)
         return { ERROR_PRIVILEGE_NOT_HELD, 0 };
     bool maximum = desired & MAXIMUM_ALLOWED;
-    desired = mapGenericKeyRights(desired & ~MAXIMUM_ALLOWED);
+    desired = mapGenericRights(desired & ~MAXIMUM_ALLOWED, mapping);
     if (!sd.daclPresent)
-        return { ERROR_SUCCESS, maximum ? ACCESS_MASK(desired | KEY_ALL_ACCESS) : desired };
+        return { ERROR_SUCCESS, maximum ? ACCESS_MASK(desired | mapping.all) : desired };
 
     ACCESS_MASK granted = 0;
     ACCESS_MASK denied = 0;
@@ -402,7 +506,7 @@ AccessResult checkKeyAccess(const SecurityDescriptor& sd, const Token& token, AC
             break;
         if ((ace.flags & INHERIT_ONLY_ACE) || !token.holds(ace.sid))
             continue;
-        ACCESS_MASK mask = mapGenericKeyRights(ace.mask);
+        ACCESS_MASK mask = mapGenericRights(ace.mask, mapping);
         if (ace.type == ACCESS_ALLOWED_ACE_TYPE)
             granted |= mask & ~denied;
         else if (ace.type == ACCESS_DENIED_ACE_TYPE)
@@ -423,42 +527,58 @@ std::string defaultOwner(const Token& token)
     return token.admin ? WellKnown::Administrators : token.user;
 }
 
+namespace {
+
+// The entries a new key takes from its parent's inheritable ones.
+std::vector<Ace> inheritedAces(const std::vector<Ace>& parent, const std::string& owner, const std::string& group)
+{
+    std::vector<Ace> out;
+    for (auto& ace : parent) {
+        bool container = ace.flags & CONTAINER_INHERIT_ACE;
+        bool object = ace.flags & OBJECT_INHERIT_ACE;
+        bool noPropagate = ace.flags & NO_PROPAGATE_INHERIT_ACE;
+        BYTE audit = ace.flags & (SUCCESSFUL_ACCESS_ACE_FLAG | FAILED_ACCESS_ACE_FLAG);
+        if (!container && !object)
+            continue;
+        if (!container) {
+            // Only for objects below: passes through a key unused.
+            if (!noPropagate)
+                out.push_back({ ace.type, BYTE(OBJECT_INHERIT_ACE | INHERIT_ONLY_ACE | INHERITED_ACE | audit), ace.mask, ace.sid });
+            continue;
+        }
+        BYTE propagate = noPropagate ? 0 : BYTE(ace.flags & (CONTAINER_INHERIT_ACE | OBJECT_INHERIT_ACE));
+        if (tokenIsCreatorSid(ace.sid)) {
+            std::string who = ace.sid == WellKnown::CreatorOwner ? owner : group;
+            out.push_back({ ace.type, BYTE(INHERITED_ACE | audit), mapGenericKeyRights(ace.mask), who });
+            if (propagate)
+                out.push_back({ ace.type, BYTE(propagate | INHERIT_ONLY_ACE | INHERITED_ACE | audit), ace.mask, ace.sid });
+            continue;
+        }
+        out.push_back({ ace.type, BYTE(propagate | INHERITED_ACE | audit), mapGenericKeyRights(ace.mask), ace.sid });
+    }
+    return out;
+}
+
+}
+
 SecurityDescriptor inheritedDescriptor(const SecurityDescriptor& parent, const Token& creator)
 {
     SecurityDescriptor sd;
     sd.owner = defaultOwner(creator);
     sd.group = parent.group.empty() ? WellKnown::LocalSystem : parent.group;
     sd.daclPresent = true;
-    if (parent.daclPresent) {
-        for (auto& ace : parent.dacl) {
-            bool container = ace.flags & CONTAINER_INHERIT_ACE;
-            bool object = ace.flags & OBJECT_INHERIT_ACE;
-            bool noPropagate = ace.flags & NO_PROPAGATE_INHERIT_ACE;
-            if (!container && !object)
-                continue;
-            if (!container) {
-                // Only for objects below: passes through a key unused.
-                if (!noPropagate)
-                    sd.dacl.push_back({ ace.type, BYTE(OBJECT_INHERIT_ACE | INHERIT_ONLY_ACE | INHERITED_ACE), ace.mask, ace.sid });
-                continue;
-            }
-            BYTE propagate = noPropagate ? 0 : BYTE(ace.flags & (CONTAINER_INHERIT_ACE | OBJECT_INHERIT_ACE));
-            if (tokenIsCreatorSid(ace.sid)) {
-                std::string who = ace.sid == WellKnown::CreatorOwner ? sd.owner : sd.group;
-                sd.dacl.push_back({ ace.type, INHERITED_ACE, mapGenericKeyRights(ace.mask), who });
-                if (propagate)
-                    sd.dacl.push_back({ ace.type, BYTE(propagate | INHERIT_ONLY_ACE | INHERITED_ACE), ace.mask, ace.sid });
-                continue;
-            }
-            sd.dacl.push_back({ ace.type, BYTE(propagate | INHERITED_ACE), mapGenericKeyRights(ace.mask), ace.sid });
-        }
-    }
+    if (parent.daclPresent)
+        sd.dacl = inheritedAces(parent.dacl, sd.owner, sd.group);
     if (sd.dacl.empty() || !parent.daclPresent) {
         // Nothing to inherit: the creator's default DACL.
         sd.dacl = {
             { ACCESS_ALLOWED_ACE_TYPE, 0, KEY_ALL_ACCESS, sd.owner },
             { ACCESS_ALLOWED_ACE_TYPE, 0, KEY_ALL_ACCESS, WellKnown::LocalSystem },
         };
+    }
+    if (parent.saclPresent) {
+        sd.sacl = inheritedAces(parent.sacl, sd.owner, sd.group);
+        sd.saclPresent = !sd.sacl.empty();
     }
     return sd;
 }

@@ -26,6 +26,20 @@ Runner defineReg(CLI::App& verb);    // reg export|import|sddl DIR ...
 Runner defineSc(CLI::App& verb);     // sc DIR query|start|stop NAME
 Runner defineFault(CLI::App& verb);  // fault DIR API ERROR [--nth N] | fault DIR --clear
 Runner defineWindow(CLI::App& verb); // window DIR --title TEXT
+Runner defineDevcon(CLI::App& verb); // devcon DIR find|status|classes|drivernodes|install|remove ...
+Runner defineSnapshot(CLI::App& verb); // snapshot DIR FILE
+Runner defineDiff(CLI::App& verb);     // diff DIR --since FILE
+
+// A registry subtree as `reg export` prints it (REGEDIT4 with SDDL), or
+// only its key's descriptor; false with the error told.
+bool exportRegistryText(const std::string& dir, const std::string& keyPath, bool sddlOnly, std::string& text,
+    std::string& error);
+
+// Opens a machine directory and makes it this process's machine, so that
+// the verb can call into it; false with the error told.
+bool attachMachine(const std::string& dir, std::string& error);
+// "RUNNING" and the other states as sc names them.
+const char* serviceStateName(unsigned long state);
 
 // The one form of every refusal of the command line: "ntsim: " and the
 // message on standard error; returns 2, the status of a usage error.

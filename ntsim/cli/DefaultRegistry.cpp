@@ -1,9 +1,9 @@
-// The registry of a fresh NT 4.0 machine, from the hives embedded in ntsim:
-// each is written into registry/ and then rewritten by the store, so that
-// every key carries its descriptor explicitly and a journal exists.
+// The registry of a fresh NT 4.0 machine, from the hives embedded in ntsim
+// as REGEDIT4 text: loaded into the new machine's database in one
+// transaction.
 #include "DefaultRegistry.h"
 
-#include "advapi32/RegistryStore.h"
+#include "advapi32/RegistryText.h"
 #include "machine/FileLock.h"
 
 #include <cstddef>
@@ -50,19 +50,28 @@ bool installDefaultRegistry(const std::string& registryDir, std::string& error)
         error = "cannot create " + registryDir;
         return false;
     }
-    for (auto& hive : hives) {
-        std::string text(reinterpret_cast<const char*>(hive.data), *hive.size);
-        if (!writeFileAtomically(registryDir + "/" + hive.file, text)) {
-            error = "cannot write " + registryDir + "/" + hive.file;
-            return false;
-        }
-    }
-    registry::Store store(registryDir);
-    if (!store.compact()) {
-        error = "cannot write the registry in " + registryDir;
+    auto store = registry::Store::create(registryDir, error);
+    if (!store)
         return false;
-    }
-    return true;
+    LONG result = store->write([&]() -> LONG {
+        for (auto& hive : hives) {
+            registry::RegText parsed;
+            std::string text(reinterpret_cast<const char*>(hive.data), *hive.size);
+            if (!registry::parseRegText(text, parsed, error)) {
+                error = std::string("default hive ") + hive.file + ": " + error;
+                return ERROR_INVALID_DATA;
+            }
+            LONG status = registry::importText(*store, parsed, registry::ImportAs::DefaultMachine, error);
+            if (status != ERROR_SUCCESS) {
+                error = std::string("default hive ") + hive.file + ": " + error;
+                return status;
+            }
+        }
+        return ERROR_SUCCESS;
+    });
+    if (result != ERROR_SUCCESS && error.empty())
+        error = "cannot write the registry " + store->file() + " (error " + std::to_string(result) + ")";
+    return result == ERROR_SUCCESS;
 }
 
 }

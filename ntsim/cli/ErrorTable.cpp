@@ -87,6 +87,24 @@ const SystemError errors[] = {
     { ERROR_INVALID_SECURITY_DESCR, "ERROR_INVALID_SECURITY_DESCR", "The security descriptor structure is invalid." },
     { ERROR_TIMEOUT, "ERROR_TIMEOUT", "This operation returned because the timeout period expired." },
     { RPC_S_SERVER_UNAVAILABLE, "RPC_S_SERVER_UNAVAILABLE", "The RPC server is unavailable." },
+    { ERROR_INVALID_FLAGS, "ERROR_INVALID_FLAGS", "Invalid flags." },
+    { ERROR_INVALID_USER_BUFFER, "ERROR_INVALID_USER_BUFFER",
+        "The supplied user buffer is not valid for the requested operation." },
+    // The device installer's own codes have no text in the system's messages.
+    { ERROR_SECTION_NOT_FOUND, "ERROR_SECTION_NOT_FOUND", nullptr },
+    { ERROR_NO_ASSOCIATED_CLASS, "ERROR_NO_ASSOCIATED_CLASS", nullptr },
+    { ERROR_CLASS_MISMATCH, "ERROR_CLASS_MISMATCH", nullptr },
+    { ERROR_NO_DRIVER_SELECTED, "ERROR_NO_DRIVER_SELECTED", nullptr },
+    { ERROR_INVALID_DEVINST_NAME, "ERROR_INVALID_DEVINST_NAME", nullptr },
+    { ERROR_INVALID_CLASS, "ERROR_INVALID_CLASS", nullptr },
+    { ERROR_DEVINST_ALREADY_EXISTS, "ERROR_DEVINST_ALREADY_EXISTS", nullptr },
+    { ERROR_DEVINFO_NOT_REGISTERED, "ERROR_DEVINFO_NOT_REGISTERED", nullptr },
+    { ERROR_INVALID_REG_PROPERTY, "ERROR_INVALID_REG_PROPERTY", nullptr },
+    { ERROR_NO_SUCH_DEVINST, "ERROR_NO_SUCH_DEVINST", nullptr },
+    { ERROR_INVALID_CLASS_INSTALLER, "ERROR_INVALID_CLASS_INSTALLER", nullptr },
+    { ERROR_DI_DO_DEFAULT, "ERROR_DI_DO_DEFAULT", nullptr },
+    { ERROR_NO_DEVICE_SELECTED, "ERROR_NO_DEVICE_SELECTED", nullptr },
+    { ERROR_NO_COMPAT_DRIVERS, "ERROR_NO_COMPAT_DRIVERS", nullptr },
 };
 
 }

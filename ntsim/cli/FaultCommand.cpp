@@ -1,4 +1,5 @@
 // ntsim fault: makes a machine's API call fail on purpose.
+#include "ApiNames.h"
 #include "Commands.h"
 #include "ErrorTable.h"
 
@@ -59,8 +60,8 @@ int addFault(Machine& machine, const FaultRequest& request)
 {
     FaultSpec spec;
     spec.api = request.api;
-    if (spec.api.empty() || spec.api[0] == '-')
-        return usageError("fault: '" + spec.api + "' is not an API name");
+    if (!isApiName(spec.api))
+        return usageError("fault: '" + spec.api + "' is no call of the machine's libraries (e.g. StartServiceA)");
     auto code = parseSystemError(request.error);
     if (!code)
         return usageError("fault: '" + request.error + "' is not an error code (a number, 0x-hex, or a name like ERROR_ACCESS_DENIED)");
@@ -104,7 +105,8 @@ Runner defineFault(CLI::App& verb)
     error->needs(api);
     nth->needs(api);
     verb.footer("Calls are counted across the machine's processes from the moment the fault is set;\n"
-                "a fault for the same call and count replaces the old one.");
+                "only a program's own calls count, never those the machine makes inside its work.\n"
+                "A fault for the same call and count replaces the old one.");
     return [=] {
         if (!request->clear && request->api.empty())
             return usageError("fault: give API and ERROR, or --clear (see ntsim fault --help)");

@@ -1,6 +1,7 @@
 #include "NewMachine.h"
 
 #include "DefaultRegistry.h"
+#include "advapi32/RegistryStore.h"
 #include "machine/FileLock.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
@@ -98,8 +99,10 @@ NewMachineOptions defaultMachineOptions()
     NewMachineOptions options;
     const char* package = std::getenv("NTSIM_PACKAGE_DIR");
     const char* system = std::getenv("NTSIM_SYSTEM_DIR");
+    const char* windows = std::getenv("NTSIM_WINDOWS_DIR");
     options.packageDir = package && *package ? package : toolDir() + "/package";
     options.systemDir = system && *system ? system : toolDir() + "/system";
+    options.windowsDir = windows && *windows ? windows : toolDir() + "/windows";
     return options;
 }
 
@@ -144,6 +147,8 @@ bool createMachine(const std::string& dir, const NewMachineOptions& options, std
     if (!installDefaultRegistry(dir + "/registry", error))
         return false;
     if (!options.systemDir.empty() && !copyTree(options.systemDir, dir + "/drive_c/WINNT/system32", error))
+        return false;
+    if (!options.windowsDir.empty() && !copyTree(options.windowsDir, dir + "/drive_c/WINNT", error))
         return false;
     if (!options.packageDir.empty() && !copyTree(options.packageDir, dir + "/drive_c/MODEM", error))
         return false;
@@ -198,6 +203,11 @@ bool setMachineSetting(const std::string& dir, const std::string& assignment, st
         return false;
     }
     return machine.saveConfig(error);
+}
+
+bool registryIsSound(const std::string& registryDir, std::string& error)
+{
+    return registry::Store::open(registryDir, error) != nullptr;
 }
 
 }

@@ -1,22 +1,25 @@
 // ntsim reg: the registry of a machine as REGEDIT4 text and SDDL.
 #include "Commands.h"
 
-#include "advapi32/RegistryStore.h"
 #include "advapi32/RegistryText.h"
-#include "machine/FileLock.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 #include <memory>
 
 namespace ntsim {
 
 namespace {
 
-using registry::Key;
 using registry::Store;
 
 // Full root names for the short ones people type.
@@ -36,126 +39,114 @@ std::string fullKeyPath(const std::string& path)
     return path;
 }
 
-bool openRegistry(const std::string& dir, std::string& registryDir)
+// A registry file larger than this is refused rather than read whole.
+constexpr size_t maxImportSize = 64 * 1024 * 1024;
+
+std::unique_ptr<Store> openRegistry(const std::string& dir, std::string& error)
 {
     Machine machine;
-    std::string error;
-    if (!Machine::open(dir, machine, error)) {
-        usageError(error);
+    if (!Machine::open(dir, machine, error))
+        return nullptr;
+    return Store::open(machine.registryDir(), error);
+}
+
+// The export of a key handed to out a part at a time, or only its
+// descriptor; false with the error told.
+bool exportTo(const std::string& dir, const std::string& keyPath, bool sddlOnly,
+    const std::function<void(const std::string&)>& out, std::string& error)
+{
+    auto store = openRegistry(dir, error);
+    if (!store)
         return false;
-    }
-    registryDir = machine.registryDir();
-    return true;
+    bool found = false;
+    LONG result = store->read([&]() -> LONG {
+        auto key = store->find(fullKeyPath(keyPath));
+        if (!key)
+            return ERROR_SUCCESS;
+        found = true;
+        if (sddlOnly) {
+            out(key->security->toSddl() + "\n");
+            return ERROR_SUCCESS;
+        }
+        out("REGEDIT4\n\n");
+        registry::exportSubtree(*store, *key, out);
+        return ERROR_SUCCESS;
+    });
+    if (result != ERROR_SUCCESS)
+        error = "cannot read the registry " + store->file() + " (error " + std::to_string(result) + ")";
+    else if (!found)
+        error = "no key " + keyPath;
+    return result == ERROR_SUCCESS && found;
 }
 
 int exportKey(const std::string& dir, const std::string& keyPath, bool sddlOnly)
 {
-    std::string registryDir;
-    if (!openRegistry(dir, registryDir))
-        return 1;
-    Store store(registryDir);
-    std::string text;
-    LONG result = store.read([&]() -> LONG {
-        auto key = store.find(fullKeyPath(keyPath));
-        if (!key)
-            return ERROR_FILE_NOT_FOUND;
-        text = sddlOnly ? key->security.toSddl() + "\n" : "REGEDIT4\n\n" + registry::formatSubtree(*key);
-        return ERROR_SUCCESS;
-    });
-    if (result == ERROR_FILE_NOT_FOUND) {
-        std::fprintf(stderr, "ntsim: no key %s\n", keyPath.c_str());
-        return 1;
-    }
-    if (result != ERROR_SUCCESS) {
-        std::fprintf(stderr, "ntsim: cannot read the registry of %s\n", dir.c_str());
-        return 1;
-    }
-    std::fputs(text.c_str(), stdout);
-    return 0;
+    std::string error;
+    bool written = exportTo(dir, keyPath, sddlOnly, [](const std::string& part) { std::fputs(part.c_str(), stdout); }, error);
+    if (!written)
+        return failure(error);
+    return std::fflush(stdout) == 0 ? 0 : failure("cannot write the export");
 }
 
-void deleteTree(Store& store, Key& key)
+// Reads at most limit bytes; more is an error, so that an endless input
+// (a device, a pipe that never ends) is refused early.
+bool readBounded(const std::string& file, size_t limit, std::string& text, std::string& error)
 {
-    while (!key.subkeys().empty()) {
-        auto sub = key.subkeys().front();
-        deleteTree(store, *sub);
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = "cannot read " + file + ": " + std::strerror(errno);
+        return false;
     }
-    store.deleteKey(key);
+    text.clear();
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = "cannot read " + file + ": " + std::strerror(errno);
+            break;
+        }
+        if (n == 0)
+            break;
+        if (text.size() + static_cast<size_t>(n) > limit) {
+            error = file + ": larger than " + std::to_string(limit / (1024 * 1024)) + " MB, the most reg import loads";
+            break;
+        }
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return error.empty();
 }
 
 int importFile(const std::string& dir, const std::string& file)
 {
-    std::string registryDir;
-    if (!openRegistry(dir, registryDir))
-        return 1;
-    std::string text, error;
+    std::string error;
+    auto store = openRegistry(dir, error);
+    if (!store)
+        return failure(error);
+    std::string text;
     registry::RegText parsed;
-    if (!readWholeFile(file, text)) {
-        std::fprintf(stderr, "ntsim: cannot read %s\n", file.c_str());
-        return 1;
-    }
-    if (!registry::parseRegText(text, parsed, error)) {
-        std::fprintf(stderr, "ntsim: %s: %s\n", file.c_str(), error.c_str());
-        return 1;
-    }
-    Store store(registryDir);
-    Token system = Token::system();
-    LONG result = store.write([&]() -> LONG {
-        for (auto& textKey : parsed.keys) {
-            std::string path = fullKeyPath(textKey.path);
-            auto names = registry::splitKeyPath(path);
-            if (names.empty() || !store.root(names[0])) {
-                error = "no root key in " + textKey.path;
-                return ERROR_BAD_PATHNAME;
-            }
-            auto key = store.root(names[0]);
-            if (textKey.remove) {
-                auto existing = store.find(path);
-                if (existing && store.inHive(*existing) && !store.isHiveRoot(*existing))
-                    deleteTree(store, *existing);
-                continue;
-            }
-            for (size_t i = 1; i < names.size(); ++i) {
-                auto next = key->subkey(names[i]);
-                if (!next) {
-                    if (!store.inHive(*key)) {
-                        error = textKey.path + " is not in a hive of the machine";
-                        return ERROR_ACCESS_DENIED;
-                    }
-                    next = store.createKey(*key, names[i], security::inheritedDescriptor(key->security, system), "");
-                }
-                key = next;
-            }
-            if (!store.inHive(*key)) {
-                error = textKey.path + " is not in a hive of the machine";
-                return ERROR_ACCESS_DENIED;
-            }
-            if (textKey.sddl) {
-                auto sd = security::SecurityDescriptor::fromSddl(*textKey.sddl);
-                if (!sd) {
-                    error = textKey.path + ": bad descriptor " + *textKey.sddl;
-                    return ERROR_INVALID_SECURITY_DESCR;
-                }
-                store.setSecurity(*key, *sd);
-            }
-            for (auto& v : textKey.values) {
-                if (v.remove) {
-                    if (key->value(v.name))
-                        store.deleteValue(*key, v.name);
-                } else {
-                    store.setValue(*key, v.name, v.type, v.data);
-                }
-            }
-        }
-        return ERROR_SUCCESS;
+    if (!readBounded(file, maxImportSize, text, error))
+        return failure(error);
+    if (!registry::parseRegText(text, parsed, error))
+        return failure(file + ": " + error);
+    text.clear();
+    LONG result = store->write([&]() -> LONG {
+        return registry::importText(*store, parsed, registry::ImportAs::Administrator, error);
     });
-    if (result != ERROR_SUCCESS) {
-        std::fprintf(stderr, "ntsim: %s: %s\n", file.c_str(), error.empty() ? "cannot write the registry" : error.c_str());
-        return 1;
-    }
+    if (result != ERROR_SUCCESS)
+        return failure(file + ": " + (error.empty() ? "cannot write the registry (error " + std::to_string(result) + ")" : error));
     return 0;
 }
 
+}
+
+bool exportRegistryText(const std::string& dir, const std::string& keyPath, bool sddlOnly, std::string& text,
+    std::string& error)
+{
+    text.clear();
+    return exportTo(dir, keyPath, sddlOnly, [&](const std::string& part) { text += part; }, error);
 }
 
 Runner defineReg(CLI::App& verb)
@@ -165,13 +156,18 @@ Runner defineReg(CLI::App& verb)
     auto argument = std::make_shared<std::string>();
     CLI::App* exportVerb = verb.add_subcommand("export", "Print a key and its subtree as REGEDIT4 text, with each key's SDDL");
     CLI::App* sddlVerb = verb.add_subcommand("sddl", "Print a key's security descriptor as SDDL");
-    CLI::App* importVerb = verb.add_subcommand("import", "Load a REGEDIT4 file (as reg export writes it) into the registry");
+    CLI::App* importVerb = verb.add_subcommand("import",
+        "Load a REGEDIT4 file (as reg export writes it) into the registry, as the machine's system account");
     for (CLI::App* sub : { exportVerb, sddlVerb }) {
         sub->add_option("DIR", *dir, "The machine")->required();
         sub->add_option("KEY", *argument, "The key: HKLM\\..., HKU\\..., HKCR\\... or the long root names")->required();
     }
     importVerb->add_option("DIR", *dir, "The machine")->required();
-    importVerb->add_option("FILE", *argument, "The REGEDIT4 file")->required();
+    importVerb->add_option("FILE", *argument, "The REGEDIT4 file, at most 64 MB")->required();
+    importVerb->footer("The import acts as an administrator loading a hive: as the machine's system account, offline,\n"
+                       "past the access checks, whatever user the machine has at the keyboard. It may create and\n"
+                       "delete keys inside the hives (not new hives), set values and replace descriptors (;sddl=).\n"
+                       "It is one transaction: a file with an error changes nothing.");
     verb.footer("Keys are named as in regedit: HKLM\\SYSTEM\\CurrentControlSet\\Services, HKU\\.DEFAULT, ...");
     return [=] {
         if (exportVerb->parsed())

@@ -1,15 +1,21 @@
 #include "Commands.h"
 #include "NewMachine.h"
 
+#include "kernel32/FileShare.h"
 #include "kernel32/Launch.h"
+#include "kernel32/ProcessObject.h"
 #include "machine/FileLock.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
 #include "machine/Process.h"
+#include "user32/DeskRun.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,8 +23,11 @@
 #include <CLI/CLI.hpp>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <memory>
+#include <set>
+#include <thread>
 
 namespace ntsim {
 
@@ -72,6 +81,7 @@ struct RunRequest {
     std::string script;
     std::string transcript;
     std::string currentDirectory { "C:\\" };
+    unsigned waitOthers { 60 };
     std::vector<std::string> program;
 };
 
@@ -85,17 +95,100 @@ Runner defineRun(CLI::App& verb)
     verb.add_option("DIR", request->machineDir, "The machine")->required();
     verb.add_option("--script", request->script, "Answer every box and page from FILE, one answer a line")
         ->option_text("FILE");
-    verb.add_option("--transcript", request->transcript, "Record every box and page shown in FILE, one JSON object a line")
+    verb.add_option("--transcript", request->transcript,
+            "Record every box and page shown in FILE, one JSON object a line, in the order of the script")
         ->option_text("FILE");
     verb.add_option("--cwd", request->currentDirectory, "The program's current directory (default C:\\)")
         ->option_text("NTPATH");
+    verb.add_option("--wait-others", request->waitOthers,
+            "How long the run waits for processes still running after the program ended, before it ends them "
+            "(default 60)")
+        ->option_text("SECONDS")
+        ->check(CLI::Range(0u, 86400u));
     verb.add_option("PROGRAM", request->program, "After --: the program's NT path and its arguments")->required();
-    verb.footer("Example: ntsim run M --script answers.txt -- 'C:\\MODEM\\SETUP.EXE' -l\n"
-                "The exit status is the program's; a box the script has no answer for ends the run with 3.");
+    verb.footer("The run ends when the program and every process it started have ended; its exit status\n"
+                "is the program's, or 3 when a process found no answer.\n"
+                "\n"
+                "A script has one answer a line: ok cancel yes no retry abort ignore skip next back finish;\n"
+                "  select ITEM  chooses an item of a page's list box (select united states)\n"
+                "  @\"TITLE\" ANSWER  only for a window of that title (case does not matter)\n"
+                "  # a comment (blank lines are skipped too)\n"
+                "Lines addressed to no window go, in order, to the program the run starts; a process it\n"
+                "starts takes only lines addressed to its windows. A process left without an answer ends.\n"
+                "Without a script the terminal desk asks at the keyboard: a button's letter, Left/Right or\n"
+                "Tab and Enter, Esc for Cancel.\n"
+                "\n"
+                "Example: ntsim run M --script answers.txt -- 'C:\\MODEM\\SETUP.EXE' -l");
     return [request] { return run(*request); };
 }
 
 namespace {
+
+// The processes this one would reap: its children, and the orphans of the
+// run that came to it.
+std::vector<pid_t> childrenOfThisProcess()
+{
+    std::vector<pid_t> out;
+    DIR* proc = opendir("/proc");
+    if (!proc)
+        return out;
+    while (dirent* e = readdir(proc)) {
+        pid_t pid = static_cast<pid_t>(std::strtol(e->d_name, nullptr, 10));
+        std::string stat;
+        if (pid <= 0 || !readWholeFile(std::string("/proc/") + e->d_name + "/stat", stat))
+            continue;
+        size_t close = stat.rfind(')');
+        int parent = 0;
+        char state = 0;
+        if (close != std::string::npos && std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &parent) == 2
+            && parent == getpid())
+            out.push_back(pid);
+    }
+    closedir(proc);
+    return out;
+}
+
+std::string imageOfProcess(pid_t pid)
+{
+    std::string environ;
+    readWholeFile("/proc/" + std::to_string(pid) + "/environ", environ);
+    const std::string key = "NTSIM_IMAGE=";
+    for (size_t at = 0; at < environ.size(); at = environ.find('\0', at) + 1) {
+        if (environ.compare(at, key.size(), key) == 0)
+            return environ.substr(at + key.size(), environ.find('\0', at) - at - key.size());
+        if (environ.find('\0', at) == std::string::npos)
+            break;
+    }
+    return "a process";
+}
+
+// The run ends when the program and every process it started have ended:
+// what they show belongs to the run. Processes still running some time
+// after the program ended are ended, and said so.
+void waitForOthers(unsigned seconds)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    std::set<pid_t> ended;
+    for (;;) {
+        pid_t reaped = waitpid(-1, nullptr, WNOHANG);
+        if (reaped > 0) {
+            unlink(exitCodePath(reaped).c_str());
+            continue;
+        }
+        if (reaped < 0 && errno != EINTR)
+            return; // none left
+        if (std::chrono::steady_clock::now() >= deadline) {
+            for (pid_t pid : childrenOfThisProcess()) {
+                if (!ended.insert(pid).second)
+                    continue;
+                std::fprintf(stderr, "ntsim: %s (pid %d) still ran %u s after the program ended; ended it\n",
+                    imageOfProcess(pid).c_str(), static_cast<int>(pid), seconds);
+                kill(pid, SIGKILL);
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
 
 int run(const RunRequest& given)
 {
@@ -108,6 +201,8 @@ int run(const RunRequest& given)
     Machine machine;
     if (!Machine::open(request.machineDir, machine, error))
         return usageError(error);
+    if (!registryIsSound(machine.registryDir(), error))
+        return failure(error);
     Machine::attach(machine.root());
 
     std::string cwd = fullNtPath(request.currentDirectory, "C:\\");
@@ -119,47 +214,46 @@ int run(const RunRequest& given)
     std::string image = resolveProgram("", commandLine, cwd, launchError);
     if (image.empty())
         return usageError("run: cannot start " + request.program[0] + " (error " + std::to_string(launchError) + ")");
-
-    // The desk of the run: its answers, the position in them that the run's
-    // processes share, and the record of what was shown.
-    std::string cursor;
-    if (!request.script.empty()) {
-        if (access(request.script.c_str(), R_OK) != 0)
-            return usageError("run: cannot read the script " + request.script);
-        makeDirectories(machine.runDir() + "/desk");
-        cursor = machine.runDir() + "/desk/cursor." + std::to_string(getpid());
-        writeFileAtomically(cursor, "");
-        setenv("NTSIM_SCRIPT", request.script.c_str(), 1);
-        setenv("NTSIM_SCRIPT_CURSOR", cursor.c_str(), 1);
-    } else {
-        unsetenv("NTSIM_SCRIPT");
-        unsetenv("NTSIM_SCRIPT_CURSOR");
-    }
+    if (!request.script.empty() && access(request.script.c_str(), R_OK) != 0)
+        return usageError("run: cannot read the script " + request.script);
     if (!request.transcript.empty()) {
         int fd = ::open(request.transcript.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (fd < 0)
             return usageError("run: cannot write the transcript " + request.transcript);
         ::close(fd);
-        setenv("NTSIM_TRANSCRIPT", request.transcript.c_str(), 1);
-    } else {
-        unsetenv("NTSIM_TRANSCRIPT");
     }
 
-    std::fflush(nullptr);
-    pid_t pid = fork();
-    if (pid < 0)
-        return usageError("run: cannot start a process");
-    if (pid == 0)
-        execProgram(image, commandLine, cwd);
+    // The desk of the run: its answers, what the run's processes share of
+    // them, and the record of what was shown.
+    desk::RunDesk runDesk;
+    if (!runDesk.open(machine.runDir() + "/desk/" + std::to_string(getpid()), request.script, error))
+        return usageError("run: " + error);
+
+    // Orphans of the run come to us, so that the run can wait for them.
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
+    std::vector<std::string> environment = programEnvironment(image, commandLine, cwd, hostEnvironment());
+    for (auto& entry : runDesk.programEnvironment())
+        environment.push_back(entry);
+    pid_t pid = startProgram(image, commandLine, environment, launchError);
+    if (pid < 0) {
+        runDesk.close(request.transcript);
+        return failure("run: cannot start " + image + " (error " + std::to_string(launchError) + ")");
+    }
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    if (!cursor.empty())
-        unlink(cursor.c_str());
+    waitForOthers(request.waitOthers);
+    // Whatever the run's processes left open is let go now that they have ended.
+    { FileShareTable letGo; }
+    bool unanswered = runDesk.close(request.transcript);
+
     if (WIFSIGNALED(status)) {
         std::fprintf(stderr, "ntsim: %s was killed by signal %d\n", image.c_str(), WTERMSIG(status));
         return 128 + WTERMSIG(status);
     }
+    // A process of the run that found no answer fails the run, whenever it asked.
+    if (unanswered)
+        return 3;
     return WEXITSTATUS(status);
 }
 

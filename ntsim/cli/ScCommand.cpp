@@ -2,6 +2,7 @@
 #include "Commands.h"
 #include "ErrorTable.h"
 
+#include "advapi32/ScmCalls.h"
 #include "machine/Machine.h"
 
 #include <windows.h>
@@ -31,26 +32,12 @@ std::string typeName(DWORD type)
     return name;
 }
 
-const char* stateName(DWORD state)
-{
-    switch (state) {
-    case SERVICE_STOPPED: return "STOPPED";
-    case SERVICE_START_PENDING: return "START_PENDING";
-    case SERVICE_STOP_PENDING: return "STOP_PENDING";
-    case SERVICE_RUNNING: return "RUNNING";
-    case SERVICE_CONTINUE_PENDING: return "CONTINUE_PENDING";
-    case SERVICE_PAUSE_PENDING: return "PAUSE_PENDING";
-    case SERVICE_PAUSED: return "PAUSED";
-    default: return "UNKNOWN";
-    }
-}
-
 void printStatus(const std::string& name, const SERVICE_STATUS& s)
 {
     DWORD accepted = s.dwControlsAccepted;
     std::printf("\nSERVICE_NAME: %s\n", name.c_str());
     std::printf("        TYPE               : %x  %s\n", s.dwServiceType, typeName(s.dwServiceType).c_str());
-    std::printf("        STATE              : %u  %s\n", s.dwCurrentState, stateName(s.dwCurrentState));
+    std::printf("        STATE              : %u  %s\n", s.dwCurrentState, serviceStateName(s.dwCurrentState));
     std::printf("                                (%s,%s,%s)\n", accepted & SERVICE_ACCEPT_STOP ? "STOPPABLE" : "NOT_STOPPABLE",
         accepted & SERVICE_ACCEPT_PAUSE_CONTINUE ? "PAUSABLE" : "NOT_PAUSABLE",
         accepted & SERVICE_ACCEPT_SHUTDOWN ? "ACCEPTS_SHUTDOWN" : "IGNORES_SHUTDOWN");
@@ -67,22 +54,6 @@ int failed(const char* call)
     return 1;
 }
 
-class Handle {
-public:
-    explicit Handle(SC_HANDLE h) : m_handle(h) { }
-    ~Handle()
-    {
-        if (m_handle)
-            CloseServiceHandle(m_handle);
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    SC_HANDLE get() const { return m_handle; }
-
-private:
-    SC_HANDLE m_handle;
-};
-
 int drive(const std::string& verb, const std::string& name)
 {
     DWORD access = SERVICE_QUERY_STATUS;
@@ -90,28 +61,42 @@ int drive(const std::string& verb, const std::string& name)
         access |= SERVICE_START;
     else if (verb == "stop")
         access |= SERVICE_STOP;
-    Handle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    scm::ScHandle manager(scm::openManager(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager.get())
         return failed("OpenSCManager");
-    Handle service(OpenServiceA(manager.get(), name.c_str(), access));
+    scm::ScHandle service(scm::openService(manager.get(), name.c_str(), access));
     if (!service.get())
         return failed("OpenService");
     SERVICE_STATUS status {};
     if (verb == "start") {
-        if (!StartServiceA(service.get(), 0, nullptr))
+        if (!scm::start(service.get()))
             return failed("StartService");
-        if (!QueryServiceStatus(service.get(), &status))
+        if (!scm::queryStatus(service.get(), &status))
             return failed("QueryServiceStatus");
     } else if (verb == "stop") {
-        if (!ControlService(service.get(), SERVICE_CONTROL_STOP, &status))
+        if (!scm::control(service.get(), SERVICE_CONTROL_STOP, &status))
             return failed("ControlService");
-    } else if (!QueryServiceStatus(service.get(), &status)) {
+    } else if (!scm::queryStatus(service.get(), &status)) {
         return failed("QueryServiceStatus");
     }
     printStatus(name, status);
     return 0;
 }
 
+}
+
+const char* serviceStateName(unsigned long state)
+{
+    switch (state) {
+    case SERVICE_STOPPED: return "STOPPED";
+    case SERVICE_START_PENDING: return "START_PENDING";
+    case SERVICE_STOP_PENDING: return "STOP_PENDING";
+    case SERVICE_RUNNING: return "RUNNING";
+    case SERVICE_CONTINUE_PENDING: return "CONTINUE_PENDING";
+    case SERVICE_PAUSE_PENDING: return "PAUSE_PENDING";
+    case SERVICE_PAUSED: return "PAUSED";
+    default: return "UNKNOWN";
+    }
 }
 
 Runner defineSc(CLI::App& verb)
@@ -124,11 +109,9 @@ Runner defineSc(CLI::App& verb)
     verb.add_option("NAME", *name, "The service's name")->required();
     verb.footer("Prints the service's status as NT's sc does; a failed call prints [SC] CALL FAILED and its error.");
     return [=] {
-        Machine probe;
         std::string error;
-        if (!Machine::open(*dir, probe, error))
+        if (!attachMachine(*dir, error))
             return usageError(error);
-        Machine::attach(*dir);
         return drive(*action, *name);
     };
 }

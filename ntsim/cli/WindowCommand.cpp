@@ -1,6 +1,7 @@
 // ntsim window DIR --title TEXT: starts window.exe in the machine and
 // returns once its window exists, leaving it running.
 #include "Commands.h"
+#include "NewMachine.h"
 
 #include "kernel32/Launch.h"
 #include "machine/FileLock.h"
@@ -26,9 +27,10 @@ namespace {
 
 const char windowImage[] = "C:\\WINNT\\system32\\window.exe";
 
-// In the grandchild: becomes window.exe, detached from the tool.
-[[noreturn]] void execWindowProgram(const std::string& title, int readyFd)
+// In the child: starts window.exe, detached from the tool, and ends.
+[[noreturn]] void startWindowProgram(const std::string& title, int readyFd)
 {
+    setsid();
     int nul = ::open("/dev/null", O_RDWR);
     if (nul >= 0) {
         dup2(nul, 0);
@@ -36,8 +38,15 @@ const char windowImage[] = "C:\\WINNT\\system32\\window.exe";
         if (nul > 2)
             ::close(nul);
     }
-    setenv("NTSIM_READY_FD", std::to_string(readyFd).c_str(), 1);
-    execProgram(windowImage, quoteCommandLine({ windowImage, title }), Machine::current().systemDir());
+    int fd = dup(readyFd); // without close-on-exec, for the program
+    setenv("NTSIM_READY_FD", std::to_string(fd).c_str(), 1);
+    std::string commandLine = quoteCommandLine({ windowImage, title });
+    uint32_t error = 0;
+    pid_t program = startProgram(windowImage, commandLine,
+        programEnvironment(windowImage, commandLine, Machine::current().systemDir(), hostEnvironment()), error);
+    if (program < 0)
+        std::fprintf(stderr, "ntsim: cannot start %s (error %u)\n", windowImage, error);
+    _exit(program < 0 ? 1 : 0);
 }
 
 }
@@ -50,6 +59,8 @@ int ownWindow(const std::string& dir, const std::string& title)
     std::string error;
     if (!Machine::open(dir, machine, error))
         return usageError(error);
+    if (!registryIsSound(machine.registryDir(), error))
+        return failure(error);
     Machine::attach(machine.root());
     std::string hostImage = machine.hostPath(windowImage);
     struct stat st;
@@ -64,15 +75,10 @@ int ownWindow(const std::string& dir, const std::string& title)
     if (child < 0)
         return usageError(std::string("cannot fork: ") + std::strerror(errno));
     if (child == 0) {
-        // A second fork leaves window.exe an orphan that nobody need wait for.
+        // The program is started from a child that ends at once, so that
+        // it becomes an orphan that nobody need wait for.
         ::close(ready[0]);
-        setsid();
-        pid_t program = fork();
-        if (program == 0) {
-            int fd = dup(ready[1]); // without close-on-exec, for the program
-            execWindowProgram(title, fd);
-        }
-        _exit(program < 0 ? 1 : 0);
+        startWindowProgram(title, ready[1]);
     }
     ::close(ready[1]);
     int status = 0;

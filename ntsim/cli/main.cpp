@@ -1,5 +1,8 @@
 // ntsim: create, run, inspect and break simulated NT 4.0 machines.
 #include "Commands.h"
+#include "NewMachine.h"
+
+#include "machine/Machine.h"
 
 #include <CLI/CLI.hpp>
 
@@ -20,6 +23,9 @@ const Verb verbs[] = {
     { "sc", "Query, start or stop a service as NT's sc does", defineSc },
     { "fault", "Make the n-th call of an API fail with a chosen error", defineFault },
     { "window", "Own a top-level window until it is closed", defineWindow },
+    { "devcon", "Find, show, install and remove the machine's devices as devcon does", defineDevcon },
+    { "snapshot", "Record the registry, files, services and devices for a later diff", defineSnapshot },
+    { "diff", "Show what changed since a snapshot", defineDiff },
 };
 
 // "reg export" for the subcommand the parse had reached.
@@ -36,6 +42,15 @@ std::string verbPath(const CLI::App& app)
     }
 }
 
+}
+
+bool attachMachine(const std::string& dir, std::string& error)
+{
+    Machine probe;
+    if (!Machine::open(dir, probe, error) || !registryIsSound(probe.registryDir(), error))
+        return false;
+    Machine::attach(dir);
+    return true;
 }
 
 int usageError(const std::string& message)

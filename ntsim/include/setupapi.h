@@ -1,5 +1,5 @@
-// setupapi of the simulated machine: INF files, section installation and
-// the default file-queue callback.
+// setupapi of the simulated machine: INF files, section installation, the
+// default file-queue callback and the device installer.
 #pragma once
 #include "windows.h"
 
@@ -141,7 +141,155 @@ typedef struct _SOURCE_MEDIA_A {
 #define SPFILEQ_REBOOT_RECOMMENDED 0x00000002
 #define SPFILEQ_REBOOT_IN_PROGRESS 0x00000004
 
-typedef struct _SP_DEVINFO_DATA SP_DEVINFO_DATA, *PSP_DEVINFO_DATA;
+// The device installer. The records keep their natural layout: 28, 1548
+// and 556 bytes on 32-bit Windows, larger where pointers are wider.
+typedef PVOID HSPFILEQ;
+typedef UINT (CALLBACK* PSP_FILE_CALLBACK_W)(PVOID Context, UINT Notification, UINT_PTR Param1, UINT_PTR Param2);
+
+#define LINE_LEN 256
+#define MAX_CLASS_NAME_LEN 32
+#define MAX_DEVICE_ID_LEN 200
+
+typedef struct _SP_DEVINFO_DATA {
+    DWORD cbSize;
+    GUID ClassGuid;
+    DWORD DevInst;
+    ULONG_PTR Reserved;
+} SP_DEVINFO_DATA, *PSP_DEVINFO_DATA;
+
+typedef struct _SP_DRVINFO_DATA_V1_W {
+    DWORD cbSize;
+    DWORD DriverType;
+    ULONG_PTR Reserved;
+    WCHAR Description[LINE_LEN];
+    WCHAR MfgName[LINE_LEN];
+    WCHAR ProviderName[LINE_LEN];
+} SP_DRVINFO_DATA_V1_W, *PSP_DRVINFO_DATA_V1_W;
+// NT 4.0 knows only the first layout.
+typedef SP_DRVINFO_DATA_V1_W SP_DRVINFO_DATA_W;
+typedef PSP_DRVINFO_DATA_V1_W PSP_DRVINFO_DATA_W;
+
+typedef struct _SP_DEVINSTALL_PARAMS_W {
+    DWORD cbSize;
+    DWORD Flags;
+    DWORD FlagsEx;
+    HWND hwndParent;
+    PSP_FILE_CALLBACK_W InstallMsgHandler;
+    PVOID InstallMsgHandlerContext;
+    HSPFILEQ FileQueue;
+    ULONG_PTR ClassInstallReserved;
+    DWORD Reserved;
+    WCHAR DriverPath[MAX_PATH];
+} SP_DEVINSTALL_PARAMS_W, *PSP_DEVINSTALL_PARAMS_W;
+
+typedef DWORD DI_FUNCTION;
+
+// SetupDiCreateDeviceInfo
+#define DICD_GENERATE_ID 0x00000001
+#define DICD_INHERIT_CLASSDRVS 0x00000002
+
+// Driver list types.
+#define SPDIT_NODRIVER 0x00000000
+#define SPDIT_CLASSDRIVER 0x00000001
+#define SPDIT_COMPATDRIVER 0x00000002
+
+// SetupDiGetClassDevs
+#define DIGCF_DEFAULT 0x00000001
+#define DIGCF_PRESENT 0x00000002
+#define DIGCF_ALLCLASSES 0x00000004
+#define DIGCF_PROFILE 0x00000008
+#define DIGCF_DEVICEINTERFACE 0x00000010
+
+// SetupDiBuildClassInfoList
+#define DIBCI_NOINSTALLCLASS 0x00000001
+#define DIBCI_NODISPLAYCLASS 0x00000002
+
+// Device installation functions.
+#define DIF_SELECTDEVICE 0x00000001
+#define DIF_INSTALLDEVICE 0x00000002
+#define DIF_ASSIGNRESOURCES 0x00000003
+#define DIF_PROPERTIES 0x00000004
+#define DIF_REMOVE 0x00000005
+#define DIF_FIRSTTIMESETUP 0x00000006
+#define DIF_FOUNDDEVICE 0x00000007
+#define DIF_SELECTCLASSDRIVERS 0x00000008
+#define DIF_VALIDATECLASSDRIVERS 0x00000009
+#define DIF_INSTALLCLASSDRIVERS 0x0000000A
+#define DIF_CALCDISKSPACE 0x0000000B
+#define DIF_DESTROYPRIVATEDATA 0x0000000C
+#define DIF_VALIDATEDRIVER 0x0000000D
+#define DIF_MOVEDEVICE 0x0000000E
+#define DIF_DETECT 0x0000000F
+#define DIF_INSTALLWIZARD 0x00000010
+#define DIF_DESTROYWIZARDDATA 0x00000011
+#define DIF_PROPERTYCHANGE 0x00000012
+#define DIF_ENABLECLASS 0x00000013
+#define DIF_DETECTVERIFY 0x00000014
+#define DIF_INSTALLDEVICEFILES 0x00000015
+#define DIF_UNREMOVE 0x00000016
+#define DIF_SELECTBESTCOMPATDRV 0x00000017
+#define DIF_ALLOW_INSTALL 0x00000018
+#define DIF_REGISTERDEVICE 0x00000019
+
+// SP_DEVINSTALL_PARAMS Flags.
+#define DI_SHOWOEM 0x00000001
+#define DI_SHOWCOMPAT 0x00000002
+#define DI_SHOWCLASS 0x00000004
+#define DI_SHOWALL 0x00000007
+#define DI_NOVCP 0x00000008
+#define DI_DIDCOMPAT 0x00000010
+#define DI_DIDCLASS 0x00000020
+#define DI_AUTOASSIGNRES 0x00000040
+#define DI_NEEDRESTART 0x00000080
+#define DI_NEEDREBOOT 0x00000100
+#define DI_NOBROWSE 0x00000200
+#define DI_MULTMFGS 0x00000400
+#define DI_DISABLED 0x00000800
+#define DI_GENERALPAGE_ADDED 0x00001000
+#define DI_RESOURCEPAGE_ADDED 0x00002000
+#define DI_PROPERTIES_CHANGE 0x00004000
+#define DI_INF_IS_SORTED 0x00008000
+#define DI_ENUMSINGLEINF 0x00010000
+#define DI_DONOTCALLCONFIGMG 0x00020000
+#define DI_INSTALLDISABLED 0x00040000
+#define DI_COMPAT_FROM_CLASS 0x00080000
+#define DI_CLASSINSTALLPARAMS 0x00100000
+#define DI_NODI_DEFAULTACTION 0x00200000
+#define DI_QUIETINSTALL 0x00800000
+#define DI_NOFILECOPY 0x01000000
+#define DI_FORCECOPY 0x02000000
+#define DI_DRIVERPAGE_ADDED 0x04000000
+#define DI_USECI_SELECTSTRINGS 0x08000000
+#define DI_OVERRIDE_INFFLAGS 0x10000000
+#define DI_PROPS_NOCHANGEUSAGE 0x20000000
+#define DI_NOSELECTICONS 0x40000000
+#define DI_NOWRITE_IDS 0x80000000
+
+// Scopes and kinds of a device's registry keys.
+#define DICS_FLAG_GLOBAL 0x00000001
+#define DICS_FLAG_CONFIGSPECIFIC 0x00000002
+#define DICS_FLAG_CONFIGGENERAL 0x00000004
+#define DIREG_DEV 0x00000001
+#define DIREG_DRV 0x00000002
+#define DIREG_BOTH 0x00000004
+
+// Device registry properties.
+#define SPDRP_DEVICEDESC 0x00000000
+#define SPDRP_HARDWAREID 0x00000001
+#define SPDRP_COMPATIBLEIDS 0x00000002
+#define SPDRP_SERVICE 0x00000004
+#define SPDRP_CLASS 0x00000007
+#define SPDRP_CLASSGUID 0x00000008
+#define SPDRP_DRIVER 0x00000009
+#define SPDRP_CONFIGFLAGS 0x0000000A
+#define SPDRP_MFG 0x0000000B
+#define SPDRP_FRIENDLYNAME 0x0000000C
+#define SPDRP_LOCATION_INFORMATION 0x0000000D
+#define SPDRP_UPPERFILTERS 0x00000011
+#define SPDRP_LOWERFILTERS 0x00000012
+
+typedef DWORD (CALLBACK* PSP_DETSIG_CMPPROC)(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA NewDeviceData,
+    PSP_DEVINFO_DATA ExistingDeviceData, PVOID CompareContext);
 
 NTSIM_API HINF WINAPI SetupOpenInfFileA(PCSTR FileName, PCSTR InfClass, DWORD InfStyle, PUINT ErrorLine);
 NTSIM_API void WINAPI SetupCloseInfFile(HINF InfHandle);
@@ -169,6 +317,48 @@ NTSIM_API PVOID WINAPI SetupInitDefaultQueueCallbackEx(HWND OwnerWindow, HWND Al
 NTSIM_API void WINAPI SetupTermDefaultQueueCallback(PVOID Context);
 NTSIM_API UINT WINAPI SetupDefaultQueueCallbackA(PVOID Context, UINT Notification, UINT_PTR Param1, UINT_PTR Param2);
 NTSIM_API int WINAPI SetupPromptReboot(PVOID FileQueue, HWND Owner, BOOL ScanOnly);
+
+NTSIM_API BOOL WINAPI SetupDiClassGuidsFromNameW(PCWSTR ClassName, LPGUID ClassGuidList, DWORD ClassGuidListSize,
+    PDWORD RequiredSize);
+NTSIM_API BOOL WINAPI SetupDiClassNameFromGuidW(const GUID* ClassGuid, PWSTR ClassName, DWORD ClassNameSize,
+    PDWORD RequiredSize);
+NTSIM_API BOOL WINAPI SetupDiGetClassDescriptionW(const GUID* ClassGuid, PWSTR ClassDescription,
+    DWORD ClassDescriptionSize, PDWORD RequiredSize);
+NTSIM_API BOOL WINAPI SetupDiBuildClassInfoList(DWORD Flags, LPGUID ClassGuidList, DWORD ClassGuidListSize,
+    PDWORD RequiredSize);
+NTSIM_API HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* ClassGuid, HWND hwndParent);
+NTSIM_API HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* ClassGuid, PCWSTR Enumerator, HWND hwndParent, DWORD Flags);
+NTSIM_API BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet);
+NTSIM_API BOOL WINAPI SetupDiCreateDeviceInfoW(HDEVINFO DeviceInfoSet, PCWSTR DeviceName, const GUID* ClassGuid,
+    PCWSTR DeviceDescription, HWND hwndParent, DWORD CreationFlags, PSP_DEVINFO_DATA DeviceInfoData);
+NTSIM_API BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP_DEVINFO_DATA DeviceInfoData);
+NTSIM_API BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+    PWSTR DeviceInstanceId, DWORD DeviceInstanceIdSize, PDWORD RequiredSize);
+NTSIM_API BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+    DWORD Property, PDWORD PropertyRegDataType, PBYTE PropertyBuffer, DWORD PropertyBufferSize, PDWORD RequiredSize);
+NTSIM_API BOOL WINAPI SetupDiSetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+    DWORD Property, const BYTE* PropertyBuffer, DWORD PropertyBufferSize);
+NTSIM_API BOOL WINAPI SetupDiGetDeviceInstallParamsW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+    PSP_DEVINSTALL_PARAMS_W DeviceInstallParams);
+NTSIM_API BOOL WINAPI SetupDiSetDeviceInstallParamsW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+    PSP_DEVINSTALL_PARAMS_W DeviceInstallParams);
+NTSIM_API BOOL WINAPI SetupDiSetSelectedDevice(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData);
+NTSIM_API BOOL WINAPI SetupDiRegisterDeviceInfo(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Flags,
+    PSP_DETSIG_CMPPROC CompareProc, PVOID CompareContext, PSP_DEVINFO_DATA DupDeviceInfoData);
+NTSIM_API BOOL WINAPI SetupDiRemoveDevice(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData);
+NTSIM_API BOOL WINAPI SetupDiDeleteDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Scope,
+    DWORD HwProfile, DWORD KeyType);
+NTSIM_API BOOL WINAPI SetupDiBuildDriverInfoList(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD DriverType);
+NTSIM_API BOOL WINAPI SetupDiEnumDriverInfoW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD DriverType,
+    DWORD MemberIndex, PSP_DRVINFO_DATA_W DriverInfoData);
+NTSIM_API BOOL WINAPI SetupDiGetSelectedDriverW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+    PSP_DRVINFO_DATA_W DriverInfoData);
+NTSIM_API BOOL WINAPI SetupDiSetSelectedDriverW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+    PSP_DRVINFO_DATA_W DriverInfoData);
+NTSIM_API BOOL WINAPI SetupDiDestroyDriverInfoList(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+    DWORD DriverType);
+NTSIM_API BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet,
+    PSP_DEVINFO_DATA DeviceInfoData);
 
 // rundll32 entry of setupapi.dll.
 NTSIM_API void WINAPI InstallHinfSectionA(HWND Window, HINSTANCE ModuleHandle, PCSTR CommandLine, INT ShowCommand);

@@ -10,6 +10,7 @@
 #define INFINITE 0xFFFFFFFF
 #define WAIT_OBJECT_0 0x00000000L
 #define WAIT_ABANDONED 0x00000080L
+#define WAIT_ABANDONED_0 0x00000080L
 #define WAIT_FAILED ((DWORD)0xFFFFFFFF)
 #define STILL_ACTIVE 0x00000103L
 
@@ -187,6 +188,7 @@ NTSIM_API BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLi
     LPSECURITY_ATTRIBUTES lpProcessAttributes, LPSECURITY_ATTRIBUTES lpThreadAttributes,
     BOOL bInheritHandles, DWORD dwCreationFlags, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
     LPSTARTUPINFOA lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation);
+NTSIM_API HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId);
 NTSIM_API BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 NTSIM_API BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode);
 NTSIM_API HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState, LPCSTR lpName);
@@ -194,6 +196,7 @@ NTSIM_API HANDLE WINAPI OpenEventA(DWORD dwDesiredAccess, BOOL bInheritHandle, L
 NTSIM_API BOOL WINAPI SetEvent(HANDLE hEvent);
 NTSIM_API BOOL WINAPI ResetEvent(HANDLE hEvent);
 NTSIM_API DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+NTSIM_API DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll, DWORD dwMilliseconds);
 NTSIM_API void WINAPI Sleep(DWORD dwMilliseconds);
 NTSIM_API DWORD WINAPI GetTickCount(void);
 NTSIM_API void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime);
@@ -216,6 +219,7 @@ NTSIM_API int WINAPI CompareStringA(LCID Locale, DWORD dwCmpFlags, LPCSTR lpStri
 NTSIM_API int WINAPI lstrcmpA(LPCSTR lpString1, LPCSTR lpString2);
 NTSIM_API int WINAPI lstrcmpiA(LPCSTR lpString1, LPCSTR lpString2);
 NTSIM_API int WINAPI lstrlenA(LPCSTR lpString);
+NTSIM_API int WINAPI MulDiv(int nNumber, int nNumerator, int nDenominator);
 NTSIM_API LPSTR WINAPI lstrcpyA(LPSTR lpString1, LPCSTR lpString2);
 NTSIM_API LPSTR WINAPI lstrcpynA(LPSTR lpString1, LPCSTR lpString2, int iMaxLength);
 NTSIM_API LPSTR WINAPI lstrcatA(LPSTR lpString1, LPCSTR lpString2);

@@ -118,4 +118,14 @@ typedef INT_PTR (WINAPI* FARPROC)(void);
 
 typedef struct tagRECT { LONG left, top, right, bottom; } RECT, *PRECT, *LPRECT;
 typedef struct tagPOINT { LONG x, y; } POINT, *PPOINT, *LPPOINT;
+typedef struct tagSIZE { LONG cx, cy; } SIZE, *PSIZE, *LPSIZE;
 typedef struct _FILETIME { DWORD dwLowDateTime; DWORD dwHighDateTime; } FILETIME, *PFILETIME, *LPFILETIME;
+
+// A class or interface identifier, 16 bytes as the platform lays it out.
+typedef struct _GUID {
+    DWORD Data1;
+    WORD Data2;
+    WORD Data3;
+    BYTE Data4[8];
+} GUID, *LPGUID;
+typedef const GUID* LPCGUID;

@@ -91,6 +91,10 @@ NTSIM_API BOOL WINAPI ChangeServiceConfigA(SC_HANDLE hService, DWORD dwServiceTy
     DWORD dwErrorControl, LPCSTR lpBinaryPathName, LPCSTR lpLoadOrderGroup, LPDWORD lpdwTagId,
     LPCSTR lpDependencies, LPCSTR lpServiceStartName, LPCSTR lpPassword, LPCSTR lpDisplayName);
 NTSIM_API BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject);
+NTSIM_API BOOL WINAPI QueryServiceObjectSecurity(SC_HANDLE hService, SECURITY_INFORMATION dwSecurityInformation,
+    PSECURITY_DESCRIPTOR lpSecurityDescriptor, DWORD cbBufSize, LPDWORD pcbBytesNeeded);
+NTSIM_API BOOL WINAPI SetServiceObjectSecurity(SC_HANDLE hService, SECURITY_INFORMATION dwSecurityInformation,
+    PSECURITY_DESCRIPTOR lpSecurityDescriptor);
 
 #define OpenSCManager OpenSCManagerA
 #define OpenService OpenServiceA

@@ -1,8 +1,10 @@
 // Directories: creating, removing, the current directory and the system's own.
 #include "FileAttributeStore.h"
 #include "FilePath.h"
+#include "Kernel32Calls.h"
 
 #include "machine/Faults.h"
+#include "machine/Machine.h"
 #include "machine/NtPath.h"
 #include "machine/Process.h"
 
@@ -67,10 +69,8 @@ DWORD copyPathOut(const std::string& value, LPSTR buffer, DWORD size)
 
 }
 
-extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES)
+BOOL ntsim::kernel32::createDirectory(LPCSTR lpPathName)
 {
-    if (auto fault = ntsim::injectedFault("CreateDirectoryA"))
-        return fail(*fault);
     ntsim::ResolvedPath path;
     if (!ntsim::resolvePath(lpPathName, path))
         return FALSE;
@@ -81,7 +81,15 @@ extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES
         return fail(ERROR_PATH_NOT_FOUND);
     if (!ntsim::parentWritable(path.host) || mkdir(path.host.c_str(), 0755) != 0)
         return fail(ERROR_ACCESS_DENIED);
+    ntsim::noteHostChange(path.host);
     return TRUE;
+}
+
+extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES)
+{
+    if (auto fault = ntsim::injectedFault("CreateDirectoryA"))
+        return fail(*fault);
+    return ntsim::kernel32::createDirectory(lpPathName);
 }
 
 extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName)
@@ -98,6 +106,7 @@ extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName)
         return fail(ERROR_SHARING_VIOLATION);
     if (rmdir(path.host.c_str()) != 0)
         return fail(ERROR_ACCESS_DENIED);
+    ntsim::noteHostChange(path.host);
     ntsim::forgetAttributes(path.nt);
     return TRUE;
 }

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <sstream>
 
@@ -82,6 +83,17 @@ std::string eventPath(const std::string& name)
 
 std::string lockPath() { return eventsDir() + "/.lock"; }
 
+// Set while this thread holds the lock on named events (NamedEventsLock).
+thread_local bool t_eventsLocked = false;
+
+// The lock on named events, unless this thread holds it already.
+std::unique_ptr<FileLock> lockEvents()
+{
+    if (t_eventsLocked)
+        return nullptr;
+    return std::make_unique<FileLock>(lockPath(), FileLock::Mode::Exclusive);
+}
+
 class Event : public Waitable {
 public:
     explicit Event(DWORD access)
@@ -115,6 +127,17 @@ public:
             m_signaled = false;
         return true;
     }
+    bool signaled(DWORD&) override
+    {
+        std::lock_guard lock(m_mutex);
+        return m_signaled;
+    }
+    void satisfy() override
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_manualReset)
+            m_signaled = false;
+    }
     bool set() override
     {
         std::lock_guard lock(m_mutex);
@@ -143,7 +166,7 @@ public:
     }
     ~NamedEvent() override
     {
-        FileLock lock(lockPath(), FileLock::Mode::Exclusive);
+        auto lock = lockEvents();
         NamedEventState state;
         if (!NamedEventState::load(m_path, state))
             return;
@@ -164,6 +187,20 @@ public:
             return true;
         }, error);
     }
+    bool signaled(DWORD& error) override
+    {
+        return change([](NamedEventState& s) { return s.signaled; }, error);
+    }
+    void satisfy() override
+    {
+        DWORD error = 0;
+        change([](NamedEventState& s) {
+            if (!s.manualReset)
+                s.signaled = false;
+            return true;
+        }, error);
+    }
+    std::string identity() const override { return m_path; }
     bool set() override
     {
         DWORD error = 0;
@@ -181,7 +218,7 @@ private:
     template<typename F>
     bool change(F f, DWORD& error)
     {
-        FileLock lock(lockPath(), FileLock::Mode::Exclusive);
+        auto lock = lockEvents();
         NamedEventState state;
         if (!NamedEventState::load(m_path, state)) {
             error = ERROR_INVALID_HANDLE;
@@ -207,6 +244,21 @@ HANDLE failWith(DWORD error)
     SetLastError(error);
     return nullptr;
 }
+
+}
+
+NamedEventsLock::NamedEventsLock()
+    : m_lock(std::make_unique<FileLock>(lockPath(), FileLock::Mode::Exclusive))
+{
+    t_eventsLocked = true;
+}
+
+NamedEventsLock::~NamedEventsLock()
+{
+    t_eventsLocked = false;
+}
+
+namespace {
 
 // Sets or resets an event through a handle that may modify it.
 BOOL changeEvent(HANDLE handle, bool (Event::*change)())
@@ -241,7 +293,7 @@ extern "C" HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL bManualReset, 
     if (std::strchr(lpName, '\\'))
         return failWith(ERROR_PATH_NOT_FOUND);
     std::string path = eventPath(lpName);
-    FileLock lock(lockPath(), FileLock::Mode::Exclusive);
+    auto lock = lockEvents();
     NamedEventState state;
     bool existed = NamedEventState::load(path, state);
     if (!existed) {
@@ -264,7 +316,7 @@ extern "C" HANDLE WINAPI OpenEventA(DWORD dwDesiredAccess, BOOL, LPCSTR lpName)
     if (!*lpName || std::strchr(lpName, '\\'))
         return failWith(ERROR_FILE_NOT_FOUND);
     std::string path = eventPath(lpName);
-    FileLock lock(lockPath(), FileLock::Mode::Exclusive);
+    auto lock = lockEvents();
     NamedEventState state;
     if (!NamedEventState::load(path, state))
         return failWith(ERROR_FILE_NOT_FOUND);

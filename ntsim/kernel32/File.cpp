@@ -1,8 +1,10 @@
 // CreateFileA and the calls on an open file.
 #include "File.h"
 #include "FilePath.h"
+#include "Kernel32Calls.h"
 
 #include "machine/Faults.h"
+#include "machine/Machine.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -117,11 +119,9 @@ BOOL hostResult(int result)
 
 }
 
-extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
-    LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE)
+HANDLE ntsim::kernel32::createFile(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+    DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes)
 {
-    if (auto fault = ntsim::injectedFault("CreateFileA"))
-        return failWith(*fault);
     if (dwCreationDisposition < CREATE_NEW || dwCreationDisposition > TRUNCATE_EXISTING
         || (dwShareMode & ~(FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
         || (dwCreationDisposition == TRUNCATE_EXISTING && !(dwDesiredAccess & (GENERIC_WRITE | GENERIC_ALL))))
@@ -149,6 +149,14 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
             return failWith(ERROR_ACCESS_DENIED);
         if (table.deletePending(ntsim::fileIdOf(st)))
             return failWith(ERROR_ACCESS_DENIED);
+        // A running program's image: NT's file systems refuse to delete it
+        // and to write it (the image section cannot be flushed).
+        if (table.runsAsImage(ntsim::fileIdOf(st))) {
+            if (deleteOnClose)
+                return failWith(ERROR_ACCESS_DENIED);
+            if ((access & (ntsim::fileWriteData | ntsim::fileAppendData)) || truncates)
+                return failWith(ERROR_SHARING_VIOLATION);
+        }
     } else {
         if (dwCreationDisposition == OPEN_EXISTING || dwCreationDisposition == TRUNCATE_EXISTING)
             return failWith(ntsim::missingFileError(path.host));
@@ -169,6 +177,8 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
     int fd = ::open(path.host.c_str(), flags, 0644);
     if (fd < 0)
         return failWith(errorOfErrno(errno));
+    if (!existed)
+        ntsim::noteHostChange(path.host);
     if (fstat(fd, &st) != 0) {
         ::close(fd);
         return failWith(ERROR_GEN_FAILURE);
@@ -176,8 +186,10 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
     ntsim::FileId id = ntsim::fileIdOf(st);
     if (!table.allows(id, access, dwShareMode)) {
         ::close(fd);
-        if (!existed)
+        if (!existed) {
             ::unlink(path.host.c_str());
+            ntsim::noteHostChange(path.host);
+        }
         return failWith(ERROR_SHARING_VIOLATION);
     }
     if (existed && truncates && ftruncate(fd, 0) != 0) {
@@ -189,9 +201,7 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
     if (!existed && (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY))
         fchmod(fd, 0444);
 
-    ntsim::OpenFile open;
-    open.pid = getpid();
-    open.serial = ntsim::nextOpenSerial();
+    ntsim::OpenFile open = ntsim::openOfThisProcess();
     open.id = id;
     open.access = access;
     open.share = dwShareMode;
@@ -203,6 +213,15 @@ extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
     bool reportsExisting = existed && (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS);
     SetLastError(reportsExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return handle;
+}
+
+extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+    LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE)
+{
+    if (auto fault = ntsim::injectedFault("CreateFileA"))
+        return failWith(*fault);
+    return ntsim::kernel32::createFile(lpFileName, dwDesiredAccess, dwShareMode, dwCreationDisposition,
+        dwFlagsAndAttributes);
 }
 
 extern "C" BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,

@@ -2,9 +2,15 @@
 #include "FileAttributeStore.h"
 #include "FilePath.h"
 #include "FileShare.h"
+#include "Handles.h"
+#include "Kernel32Calls.h"
 
+#include "advapi32/RegistryCalls.h"
+
+#include "advapi32/RegistryCalls.h"
 #include "machine/Faults.h"
 #include "machine/FileLock.h"
+#include "machine/Machine.h"
 #include "machine/NtPath.h"
 #include "machine/Token.h"
 
@@ -61,16 +67,16 @@ BOOL delayRename(const std::string& source, const std::string* target, bool repl
     if (!ntsim::Token::effective().admin)
         return fail(ERROR_ACCESS_DENIED);
     HKEY key = nullptr;
-    LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, nullptr,
+    LONG status = ntsim::registry::createKey(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", nullptr,
         0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS)
         return fail(static_cast<DWORD>(status));
     std::string value;
     DWORD type = 0, size = 0;
     const char* name = "PendingFileRenameOperations";
-    if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && type == REG_MULTI_SZ && size) {
+    if (ntsim::registry::queryValue(key, name, &type, nullptr, &size) == ERROR_SUCCESS && type == REG_MULTI_SZ && size) {
         value.resize(size);
-        if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size) != ERROR_SUCCESS)
+        if (ntsim::registry::queryValue(key, name, &type, reinterpret_cast<BYTE*>(value.data()), &size) != ERROR_SUCCESS)
             size = 0;
         value.resize(size);
         // Drop the list's closing empty string, and only that: an empty
@@ -85,8 +91,8 @@ BOOL delayRename(const std::string& source, const std::string* target, bool repl
         value += (replace ? "!" : "") + nativeRenamePath(*target);
     value += '\0';
     value += '\0';
-    status = RegSetValueExA(key, name, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(value.data()), static_cast<DWORD>(value.size()));
-    RegCloseKey(key);
+    status = ntsim::registry::setValue(key, name, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(value.data()), static_cast<DWORD>(value.size()));
+    ntsim::registry::closeKey(key);
     if (status != ERROR_SUCCESS)
         return fail(static_cast<DWORD>(status));
     return TRUE;
@@ -110,10 +116,8 @@ bool copyContents(int from, int to)
 
 }
 
-extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName)
+BOOL ntsim::kernel32::deleteFile(LPCSTR lpFileName)
 {
-    if (auto fault = ntsim::injectedFault("DeleteFileA"))
-        return fail(*fault);
     ntsim::ResolvedPath path;
     if (!ntsim::resolvePath(lpFileName, path))
         return FALSE;
@@ -126,6 +130,8 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName)
     ntsim::FileId id = ntsim::fileIdOf(st);
     if (!table.allows(id, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
         return fail(ERROR_SHARING_VIOLATION);
+    if (table.runsAsImage(id))
+        return fail(ERROR_ACCESS_DENIED); // NT's STATUS_CANNOT_DELETE
     if (table.isOpen(id)) {
         // Open with delete sharing: the name goes with the last handle.
         table.markDeletePending(id);
@@ -133,26 +139,25 @@ extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName)
     } else if (unlink(path.host.c_str()) != 0) {
         return fail(ERROR_ACCESS_DENIED);
     }
+    ntsim::noteHostChange(path.host);
     ntsim::forgetAttributes(path.nt);
     return TRUE;
 }
 
-extern "C" BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists)
+BOOL ntsim::kernel32::copyFile(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists)
 {
-    if (auto fault = ntsim::injectedFault("CopyFileA"))
-        return fail(*fault);
     ntsim::ResolvedPath source, target;
     if (!ntsim::resolvePath(lpExistingFileName, source) || !ntsim::resolvePath(lpNewFileName, target))
         return FALSE;
-    HANDLE in = CreateFileA(source.nt.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE in = createFile(source.nt.c_str(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
     if (in == INVALID_HANDLE_VALUE)
         return FALSE;
     struct stat st;
     stat(source.host.c_str(), &st);
-    HANDLE out = CreateFileA(target.nt.c_str(), GENERIC_WRITE, 0, nullptr, bFailIfExists ? CREATE_NEW : CREATE_ALWAYS, 0, nullptr);
+    HANDLE out = createFile(target.nt.c_str(), GENERIC_WRITE, 0, bFailIfExists ? CREATE_NEW : CREATE_ALWAYS, 0);
     if (out == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
-        CloseHandle(in);
+        ntsim::removeHandle(in);
         return fail(error);
     }
     int inFd = ::open(source.host.c_str(), O_RDONLY | O_CLOEXEC);
@@ -167,10 +172,11 @@ extern "C" BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName
         ::close(inFd);
     if (outFd >= 0)
         ::close(outFd);
-    CloseHandle(out);
-    CloseHandle(in);
+    ntsim::removeHandle(out);
+    ntsim::removeHandle(in);
     if (!copied) {
         unlink(target.host.c_str());
+        ntsim::noteHostChange(target.host);
         return fail(ERROR_DISK_FULL);
     }
     ntsim::forgetAttributes(target.nt);
@@ -180,10 +186,8 @@ extern "C" BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName
     return TRUE;
 }
 
-extern "C" BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
+BOOL ntsim::kernel32::moveFile(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
 {
-    if (auto fault = ntsim::injectedFault("MoveFileExA"))
-        return fail(*fault);
     if (dwFlags & ~(MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_DELAY_UNTIL_REBOOT | 0x8 /* MOVEFILE_WRITE_THROUGH */))
         return fail(ERROR_INVALID_PARAMETER);
     bool delay = dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT;
@@ -228,13 +232,38 @@ extern "C" BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileNa
                                       : target.host;
     if (std::rename(source.host.c_str(), hostTarget.c_str()) != 0)
         return fail(errno == EXDEV ? ERROR_NOT_SUPPORTED : ERROR_ACCESS_DENIED);
+    ntsim::noteHostChange(source.host);
+    ntsim::noteHostChange(hostTarget);
     ntsim::moveAttributes(source.nt, target.nt);
     return TRUE;
 }
 
+extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName)
+{
+    if (auto fault = ntsim::injectedFault("DeleteFileA"))
+        return fail(*fault);
+    return ntsim::kernel32::deleteFile(lpFileName);
+}
+
+extern "C" BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists)
+{
+    if (auto fault = ntsim::injectedFault("CopyFileA"))
+        return fail(*fault);
+    return ntsim::kernel32::copyFile(lpExistingFileName, lpNewFileName, bFailIfExists);
+}
+
+extern "C" BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
+{
+    if (auto fault = ntsim::injectedFault("MoveFileExA"))
+        return fail(*fault);
+    return ntsim::kernel32::moveFile(lpExistingFileName, lpNewFileName, dwFlags);
+}
+
 extern "C" BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName)
 {
-    return MoveFileExA(lpExistingFileName, lpNewFileName, MOVEFILE_COPY_ALLOWED);
+    if (auto fault = ntsim::injectedFault("MoveFileA"))
+        return fail(*fault);
+    return ntsim::kernel32::moveFile(lpExistingFileName, lpNewFileName, MOVEFILE_COPY_ALLOWED);
 }
 
 extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName)

@@ -30,9 +30,11 @@ bool resolvePath(LPCSTR name, ResolvedPath& out, bool allowWildcards)
         SetLastError(ERROR_INVALID_NAME);
         return false;
     }
-    std::string host = Machine::current().hostPath(nt);
+    Machine::PathProblem problem;
+    std::string host = Machine::current().hostPath(nt, problem);
     if (host.empty()) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
+        // A host link in drive_c is nothing the machine may reach through.
+        SetLastError(problem == Machine::PathProblem::HostLink ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND);
         return false;
     }
     out.nt = nt;

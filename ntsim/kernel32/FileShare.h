@@ -21,12 +21,14 @@ struct FileId {
 
 struct OpenFile {
     int pid { 0 };
+    uint64_t start { 0 }; // the process's start time, which tells it from a later one of its pid
     uint64_t serial { 0 };
     FileId id;
     DWORD access { 0 };
     DWORD share { 0 };
     bool deleteOnClose { false }; // the file goes when this open ends...
     bool deletePending { false }; // ...or when the last open of it ends
+    bool image { false };         // the program file of a running process
     std::string hostPath;
 };
 
@@ -40,14 +42,25 @@ public:
     bool locked() const { return m_lock.held(); }
 
     // Whether an open with this access and share mode may coexist with the
-    // file's existing opens (NT's share-access check).
+    // file's existing opens (NT's share-access check). A running program's
+    // image takes no part: NT's loader closes its handle once the image is
+    // mapped, and the mapping guards the file instead (runsAsImage).
     bool allows(const FileId& id, DWORD access, DWORD share) const;
     bool deletePending(const FileId& id) const;
+    // Open by a handle or as a running program's image: a pending delete waits for it.
     bool isOpen(const FileId& id) const;
+    // A running program's image: it cannot be written (sharing violation)
+    // nor deleted (access denied) while the program runs.
+    bool runsAsImage(const FileId& id) const;
+    // The start time of the running program pid, 0 when it is none.
+    uint64_t programStart(int pid) const;
 
     void add(const OpenFile& open);
     // Ends an open; returns true if the file is to be deleted now.
     bool remove(int pid, uint64_t serial, OpenFile& removed);
+    // Ends every open of a process that ends, its image among them; returns
+    // the files to be deleted now.
+    std::vector<OpenFile> removeProcess(int pid, uint64_t start);
     // Marks the file to go when its last open ends (DeleteFile of an open file).
     void markDeletePending(const FileId& id);
     void commit();
@@ -62,5 +75,12 @@ private:
 void deleteIfSameFile(const std::string& hostPath, const FileId& id);
 FileId fileIdOf(const struct stat& st);
 uint64_t nextOpenSerial();
+
+// The start time of a running program of the machine, 0 when pid is none.
+uint64_t runningProgramStart(int pid);
+// An open of this process, with its pid and start time filled in.
+OpenFile openOfThisProcess();
+// Records, as the process ends, that it holds nothing open any more.
+void releaseProcessFiles();
 
 }

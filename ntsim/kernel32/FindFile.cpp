@@ -102,8 +102,9 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lp
             continue;
         if (!ntsim::wildcardMatch(pattern, name))
             continue;
+        // A host link is no file of the machine: it is not listed.
         struct stat st;
-        if (stat((hostDir + "/" + name).c_str(), &st) != 0)
+        if (lstat((hostDir + "/" + name).c_str(), &st) != 0 || S_ISLNK(st.st_mode))
             continue;
         entries.push_back(entryOf(name, ntDir, st));
     }

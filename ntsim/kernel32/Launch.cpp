@@ -1,4 +1,6 @@
 #include "Launch.h"
+#include "FilePath.h"
+#include "FileShare.h"
 
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
@@ -8,6 +10,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -156,7 +159,8 @@ std::vector<std::string> programEnvironment(const std::string& imageNtPath, cons
     std::vector<std::string> out;
     for (auto& entry : base) {
         std::string name = entry.substr(0, entry.find('='));
-        if (name == "NTSIM_MACHINE" || name == "NTSIM_IMAGE" || name == "NTSIM_CMDLINE" || name == "NTSIM_CWD")
+        if (name == "NTSIM_MACHINE" || name == "NTSIM_IMAGE" || name == "NTSIM_CMDLINE" || name == "NTSIM_CWD"
+            || name == "NTSIM_DESK_PLACE" || name == "NTSIM_DESK_AFTER")
             continue;
         out.push_back(entry);
     }
@@ -167,7 +171,11 @@ std::vector<std::string> programEnvironment(const std::string& imageNtPath, cons
     return out;
 }
 
-void execProgramWith(const std::string& imageNtPath, const std::string& commandLine,
+namespace {
+
+// Replaces the calling process with the program; if exec fails, writes
+// its errno to reportFd and exits with 127.
+[[noreturn]] void execProgramWith(const std::string& imageNtPath, const std::string& commandLine,
     const std::vector<std::string>& environment, int reportFd)
 {
     std::string host = Machine::current().hostPath(imageNtPath);
@@ -185,19 +193,79 @@ void execProgramWith(const std::string& imageNtPath, const std::string& commandL
     envp.push_back(nullptr);
     execve(host.c_str(), argv.data(), envp.data());
     int error = errno;
-    if (reportFd >= 0) {
-        ssize_t ignored = ::write(reportFd, &error, sizeof error);
-        (void)ignored;
-    }
-    std::fprintf(stderr, "ntsim: cannot start %s (%s): %s\n", imageNtPath.c_str(), host.c_str(), std::strerror(error));
-    std::fflush(stderr);
+    ssize_t ignored = ::write(reportFd, &error, sizeof error);
+    (void)ignored;
     _exit(127);
 }
 
-void execProgram(const std::string& imageNtPath, const std::string& commandLine, const std::string& currentDirectory)
+}
+
+pid_t startProgram(const std::string& imageNtPath, const std::string& commandLine,
+    const std::vector<std::string>& environment, uint32_t& error)
 {
-    execProgramWith(imageNtPath, commandLine,
-        programEnvironment(imageNtPath, commandLine, currentDirectory, hostEnvironment()), -1);
+    std::string host = Machine::current().hostPath(imageNtPath);
+    // The table stays locked until the image is on record, so that no open
+    // slips in between the check and the start.
+    FileShareTable table;
+    struct stat st;
+    if (host.empty() || stat(host.c_str(), &st) != 0) {
+        error = ERROR_FILE_NOT_FOUND;
+        return -1;
+    }
+    FileId id = fileIdOf(st);
+    if (table.deletePending(id)) {
+        error = ERROR_ACCESS_DENIED;
+        return -1;
+    }
+    // What NT's loader asks when it opens the image to map it.
+    if (!table.allows(id, fileExecute | fileReadData, FILE_SHARE_READ | FILE_SHARE_DELETE)) {
+        error = ERROR_SHARING_VIOLATION;
+        return -1;
+    }
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) {
+        error = ERROR_NOT_ENOUGH_MEMORY;
+        return -1;
+    }
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid < 0) {
+        ::close(report[0]);
+        ::close(report[1]);
+        error = ERROR_NOT_ENOUGH_MEMORY;
+        return -1;
+    }
+    if (pid == 0) {
+        ::close(report[0]);
+        execProgramWith(imageNtPath, commandLine, environment, report[1]);
+    }
+    ::close(report[1]);
+    int execError = 0;
+    ssize_t n;
+    while ((n = ::read(report[0], &execError, sizeof execError)) < 0 && errno == EINTR) { }
+    ::close(report[0]);
+    if (n > 0) {
+        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) { }
+        error = execError == ENOEXEC ? ERROR_BAD_EXE_FORMAT : ERROR_ACCESS_DENIED;
+        return -1;
+    }
+    OpenFile image;
+    image.pid = pid;
+    image.start = processStartTime(pid);
+    // Serials number a process's own opens; its image is none of them.
+    image.serial = 0;
+    image.id = id;
+    image.access = fileExecute;
+    image.share = FILE_SHARE_READ | FILE_SHARE_DELETE;
+    image.image = true;
+    image.hostPath = host;
+    // A program that has already ended holds nothing.
+    if (image.start != 0) {
+        table.add(image);
+        table.commit();
+    }
+    error = 0;
+    return pid;
 }
 
 }

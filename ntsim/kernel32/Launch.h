@@ -1,6 +1,8 @@
 // Finding and starting a program of the machine: what CreateProcessA and
 // the ntsim tool's run command share.
 #pragma once
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -17,19 +19,21 @@ std::string resolveProgram(const std::string& applicationName, const std::string
     const std::string& currentDirectory, uint32_t& error);
 
 // The host environment of a program of the machine: base (NAME=VALUE
-// entries) without the process's own NTSIM_* settings, and those settings.
+// entries) without the process's own NTSIM_* settings (its image, command
+// line, directory and place at the desk), and the new program's first
+// three; its place at the desk is the starter's to add.
 std::vector<std::string> programEnvironment(const std::string& imageNtPath, const std::string& commandLine,
     const std::string& currentDirectory, const std::vector<std::string>& base);
 // The calling process's environment as entries.
 std::vector<std::string> hostEnvironment();
 
-// Replaces the calling process with the program. If exec fails, prints a
-// message and exits with 127.
-[[noreturn]] void execProgram(const std::string& imageNtPath, const std::string& commandLine,
-    const std::string& currentDirectory);
-// As execProgram, with a prepared environment; an exec failure's errno is
-// written to reportFd (when not -1) before the process exits with 127.
-[[noreturn]] void execProgramWith(const std::string& imageNtPath, const std::string& commandLine,
-    const std::vector<std::string>& environment, int reportFd);
+// Starts a program of the machine as a child of this process, as NT's
+// loader maps it: the image may not be pending deletion (ERROR_ACCESS_DENIED)
+// nor open for writing without sharing (ERROR_SHARING_VIOLATION), and it
+// counts as open, for the machine's other processes, while the program
+// runs. Returns the child's pid, or -1 with error set (ERROR_BAD_EXE_FORMAT,
+// ERROR_ACCESS_DENIED, ERROR_NOT_ENOUGH_MEMORY ...).
+pid_t startProgram(const std::string& imageNtPath, const std::string& commandLine,
+    const std::vector<std::string>& environment, uint32_t& error);
 
 }

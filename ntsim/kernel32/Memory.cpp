@@ -1,5 +1,7 @@
 // The global and local heaps: fixed blocks are their own handles,
 // moveable ones have a handle apart from the memory and a lock count.
+#include "machine/Faults.h"
+
 #include <windows.h>
 
 #include "machine/Faults.h"
@@ -113,6 +115,10 @@ Heap& localHeap()
 
 extern "C" HGLOBAL WINAPI GlobalAlloc(UINT uFlags, SIZE_T dwBytes)
 {
+    if (auto fault = ntsim::injectedFault("GlobalAlloc")) {
+        SetLastError(*fault);
+        return nullptr;
+    }
     return globalHeap().allocate(uFlags, dwBytes);
 }
 

@@ -1,4 +1,5 @@
 // kernel32's module calls: finding, loading and freeing modules.
+#include "Kernel32Calls.h"
 #include "ModuleList.h"
 
 #include "machine/Faults.h"
@@ -11,7 +12,12 @@
 
 #include <sys/stat.h>
 
+#include <dlfcn.h>
+#include <limits.h>
+#include <stdlib.h>
+
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -77,6 +83,50 @@ std::string findLibrary(const std::string& name)
     return {};
 }
 
+// A library of the machine's own code: an ELF shared object inside
+// drive_c, whose Win32 calls resolve to the simulator of the process that
+// loads it, with its resources as the resource compiler wrote them.
+HMODULE loadNative(const std::string& path, const std::string& hostPath, DWORD flags)
+{
+    // Its resources lie beside code that would run: no loading as data.
+    if (flags & LOAD_LIBRARY_AS_DATAFILE) {
+        failWith(ERROR_BAD_EXE_FORMAT);
+        return nullptr;
+    }
+    // The file itself must lie inside drive_c, not behind a link out of it.
+    char real[PATH_MAX];
+    char root[PATH_MAX];
+    if (!realpath(hostPath.c_str(), real) || !realpath(ntsim::Machine::current().driveC().c_str(), root)
+        || std::strncmp(real, root, std::strlen(root)) != 0 || real[std::strlen(root)] != '/') {
+        failWith(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    void* handle = dlopen(real, RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        std::fprintf(stderr, "ntsim: cannot load %s: %s\n", path.c_str(), dlerror());
+        failWith(ERROR_BAD_EXE_FORMAT);
+        return nullptr;
+    }
+    auto module = std::make_unique<Module>(Module::Kind::Native, path, ntsim::ModuleImage::placeholder());
+    module->setNative(handle);
+    auto* data = static_cast<const unsigned char*>(dlsym(handle, "ntsim_module_resources"));
+    auto* size = static_cast<const size_t*>(dlsym(handle, "ntsim_module_resources_size"));
+    if (data && size && !ntsim::parseResFile(data, *size, module->mutableResources())) {
+        failWith(ERROR_BAD_EXE_FORMAT);
+        return nullptr;
+    }
+    return ModuleList::the().add(std::move(module)).handle();
+}
+
+bool isElf(const std::string& bytes)
+{
+    return bytes.size() >= 4 && bytes.compare(0, 4, "\x7f" "ELF") == 0;
+}
+
+}
+
+namespace ntsim::kernel32 {
+
 HMODULE loadLibrary(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags)
 {
     constexpr DWORD knownFlags = DONT_RESOLVE_DLL_REFERENCES | LOAD_LIBRARY_AS_DATAFILE;
@@ -110,6 +160,8 @@ HMODULE loadLibrary(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags)
     }
     std::ostringstream bytes;
     bytes << in.rdbuf();
+    if (isElf(bytes.str()))
+        return loadNative(path, hostPath, dwFlags);
     ntsim::ModuleImage image;
     DWORD error = ERROR_SUCCESS;
     if (!ntsim::ModuleImage::map(bytes.str(), image, error)) {
@@ -131,6 +183,41 @@ HMODULE loadLibrary(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags)
         return nullptr;
     }
     return modules.add(std::move(module)).handle();
+}
+
+BOOL freeLibrary(HMODULE hLibModule)
+{
+    std::lock_guard guard(ModuleList::the().lock());
+    Module* module = hLibModule ? ModuleList::the().byHandle(hLibModule) : nullptr;
+    if (!module)
+        return failWith(ERROR_MOD_NOT_FOUND);
+    // The image and the system's libraries stay for the life of the process.
+    bool loaded = module->kind() == Module::Kind::File || module->kind() == Module::Kind::Native;
+    if (loaded && module->release())
+        ModuleList::the().remove(*module);
+    return TRUE;
+}
+
+FARPROC procAddress(HMODULE hModule, LPCSTR lpProcName)
+{
+    std::lock_guard guard(ModuleList::the().lock());
+    Module* module = ModuleList::the().byHandle(hModule);
+    if (!module) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    if (lpProcName && !IS_INTRESOURCE(lpProcName)) {
+        if (module->native()) {
+            if (void* symbol = dlsym(module->native(), lpProcName))
+                return reinterpret_cast<FARPROC>(symbol);
+        }
+        for (auto& e : module->exports) {
+            if (e.address && std::strcmp(e.name, lpProcName) == 0)
+                return e.address;
+        }
+    }
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
 }
 
 }
@@ -184,7 +271,7 @@ extern "C" HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWO
         SetLastError(*fault);
         return nullptr;
     }
-    return loadLibrary(lpLibFileName, hFile, dwFlags);
+    return ntsim::kernel32::loadLibrary(lpLibFileName, hFile, dwFlags);
 }
 
 extern "C" HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName)
@@ -193,35 +280,15 @@ extern "C" HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName)
         SetLastError(*fault);
         return nullptr;
     }
-    return loadLibrary(lpLibFileName, nullptr, 0);
+    return ntsim::kernel32::loadLibrary(lpLibFileName, nullptr, 0);
 }
 
 extern "C" BOOL WINAPI FreeLibrary(HMODULE hLibModule)
 {
-    std::lock_guard guard(ModuleList::the().lock());
-    Module* module = hLibModule ? ModuleList::the().byHandle(hLibModule) : nullptr;
-    if (!module)
-        return failWith(ERROR_MOD_NOT_FOUND);
-    // The image and the system's libraries stay for the life of the process.
-    if (module->kind() == Module::Kind::File && module->release())
-        ModuleList::the().remove(*module);
-    return TRUE;
+    return ntsim::kernel32::freeLibrary(hLibModule);
 }
 
 extern "C" FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
 {
-    std::lock_guard guard(ModuleList::the().lock());
-    Module* module = ModuleList::the().byHandle(hModule);
-    if (!module) {
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return nullptr;
-    }
-    if (lpProcName && !IS_INTRESOURCE(lpProcName)) {
-        for (auto& e : module->exports) {
-            if (e.address && std::strcmp(e.name, lpProcName) == 0)
-                return e.address;
-        }
-    }
-    SetLastError(ERROR_PROC_NOT_FOUND);
-    return nullptr;
+    return ntsim::kernel32::procAddress(hModule, lpProcName);
 }

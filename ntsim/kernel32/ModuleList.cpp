@@ -4,6 +4,8 @@
 #include "machine/NtPath.h"
 #include "machine/Process.h"
 
+#include <dlfcn.h>
+
 namespace {
 
 // Plain data, set during static initialisation of the program: no
@@ -79,6 +81,12 @@ Module::Module(Kind kind, std::string path, ModuleImage image)
     , m_path(std::move(path))
     , m_image(std::move(image))
 {
+}
+
+Module::~Module()
+{
+    if (m_native)
+        dlclose(m_native);
 }
 
 std::string Module::path() const

@@ -24,9 +24,18 @@ struct SystemExport {
 
 class Module {
 public:
-    enum class Kind { Image, System, File };
+    // File is a PE image mapped for its resources; Native a library of the
+    // machine's own code (an ELF shared object in drive_c) that runs.
+    enum class Kind { Image, System, File, Native };
 
     Module(Kind kind, std::string path, ModuleImage image);
+    ~Module();
+    Module(const Module&) = delete;
+    Module& operator=(const Module&) = delete;
+
+    // The loaded shared object of a Native module.
+    void* native() const { return m_native; }
+    void setNative(void* handle) { m_native = handle; }
 
     Kind kind() const { return m_kind; }
     HMODULE handle() const { return reinterpret_cast<HMODULE>(m_image.base()); }
@@ -51,6 +60,7 @@ private:
     ResourceTable m_resources;
     unsigned m_references { 1 };
     unsigned m_imageResourcesSeen { 0 };
+    void* m_native { nullptr };
 };
 
 class ModuleList {

@@ -1,4 +1,5 @@
 // Processes: the current one, and starting, watching and ending others.
+#include "FileShare.h"
 #include "Launch.h"
 #include "ProcessObject.h"
 
@@ -7,6 +8,7 @@
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
 #include "machine/Process.h"
+#include "user32/DeskRun.h"
 
 #include <windows.h>
 
@@ -108,6 +110,13 @@ std::optional<DWORD> ChildProcess::exitCode()
     return m_exitCode;
 }
 
+bool ProcessHandleObject::signaled(DWORD&)
+{
+    if (m_process)
+        return m_process->exitCode().has_value();
+    return processStartTime(m_pid) != m_start;
+}
+
 bool ChildProcess::terminate(DWORD exitCode)
 {
     if (this->exitCode())
@@ -197,29 +206,11 @@ extern "C" BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandL
     std::vector<std::string> base = lpEnvironment ? environmentBlockEntries(static_cast<const char*>(lpEnvironment))
                                                   : ntsim::hostEnvironment();
     std::vector<std::string> environment = ntsim::programEnvironment(image, commandLine, directory, base);
-    int report[2];
-    if (pipe2(report, O_CLOEXEC) != 0)
-        return fail(ERROR_NOT_ENOUGH_MEMORY);
-    std::fflush(nullptr);
-    pid_t pid = fork();
-    if (pid < 0) {
-        ::close(report[0]);
-        ::close(report[1]);
-        return fail(ERROR_NOT_ENOUGH_MEMORY);
-    }
-    if (pid == 0) {
-        ::close(report[0]);
-        ntsim::execProgramWith(image, commandLine, environment, report[1]);
-    }
-    ::close(report[1]);
-    int execError = 0;
-    ssize_t n;
-    while ((n = ::read(report[0], &execError, sizeof execError)) < 0 && errno == EINTR) { }
-    ::close(report[0]);
-    if (n > 0) {
-        waitpid(pid, nullptr, 0);
-        return fail(execError == ENOEXEC ? ERROR_BAD_EXE_FORMAT : ERROR_ACCESS_DENIED);
-    }
+    for (auto& entry : ntsim::desk::childPlaceEnvironment())
+        environment.push_back(entry);
+    pid_t pid = ntsim::startProgram(image, commandLine, environment, error);
+    if (pid < 0)
+        return fail(error);
 
     auto child = std::make_shared<ntsim::ChildProcess>(pid);
     lpProcessInformation->hProcess = ntsim::insertHandle(
@@ -229,6 +220,28 @@ extern "C" BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandL
     lpProcessInformation->dwProcessId = static_cast<DWORD>(pid);
     lpProcessInformation->dwThreadId = static_cast<DWORD>(pid);
     return TRUE;
+}
+
+extern "C" HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL, DWORD dwProcessId)
+{
+    if (auto fault = ntsim::injectedFault("OpenProcess")) {
+        SetLastError(*fault);
+        return nullptr;
+    }
+    int pid = static_cast<int>(dwProcessId);
+    uint64_t start = pid == getpid() ? ntsim::processStartTime(pid) : ntsim::runningProgramStart(pid);
+    if (dwProcessId == 0 || start == 0) {
+        // Not a process of this machine, or one that has ended.
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    // Waiting is what the machine's programs open each other for; the other
+    // rights would act on a process that is not ours to control.
+    if (dwDesiredAccess & ~SYNCHRONIZE) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    return ntsim::insertHandle(std::make_shared<ntsim::ProcessHandleObject>(pid, start, dwDesiredAccess));
 }
 
 extern "C" BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode)
@@ -242,7 +255,9 @@ extern "C" BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode)
     auto object = ntsim::lookupHandleOf<ntsim::ProcessHandleObject>(hProcess, ntsim::KernelObject::Type::Process);
     if (!object)
         return fail(ERROR_INVALID_HANDLE);
-    *lpExitCode = object->process().exitCode().value_or(STILL_ACTIVE);
+    if (!object->child() || !object->grants(PROCESS_QUERY_INFORMATION))
+        return fail(ERROR_ACCESS_DENIED);
+    *lpExitCode = object->child()->exitCode().value_or(STILL_ACTIVE);
     return TRUE;
 }
 
@@ -253,7 +268,7 @@ extern "C" BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode)
     auto object = ntsim::lookupHandleOf<ntsim::ProcessHandleObject>(hProcess, ntsim::KernelObject::Type::Process);
     if (!object)
         return fail(ERROR_INVALID_HANDLE);
-    if (!object->process().terminate(uExitCode))
+    if (!object->child() || !object->grants(PROCESS_TERMINATE) || !object->child()->terminate(uExitCode))
         return fail(ERROR_ACCESS_DENIED);
     return TRUE;
 }

@@ -1,4 +1,5 @@
 // kernel32's resource calls over the modules' resource tables.
+#include "Kernel32Calls.h"
 #include "ModuleList.h"
 
 #include "machine/Faults.h"
@@ -12,31 +13,25 @@ using ntsim::ResourceId;
 
 namespace {
 
-HRSRC findResource(HMODULE hModule, LPCSTR lpType, LPCSTR lpName, WORD wLanguage)
+const ResourceEntry* findEntry(HMODULE hModule, LPCSTR lpType, LPCSTR lpName, WORD wLanguage, DWORD& error)
 {
     auto type = lpType ? ResourceId::fromArgument(lpType) : std::nullopt;
     auto name = lpName ? ResourceId::fromArgument(lpName) : std::nullopt;
     std::lock_guard guard(ModuleList::the().lock());
     Module* module = ModuleList::the().byHandle(hModule);
     if (!module) {
-        SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
+        error = ERROR_RESOURCE_DATA_NOT_FOUND;
         return nullptr;
     }
     if (!type) {
-        SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+        error = ERROR_RESOURCE_TYPE_NOT_FOUND;
         return nullptr;
     }
     if (!name) {
-        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+        error = ERROR_RESOURCE_NAME_NOT_FOUND;
         return nullptr;
     }
-    DWORD error = ERROR_SUCCESS;
-    const ResourceEntry* entry = module->resources().find(*type, *name, wLanguage, error);
-    if (!entry) {
-        SetLastError(error);
-        return nullptr;
-    }
-    return reinterpret_cast<HRSRC>(const_cast<ResourceEntry*>(entry));
+    return module->resources().find(*type, *name, wLanguage, error);
 }
 
 // The entry behind an HRSRC of the module, or null for a foreign handle.
@@ -51,13 +46,37 @@ const ResourceEntry* entryOf(HMODULE hModule, HRSRC hResInfo)
 
 }
 
+namespace ntsim::kernel32 {
+
+HRSRC findResource(HMODULE hModule, LPCSTR lpType, LPCSTR lpName, WORD wLanguage)
+{
+    DWORD error = ERROR_SUCCESS;
+    const ResourceEntry* entry = findEntry(hModule, lpType, lpName, wLanguage, error);
+    if (!entry) {
+        SetLastError(error);
+        return nullptr;
+    }
+    return reinterpret_cast<HRSRC>(const_cast<ResourceEntry*>(entry));
+}
+
+const BYTE* resourceData(HMODULE module, LPCSTR type, LPCSTR name, DWORD& size, DWORD& error)
+{
+    const ResourceEntry* entry = findEntry(module, type, name, MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), error);
+    if (!entry)
+        return nullptr;
+    size = entry->size;
+    return entry->data;
+}
+
+}
+
 extern "C" HRSRC WINAPI FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType)
 {
     if (auto fault = ntsim::injectedFault("FindResourceA")) {
         SetLastError(*fault);
         return nullptr;
     }
-    return findResource(hModule, lpType, lpName, MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL));
+    return ntsim::kernel32::findResource(hModule, lpType, lpName, MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL));
 }
 
 extern "C" HRSRC WINAPI FindResourceExA(HMODULE hModule, LPCSTR lpType, LPCSTR lpName, WORD wLanguage)
@@ -66,7 +85,7 @@ extern "C" HRSRC WINAPI FindResourceExA(HMODULE hModule, LPCSTR lpType, LPCSTR l
         SetLastError(*fault);
         return nullptr;
     }
-    return findResource(hModule, lpType, lpName, wLanguage);
+    return ntsim::kernel32::findResource(hModule, lpType, lpName, wLanguage);
 }
 
 extern "C" HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo)

@@ -2,6 +2,9 @@
 #pragma once
 #include "Handles.h"
 
+#include <memory>
+#include <string>
+
 namespace ntsim {
 
 class Waitable : public KernelObject {
@@ -10,7 +13,26 @@ public:
     // True if the object is signalled; a satisfied wait on an auto-reset
     // event resets it in the same step. Sets error when it cannot tell.
     virtual bool tryWait(DWORD& error) = 0;
+    // Whether it is signalled, leaving it as it is.
+    virtual bool signaled(DWORD& error) = 0;
+    // A wait for it and others was satisfied: an auto-reset event resets.
+    virtual void satisfy() { }
     virtual bool maySynchronize() const { return true; }
+    // Two handles of one object give one identity.
+    virtual std::string identity() const { return std::to_string(reinterpret_cast<uintptr_t>(this)); }
+};
+
+// Holds the machine's lock on named events for a scope, so that a wait for
+// several objects looks at all of them, and satisfies them, in one step.
+class NamedEventsLock {
+public:
+    NamedEventsLock();
+    ~NamedEventsLock();
+    NamedEventsLock(const NamedEventsLock&) = delete;
+    NamedEventsLock& operator=(const NamedEventsLock&) = delete;
+
+private:
+    std::unique_ptr<class FileLock> m_lock;
 };
 
 }

@@ -6,9 +6,12 @@
 
 namespace ntsim {
 
-// Called by each API that can be made to fail, with its exported name
-// ("StartServiceA"). Counts the call across the machine's processes and
-// returns the error to fail with when this call is the chosen one.
+// Called by the public entry point of each API that can be made to fail,
+// with its exported name ("StartServiceA"), and by nothing else: the
+// platform's own work calls the internal functions behind the entry points,
+// so only a program's calls are counted. Counts the call across the
+// machine's processes and returns the error to fail with when this call is
+// the chosen one.
 std::optional<uint32_t> injectedFault(const char* api);
 
 }

@@ -13,7 +13,9 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <sstream>
+#include <unordered_map>
 
 namespace ntsim {
 
@@ -57,19 +59,40 @@ std::optional<UserAccount> knownUser(const std::string& name)
     return std::nullopt;
 }
 
+namespace {
+
+struct LocaleCodePages {
+    uint16_t locale;
+    unsigned ansi;
+    unsigned oem;
+};
+
+const LocaleCodePages localeCodePages[] = {
+    { 0x0409, 1252, 437 },
+    { 0x0406, 1252, 850 }, { 0x0407, 1252, 850 }, { 0x040A, 1252, 850 }, { 0x0C0A, 1252, 850 },
+    { 0x040B, 1252, 850 }, { 0x040C, 1252, 850 }, { 0x0410, 1252, 850 }, { 0x0413, 1252, 850 },
+    { 0x0414, 1252, 850 }, { 0x041D, 1252, 850 }, { 0x0416, 1252, 850 },
+    { 0x0411, 932, 932 },
+    { 0x0404, 950, 950 },
+    { 0x0804, 936, 936 },
+};
+
+}
+
 std::optional<std::pair<unsigned, unsigned>> codePagesOfLocale(uint16_t locale)
 {
-    switch (locale) {
-    case 0x0409: return std::make_pair(1252u, 437u);
-    case 0x0406: case 0x0407: case 0x040A: case 0x0C0A: case 0x040B:
-    case 0x040C: case 0x0410: case 0x0413: case 0x0414: case 0x041D:
-    case 0x0416:
-        return std::make_pair(1252u, 850u);
-    case 0x0411: return std::make_pair(932u, 932u);
-    case 0x0404: return std::make_pair(950u, 950u);
-    case 0x0804: return std::make_pair(936u, 936u);
-    default: return std::nullopt;
-    }
+    for (auto& l : localeCodePages)
+        if (l.locale == locale)
+            return std::make_pair(l.ansi, l.oem);
+    return std::nullopt;
+}
+
+bool machineCodePage(unsigned codePage, bool oem)
+{
+    for (auto& l : localeCodePages)
+        if ((oem ? l.oem : l.ansi) == codePage)
+            return true;
+    return false;
 }
 
 Json MachineConfig::toJson() const
@@ -212,6 +235,12 @@ bool MachineConfig::fromJson(const Json& j, MachineConfig& out, std::string& err
     ok = ok && r.number(member(j, "codepage"), "codepage", 0xFFFF, c.codePage)
         && r.number(member(j, "oemcodepage"), "oemcodepage", 0xFFFF, c.oemCodePage);
     c.locale = static_cast<uint16_t>(loc);
+    if (ok && !codePagesOfLocale(c.locale))
+        ok = r.fail("locale", "is not a locale this machine has");
+    if (ok && !machineCodePage(c.codePage, false))
+        ok = r.fail("codepage", "is not an ANSI code page this machine has");
+    if (ok && !machineCodePage(c.oemCodePage, true))
+        ok = r.fail("oemcodepage", "is not an OEM code page this machine has");
 
     const Json& u = member(j, "user");
     ok = ok && r.string(r.at(u, "user", "name"), "user.name", c.user.name)
@@ -363,27 +392,139 @@ Machine& Machine::current()
 
 std::string Machine::hostPath(const std::string& ntFullPath) const
 {
+    PathProblem problem;
+    return hostPath(ntFullPath, problem);
+}
+
+namespace {
+
+// The names of host directories as this process last listed them, for the
+// lookup without regard to case: a listing serves while the directory's
+// change time is the one it was made at, and the process's own creations
+// and deletions keep it up to date, so that filling a directory of n files
+// reads it once rather than n times.
+class DirectoryListings {
+public:
+    // The name in dir that matches name without regard to case, or nothing.
+    std::optional<std::string> find(const std::string& dir, const std::string& name)
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        struct stat st;
+        if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+            return std::nullopt;
+        if (m_listings.size() >= maxListings && !m_listings.count(dir))
+            m_listings.clear();
+        Listing& listing = m_listings[dir];
+        if (!listing.listed || !sameTime(listing.changed, st.st_mtim)) {
+            if (!list(dir, listing))
+                return std::nullopt;
+            listing.changed = st.st_mtim;
+        }
+        auto it = listing.names.find(upperAscii(name));
+        if (it == listing.names.end())
+            return std::nullopt;
+        return it->second;
+    }
+
+    // After this process made or removed path: its directory's listing
+    // takes the change and the directory's new time.
+    void changed(const std::string& path)
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        size_t slash = path.find_last_of('/');
+        auto it = m_listings.find(path.substr(0, slash));
+        if (it == m_listings.end())
+            return;
+        Listing& listing = it->second;
+        std::string name = path.substr(slash + 1);
+        struct stat st;
+        if (lstat(path.c_str(), &st) == 0)
+            listing.names[upperAscii(name)] = name;
+        else if (listing.names.count(upperAscii(name)) && listing.names[upperAscii(name)] == name)
+            listing.names.erase(upperAscii(name));
+        if (stat(it->first.c_str(), &st) == 0)
+            listing.changed = st.st_mtim;
+        else
+            m_listings.erase(it);
+    }
+
+private:
+    struct Listing {
+        bool listed { false };
+        struct timespec changed { };
+        std::unordered_map<std::string, std::string> names; // by upper-cased name
+    };
+
+    static constexpr size_t maxListings = 256;
+
+    static bool sameTime(const struct timespec& a, const struct timespec& b)
+    {
+        return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    }
+
+    static bool list(const std::string& dir, Listing& listing)
+    {
+        listing.names.clear();
+        listing.listed = false;
+        DIR* d = opendir(dir.c_str());
+        if (!d)
+            return false;
+        while (dirent* e = readdir(d))
+            listing.names.emplace(upperAscii(e->d_name), e->d_name);
+        closedir(d);
+        listing.listed = true;
+        return true;
+    }
+
+    std::mutex m_mutex;
+    std::unordered_map<std::string, Listing> m_listings;
+};
+
+DirectoryListings& listings()
+{
+    static DirectoryListings cache;
+    return cache;
+}
+
+}
+
+void noteHostChange(const std::string& hostPath)
+{
+    listings().changed(hostPath);
+}
+
+std::string Machine::hostPath(const std::string& ntFullPath, PathProblem& problem) const
+{
+    problem = PathProblem::NotOnDriveC;
     if (ntFullPath.size() < 2 || ntFullPath[1] != ':' || (ntFullPath[0] != 'C' && ntFullPath[0] != 'c'))
         return {};
     std::string host = driveC();
+    auto isLink = [](const struct stat& st) { return S_ISLNK(st.st_mode); };
+    struct stat st;
+    problem = PathProblem::HostLink;
+    if (lstat(host.c_str(), &st) == 0 && isLink(st))
+        return {};
     bool exists = true;
     for (auto& part : ntComponents(ntFullPath)) {
-        std::string match = part;
-        if (exists) {
-            exists = false;
-            if (DIR* d = opendir(host.c_str())) {
-                while (dirent* e = readdir(d)) {
-                    if (equalsNoCase(e->d_name, part)) {
-                        match = e->d_name;
-                        exists = true;
-                        break;
-                    }
-                }
-                closedir(d);
-            }
+        if (!exists) {
+            host += "/" + part;
+            continue;
         }
-        host += "/" + match;
+        // The name as given, else the one that matches it without regard to case.
+        std::string exact = host + "/" + part;
+        if (lstat(exact.c_str(), &st) == 0) {
+            host = exact;
+        } else if (auto match = listings().find(host, part)) {
+            host += "/" + *match;
+            exists = lstat(host.c_str(), &st) == 0;
+        } else {
+            host = exact;
+            exists = false;
+        }
+        if (exists && isLink(st))
+            return {};
     }
+    problem = PathProblem::None;
     return host;
 }
 

@@ -1,5 +1,5 @@
 // The simulated machine: a directory that holds its hardware description
-// (machine.json), drive C:, the registry hives and the run-time state.
+// (machine.json), drive C:, the registry database and the run-time state.
 #pragma once
 #include "Json.h"
 
@@ -48,10 +48,16 @@ struct MachineConfig {
     static bool fromJson(const Json& j, MachineConfig& out, std::string& error);
 };
 
+// Tells the lookup of host paths that this process made or removed a file
+// or directory of drive_c, so that the listing it keeps stays true.
+void noteHostChange(const std::string& hostPath);
+
 // The accounts a machine knows: "administrator" and "guest".
 std::optional<UserAccount> knownUser(const std::string& name);
 // ANSI and OEM code page of a locale id, or nothing for a locale we lack.
 std::optional<std::pair<unsigned, unsigned>> codePagesOfLocale(uint16_t locale);
+// Whether one of the machine's locales has this ANSI (or OEM) code page.
+bool machineCodePage(unsigned codePage, bool oem);
 
 class Machine {
 public:
@@ -79,8 +85,12 @@ public:
     bool reloadConfig(std::string& error);
 
     // The host path of a full NT path on drive C:, each existing component
-    // matched without regard to case. Empty if the path is not on C:.
+    // matched without regard to case. Empty if the path is not on C: or
+    // reaches a host symbolic link inside drive_c: the machine never
+    // follows one, wherever it points.
     std::string hostPath(const std::string& ntFullPath) const;
+    enum class PathProblem { None, NotOnDriveC, HostLink };
+    std::string hostPath(const std::string& ntFullPath, PathProblem& problem) const;
     // The NT path of a host path inside drive_c, or empty.
     std::string ntPath(const std::string& hostPath) const;
 

@@ -1,7 +1,9 @@
 #include "Process.h"
 
+#include "FileLock.h"
 #include "Machine.h"
 #include "NtPath.h"
+#include "kernel32/FileShare.h"
 
 #include <limits.h>
 #include <unistd.h>
@@ -49,6 +51,32 @@ void initProcessFromHost(int argc, char** argv)
     if (cwd.empty())
         cwd = ntParent(ctx.imagePath);
     ctx.currentDirectory = cwd;
+    // As NT closes a process's handles and unmaps its image when it ends.
+    std::atexit(releaseProcessFiles);
+}
+
+uint64_t processStartTime(int pid)
+{
+    std::string stat;
+    if (pid <= 0 || !readWholeFile("/proc/" + std::to_string(pid) + "/stat", stat))
+        return 0;
+    // The fields after the parenthesised command name: state is the first,
+    // the start time the twentieth.
+    size_t close = stat.rfind(')');
+    if (close == std::string::npos)
+        return 0;
+    std::vector<std::string> fields;
+    size_t pos = close + 2;
+    while (pos < stat.size()) {
+        size_t blank = stat.find(' ', pos);
+        if (blank == std::string::npos)
+            blank = stat.size();
+        fields.push_back(stat.substr(pos, blank - pos));
+        pos = blank + 1;
+    }
+    if (fields.size() < 20 || fields[0] == "Z" || fields[0] == "X")
+        return 0;
+    return std::strtoull(fields[19].c_str(), nullptr, 10);
 }
 
 void initProcessForTest(const std::string& machineRoot, const std::string& imagePath,

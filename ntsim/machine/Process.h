@@ -1,6 +1,7 @@
 // What a program of the machine knows about itself: its image, its command
 // line and its current directory, all as NT paths.
 #pragma once
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,8 +17,13 @@ ProcessContext& currentProcess();
 
 // Sets up a program started by the machine (the process entry calls this):
 // the machine from NTSIM_MACHINE or the image's place, the NT command line
-// from NTSIM_CMDLINE, the current directory from NTSIM_CWD.
+// from NTSIM_CMDLINE, the current directory from NTSIM_CWD. When the
+// program ends, whatever it still holds open is let go.
 void initProcessFromHost(int argc, char** argv);
+
+// The start time of a host process (clock ticks after boot), which tells
+// it from a later process of the same pid; 0 if it has ended (a zombie has).
+uint64_t processStartTime(int pid);
 
 // For tests that run program code in-process against a machine directory.
 void initProcessForTest(const std::string& machineRoot, const std::string& imagePath,

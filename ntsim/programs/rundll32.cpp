@@ -3,6 +3,8 @@
 #include <setupapi.h>
 #include <winuser.h>
 
+#include "shell32/ControlPanel.h"
+
 #include <string>
 
 namespace {
@@ -33,6 +35,8 @@ RundllEntry findEntry(const std::string& dll, const std::string& entry)
 {
     if (dll == "setupapi.dll" && (entry == "InstallHinfSection" || entry == "InstallHinfSectionA"))
         return InstallHinfSectionA;
+    if (dll == "shell32.dll" && (entry == "Control_RunDLL" || entry == "Control_RunDLLA"))
+        return Control_RunDLL;
     return nullptr;
 }
 
@@ -57,7 +61,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int show)
     RundllEntry function = findEntry(dll, entry);
     if (!function) {
         std::string text = "Missing entry:" + entry;
-        if (dll != "setupapi.dll")
+        if (dll != "setupapi.dll" && dll != "shell32.dll")
             text = "Error loading " + target.substr(0, comma) + "\nThe specified module could not be found.";
         MessageBoxA(nullptr, text.c_str(), "RUNDLL", MB_OK | MB_ICONERROR);
         return 0;

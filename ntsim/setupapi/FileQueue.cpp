@@ -1,6 +1,7 @@
 #include "FileQueue.h"
 
 #include "InfFile.h"
+#include "kernel32/Kernel32Calls.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
 
@@ -32,11 +33,11 @@ std::optional<uint64_t> fileVersion(const std::string& ntPath)
     fclose(f);
     if (!pe)
         return std::nullopt;
-    HMODULE module = LoadLibraryExA(ntPath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HMODULE module = kernel32::loadLibrary(ntPath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (!module)
         return std::nullopt;
     std::optional<uint64_t> version;
-    if (HRSRC info = FindResourceA(module, MAKEINTRESOURCEA(1), RT_VERSION)) {
+    if (HRSRC info = kernel32::findResource(module, RT_VERSION, MAKEINTRESOURCEA(1), MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL))) {
         DWORD size = SizeofResource(module, info);
         const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(module, info)));
         // VS_FIXEDFILEINFO begins with its signature, DWORD-aligned.
@@ -78,7 +79,7 @@ bool makeNtDirectories(const std::string& dir)
         return true;
     if (!makeNtDirectories(ntParent(dir)))
         return false;
-    return CreateDirectoryA(dir.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+    return kernel32::createDirectory(dir.c_str()) || GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
 }
@@ -162,7 +163,7 @@ bool FileQueue::runDeletes()
     return runSubqueue(FILEOP_DELETE, m_deletes.size(), [this](size_t i) {
         std::string target = joinNtPath(m_deletes[i].targetDir, m_deletes[i].targetFile);
         FILEPATHS_A paths { target.c_str(), nullptr, NO_ERROR, 0 };
-        return runFileOperation(notes, paths, [&] { return DeleteFileA(target.c_str()); });
+        return runFileOperation(notes, paths, [&] { return kernel32::deleteFile(target.c_str()); });
     });
 }
 
@@ -175,7 +176,7 @@ bool FileQueue::runRenames()
         std::string from = joinNtPath(op.dir, op.oldName);
         std::string to = joinNtPath(op.dir, op.newName);
         FILEPATHS_A paths { to.c_str(), from.c_str(), NO_ERROR, 0 };
-        return runFileOperation(notes, paths, [&] { return MoveFileA(from.c_str(), to.c_str()); });
+        return runFileOperation(notes, paths, [&] { return kernel32::moveFile(from.c_str(), to.c_str(), MOVEFILE_COPY_ALLOWED); });
     });
 }
 
@@ -227,7 +228,7 @@ bool FileQueue::copyOne(const CopyOperation& op)
         return true;
     std::string targetDir = op.targetDir;
     for (;;) {
-        if (makeNtDirectories(targetDir) && CopyFileA(source.c_str(), target.c_str(), FALSE)) {
+        if (makeNtDirectories(targetDir) && kernel32::copyFile(source.c_str(), target.c_str(), FALSE)) {
             paths.Win32Error = NO_ERROR;
             break;
         }

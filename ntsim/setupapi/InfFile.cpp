@@ -91,6 +91,20 @@ bool InfFile::keyMatches(const inf::Line& line, std::string_view key) const
     return resolve(*raw, text) && inf::equalsFolded(text, key);
 }
 
+const inf::Line* InfFile::lineWithKey(const inf::Section& section, std::string_view key) const
+{
+    auto [index, made] = m_keyIndex.try_emplace(&section);
+    if (made) {
+        for (auto& line : section.lines) {
+            std::string resolved;
+            if (line.hasKey && resolve(line.key, resolved))
+                index->second.emplace(inf::foldCase(resolved), &line);
+        }
+    }
+    auto it = index->second.find(inf::foldCase(key));
+    return it == index->second.end() ? nullptr : it->second;
+}
+
 HINF InfFile::add(std::unique_ptr<InfFile> file)
 {
     HINF handle = file.get();

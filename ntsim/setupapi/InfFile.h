@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 namespace ntsim::setupapi {
 
@@ -28,6 +29,9 @@ public:
     // Returns an error code, NO_ERROR when found.
     DWORD field(const inf::Line& line, DWORD index, std::string& out) const;
     bool keyMatches(const inf::Line& line, std::string_view key) const;
+    // The first line of the section with that key, through an index of the
+    // section's keys made at its first lookup: a long list costs no scan a file.
+    const inf::Line* lineWithKey(const inf::Section& section, std::string_view key) const;
 
     // The handle table: handles are validated on every call.
     static HINF add(std::unique_ptr<InfFile> file);
@@ -39,7 +43,15 @@ private:
     std::string m_ntPath;
     std::string m_directory;
     DWORD m_style;
+    mutable std::unordered_map<const inf::Section*, std::unordered_map<std::string, const inf::Line*>> m_keyIndex;
 };
+
+// Finds, reads and parses an INF as SetupOpenInfFileA does (a bare name
+// is looked for in the INF directory, then in system32); NO_ERROR or the
+// error that call would give.
+DWORD loadInfFile(const std::string& name, PCSTR infClass, DWORD style, PUINT errorLine, std::unique_ptr<InfFile>& out);
+// A value of the [Version] section, resolved; empty when there is none.
+std::string versionValue(const InfFile& file, const char* key);
 
 // The full NT path of a DIRID, or empty for one the machine does not have.
 // DIRID 1 is sourcePath.

@@ -1,6 +1,7 @@
 // SetupOpenInfFileA and SetupCloseInfFile: finding, reading and decoding
 // an INF of the machine.
 #include "InfFile.h"
+#include "SetupCalls.h"
 
 #include "kernel32/CodePage.h"
 #include "machine/Faults.h"
@@ -96,21 +97,6 @@ DWORD parseErrorCode(inf::ParseError error)
     }
 }
 
-std::string versionValue(const InfFile& file, const char* key)
-{
-    const inf::Section* version = file.section("Version");
-    if (!version)
-        return {};
-    for (auto& line : version->lines) {
-        if (line.hasKey && !line.values.empty() && file.keyMatches(line, key)) {
-            std::string value;
-            file.field(line, 1, value);
-            return value;
-        }
-    }
-    return {};
-}
-
 DWORD styleOf(const InfFile& file)
 {
     std::string signature = versionValue(file, "Signature");
@@ -128,44 +114,75 @@ HINF fail(DWORD error)
 
 }
 
+std::string versionValue(const InfFile& file, const char* key)
+{
+    const inf::Section* version = file.section("Version");
+    if (!version)
+        return {};
+    for (auto& line : version->lines) {
+        if (line.hasKey && !line.values.empty() && file.keyMatches(line, key)) {
+            std::string value;
+            file.field(line, 1, value);
+            return value;
+        }
+    }
+    return {};
+}
+
+DWORD loadInfFile(const std::string& name, PCSTR infClass, DWORD style, PUINT errorLine, std::unique_ptr<InfFile>& out)
+{
+    std::string ntPath;
+    if (DWORD error = locate(name, ntPath); error != NO_ERROR)
+        return error;
+    std::string bytes;
+    if (!readWholeFile(Machine::current().hostPath(ntPath), bytes))
+        return ERROR_ACCESS_DENIED;
+
+    inf::Document document;
+    inf::ParseResult result = inf::parse(decode(bytes), document);
+    if (result.error != inf::ParseError::None) {
+        if (errorLine)
+            *errorLine = result.errorLine;
+        return parseErrorCode(result.error);
+    }
+    auto file = std::make_unique<InfFile>(std::move(document), ntPath, INF_STYLE_NONE);
+    DWORD fileStyle = styleOf(*file);
+    if (!(fileStyle & style))
+        return ERROR_WRONG_INF_STYLE;
+    if (infClass && !inf::equalsFolded(versionValue(*file, "Class"), infClass))
+        return ERROR_CLASS_MISMATCH;
+    file->setStyle(fileStyle);
+    out = std::move(file);
+    return NO_ERROR;
+}
+
 }
 
 using namespace ntsim;
 using namespace ntsim::setupapi;
 
-HINF WINAPI SetupOpenInfFileA(PCSTR FileName, PCSTR InfClass, DWORD InfStyle, PUINT ErrorLine)
+HINF setupapi::openInfFile(PCSTR FileName, PCSTR InfClass, DWORD InfStyle, PUINT ErrorLine)
 {
     if (ErrorLine)
         *ErrorLine = 0;
     if (!FileName || !*FileName || !(InfStyle & (INF_STYLE_OLDNT | INF_STYLE_WIN4)))
         return fail(ERROR_INVALID_PARAMETER);
-    if (auto error = injectedFault("SetupOpenInfFileA"))
-        return fail(*error);
 
-    std::string ntPath;
-    if (DWORD error = locate(FileName, ntPath); error != NO_ERROR)
+    std::unique_ptr<InfFile> file;
+    if (DWORD error = loadInfFile(FileName, InfClass, InfStyle, ErrorLine, file); error != NO_ERROR)
         return fail(error);
-    std::string bytes;
-    if (!readWholeFile(Machine::current().hostPath(ntPath), bytes))
-        return fail(ERROR_ACCESS_DENIED);
-
-    inf::Document document;
-    inf::ParseResult result = inf::parse(decode(bytes), document);
-    if (result.error != inf::ParseError::None) {
-        if (ErrorLine)
-            *ErrorLine = result.errorLine;
-        return fail(parseErrorCode(result.error));
-    }
-    auto file = std::make_unique<InfFile>(std::move(document), ntPath, INF_STYLE_NONE);
-    DWORD style = styleOf(*file);
-    if (!(style & InfStyle))
-        return fail(ERROR_WRONG_INF_STYLE);
-    if (InfClass && !inf::equalsFolded(versionValue(*file, "Class"), InfClass))
-        return fail(ERROR_CLASS_MISMATCH);
-    file->setStyle(style);
     HINF handle = InfFile::add(std::move(file));
     SetLastError(NO_ERROR);
     return handle;
+}
+
+HINF WINAPI SetupOpenInfFileA(PCSTR FileName, PCSTR InfClass, DWORD InfStyle, PUINT ErrorLine)
+{
+    if (ErrorLine)
+        *ErrorLine = 0;
+    if (auto error = injectedFault("SetupOpenInfFileA"))
+        return fail(*error);
+    return setupapi::openInfFile(FileName, InfClass, InfStyle, ErrorLine);
 }
 
 void WINAPI SetupCloseInfFile(HINF InfHandle)

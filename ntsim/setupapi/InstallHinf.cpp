@@ -1,11 +1,16 @@
 // InstallHinfSectionA, the entry rundll32 calls: "SECTION MODE INFPATH".
+#include "InfFile.h"
+#include "SetupCalls.h"
 #include "user32/Desk.h"
+#include "user32/User32Calls.h"
 
 #include <setupapi.h>
 #include <winuser.h>
 
 #include <cstdlib>
 #include <string>
+
+using namespace ntsim::setupapi;
 
 namespace {
 
@@ -47,7 +52,7 @@ bool parseCommand(const char* text, HinfCommand& out)
 
 void showError(HWND window, const std::string& text)
 {
-    MessageBoxA(window, text.c_str(), "Installation Failed", MB_OK | MB_ICONERROR);
+    ntsim::user32::messageBox(window, text.c_str(), "Installation Failed", MB_OK | MB_ICONERROR);
 }
 
 std::string describe(DWORD error)
@@ -78,7 +83,7 @@ void WINAPI InstallHinfSectionA(HWND Window, HINSTANCE, PCSTR CommandLine, INT)
         return;
     }
     UINT errorLine = 0;
-    HINF inf = SetupOpenInfFileA(command.infPath.c_str(), nullptr, INF_STYLE_WIN4 | INF_STYLE_OLDNT, &errorLine);
+    HINF inf = openInfFile(command.infPath.c_str(), nullptr, INF_STYLE_WIN4 | INF_STYLE_OLDNT, &errorLine);
     if (inf == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         showError(Window, "Installation failed: the INF file " + command.infPath + " could not be opened. "
@@ -87,22 +92,21 @@ void WINAPI InstallHinfSectionA(HWND Window, HINSTANCE, PCSTR CommandLine, INT)
         return;
     }
     PVOID context = SetupInitDefaultQueueCallback(Window);
-    BOOL ok = SetupInstallFromInfSectionA(Window, inf, command.section.c_str(), SPINST_ALL, nullptr, nullptr,
+    BOOL ok = installFromInfSection(Window, inf, command.section.c_str(), SPINST_ALL, nullptr, nullptr,
         SP_COPY_NEWER, SetupDefaultQueueCallbackA, context, nullptr, nullptr);
     DWORD error = ok ? NO_ERROR : GetLastError();
     SetupTermDefaultQueueCallback(context);
     if (ok) {
         // The section's services are installed with it when the INF has them.
         std::string services = command.section + ".Services";
-        INFCONTEXT line;
-        if (SetupFindFirstLineA(inf, services.c_str(), nullptr, &line) || GetLastError() != ERROR_SECTION_NOT_FOUND) {
-            if (!SetupInstallServicesFromInfSectionA(inf, services.c_str(), 0)) {
+        if (InfFile::fromHandle(inf)->section(services)) {
+            if (!installServicesFromInfSection(inf, services.c_str(), 0)) {
                 ok = FALSE;
                 error = GetLastError();
             }
         }
     }
-    SetupCloseInfFile(inf);
+    InfFile::close(inf);
     if (!ok) {
         // A cancel was the person's own choice; it needs no further box.
         if (error != ERROR_CANCELLED)

@@ -134,13 +134,13 @@ bool valueExists(HKEY key, const std::string& name, DWORD* type = nullptr, std::
 {
     DWORD size = 0;
     DWORD t = 0;
-    if (RegQueryValueExA(key, name.c_str(), nullptr, &t, nullptr, &size) != ERROR_SUCCESS)
+    if (registry::queryValue(key, name.c_str(), &t, nullptr, &size) != ERROR_SUCCESS)
         return false;
     if (type)
         *type = t;
     if (data) {
         data->assign(size, '\0');
-        if (size && RegQueryValueExA(key, name.c_str(), nullptr, &t, reinterpret_cast<LPBYTE>(&(*data)[0]), &size)
+        if (size && registry::queryValue(key, name.c_str(), &t, reinterpret_cast<LPBYTE>(&(*data)[0]), &size)
                 != ERROR_SUCCESS)
             return false;
         data->resize(size);
@@ -170,7 +170,7 @@ DWORD addRegLine(const InfFile& file, const inf::Line& inLine, HKEY relativeRoot
     if (DWORD error = readRegLine(file, inLine, relativeRoot, line); error != NO_ERROR)
         return error;
     HKEY key = nullptr;
-    LONG status = RegCreateKeyExA(line.root, line.subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+    LONG status = registry::createKey(line.root, line.subKey.c_str(), nullptr, REG_OPTION_NON_VOLATILE,
         KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS)
         return static_cast<DWORD>(status);
@@ -179,7 +179,7 @@ DWORD addRegLine(const InfFile& file, const inf::Line& inLine, HKEY relativeRoot
     if (!line.hasValueName || (line.flags & FLG_ADDREG_KEYONLY)) {
         // The key alone.
     } else if (line.flags & FLG_ADDREG_DELVAL) {
-        status = RegDeleteValueA(key, line.valueName.c_str());
+        status = registry::deleteValue(key, line.valueName.c_str());
         if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
             result = static_cast<DWORD>(status);
     } else if ((line.flags & FLG_ADDREG_NOCLOBBER) && exists) {
@@ -213,13 +213,13 @@ DWORD addRegLine(const InfFile& file, const inf::Line& inLine, HKEY relativeRoot
             }
         }
         if (result == NO_ERROR) {
-            status = RegSetValueExA(key, line.valueName.c_str(), 0, type,
+            status = registry::setValue(key, line.valueName.c_str(), type,
                 reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()));
             if (status != ERROR_SUCCESS)
                 result = static_cast<DWORD>(status);
         }
     }
-    RegCloseKey(key);
+    registry::closeKey(key);
     return result;
 }
 
@@ -234,13 +234,13 @@ DWORD delRegLine(const InfFile& file, const inf::Line& inLine, HKEY relativeRoot
         return static_cast<DWORD>(deleteKeyTree(line.root, line.subKey));
     }
     HKEY key = nullptr;
-    LONG status = RegOpenKeyExA(line.root, line.subKey.c_str(), 0, KEY_SET_VALUE, &key);
+    LONG status = registry::openKey(line.root, line.subKey.c_str(), KEY_SET_VALUE, &key);
     if (status == ERROR_FILE_NOT_FOUND)
         return NO_ERROR;
     if (status != ERROR_SUCCESS)
         return static_cast<DWORD>(status);
-    status = RegDeleteValueA(key, line.valueName.c_str());
-    RegCloseKey(key);
+    status = registry::deleteValue(key, line.valueName.c_str());
+    registry::closeKey(key);
     return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ? NO_ERROR : static_cast<DWORD>(status);
 }
 
@@ -281,18 +281,18 @@ DWORD ini2RegLine(const InfFile& file, const inf::Line& line, HKEY)
         keys = splitMultiSz(list);
     }
     HKEY key = nullptr;
-    LONG status = RegCreateKeyExA(root, f[4].c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+    LONG status = registry::createKey(root, f[4].c_str(), nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
         nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS)
         return static_cast<DWORD>(status);
     for (auto& k : keys) {
         char value[inf::MaxStringLength + 1];
         DWORD n = GetPrivateProfileStringA(f[1].c_str(), k.c_str(), "", value, sizeof value, f[0].c_str());
-        status = RegSetValueExA(key, k.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value), n + 1);
+        status = registry::setValue(key, k.c_str(), REG_SZ, reinterpret_cast<const BYTE*>(value), n + 1);
         if (status != ERROR_SUCCESS)
             break;
     }
-    RegCloseKey(key);
+    registry::closeKey(key);
     return static_cast<DWORD>(status);
 }
 
@@ -327,14 +327,17 @@ DWORD updateIniLine(const InfFile& file, const inf::Line& line, HKEY)
 
 DWORD installRegistry(const InfFile& file, const inf::Section& section, HKEY relativeRoot)
 {
-    if (DWORD error = installLists(file, section, "DelReg", relativeRoot, delRegLine); error != NO_ERROR)
-        return error;
-    return installLists(file, section, "AddReg", relativeRoot, addRegLine);
+    // One commit for the section; the lines before a failing one stay done.
+    return registry::inOneTransaction([&] {
+        if (DWORD error = installLists(file, section, "DelReg", relativeRoot, delRegLine); error != NO_ERROR)
+            return error;
+        return installLists(file, section, "AddReg", relativeRoot, addRegLine);
+    });
 }
 
 DWORD installIni2Reg(const InfFile& file, const inf::Section& section)
 {
-    return installLists(file, section, "Ini2Reg", nullptr, ini2RegLine);
+    return registry::inOneTransaction([&] { return installLists(file, section, "Ini2Reg", nullptr, ini2RegLine); });
 }
 
 DWORD installUpdateInis(const InfFile& file, const inf::Section& section)

@@ -2,6 +2,7 @@
 // directives of one install section.
 #include "FileQueue.h"
 #include "InstallSupport.h"
+#include "SetupCalls.h"
 
 #include "machine/NtPath.h"
 #include "machine/Process.h"
@@ -20,9 +21,8 @@ const inf::Line* findLine(const InfFile& file, const std::string& sectionName, c
         const inf::Section* section = file.section(name);
         if (!section)
             continue;
-        for (auto& line : section->lines)
-            if (line.hasKey && file.keyMatches(line, key))
-                return &line;
+        if (const inf::Line* line = file.lineWithKey(*section, key))
+            return line;
     }
     return nullptr;
 }
@@ -181,44 +181,66 @@ DWORD checkLogConfig(const InfFile& file, const inf::Section& install)
 
 }
 
-BOOL WINAPI SetupInstallFromInfSectionA(HWND Owner, HINF InfHandle, PCSTR SectionName, UINT Flags,
+namespace ntsim::setupapi {
+
+DWORD installFromSection(HWND owner, const InfFile& file, const inf::Section& section, UINT flags, HKEY relativeRoot,
+    const std::string& sourceRoot, UINT copyFlags, PSP_FILE_CALLBACK_A handler, PVOID context)
+{
+    if (flags & SPINST_LOGCONFIG)
+        if (DWORD error = checkLogConfig(file, section); error != NO_ERROR)
+            return error;
+    if (flags & SPINST_FILES) {
+        SectionInstaller installer(file, sourceRoot, copyFlags);
+        if (DWORD error = installer.queueFiles(section); error != NO_ERROR)
+            return error;
+        if (!installer.queue().empty()) {
+            if (!handler)
+                return ERROR_INVALID_PARAMETER;
+            if (DWORD error = installer.queue().commit(owner, handler, context); error != NO_ERROR)
+                return error;
+        }
+    }
+    if (flags & SPINST_INIFILES)
+        if (DWORD error = installUpdateInis(file, section); error != NO_ERROR)
+            return error;
+    if (flags & SPINST_INI2REG)
+        if (DWORD error = installIni2Reg(file, section); error != NO_ERROR)
+            return error;
+    if (flags & SPINST_REGISTRY)
+        if (DWORD error = installRegistry(file, section, relativeRoot); error != NO_ERROR)
+            return error;
+    return NO_ERROR;
+}
+
+}
+
+BOOL setupapi::installFromInfSection(HWND Owner, HINF InfHandle, PCSTR SectionName, UINT Flags,
     HKEY RelativeKeyRoot, PCSTR SourceRootPath, UINT CopyFlags, PSP_FILE_CALLBACK_A MsgHandler, PVOID Context,
     HDEVINFO, PSP_DEVINFO_DATA)
 {
     InfFile* file = nullptr;
-    const inf::Section* section = installSection(InfHandle, SectionName, "SetupInstallFromInfSectionA", file);
+    const inf::Section* section = installSection(InfHandle, SectionName, file);
     if (!section)
         return FALSE;
-
-    if (Flags & SPINST_LOGCONFIG)
-        if (DWORD error = checkLogConfig(*file, *section); error != NO_ERROR)
-            return failWith(error);
-    if (Flags & SPINST_FILES) {
-        std::string root = file->directory();
-        if (SourceRootPath && *SourceRootPath) {
-            root = fullNtPath(SourceRootPath, currentProcess().currentDirectory);
-            if (root.empty())
-                return failWith(ERROR_INVALID_PARAMETER);
-        }
-        SectionInstaller installer(*file, root, CopyFlags);
-        if (DWORD error = installer.queueFiles(*section); error != NO_ERROR)
-            return failWith(error);
-        if (!installer.queue().empty()) {
-            if (!MsgHandler)
-                return failWith(ERROR_INVALID_PARAMETER);
-            if (DWORD error = installer.queue().commit(Owner, MsgHandler, Context); error != NO_ERROR)
-                return failWith(error);
-        }
+    std::string root = file->directory();
+    if ((Flags & SPINST_FILES) && SourceRootPath && *SourceRootPath) {
+        root = fullNtPath(SourceRootPath, currentProcess().currentDirectory);
+        if (root.empty())
+            return failWith(ERROR_INVALID_PARAMETER);
     }
-    if (Flags & SPINST_INIFILES)
-        if (DWORD error = installUpdateInis(*file, *section); error != NO_ERROR)
-            return failWith(error);
-    if (Flags & SPINST_INI2REG)
-        if (DWORD error = installIni2Reg(*file, *section); error != NO_ERROR)
-            return failWith(error);
-    if (Flags & SPINST_REGISTRY)
-        if (DWORD error = installRegistry(*file, *section, RelativeKeyRoot); error != NO_ERROR)
-            return failWith(error);
+    DWORD error = installFromSection(Owner, *file, *section, Flags, RelativeKeyRoot, root, CopyFlags, MsgHandler, Context);
+    if (error != NO_ERROR)
+        return failWith(error);
     SetLastError(NO_ERROR);
     return TRUE;
+}
+
+BOOL WINAPI SetupInstallFromInfSectionA(HWND Owner, HINF InfHandle, PCSTR SectionName, UINT Flags,
+    HKEY RelativeKeyRoot, PCSTR SourceRootPath, UINT CopyFlags, PSP_FILE_CALLBACK_A MsgHandler, PVOID Context,
+    HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData)
+{
+    if (faulted("SetupInstallFromInfSectionA"))
+        return FALSE;
+    return setupapi::installFromInfSection(Owner, InfHandle, SectionName, Flags, RelativeKeyRoot, SourceRootPath,
+        CopyFlags, MsgHandler, Context, DeviceInfoSet, DeviceInfoData);
 }

@@ -1,36 +1,22 @@
 // SetupInstallServicesFromInfSectionA: AddService and DelService lines,
-// carried out through the public SCM calls so that its errors come through.
+// carried out through the service controller's calls so that its errors
+// come through.
 #include "InstallSupport.h"
+#include "SetupCalls.h"
+
+#include "advapi32/ScmCalls.h"
 
 #include <winsvc.h>
 
 using namespace ntsim;
 using namespace ntsim::setupapi;
 
+using ntsim::scm::ScHandle;
+
 namespace {
 
 constexpr const char* ServicesKey = "SYSTEM\\CurrentControlSet\\Services";
 constexpr const char* EventLogKey = "SYSTEM\\CurrentControlSet\\Services\\EventLog";
-
-class ScHandle {
-public:
-    explicit ScHandle(SC_HANDLE handle = nullptr)
-        : m_handle(handle)
-    {
-    }
-    ~ScHandle()
-    {
-        if (m_handle)
-            CloseServiceHandle(m_handle);
-    }
-    ScHandle(const ScHandle&) = delete;
-    ScHandle& operator=(const ScHandle&) = delete;
-    SC_HANDLE get() const { return m_handle; }
-    explicit operator bool() const { return m_handle != nullptr; }
-
-private:
-    SC_HANDLE m_handle;
-};
 
 struct ServiceConfig {
     std::string displayName;
@@ -98,12 +84,12 @@ DWORD readConfig(const InfFile& file, const inf::Section& section, ServiceConfig
 DWORD runAddReg(const InfFile& file, const inf::Section& section, const std::string& keyPath)
 {
     HKEY key = nullptr;
-    LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+    LONG status = registry::createKey(HKEY_LOCAL_MACHINE, keyPath.c_str(), nullptr, REG_OPTION_NON_VOLATILE,
         KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_CREATE_SUB_KEY, nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS)
         return static_cast<DWORD>(status);
     DWORD error = installRegistry(file, section, key);
-    RegCloseKey(key);
+    registry::closeKey(key);
     return error;
 }
 
@@ -129,23 +115,23 @@ DWORD addService(const InfFile& file, SC_HANDLE manager, const inf::Line& line, 
     const char* group = config.group.empty() ? nullptr : config.group.c_str();
     const char* startName = config.startName.empty() ? nullptr : config.startName.c_str();
     const char* displayName = config.displayName.empty() ? nullptr : config.displayName.c_str();
-    ScHandle service(CreateServiceA(manager, name.c_str(), displayName, SERVICE_ALL_ACCESS, config.type,
-        config.start, config.errorControl, config.binary.c_str(), group, nullptr, dependencies, startName, nullptr));
+    ScHandle service(scm::createService(manager, name.c_str(), displayName, SERVICE_ALL_ACCESS, config.type,
+        config.start, config.errorControl, config.binary.c_str(), group, nullptr, dependencies, startName));
     if (!service) {
         DWORD error = GetLastError();
         if (error != ERROR_SERVICE_EXISTS)
             return error;
         // An existing service takes the new configuration but what the flags keep.
-        ScHandle existing(OpenServiceA(manager, name.c_str(), SERVICE_CHANGE_CONFIG | SERVICE_QUERY_CONFIG));
+        ScHandle existing(scm::openService(manager, name.c_str(), SERVICE_CHANGE_CONFIG | SERVICE_QUERY_CONFIG));
         if (!existing)
             return GetLastError();
         auto keep = [flags](DWORD flag) { return (flags & flag) != 0; };
-        if (!ChangeServiceConfigA(existing.get(), config.type,
+        if (!scm::changeConfig(existing.get(), config.type,
                 keep(SPSVCINST_NOCLOBBER_STARTTYPE) ? SERVICE_NO_CHANGE : config.start,
                 keep(SPSVCINST_NOCLOBBER_ERRORCONTROL) ? SERVICE_NO_CHANGE : config.errorControl,
                 config.binary.c_str(), keep(SPSVCINST_NOCLOBBER_LOADORDERGROUP) ? nullptr : (group ? group : ""),
                 nullptr, keep(SPSVCINST_NOCLOBBER_DEPENDENCIES) ? nullptr : (dependencies ? dependencies : "\0"),
-                startName, nullptr, keep(SPSVCINST_NOCLOBBER_DISPLAYNAME) ? nullptr : displayName))
+                startName, keep(SPSVCINST_NOCLOBBER_DISPLAYNAME) ? nullptr : displayName))
             return GetLastError();
     }
 
@@ -175,7 +161,7 @@ DWORD delService(const InfFile& file, SC_HANDLE manager, const inf::Line& line, 
     if (f.size() > 1 && !intValue(f[1], 0, lineFlags))
         return ERROR_INVALID_DATA;
     flags |= lineFlags;
-    ScHandle service(OpenServiceA(manager, name.c_str(), DELETE | SERVICE_STOP | SERVICE_QUERY_STATUS));
+    ScHandle service(scm::openService(manager, name.c_str(), DELETE | SERVICE_STOP | SERVICE_QUERY_STATUS));
     if (!service) {
         DWORD error = GetLastError();
         if (error != ERROR_SERVICE_DOES_NOT_EXIST)
@@ -183,13 +169,13 @@ DWORD delService(const InfFile& file, SC_HANDLE manager, const inf::Line& line, 
     } else {
         if (flags & SPSVCINST_STOPSERVICE) {
             SERVICE_STATUS status {};
-            if (!ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
+            if (!scm::control(service.get(), SERVICE_CONTROL_STOP, &status)) {
                 DWORD error = GetLastError();
                 if (error != ERROR_SERVICE_NOT_ACTIVE)
                     return error;
             }
         }
-        if (!DeleteService(service.get()) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE)
+        if (!scm::markForDelete(service.get()) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE)
             return GetLastError();
     }
     if (flags & SPSVCINST_DELETEEVENTLOGENTRY) {
@@ -204,10 +190,10 @@ DWORD delService(const InfFile& file, SC_HANDLE manager, const inf::Line& line, 
 
 }
 
-BOOL WINAPI SetupInstallServicesFromInfSectionA(HINF InfHandle, PCSTR SectionName, DWORD Flags)
+BOOL setupapi::installServicesFromInfSection(HINF InfHandle, PCSTR SectionName, DWORD Flags)
 {
     InfFile* file = nullptr;
-    const inf::Section* section = installSection(InfHandle, SectionName, "SetupInstallServicesFromInfSectionA", file);
+    const inf::Section* section = installSection(InfHandle, SectionName, file);
     if (!section)
         return FALSE;
 
@@ -220,7 +206,7 @@ BOOL WINAPI SetupInstallServicesFromInfSectionA(HINF InfHandle, PCSTR SectionNam
         SetLastError(ERROR_SECTION_NOT_FOUND);
         return TRUE;
     }
-    ScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ScHandle manager(scm::openManager(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager)
         return FALSE;
     for (const inf::Line* line : lines) {
@@ -231,4 +217,11 @@ BOOL WINAPI SetupInstallServicesFromInfSectionA(HINF InfHandle, PCSTR SectionNam
     }
     SetLastError(NO_ERROR);
     return TRUE;
+}
+
+BOOL WINAPI SetupInstallServicesFromInfSectionA(HINF InfHandle, PCSTR SectionName, DWORD Flags)
+{
+    if (faulted("SetupInstallServicesFromInfSectionA"))
+        return FALSE;
+    return setupapi::installServicesFromInfSection(InfHandle, SectionName, Flags);
 }

@@ -7,7 +7,16 @@
 
 namespace ntsim::setupapi {
 
-const inf::Section* installSection(HINF handle, PCSTR name, const char* call, InfFile*& file)
+bool faulted(const char* api)
+{
+    if (auto error = injectedFault(api)) {
+        SetLastError(*error);
+        return true;
+    }
+    return false;
+}
+
+const inf::Section* installSection(HINF handle, PCSTR name, InfFile*& file)
 {
     file = InfFile::fromHandle(handle);
     if (!file) {
@@ -16,10 +25,6 @@ const inf::Section* installSection(HINF handle, PCSTR name, const char* call, In
     }
     if (!name) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    if (auto error = injectedFault(call)) {
-        SetLastError(*error);
         return nullptr;
     }
     const inf::Section* section = file->section(name);
@@ -71,7 +76,7 @@ bool intValue(const std::string& text, DWORD fallback, DWORD& out)
 LONG deleteKeyTree(HKEY parent, const std::string& subKey)
 {
     HKEY key = nullptr;
-    LONG status = RegOpenKeyExA(parent, subKey.c_str(), 0, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | DELETE, &key);
+    LONG status = registry::openKey(parent, subKey.c_str(), KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | DELETE, &key);
     if (status == ERROR_FILE_NOT_FOUND)
         return ERROR_SUCCESS;
     if (status != ERROR_SUCCESS)
@@ -80,7 +85,7 @@ LONG deleteKeyTree(HKEY parent, const std::string& subKey)
     for (DWORD i = 0;; ++i) {
         char name[256];
         DWORD length = sizeof name;
-        status = RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr);
+        status = registry::enumKey(key, i, name, &length, nullptr, nullptr, nullptr);
         if (status != ERROR_SUCCESS)
             break;
         children.emplace_back(name, length);
@@ -88,12 +93,12 @@ LONG deleteKeyTree(HKEY parent, const std::string& subKey)
     for (auto& child : children) {
         status = deleteKeyTree(key, child);
         if (status != ERROR_SUCCESS) {
-            RegCloseKey(key);
+            registry::closeKey(key);
             return status;
         }
     }
-    RegCloseKey(key);
-    status = RegDeleteKeyA(parent, subKey.c_str());
+    registry::closeKey(key);
+    status = registry::deleteKey(parent, subKey.c_str());
     return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
 }
 

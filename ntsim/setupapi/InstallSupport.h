@@ -2,6 +2,7 @@
 // the registry helpers that AddReg, DelReg and the service installer use.
 #pragma once
 #include "InfFile.h"
+#include "advapi32/RegistryCalls.h"
 
 #include <windows.h>
 
@@ -11,8 +12,11 @@
 namespace ntsim::setupapi {
 
 // The section an install call names, or null with the last error set: a
-// bad handle, no name, a fault injected into `call`, or no such section.
-const inf::Section* installSection(HINF handle, PCSTR name, const char* call, InfFile*& file);
+// bad handle, no name, or no such section.
+const inf::Section* installSection(HINF handle, PCSTR name, InfFile*& file);
+
+// True, with the last error set, when the machine fails this call of api.
+bool faulted(const char* api);
 
 // The values of every "Directive = a, b, ..." line of a section, resolved,
 // in order, empty ones left out.
@@ -27,6 +31,11 @@ bool intValue(const std::string& text, DWORD fallback, DWORD& out);
 DWORD installRegistry(const InfFile& file, const inf::Section& section, HKEY relativeRoot);
 DWORD installIni2Reg(const InfFile& file, const inf::Section& section);
 DWORD installUpdateInis(const InfFile& file, const inf::Section& section);
+
+// What SetupInstallFromInfSectionA does once its arguments are checked:
+// the directives of one install section. NO_ERROR or the error it ended with.
+DWORD installFromSection(HWND owner, const InfFile& file, const inf::Section& section, UINT flags, HKEY relativeRoot,
+    const std::string& sourceRoot, UINT copyFlags, PSP_FILE_CALLBACK_A handler, PVOID context);
 
 // Deletes a key with all its subkeys; a missing key is no error.
 LONG deleteKeyTree(HKEY parent, const std::string& subKey);

@@ -62,7 +62,7 @@ UINT ask(const std::string& kind, const std::string& caption, const std::string&
         buttons.push_back(a);
     shown.fields["buttons"] = buttons;
     shown.name = caption + " prompt";
-    shown.drawing = caption + "\n\n" + text + "\n";
+    shown.title = caption;
     std::string answer = ntsim::desk::show(shown);
     if (answer == "retry")
         return FILEOP_RETRY;
@@ -193,7 +193,7 @@ int WINAPI SetupPromptReboot(PVOID FileQueue, HWND, BOOL ScanOnly)
     shown.fields["buttons"] = buttons;
     shown.answers = { "yes", "no" };
     shown.name = "System Settings Change prompt";
-    shown.drawing = "System Settings Change\n\n" + text + "\n";
+    shown.title = "System Settings Change";
     std::string answer = ntsim::desk::show(shown);
     SetLastError(NO_ERROR);
     if (answer == "yes") {

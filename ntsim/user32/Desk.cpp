@@ -1,14 +1,12 @@
 #include "Desk.h"
 
+#include "DeskRun.h"
 #include "DeskScript.h"
 #include "DeskTerminal.h"
-#include "machine/FileLock.h"
-
-#include <fcntl.h>
-#include <unistd.h>
+#include "machine/Process.h"
 
 #include <algorithm>
-#include <cerrno>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 
@@ -18,28 +16,6 @@ namespace {
 
 // The status a process ends with when the desk cannot answer it.
 constexpr int noAnswerExitStatus = 3;
-
-std::string environment(const char* name)
-{
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-
-void appendTranscript(const Json& line)
-{
-    std::string path = environment("NTSIM_TRANSCRIPT");
-    if (path.empty())
-        return;
-    std::string text = dumpLine(line) + "\n";
-    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        std::fprintf(stderr, "ntsim: cannot append to the transcript %s\n", path.c_str());
-        return;
-    }
-    // One write per line: lines of the run's processes never interleave.
-    writeAll(fd, text.data(), text.size());
-    ::close(fd);
-}
 
 Json transcriptLine(const std::string& event, const Json& fields)
 {
@@ -53,6 +29,7 @@ Json transcriptLine(const std::string& event, const Json& fields)
 
 [[noreturn]] void giveUp(const std::string& message)
 {
+    noteUnanswered(message);
     std::fprintf(stderr, "ntsim: %s\n", message.c_str());
     std::fflush(nullptr);
     std::exit(noAnswerExitStatus);
@@ -66,29 +43,91 @@ std::string listed(const std::vector<std::string>& answers)
     return out;
 }
 
+// @"TITLE" as a script line spells it.
+std::string addressOf(const std::string& title)
+{
+    std::string out = "@\"";
+    for (char c : title)
+        out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + "\"";
+}
+
+// The script line for what is shown: the first one addressed to its
+// window's title; else, for the run's program only, the next one that is
+// addressed to no window.
+std::optional<std::string> answerFromScript(Question& question, const std::string& scriptPath, const Shown& shown,
+    std::string& failure)
+{
+    std::vector<ScriptLine> lines;
+    if (!loadScript(scriptPath, lines, failure))
+        return std::nullopt;
+    auto unused = [&](const ScriptLine& l) { return !question.taken().count(l.number); };
+    auto found = std::find_if(lines.begin(), lines.end(),
+        [&](const ScriptLine& l) { return unused(l) && l.title && sameTitle(*l.title, shown.title); });
+    if (found == lines.end() && isRunsProgram())
+        found = std::find_if(lines.begin(), lines.end(), [&](const ScriptLine& l) { return unused(l) && !l.title; });
+    if (found != lines.end()) {
+        question.take(found->number);
+        return found->answer;
+    }
+    if (isRunsProgram())
+        failure = "no answer left in the script for " + shown.name;
+    else
+        failure = "no answer in the script for " + shown.name + " of " + currentProcess().imagePath
+            + " (a process the program started takes only lines addressed to its window, e.g. "
+            + addressOf(shown.title) + " " + (shown.answers.empty() ? "ok" : shown.answers.front()) + ")";
+    return std::nullopt;
+}
+
+// Why an answer does not fit, naming a page's button when it is there but cannot be pressed.
+std::string misfit(const Shown& shown, const std::string& answer)
+{
+    std::string why;
+    const Json& button = member(member(shown.fields, "buttons"), answer.c_str());
+    std::string buttonName = answer;
+    if (!buttonName.empty())
+        buttonName[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(buttonName[0])));
+    if (button.is_object()) {
+        if (!boolMember(button, "shown"))
+            why = ": its " + buttonName + " button is not shown";
+        else if (!boolMember(button, "enabled"))
+            why = ": its " + buttonName + " button is disabled";
+    }
+    return "answer '" + answer + "' does not fit " + shown.name + why + " (it takes " + listed(shown.answers) + ")";
+}
+
 }
 
 std::string show(const Shown& shown)
 {
     Json line = transcriptLine(shown.event, shown.fields);
-    std::string script = environment("NTSIM_SCRIPT");
+    if (shown.answers.empty()) {
+        appendTranscript(line);
+        giveUp(shown.name + " has no button that can be pressed");
+    }
+    std::string script = std::getenv("NTSIM_SCRIPT") ? std::getenv("NTSIM_SCRIPT") : "";
     std::optional<std::string> answer;
-    if (!script.empty()) {
-        answer = Script(script, environment("NTSIM_SCRIPT_CURSOR")).take();
-        if (!answer) {
-            appendTranscript(line);
-            giveUp("no answer left in the script for " + shown.name);
+    std::string failure;
+    {
+        // One process at a time takes an answer, from the script or the person.
+        Question question;
+        if (!script.empty()) {
+            answer = answerFromScript(question, script, shown, failure);
+        } else {
+            answer = askAtTerminal(shown);
+            if (answer)
+                question.take(question.nextAnswerPosition());
+            else
+                failure = "no terminal to answer " + shown.name + " and no script given";
         }
-    } else {
-        answer = askAtTerminal(shown.drawing, shown.answers);
-        if (!answer) {
-            appendTranscript(line);
-            giveUp("no terminal to answer " + shown.name + " and no script given");
-        }
+    }
+    if (!answer) {
+        appendTranscript(line);
+        giveUp(failure);
     }
     if (std::find(shown.answers.begin(), shown.answers.end(), *answer) == shown.answers.end()) {
         appendTranscript(line);
-        giveUp("answer '" + *answer + "' does not fit " + shown.name + " (it takes " + listed(shown.answers) + ")");
+        giveUp(misfit(shown, *answer));
     }
     line["answer"] = *answer;
     appendTranscript(line);

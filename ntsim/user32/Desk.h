@@ -15,11 +15,12 @@ struct Shown {
     std::vector<std::string> answers; // what it accepts: "ok", "cancel", "next", ...
     std::string name;                 // how an error names it: message box "Brimlow Error"
     std::string drawing;              // what the terminal desk draws (UTF-8)
+    std::string title;                // the window's title, which script lines may be addressed to (UTF-8)
 };
 
 // Shows a thing, records it, and returns the answer given (one of answers).
-// When the script has no answer left, or one the thing does not accept, the
-// process ends with a message naming it: a run never waits for nobody.
+// When the script has no answer for it, or one the thing does not accept,
+// the process ends with a message naming it: a run never waits for nobody.
 std::string show(const Shown& shown);
 
 // Records something the program showed that takes no answer.

@@ -3,26 +3,13 @@
 #include "../machine/FileLock.h"
 
 #include <cctype>
-#include <cstdlib>
 #include <sstream>
 
 namespace ntsim::desk {
 
 namespace {
 
-// Without a cursor file the process keeps its own place.
-unsigned s_processCursor = 0;
-
-std::string trimmed(const std::string& line)
-{
-    size_t begin = 0;
-    size_t end = line.size();
-    while (begin < end && std::isspace(static_cast<unsigned char>(line[begin])))
-        ++begin;
-    while (end > begin && std::isspace(static_cast<unsigned char>(line[end - 1])))
-        --end;
-    return line.substr(begin, end - begin);
-}
+bool blank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
 std::string lowered(std::string s)
 {
@@ -31,60 +18,121 @@ std::string lowered(std::string s)
     return s;
 }
 
-}
-
-Script::Script(std::string scriptPath, std::string cursorPath)
-    : m_scriptPath(std::move(scriptPath))
-    , m_cursorPath(std::move(cursorPath))
+// @"TITLE" or @WORD at pos; "" inside quotes stands for one quote.
+bool readTitle(const std::string& line, size_t& pos, std::string& title, std::string& error)
 {
-}
-
-unsigned Script::readCursor() const
-{
-    if (m_cursorPath.empty())
-        return s_processCursor;
-    std::string text;
-    if (!readWholeFile(m_cursorPath, text))
-        return 0;
-    return static_cast<unsigned>(std::strtoul(text.c_str(), nullptr, 10));
-}
-
-void Script::writeCursor(unsigned line) const
-{
-    if (m_cursorPath.empty()) {
-        s_processCursor = line;
-        return;
+    ++pos; // the @
+    if (pos < line.size() && line[pos] == '"') {
+        for (++pos;; ++pos) {
+            if (pos >= line.size()) {
+                error = "the window title has no closing quote";
+                return false;
+            }
+            if (line[pos] != '"') {
+                title += line[pos];
+                continue;
+            }
+            if (pos + 1 < line.size() && line[pos + 1] == '"') {
+                title += '"';
+                ++pos;
+                continue;
+            }
+            ++pos;
+            break;
+        }
+    } else {
+        while (pos < line.size() && !blank(line[pos]))
+            title += line[pos++];
+        if (title.empty()) {
+            error = "@ must be followed by a window title, e.g. @\"Country Settings\" ok";
+            return false;
+        }
     }
-    writeFileAtomically(m_cursorPath, std::to_string(line) + "\n");
+    if (pos < line.size() && !blank(line[pos])) {
+        error = "a blank must follow the window title";
+        return false;
+    }
+    return true;
 }
 
-std::optional<std::string> Script::take()
+bool parseLine(const std::string& line, unsigned number, std::optional<ScriptLine>& out, std::string& error)
 {
-    // The cursor counts the script's lines already read; the lock keeps two
-    // processes of the run from taking the same answer.
-    std::optional<FileLock> lock;
-    if (!m_cursorPath.empty())
-        lock.emplace(m_cursorPath + ".lock", FileLock::Mode::Exclusive);
+    size_t pos = 0;
+    while (pos < line.size() && blank(line[pos]))
+        ++pos;
+    if (pos == line.size() || line[pos] == '#')
+        return true;
+    ScriptLine parsed;
+    parsed.number = number;
+    if (line[pos] == '@') {
+        std::string title;
+        if (!readTitle(line, pos, title, error))
+            return false;
+        parsed.title = title;
+        while (pos < line.size() && blank(line[pos]))
+            ++pos;
+    }
+    size_t end = pos;
+    while (end < line.size() && !blank(line[end]))
+        ++end;
+    parsed.answer = lowered(line.substr(pos, end - pos));
+    while (end < line.size() && blank(line[end]))
+        ++end;
+    if (parsed.answer.empty()) {
+        error = "no answer after the window title";
+        return false;
+    }
+    // "select ITEM" chooses a list item, whose text may hold blanks.
+    if (parsed.answer == "select" && end != line.size()) {
+        size_t last = line.size();
+        while (last > end && blank(line[last - 1]))
+            --last;
+        parsed.answer += " " + lowered(line.substr(end, last - end));
+        end = line.size();
+    }
+    if (end != line.size()) {
+        error = "one answer a line, got '" + line.substr(pos) + "'";
+        return false;
+    }
+    out = parsed;
+    return true;
+}
 
-    std::string text;
-    if (!readWholeFile(m_scriptPath, text))
-        return std::nullopt;
+}
+
+bool parseScript(const std::string& text, std::vector<ScriptLine>& lines, std::string& error)
+{
+    lines.clear();
     std::istringstream in(text);
     std::string line;
-    unsigned cursor = readCursor();
     unsigned number = 0;
     while (std::getline(in, line)) {
         ++number;
-        if (number <= cursor)
-            continue;
-        std::string answer = trimmed(line);
-        if (answer.empty() || answer[0] == '#')
-            continue;
-        writeCursor(number);
-        return lowered(answer);
+        std::optional<ScriptLine> parsed;
+        std::string problem;
+        if (!parseLine(line, number, parsed, problem)) {
+            error = "script line " + std::to_string(number) + ": " + problem;
+            return false;
+        }
+        if (parsed)
+            lines.push_back(*parsed);
     }
-    writeCursor(number);
-    return std::nullopt;
+    return true;
+}
+
+bool loadScript(const std::string& path, std::vector<ScriptLine>& lines, std::string& error)
+{
+    std::string text;
+    if (!readWholeFile(path, text)) {
+        error = "cannot read the script " + path;
+        return false;
+    }
+    return parseScript(text, lines, error);
+}
+
+bool sameTitle(const std::string& a, const std::string& b)
+{
+    return lowered(a) == lowered(b);
 }
 
 }

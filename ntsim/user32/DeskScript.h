@@ -1,26 +1,28 @@
-// The script desk's answers: one action a line in NTSIM_SCRIPT, taken in
-// order by all processes of a run, which share their place in the script
-// through the NTSIM_SCRIPT_CURSOR file.
+// The script desk's answers: one action a line. A line may be addressed to
+// a window by its title, @"Country Settings" ok, and is then taken only by
+// a process showing a window of that title; the other lines belong to the
+// process that the run started, in their order.
 #pragma once
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace ntsim::desk {
 
-class Script {
-public:
-    Script(std::string scriptPath, std::string cursorPath);
-
-    // The next answer, lower-cased, or nothing when the script is used up
-    // (or cannot be read).
-    std::optional<std::string> take();
-
-private:
-    unsigned readCursor() const;
-    void writeCursor(unsigned line) const;
-
-    std::string m_scriptPath;
-    std::string m_cursorPath; // empty: the place is kept in this process alone
+struct ScriptLine {
+    unsigned number { 0 };            // line of the file, from 1
+    std::optional<std::string> title; // the window it is addressed to (UTF-8)
+    std::string answer;               // lower-cased
 };
+
+// Reads a script: blank lines and lines starting with # are skipped. False,
+// with error naming the line, for a line that is not an answer.
+bool parseScript(const std::string& text, std::vector<ScriptLine>& lines, std::string& error);
+
+// Reads and parses a script file.
+bool loadScript(const std::string& path, std::vector<ScriptLine>& lines, std::string& error);
+
+// Window titles are matched as NT's FindWindow does: without regard to case.
+bool sameTitle(const std::string& a, const std::string& b);
 
 }

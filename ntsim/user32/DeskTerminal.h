@@ -1,14 +1,18 @@
-// The terminal desk: draws what a program shows on the controlling terminal
-// and lets the person at the keyboard answer.
+// The terminal desk: draws what a program shows on the controlling
+// terminal (/dev/tty, whatever the program's output goes to) and lets the
+// person at the keyboard answer: the key letter of a button, the arrows or
+// Tab and Enter, Esc for Cancel. With ncurses where the terminal has a
+// description; line by line otherwise.
 #pragma once
+#include "Desk.h"
+
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace ntsim::desk {
 
-// The answer typed, one of answers; nothing when there is no terminal or
-// the keyboard was closed.
-std::optional<std::string> askAtTerminal(const std::string& drawing, const std::vector<std::string>& answers);
+// The answer given, one of shown.answers; nothing when there is no
+// terminal or the keyboard was closed.
+std::optional<std::string> askAtTerminal(const Shown& shown);
 
 }

@@ -1,6 +1,9 @@
 // user32's LoadStringA: a string of the string tables, in the machine's
 // ANSI code page.
+#include "LoadString.h"
+
 #include "kernel32/CodePage.h"
+#include "kernel32/Kernel32Calls.h"
 #include "machine/Faults.h"
 
 #include <windows.h>
@@ -52,6 +55,29 @@ std::string fitted(const std::u16string& text, unsigned codePage, size_t limit)
     return out;
 }
 
+// The string in UTF-16, or nothing for a missing or empty one.
+bool wideString(HINSTANCE instance, UINT id, std::u16string& text, DWORD& error)
+{
+    WORD block = static_cast<WORD>((LOWORD(id) >> 4) + 1);
+    DWORD size = 0;
+    const BYTE* data = ntsim::kernel32::resourceData(instance, RT_STRING, MAKEINTRESOURCEA(block), size, error);
+    return data && stringOfBlock(data, size, id & 15, text) && !text.empty();
+}
+
+}
+
+namespace ntsim::user32 {
+
+bool loadString(HINSTANCE instance, UINT id, std::string& text)
+{
+    std::u16string wide;
+    DWORD error = ERROR_SUCCESS;
+    if (!wideString(instance, id, wide, error))
+        return false;
+    fromUtf16(wide, ansiCodePage(), text);
+    return true;
+}
+
 }
 
 extern "C" int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax)
@@ -65,15 +91,14 @@ extern "C" int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer,
         return 0;
     }
     lpBuffer[0] = 0;
-    WORD block = static_cast<WORD>((LOWORD(uID) >> 4) + 1);
-    HRSRC info = FindResourceExA(hInstance, RT_STRING, MAKEINTRESOURCEA(block), MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL));
-    if (!info)
-        return 0;
-    auto* data = static_cast<const BYTE*>(LockResource(LoadResource(hInstance, info)));
-    DWORD size = SizeofResource(hInstance, info);
     std::u16string text;
-    if (!data || !stringOfBlock(data, size, uID & 15, text) || text.empty())
+    DWORD error = ERROR_SUCCESS;
+    if (!wideString(hInstance, uID, text, error)) {
+        // A missing table says why; a missing or empty string in one does not.
+        if (error != ERROR_SUCCESS)
+            SetLastError(error);
         return 0;
+    }
     std::string ansi = fitted(text, ntsim::ansiCodePage(), static_cast<size_t>(cchBufferMax) - 1);
     std::memcpy(lpBuffer, ansi.data(), ansi.size());
     lpBuffer[ansi.size()] = 0;

@@ -123,6 +123,34 @@ Json answerSend(const std::shared_ptr<Window>& window, const Json& request)
     return reply;
 }
 
+// The next posted message for the filter, or the quit the thread was told
+// of once nothing else is left. Sent messages are served before anything
+// posted is returned.
+bool takeMessage(MSG& msg, HWND filter, UINT low, UINT high, bool remove)
+{
+    if (MessageListener* listener = MessageListener::existing())
+        listener->serveWaiting();
+    auto& q = queue();
+    for (auto it = q.posted.begin(); it != q.posted.end(); ++it) {
+        if (matches(*it, filter, low, high)) {
+            msg = *it;
+            if (remove)
+                q.posted.erase(it);
+            return true;
+        }
+    }
+    if (q.quit) {
+        if (remove)
+            q.quit = false;
+        msg = MSG {};
+        msg.message = WM_QUIT;
+        msg.wParam = static_cast<WPARAM>(q.quitCode);
+        msg.time = tickCount();
+        return true;
+    }
+    return false;
+}
+
 }
 
 Json answerRequest(const Json& request)
@@ -139,11 +167,20 @@ Json answerRequest(const Json& request)
         return answerSend(window, request);
     Json reply = Json::object();
     reply["ok"] = true;
+    int argument = static_cast<int>(intMember(request, "argument"));
     if (op == "post") {
         enqueue(hwnd, static_cast<UINT>(numberOf(request, "msg")), static_cast<WPARAM>(numberOf(request, "wParam")),
             static_cast<LPARAM>(numberOf(request, "lParam")));
     } else if (op == "show") {
-        reply["result"] = number(static_cast<uint64_t>(ShowWindow(hwnd, static_cast<int>(intMember(request, "cmd")))));
+        reply["result"] = std::to_string(ShowWindow(hwnd, argument));
+    } else if (op == "enable") {
+        reply["result"] = std::to_string(EnableWindow(hwnd, argument));
+    } else if (op == "visible") {
+        reply["result"] = std::to_string(IsWindowVisible(hwnd));
+    } else if (op == "getlong" && (argument == GWL_STYLE || argument == GWL_EXSTYLE || argument == GWL_ID)) {
+        reply["result"] = std::to_string(GetWindowLongA(hwnd, argument));
+    } else if (int64_t rect = 0; answerRectRequest(hwnd, op, rect)) {
+        reply["result"] = std::to_string(rect);
     } else {
         reply["ok"] = false;
     }
@@ -186,14 +223,15 @@ BOOL postToForeignWindow(const WindowEntry& window, UINT message, WPARAM wParam,
     return deliverTo(window, request, reply) ? TRUE : FALSE;
 }
 
-BOOL showForeignWindow(const WindowEntry& window, int command)
+bool callForeignWindow(const WindowEntry& window, const char* op, int64_t argument, int64_t& result)
 {
-    Json request = requestFor("show", window);
-    request["cmd"] = command;
+    Json request = requestFor(op, window);
+    request["argument"] = argument;
     Json reply;
     if (!deliverTo(window, request, reply))
-        return FALSE;
-    return numberOf(reply, "result") ? TRUE : FALSE;
+        return false;
+    result = std::strtoll(stringMember(reply, "result").c_str(), nullptr, 10);
+    return true;
 }
 
 }
@@ -244,27 +282,23 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
         return -1;
     }
     for (;;) {
-        // Sent messages are served before anything posted is returned.
-        if (MessageListener* listener = MessageListener::existing())
-            listener->serveWaiting();
-        auto& q = queue();
-        for (auto it = q.posted.begin(); it != q.posted.end(); ++it) {
-            if (matches(*it, hWnd, wMsgFilterMin, wMsgFilterMax)) {
-                *lpMsg = *it;
-                q.posted.erase(it);
-                return lpMsg->message != WM_QUIT;
-            }
-        }
-        if (q.quit) {
-            q.quit = false;
-            *lpMsg = MSG {};
-            lpMsg->message = WM_QUIT;
-            lpMsg->wParam = static_cast<WPARAM>(q.quitCode);
-            lpMsg->time = tickCount();
-            return FALSE;
-        }
+        if (takeMessage(*lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, true))
+            return lpMsg->message != WM_QUIT;
         waitForRequests();
     }
+}
+
+BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg)
+{
+    if (!lpMsg) {
+        SetLastError(ERROR_NOACCESS);
+        return FALSE;
+    }
+    if (hWnd && !WindowList::find(hWnd)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    return takeMessage(*lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, wRemoveMsg & PM_REMOVE) ? TRUE : FALSE;
 }
 
 BOOL WINAPI TranslateMessage(const MSG* lpMsg)

@@ -16,7 +16,11 @@ LRESULT sendToForeignWindow(const WindowEntry& window, UINT message, WPARAM wPar
 // numbers.
 BOOL postToForeignWindow(const WindowEntry& window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// ShowWindow on another process's window.
-BOOL showForeignWindow(const WindowEntry& window, int command);
+// The calls any process may make on another's window, run by the owner:
+// "show" (ShowWindow, result: was visible), "enable" (EnableWindow, result:
+// was disabled), "visible" (IsWindowVisible), "getlong" (GetWindowLongA of
+// GWL_STYLE, GWL_EXSTYLE or GWL_ID) and the rectangles of WindowPos.cpp. False with the last error set when
+// the owner is gone or does not answer.
+bool callForeignWindow(const WindowEntry& window, const char* op, int64_t argument, int64_t& result);
 
 }

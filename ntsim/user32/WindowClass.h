@@ -1,5 +1,5 @@
 // Window classes of this process: RegisterClassA's, and the system's
-// classes that the controls register.
+// classes: the dialog box ("#32770") and the controls.
 #pragma once
 #include <windows.h>
 
@@ -12,6 +12,8 @@ struct WindowClass {
     std::string name;
     WNDPROC procedure { nullptr };
     UINT style { 0 };
+    int classExtra { 0 };
+    int windowExtra { 0 };
     HINSTANCE instance { nullptr };
 };
 
@@ -21,5 +23,9 @@ const WindowClass* findWindowClass(LPCSTR nameOrAtom);
 
 // Registers a class; 0 and the Win32 error when it cannot be.
 ATOM registerWindowClass(const WindowClass& cls, DWORD& error);
+
+// The system's class of a dialog template's class ordinal (0x80 Button to
+// 0x85 ComboBox), or null.
+const WindowClass* systemClassOfOrdinal(WORD ordinal);
 
 }

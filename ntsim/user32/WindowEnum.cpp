@@ -1,4 +1,5 @@
-// Finding the machine's top-level windows, of every process.
+// Finding the machine's windows, of every process: the top-level ones and
+// the children of one.
 #include "Window.h"
 #include "WindowClass.h"
 
@@ -22,6 +23,52 @@ std::vector<WindowEntry> topLevelWindows()
     return top;
 }
 
+// The descendants of a window in z order, each child before its own
+// children, as a snapshot taken before the first callback.
+void collectDescendants(HWND parent, std::vector<HWND>& out)
+{
+    if (WindowList::find(parent)) {
+        for (HWND child : WindowList::childrenOf(parent)) {
+            out.push_back(child);
+            collectDescendants(child, out);
+        }
+        return;
+    }
+    // Another process's windows, from the table: newest first there.
+    auto all = WindowTable::list();
+    for (auto it = all.rbegin(); it != all.rend(); ++it) {
+        if (it->parent == handleValue(parent)) {
+            out.push_back(handleOf(it->handle));
+            collectDescendants(handleOf(it->handle), out);
+        }
+    }
+}
+
+}
+
+BOOL WINAPI EnumChildWindows(HWND hWndParent, WNDENUMPROC lpEnumFunc, LPARAM lParam)
+{
+    if (!lpEnumFunc) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    // The desktop's children are the top-level windows.
+    if (!hWndParent)
+        return EnumWindows(lpEnumFunc, lParam);
+    if (!IsWindow(hWndParent)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    std::vector<HWND> descendants;
+    collectDescendants(hWndParent, descendants);
+    for (HWND child : descendants) {
+        // A window destroyed by an earlier callback is passed over.
+        if (!IsWindow(child))
+            continue;
+        if (!lpEnumFunc(child, lParam))
+            return FALSE;
+    }
+    return TRUE;
 }
 
 BOOL WINAPI EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)

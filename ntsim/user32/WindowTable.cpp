@@ -3,6 +3,7 @@
 #include "../machine/FileLock.h"
 #include "../machine/Json.h"
 #include "../machine/Machine.h"
+#include "../machine/Process.h"
 
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -167,26 +168,7 @@ std::optional<WindowEntry> WindowTable::find(uint64_t handle)
 
 uint64_t processStartTime(int pid)
 {
-    std::string stat;
-    if (pid <= 0 || !readWholeFile("/proc/" + std::to_string(pid) + "/stat", stat))
-        return 0;
-    // The fields after the parenthesised command name: state is the first,
-    // the start time the twentieth.
-    size_t close = stat.rfind(')');
-    if (close == std::string::npos)
-        return 0;
-    std::vector<std::string> fields;
-    size_t pos = close + 2;
-    while (pos < stat.size()) {
-        size_t blank = stat.find(' ', pos);
-        if (blank == std::string::npos)
-            blank = stat.size();
-        fields.push_back(stat.substr(pos, blank - pos));
-        pos = blank + 1;
-    }
-    if (fields.size() < 20 || fields[0] == "Z" || fields[0] == "X")
-        return 0;
-    return std::strtoull(fields[19].c_str(), nullptr, 10);
+    return ntsim::processStartTime(pid);
 }
 
 bool ownerAlive(const WindowEntry& entry)

@@ -67,6 +67,7 @@ TestMachine::TestMachine()
     ntsim::NewMachineOptions options;
     options.packageDir = buildDir() + "/package";
     options.systemDir = buildDir() + "/system";
+    options.windowsDir = buildDir() + "/windows";
     std::string error;
     // mkdtemp made the directory; the machine goes inside it.
     m_dir += "/M";
@@ -156,19 +157,26 @@ RunResult TestMachine::run(const std::vector<std::string>& args, const std::vect
     argv.insert(argv.end(), args.begin(), args.end());
     RunResult result;
     result.exitCode = runCommand(argv, result.out);
-    std::ifstream in(transcriptPath);
+    result.transcript = readTranscript(transcriptPath);
+    unlink(scriptPath.c_str());
+    unlink(transcriptPath.c_str());
+    return result;
+}
+
+std::vector<ntsim::Json> readTranscript(const std::string& path)
+{
+    std::vector<ntsim::Json> events;
+    std::ifstream in(path);
     std::string line;
     while (std::getline(in, line)) {
         ntsim::Json j;
         std::string error;
         if (ntsim::parseJson(line, j, error))
-            result.transcript.push_back(j);
+            events.push_back(j);
         else
             ADD_FAILURE() << "bad transcript line: " << line << " (" << error << ")";
     }
-    unlink(scriptPath.c_str());
-    unlink(transcriptPath.c_str());
-    return result;
+    return events;
 }
 
 void TestMachine::attach(const std::string& imagePath, const std::string& commandLine,

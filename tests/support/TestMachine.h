@@ -46,6 +46,10 @@ private:
     std::string m_dir;
 };
 
+// The transcript a run wrote, one event a line; a line that is not JSON
+// fails the test.
+std::vector<ntsim::Json> readTranscript(const std::string& path);
+
 std::string buildDir();
 std::string sourceDir();
 std::string ntsimTool();

@@ -1,0 +1,16 @@
+// The security of services: each service's descriptor, kept as NT keeps it
+// in the Security value of the service key's Security subkey.
+#pragma once
+#include "SecurityDescriptor.h"
+
+#include <string>
+
+namespace ntsim::scm {
+
+extern const security::GenericMapping serviceMapping;
+
+// The descriptor stored for the service, else the one NT gives a new
+// service. A stored descriptor that cannot be read grants nothing.
+security::SecurityDescriptor serviceSecurity(const std::string& name);
+
+}

@@ -1,0 +1,823 @@
+// The SetupDi calls on classes, device information sets and devices:
+// creation, enumeration, properties, install parameters, registration
+// below Enum\Root and removal. Driver lists are in DevInstDrivers.cpp, the
+// class installers in DevInstInstall.cpp and ModemClassInstaller.cpp.
+#include "DevInst.h"
+
+#include "DeviceRegistry.h"
+
+#include "kernel32/CodePage.h"
+#include "machine/HandleTable.h"
+#include "machine/NtPath.h"
+#include "machine/Token.h"
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <unordered_map>
+
+namespace ntsim::setupapi {
+
+namespace {
+
+HandleTable<std::shared_ptr<DeviceInfoSet>>& sets()
+{
+    static auto* table = new HandleTable<std::shared_ptr<DeviceInfoSet>>(0x5E000);
+    return *table;
+}
+
+// Devnode handles: one number per instance id for the life of the process.
+DWORD devInstOf(const std::string& instanceId)
+{
+    static std::mutex lock;
+    static std::unordered_map<std::string, DWORD> numbers;
+    std::lock_guard guard(lock);
+    auto [it, added] = numbers.emplace(upperAscii(instanceId), static_cast<DWORD>(numbers.size() + 1));
+    (void)added;
+    return it->second;
+}
+
+std::string ansi(PCWSTR text)
+{
+    std::u16string wide;
+    for (size_t i = 0; text && text[i]; ++i)
+        wide += text[i];
+    std::string out;
+    fromUtf16(wide, ansiCodePage(), out);
+    return out;
+}
+
+std::u16string wideOf(const std::string& text)
+{
+    std::u16string out;
+    toUtf16(text, ansiCodePage(), out);
+    return out;
+}
+
+// A text out in characters, as the SetupDi calls give them: RequiredSize
+// counts the NUL; no buffer asks for the size alone.
+DWORD copyWide(const std::u16string& text, PWSTR buffer, DWORD size, PDWORD required)
+{
+    DWORD needed = static_cast<DWORD>(text.size() + 1);
+    if (required)
+        *required = needed;
+    if (!buffer && size)
+        return ERROR_INVALID_USER_BUFFER;
+    if (size < needed)
+        return ERROR_INSUFFICIENT_BUFFER;
+    std::memcpy(buffer, text.c_str(), needed * sizeof(WCHAR));
+    return NO_ERROR;
+}
+
+// Fills a GUID list as the class calls do.
+DWORD copyGuids(const std::vector<GUID>& guids, LPGUID list, DWORD size, PDWORD required)
+{
+    if (size && !list)
+        return ERROR_INVALID_USER_BUFFER;
+    if (required)
+        *required = static_cast<DWORD>(guids.size());
+    for (size_t i = 0; i < guids.size() && i < size; ++i)
+        list[i] = guids[i];
+    return guids.size() > size ? ERROR_INSUFFICIENT_BUFFER : NO_ERROR;
+}
+
+struct Target {
+    std::shared_ptr<DeviceInfoSet> set;
+    Device* device { nullptr };
+};
+
+// The set behind a handle and, when data is given (or needed), its device.
+DWORD resolve(HDEVINFO handle, const SP_DEVINFO_DATA* data, bool deviceNeeded, Target& out)
+{
+    out.set = DeviceInfoSet::fromHandle(handle);
+    if (!out.set)
+        return ERROR_INVALID_HANDLE;
+    if (!data)
+        return deviceNeeded ? ERROR_INVALID_PARAMETER : NO_ERROR;
+    DWORD error = NO_ERROR;
+    out.device = out.set->device(data, error);
+    return error;
+}
+
+// The same for calls that need a device still present in the registry's eyes.
+DWORD resolveLive(HDEVINFO handle, const SP_DEVINFO_DATA* data, Target& out)
+{
+    if (DWORD error = resolve(handle, data, true, out); error != NO_ERROR)
+        return error;
+    return out.device->removed ? ERROR_NO_SUCH_DEVINST : NO_ERROR;
+}
+
+bool validDeviceName(const std::string& name)
+{
+    if (name.empty() || name.size() > MAX_DEVICE_ID_LEN)
+        return false;
+    for (unsigned char c : name)
+        if (c <= 0x20 || c >= 0x7F || c == '\\' || c == ',')
+            return false;
+    return true;
+}
+
+bool idTaken(const DeviceInfoSet& set, const std::string& instanceId)
+{
+    for (auto& device : set.devices)
+        if (equalsNoCase(device->instanceId, instanceId))
+            return true;
+    return devreg::deviceExists(instanceId);
+}
+
+// "Root\NAME\0000" with the first number neither the registry nor the set has.
+DWORD generateId(const DeviceInfoSet& set, const std::string& name, std::string& out)
+{
+    for (unsigned n = 0; n <= 9999; ++n) {
+        char number[8];
+        std::snprintf(number, sizeof number, "%04u", n);
+        std::string id = "Root\\" + name + "\\" + number;
+        if (!idTaken(set, id)) {
+            out = id;
+            return NO_ERROR;
+        }
+    }
+    return ERROR_DEVINST_ALREADY_EXISTS;
+}
+
+// A full instance id: the root enumerator, a device and an instance.
+bool validInstanceId(const std::string& id)
+{
+    size_t first = id.find('\\');
+    size_t second = first == std::string::npos ? first : id.find('\\', first + 1);
+    if (second == std::string::npos || id.find('\\', second + 1) != std::string::npos)
+        return false;
+    return equalsNoCase(id.substr(0, first), "Root") && validDeviceName(id.substr(first + 1, second - first - 1))
+        && validDeviceName(id.substr(second + 1));
+}
+
+struct PropertyName {
+    DWORD property;
+    const char* value;
+    DWORD type;
+    bool settable;
+};
+
+constexpr PropertyName properties[] = {
+    { SPDRP_DEVICEDESC, "DeviceDesc", REG_SZ, false },
+    { SPDRP_HARDWAREID, "HardwareID", REG_MULTI_SZ, true },
+    { SPDRP_COMPATIBLEIDS, "CompatibleIDs", REG_MULTI_SZ, true },
+    { SPDRP_SERVICE, "Service", REG_SZ, false },
+    { SPDRP_CLASS, "Class", REG_SZ, false },
+    { SPDRP_CLASSGUID, "ClassGUID", REG_SZ, false },
+    { SPDRP_DRIVER, "Driver", REG_SZ, false },
+    { SPDRP_CONFIGFLAGS, "ConfigFlags", REG_DWORD, true },
+    { SPDRP_MFG, "Mfg", REG_SZ, false },
+    { SPDRP_FRIENDLYNAME, "FriendlyName", REG_SZ, true },
+    { SPDRP_LOCATION_INFORMATION, "LocationInformation", REG_SZ, true },
+    { SPDRP_UPPERFILTERS, "UpperFilters", REG_MULTI_SZ, true },
+    { SPDRP_LOWERFILTERS, "LowerFilters", REG_MULTI_SZ, true },
+};
+
+const PropertyName* propertyName(DWORD property)
+{
+    for (auto& p : properties)
+        if (p.property == property)
+            return &p;
+    return nullptr;
+}
+
+bool isText(DWORD type)
+{
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+// What an unregistered device would write on registration.
+bool unregisteredValue(const Device& device, const std::string& name, RegistryValue& out)
+{
+    auto it = device.pending.find(name);
+    if (it != device.pending.end()) {
+        out = it->second;
+        return true;
+    }
+    if (name == "ClassGUID") {
+        out = devreg::stringValue(devreg::guidText(device.classGuid));
+        return true;
+    }
+    if (name == "Class") {
+        auto entry = devreg::findClass(device.classGuid);
+        if (entry && !entry->name.empty()) {
+            out = devreg::stringValue(entry->name);
+            return true;
+        }
+    }
+    if (name == "DeviceDesc" && !device.description.empty()) {
+        out = devreg::stringValue(device.description);
+        return true;
+    }
+    return false;
+}
+
+// The registry's 8-bit text as the W calls give it, terminators and all.
+std::vector<BYTE> wideBytes(const RegistryValue& value)
+{
+    if (!isText(value.type))
+        return value.data;
+    std::u16string wide;
+    toUtf16(std::string(value.data.begin(), value.data.end()), ansiCodePage(), wide);
+    std::vector<BYTE> out(wide.size() * sizeof(WCHAR));
+    std::memcpy(out.data(), wide.data(), out.size());
+    return out;
+}
+
+DWORD writeOnRegistration(const Device& device)
+{
+    std::vector<std::pair<std::string, RegistryValue>> values;
+    for (const char* name : { "ClassGUID", "Class", "DeviceDesc" }) {
+        RegistryValue value;
+        if (device.pending.find(name) == device.pending.end() && unregisteredValue(device, name, value))
+            values.emplace_back(name, value);
+    }
+    for (auto& [name, value] : device.pending)
+        values.emplace_back(name, value);
+    for (auto& [name, value] : values)
+        if (LONG status = devreg::writeDeviceValue(device.instanceId, name, value); status != ERROR_SUCCESS)
+            return static_cast<DWORD>(status);
+    return NO_ERROR;
+}
+
+DWORD deleteKeyOf(const Device& device, DWORD scope, DWORD profile, DWORD keyType, bool& deleted)
+{
+    LONG status = ERROR_FILE_NOT_FOUND;
+    if (keyType == DIREG_DEV) {
+        std::string path = std::string(devreg::EnumRoot) + "\\" + device.instanceId + "\\Device Parameters";
+        status = scope == DICS_FLAG_GLOBAL ? devreg::deleteDeviceSubkey(device.instanceId, "Device Parameters")
+                                           : devreg::deleteTreeAsSystem(devreg::profilePath(profile, path));
+    } else {
+        RegistryValue driver;
+        if (devreg::readDeviceValue(device.instanceId, "Driver", driver) == ERROR_SUCCESS) {
+            std::string name = devreg::valueText(driver);
+            if (scope == DICS_FLAG_GLOBAL) {
+                status = devreg::deleteDriverKey(name);
+                if (status == ERROR_SUCCESS)
+                    devreg::deleteDeviceValue(device.instanceId, "Driver");
+            } else {
+                status = devreg::deleteTreeAsSystem(
+                    devreg::profilePath(profile, std::string(devreg::ClassRoot) + "\\" + name));
+            }
+        }
+    }
+    deleted = deleted || status == ERROR_SUCCESS;
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ? NO_ERROR : static_cast<DWORD>(status);
+}
+
+}
+
+const DriverNode* DriverScope::selectedDriver() const
+{
+    if (selectedType == SPDIT_NODRIVER)
+        return nullptr;
+    const DriverList& l = selectedType == SPDIT_COMPATDRIVER ? compatDrivers : classDrivers;
+    for (auto& node : l.nodes)
+        if (node.serial == selectedSerial)
+            return &node;
+    return nullptr;
+}
+
+Device* DeviceInfoSet::device(const SP_DEVINFO_DATA* data, DWORD& error) const
+{
+    if (data->cbSize != sizeof(SP_DEVINFO_DATA)) {
+        error = ERROR_INVALID_USER_BUFFER;
+        return nullptr;
+    }
+    for (auto& d : devices)
+        if (reinterpret_cast<ULONG_PTR>(d.get()) == data->Reserved) {
+            error = NO_ERROR;
+            return d.get();
+        }
+    error = ERROR_INVALID_PARAMETER;
+    return nullptr;
+}
+
+void DeviceInfoSet::describe(const Device& d, SP_DEVINFO_DATA& data) const
+{
+    data.ClassGuid = d.classGuid;
+    data.DevInst = d.devInst;
+    data.Reserved = reinterpret_cast<ULONG_PTR>(&d);
+}
+
+HDEVINFO DeviceInfoSet::add(std::shared_ptr<DeviceInfoSet> set)
+{
+    return reinterpret_cast<HDEVINFO>(sets().insert(std::move(set)));
+}
+
+std::shared_ptr<DeviceInfoSet> DeviceInfoSet::fromHandle(HDEVINFO handle)
+{
+    return sets().find(reinterpret_cast<uintptr_t>(handle)).value_or(nullptr);
+}
+
+bool DeviceInfoSet::close(HDEVINFO handle)
+{
+    return sets().take(reinterpret_cast<uintptr_t>(handle)).has_value();
+}
+
+DWORD needAdministrator()
+{
+    return Token::effective().admin ? NO_ERROR : ERROR_ACCESS_DENIED;
+}
+
+DWORD registerDevice(Device& device)
+{
+    if (device.removed)
+        return ERROR_NO_SUCH_DEVINST;
+    if (device.registered)
+        return NO_ERROR;
+    if (DWORD error = needAdministrator(); error != NO_ERROR)
+        return error;
+    if (LONG status = devreg::createDeviceKey(device.instanceId); status != ERROR_SUCCESS)
+        return static_cast<DWORD>(status);
+    if (DWORD error = writeOnRegistration(device); error != NO_ERROR) {
+        devreg::deleteDeviceKey(device.instanceId);
+        return error;
+    }
+    device.registered = true;
+    device.pending.clear();
+    return NO_ERROR;
+}
+
+DWORD removeDeviceKeys(Device& device)
+{
+    if (device.removed)
+        return ERROR_NO_SUCH_DEVINST;
+    if (DWORD error = needAdministrator(); error != NO_ERROR)
+        return error;
+    if (device.registered) {
+        bool deleted = false;
+        if (DWORD error = deleteKeyOf(device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, deleted); error != NO_ERROR)
+            return error;
+        if (LONG status = devreg::deleteDeviceKey(device.instanceId); status != ERROR_SUCCESS)
+            return static_cast<DWORD>(status);
+    }
+    device.removed = true;
+    return NO_ERROR;
+}
+
+namespace devinst {
+
+DWORD classGuidsFromName(PCWSTR className, LPGUID list, DWORD size, PDWORD required)
+{
+    if (!className)
+        return ERROR_INVALID_PARAMETER;
+    std::string name = ansi(className);
+    std::vector<GUID> found;
+    for (auto& entry : devreg::classes())
+        if (equalsNoCase(entry.name, name))
+            found.push_back(entry.guid);
+    return copyGuids(found, list, size, required);
+}
+
+DWORD classNameFromGuid(const GUID* guid, PWSTR name, DWORD size, PDWORD required)
+{
+    if (!guid)
+        return ERROR_INVALID_PARAMETER;
+    auto entry = devreg::findClass(*guid);
+    if (!entry || entry->name.empty())
+        return ERROR_INVALID_CLASS;
+    return copyWide(wideOf(entry->name), name, size, required);
+}
+
+DWORD classDescription(const GUID* guid, PWSTR text, DWORD size, PDWORD required)
+{
+    if (!guid)
+        return ERROR_INVALID_PARAMETER;
+    auto entry = devreg::findClass(*guid);
+    if (!entry)
+        return ERROR_INVALID_CLASS;
+    return copyWide(wideOf(entry->description), text, size, required);
+}
+
+DWORD buildClassInfoList(DWORD flags, LPGUID list, DWORD size, PDWORD required)
+{
+    if (flags & ~DWORD(DIBCI_NOINSTALLCLASS | DIBCI_NODISPLAYCLASS))
+        return ERROR_INVALID_FLAGS;
+    std::vector<GUID> found;
+    for (auto& entry : devreg::classes()) {
+        if (entry.noUse || ((flags & DIBCI_NOINSTALLCLASS) && entry.noInstall)
+            || ((flags & DIBCI_NODISPLAYCLASS) && entry.noDisplay))
+            continue;
+        found.push_back(entry.guid);
+    }
+    return copyGuids(found, list, size, required);
+}
+
+DWORD createDeviceInfoList(const GUID* classGuid, HWND parent, HDEVINFO& out)
+{
+    auto set = std::make_shared<DeviceInfoSet>();
+    if (classGuid) {
+        set->hasClass = true;
+        set->classGuid = *classGuid;
+    }
+    set->parent = parent;
+    out = DeviceInfoSet::add(std::move(set));
+    return NO_ERROR;
+}
+
+DWORD getClassDevs(const GUID* classGuid, PCWSTR enumerator, HWND parent, DWORD flags, HDEVINFO& out)
+{
+    constexpr DWORD known = DIGCF_DEFAULT | DIGCF_PRESENT | DIGCF_ALLCLASSES | DIGCF_PROFILE;
+    // NT 4.0 has no device interfaces.
+    if (flags & ~known)
+        return ERROR_INVALID_FLAGS;
+    bool all = flags & DIGCF_ALLCLASSES;
+    if (!all && !classGuid)
+        return ERROR_INVALID_PARAMETER;
+    std::vector<devreg::EnumEntry> entries;
+    if (!devreg::enumeratedDevices(enumerator ? ansi(enumerator) : "", entries))
+        return ERROR_INVALID_DATA;
+    auto set = std::make_shared<DeviceInfoSet>();
+    set->hasClass = !all;
+    if (!all)
+        set->classGuid = *classGuid;
+    set->parent = parent;
+    // Every device this machine has is root-enumerated, and the root
+    // enumerator keeps its devices present.
+    for (auto& entry : entries) {
+        if (!all && !(entry.hasClass && devreg::sameGuid(entry.classGuid, *classGuid)))
+            continue;
+        auto device = std::make_unique<Device>();
+        device->instanceId = entry.instanceId;
+        device->classGuid = entry.classGuid;
+        device->description = entry.description;
+        device->devInst = devInstOf(entry.instanceId);
+        device->registered = true;
+        set->devices.push_back(std::move(device));
+    }
+    out = DeviceInfoSet::add(std::move(set));
+    return NO_ERROR;
+}
+
+DWORD destroyDeviceInfoList(HDEVINFO set)
+{
+    return DeviceInfoSet::close(set) ? NO_ERROR : ERROR_INVALID_HANDLE;
+}
+
+DWORD createDeviceInfo(HDEVINFO handle, PCWSTR name, const GUID* classGuid, PCWSTR description, HWND, DWORD flags,
+    PSP_DEVINFO_DATA data)
+{
+    Target t;
+    if (DWORD error = resolve(handle, nullptr, false, t); error != NO_ERROR)
+        return error;
+    if (!classGuid)
+        return ERROR_INVALID_PARAMETER;
+    if (flags & ~DWORD(DICD_GENERATE_ID | DICD_INHERIT_CLASSDRVS))
+        return ERROR_INVALID_FLAGS;
+    if (data && data->cbSize != sizeof(SP_DEVINFO_DATA))
+        return ERROR_INVALID_USER_BUFFER;
+    if (t.set->hasClass && !devreg::sameGuid(t.set->classGuid, *classGuid))
+        return ERROR_CLASS_MISMATCH;
+    std::string text = name ? ansi(name) : "";
+    std::string id;
+    if (flags & DICD_GENERATE_ID) {
+        if (!validDeviceName(text))
+            return ERROR_INVALID_DEVINST_NAME;
+        if (DWORD error = generateId(*t.set, text, id); error != NO_ERROR)
+            return error;
+    } else {
+        if (!validInstanceId(text))
+            return ERROR_INVALID_DEVINST_NAME;
+        if (idTaken(*t.set, text))
+            return ERROR_DEVINST_ALREADY_EXISTS;
+        id = text;
+    }
+    auto device = std::make_unique<Device>();
+    device->instanceId = id;
+    device->classGuid = *classGuid;
+    device->description = description ? ansi(description) : "";
+    device->devInst = devInstOf(id);
+    if ((flags & DICD_INHERIT_CLASSDRVS) && t.set->classDrivers.built) {
+        device->classDrivers = t.set->classDrivers;
+        device->params.flags |= DI_DIDCLASS;
+    }
+    if (data)
+        t.set->describe(*device, *data);
+    t.set->devices.push_back(std::move(device));
+    return NO_ERROR;
+}
+
+DWORD enumDeviceInfo(HDEVINFO handle, DWORD index, PSP_DEVINFO_DATA data)
+{
+    Target t;
+    if (DWORD error = resolve(handle, nullptr, false, t); error != NO_ERROR)
+        return error;
+    if (DWORD error = checkRecord(data); error != NO_ERROR)
+        return error;
+    if (index >= t.set->devices.size())
+        return ERROR_NO_MORE_ITEMS;
+    t.set->describe(*t.set->devices[index], *data);
+    return NO_ERROR;
+}
+
+DWORD deviceInstanceId(HDEVINFO handle, PSP_DEVINFO_DATA data, PWSTR id, DWORD size, PDWORD required)
+{
+    Target t;
+    if (DWORD error = resolveLive(handle, data, t); error != NO_ERROR)
+        return error;
+    return copyWide(wideOf(t.device->instanceId), id, size, required);
+}
+
+DWORD getProperty(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD property, PDWORD type, PBYTE buffer, DWORD size,
+    PDWORD required)
+{
+    Target t;
+    if (DWORD error = resolveLive(handle, data, t); error != NO_ERROR)
+        return error;
+    const PropertyName* p = propertyName(property);
+    if (!p)
+        return ERROR_INVALID_REG_PROPERTY;
+    if (!buffer && size)
+        return ERROR_INVALID_USER_BUFFER;
+    RegistryValue value;
+    if (t.device->registered) {
+        if (devreg::readDeviceValue(t.device->instanceId, p->value, value) != ERROR_SUCCESS)
+            return ERROR_INVALID_DATA;
+    } else if (!unregisteredValue(*t.device, p->value, value)) {
+        return ERROR_INVALID_DATA;
+    }
+    std::vector<BYTE> bytes = wideBytes(value);
+    if (type)
+        *type = value.type;
+    if (required)
+        *required = static_cast<DWORD>(bytes.size());
+    if (size < bytes.size())
+        return ERROR_INSUFFICIENT_BUFFER;
+    if (!bytes.empty())
+        std::memcpy(buffer, bytes.data(), bytes.size());
+    return NO_ERROR;
+}
+
+DWORD setProperty(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD property, const BYTE* buffer, DWORD size)
+{
+    Target t;
+    if (DWORD error = resolveLive(handle, data, t); error != NO_ERROR)
+        return error;
+    const PropertyName* p = propertyName(property);
+    if (!p || !p->settable)
+        return ERROR_INVALID_REG_PROPERTY;
+    if (!buffer && size)
+        return ERROR_INVALID_USER_BUFFER;
+    bool clear = size == 0;
+    RegistryValue value;
+    value.type = p->type;
+    if (!clear && p->type == REG_DWORD) {
+        if (size != sizeof(DWORD))
+            return ERROR_INVALID_DATA;
+        value.data.assign(buffer, buffer + size);
+    } else if (!clear) {
+        if (size % sizeof(WCHAR))
+            return ERROR_INVALID_DATA;
+        std::u16string wide(size / sizeof(WCHAR), u'\0');
+        std::memcpy(wide.data(), buffer, size);
+        std::string text;
+        fromUtf16(wide, ansiCodePage(), text);
+        value.data.assign(text.begin(), text.end());
+    }
+    if (!t.device->registered) {
+        if (clear)
+            t.device->pending.erase(p->value);
+        else
+            t.device->pending[p->value] = value;
+        return NO_ERROR;
+    }
+    if (DWORD error = needAdministrator(); error != NO_ERROR)
+        return error;
+    LONG status = clear ? devreg::deleteDeviceValue(t.device->instanceId, p->value)
+                        : devreg::writeDeviceValue(t.device->instanceId, p->value, value);
+    if (clear && status == ERROR_FILE_NOT_FOUND)
+        status = ERROR_SUCCESS;
+    return static_cast<DWORD>(status);
+}
+
+DWORD getInstallParams(HDEVINFO handle, PSP_DEVINFO_DATA data, PSP_DEVINSTALL_PARAMS_W params)
+{
+    Target t;
+    if (DWORD error = resolve(handle, data, false, t); error != NO_ERROR)
+        return error;
+    if (DWORD error = checkRecord(params); error != NO_ERROR)
+        return error;
+    const InstallParams& p = t.device ? t.device->params : t.set->params;
+    params->Flags = p.flags;
+    params->FlagsEx = p.flagsEx;
+    params->hwndParent = p.parent ? p.parent : t.set->parent;
+    params->InstallMsgHandler = p.handler;
+    params->InstallMsgHandlerContext = p.handlerContext;
+    params->FileQueue = p.fileQueue;
+    params->ClassInstallReserved = p.classInstallReserved;
+    params->Reserved = 0;
+    std::memset(params->DriverPath, 0, sizeof params->DriverPath);
+    std::memcpy(params->DriverPath, p.driverPath.c_str(), (p.driverPath.size() + 1) * sizeof(WCHAR));
+    return NO_ERROR;
+}
+
+DWORD setInstallParams(HDEVINFO handle, PSP_DEVINFO_DATA data, PSP_DEVINSTALL_PARAMS_W params)
+{
+    Target t;
+    if (DWORD error = resolve(handle, data, false, t); error != NO_ERROR)
+        return error;
+    if (DWORD error = checkRecord(params); error != NO_ERROR)
+        return error;
+    size_t length = 0;
+    while (length < MAX_PATH && params->DriverPath[length])
+        ++length;
+    if (length == MAX_PATH)
+        return ERROR_INVALID_PARAMETER;
+    InstallParams& p = t.device ? t.device->params : t.set->params;
+    p.flags = params->Flags;
+    p.flagsEx = params->FlagsEx;
+    p.parent = params->hwndParent;
+    p.handler = params->InstallMsgHandler;
+    p.handlerContext = params->InstallMsgHandlerContext;
+    p.fileQueue = params->FileQueue;
+    p.classInstallReserved = params->ClassInstallReserved;
+    p.driverPath.assign(params->DriverPath, length);
+    return NO_ERROR;
+}
+
+DWORD setSelectedDevice(HDEVINFO handle, PSP_DEVINFO_DATA data)
+{
+    Target t;
+    if (DWORD error = resolve(handle, data, true, t); error != NO_ERROR)
+        return error;
+    t.set->selectedDevice = t.device;
+    return NO_ERROR;
+}
+
+DWORD registerDeviceInfo(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD flags)
+{
+    Target t;
+    if (DWORD error = resolveLive(handle, data, t); error != NO_ERROR)
+        return error;
+    // Duplicate detection through a comparison callback is not offered.
+    if (flags)
+        return ERROR_INVALID_FLAGS;
+    return registerDevice(*t.device);
+}
+
+DWORD removeDevice(HDEVINFO handle, PSP_DEVINFO_DATA data)
+{
+    Target t;
+    if (DWORD error = resolveLive(handle, data, t); error != NO_ERROR)
+        return error;
+    return removeDeviceKeys(*t.device);
+}
+
+DWORD deleteDevRegKey(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD scope, DWORD profile, DWORD keyType)
+{
+    Target t;
+    if (DWORD error = resolve(handle, data, true, t); error != NO_ERROR)
+        return error;
+    if (scope != DICS_FLAG_GLOBAL && scope != DICS_FLAG_CONFIGSPECIFIC)
+        return ERROR_INVALID_FLAGS;
+    if (keyType != DIREG_DEV && keyType != DIREG_DRV && keyType != DIREG_BOTH)
+        return ERROR_INVALID_FLAGS;
+    if (t.device->removed)
+        return ERROR_NO_SUCH_DEVINST;
+    if (!t.device->registered)
+        return ERROR_DEVINFO_NOT_REGISTERED;
+    if (DWORD error = needAdministrator(); error != NO_ERROR)
+        return error;
+    bool deleted = false;
+    for (DWORD type : { DWORD(DIREG_DEV), DWORD(DIREG_DRV) }) {
+        if (keyType != DIREG_BOTH && keyType != type)
+            continue;
+        if (DWORD error = deleteKeyOf(*t.device, scope, profile, type, deleted); error != NO_ERROR)
+            return error;
+    }
+    return deleted ? NO_ERROR : ERROR_FILE_NOT_FOUND;
+}
+
+}
+
+}
+
+using namespace ntsim::setupapi;
+
+BOOL WINAPI SetupDiClassGuidsFromNameW(PCWSTR ClassName, LPGUID ClassGuidList, DWORD ClassGuidListSize,
+    PDWORD RequiredSize)
+{
+    return enterSetupDi("SetupDiClassGuidsFromNameW",
+        [&] { return devinst::classGuidsFromName(ClassName, ClassGuidList, ClassGuidListSize, RequiredSize); });
+}
+
+BOOL WINAPI SetupDiClassNameFromGuidW(const GUID* ClassGuid, PWSTR ClassName, DWORD ClassNameSize, PDWORD RequiredSize)
+{
+    return enterSetupDi("SetupDiClassNameFromGuidW",
+        [&] { return devinst::classNameFromGuid(ClassGuid, ClassName, ClassNameSize, RequiredSize); });
+}
+
+BOOL WINAPI SetupDiGetClassDescriptionW(const GUID* ClassGuid, PWSTR ClassDescription, DWORD ClassDescriptionSize,
+    PDWORD RequiredSize)
+{
+    return enterSetupDi("SetupDiGetClassDescriptionW",
+        [&] { return devinst::classDescription(ClassGuid, ClassDescription, ClassDescriptionSize, RequiredSize); });
+}
+
+BOOL WINAPI SetupDiBuildClassInfoList(DWORD Flags, LPGUID ClassGuidList, DWORD ClassGuidListSize, PDWORD RequiredSize)
+{
+    return enterSetupDi("SetupDiBuildClassInfoList",
+        [&] { return devinst::buildClassInfoList(Flags, ClassGuidList, ClassGuidListSize, RequiredSize); });
+}
+
+HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* ClassGuid, HWND hwndParent)
+{
+    HDEVINFO set = INVALID_HANDLE_VALUE;
+    enterSetupDi("SetupDiCreateDeviceInfoList", [&] { return devinst::createDeviceInfoList(ClassGuid, hwndParent, set); });
+    return set;
+}
+
+HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* ClassGuid, PCWSTR Enumerator, HWND hwndParent, DWORD Flags)
+{
+    HDEVINFO set = INVALID_HANDLE_VALUE;
+    enterSetupDi("SetupDiGetClassDevsW",
+        [&] { return devinst::getClassDevs(ClassGuid, Enumerator, hwndParent, Flags, set); });
+    return set;
+}
+
+BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet)
+{
+    return enterSetupDi("SetupDiDestroyDeviceInfoList", [&] { return devinst::destroyDeviceInfoList(DeviceInfoSet); });
+}
+
+BOOL WINAPI SetupDiCreateDeviceInfoW(HDEVINFO DeviceInfoSet, PCWSTR DeviceName, const GUID* ClassGuid,
+    PCWSTR DeviceDescription, HWND hwndParent, DWORD CreationFlags, PSP_DEVINFO_DATA DeviceInfoData)
+{
+    return enterSetupDi("SetupDiCreateDeviceInfoW", [&] {
+        return devinst::createDeviceInfo(DeviceInfoSet, DeviceName, ClassGuid, DeviceDescription, hwndParent,
+            CreationFlags, DeviceInfoData);
+    });
+}
+
+BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP_DEVINFO_DATA DeviceInfoData)
+{
+    return enterSetupDi("SetupDiEnumDeviceInfo",
+        [&] { return devinst::enumDeviceInfo(DeviceInfoSet, MemberIndex, DeviceInfoData); });
+}
+
+BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+    PWSTR DeviceInstanceId, DWORD DeviceInstanceIdSize, PDWORD RequiredSize)
+{
+    return enterSetupDi("SetupDiGetDeviceInstanceIdW", [&] {
+        return devinst::deviceInstanceId(DeviceInfoSet, DeviceInfoData, DeviceInstanceId, DeviceInstanceIdSize,
+            RequiredSize);
+    });
+}
+
+BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
+    PDWORD PropertyRegDataType, PBYTE PropertyBuffer, DWORD PropertyBufferSize, PDWORD RequiredSize)
+{
+    return enterSetupDi("SetupDiGetDeviceRegistryPropertyW", [&] {
+        return devinst::getProperty(DeviceInfoSet, DeviceInfoData, Property, PropertyRegDataType, PropertyBuffer,
+            PropertyBufferSize, RequiredSize);
+    });
+}
+
+BOOL WINAPI SetupDiSetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
+    const BYTE* PropertyBuffer, DWORD PropertyBufferSize)
+{
+    return enterSetupDi("SetupDiSetDeviceRegistryPropertyW", [&] {
+        return devinst::setProperty(DeviceInfoSet, DeviceInfoData, Property, PropertyBuffer, PropertyBufferSize);
+    });
+}
+
+BOOL WINAPI SetupDiGetDeviceInstallParamsW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+    PSP_DEVINSTALL_PARAMS_W DeviceInstallParams)
+{
+    return enterSetupDi("SetupDiGetDeviceInstallParamsW",
+        [&] { return devinst::getInstallParams(DeviceInfoSet, DeviceInfoData, DeviceInstallParams); });
+}
+
+BOOL WINAPI SetupDiSetDeviceInstallParamsW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+    PSP_DEVINSTALL_PARAMS_W DeviceInstallParams)
+{
+    return enterSetupDi("SetupDiSetDeviceInstallParamsW",
+        [&] { return devinst::setInstallParams(DeviceInfoSet, DeviceInfoData, DeviceInstallParams); });
+}
+
+BOOL WINAPI SetupDiSetSelectedDevice(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData)
+{
+    return enterSetupDi("SetupDiSetSelectedDevice",
+        [&] { return devinst::setSelectedDevice(DeviceInfoSet, DeviceInfoData); });
+}
+
+BOOL WINAPI SetupDiRegisterDeviceInfo(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Flags,
+    PSP_DETSIG_CMPPROC, PVOID, PSP_DEVINFO_DATA)
+{
+    return enterSetupDi("SetupDiRegisterDeviceInfo",
+        [&] { return devinst::registerDeviceInfo(DeviceInfoSet, DeviceInfoData, Flags); });
+}
+
+BOOL WINAPI SetupDiRemoveDevice(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData)
+{
+    return enterSetupDi("SetupDiRemoveDevice", [&] { return devinst::removeDevice(DeviceInfoSet, DeviceInfoData); });
+}
+
+BOOL WINAPI SetupDiDeleteDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Scope,
+    DWORD HwProfile, DWORD KeyType)
+{
+    return enterSetupDi("SetupDiDeleteDevRegKey",
+        [&] { return devinst::deleteDevRegKey(DeviceInfoSet, DeviceInfoData, Scope, HwProfile, KeyType); });
+}

@@ -1,0 +1,170 @@
+// The device installer: device information sets, their devices and driver
+// lists, and the calls behind the SetupDi entry points. An entry point
+// checks the fault the machine may have chosen for it and then calls the
+// function of the same name here; the simulator and its tool call these
+// directly, so that only a program's own calls are counted.
+//
+// Each function returns NO_ERROR or the error the entry point reports.
+#pragma once
+#include "machine/Faults.h"
+
+#include <setupapi.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ntsim::setupapi {
+
+// One model line of a class INF, as a driver list holds it.
+struct DriverNode {
+    DWORD type { SPDIT_CLASSDRIVER };
+    ULONG_PTR serial { 0 }; // SP_DRVINFO_DATA.Reserved: unique in the process
+    DWORD rank { 0 };       // of a compatible driver: lower suits better
+    std::string description;
+    std::string manufacturer;
+    std::string provider;
+    std::string infPath; // full NT path
+    std::string section; // the model's install section
+    std::vector<std::string> ids; // hardware id, then compatible ids
+};
+
+struct DriverList {
+    bool built { false };
+    std::vector<DriverNode> nodes;
+};
+
+struct InstallParams {
+    DWORD flags { 0 };
+    DWORD flagsEx { 0 };
+    HWND parent { nullptr };
+    PSP_FILE_CALLBACK_W handler { nullptr };
+    PVOID handlerContext { nullptr };
+    HSPFILEQ fileQueue { nullptr };
+    ULONG_PTR classInstallReserved { 0 };
+    std::u16string driverPath;
+};
+
+// What a set and each of its devices carry alike.
+struct DriverScope {
+    InstallParams params;
+    DriverList classDrivers;
+    DriverList compatDrivers;
+    DWORD selectedType { SPDIT_NODRIVER };
+    ULONG_PTR selectedSerial { 0 };
+
+    DriverList& list(DWORD type) { return type == SPDIT_COMPATDRIVER ? compatDrivers : classDrivers; }
+    const DriverNode* selectedDriver() const;
+};
+
+struct RegistryValue {
+    DWORD type { REG_NONE };
+    std::vector<BYTE> data;
+};
+
+struct Device : DriverScope {
+    std::string instanceId; // "Root\NAME\0000"
+    GUID classGuid {};
+    std::string description;
+    DWORD devInst { 0 };
+    bool registered { false };
+    bool removed { false }; // its devnode and keys are gone
+    // Properties given before registration, by value name.
+    std::map<std::string, RegistryValue> pending;
+};
+
+class DeviceInfoSet : public DriverScope {
+public:
+    bool hasClass { false };
+    GUID classGuid {};
+    HWND parent { nullptr };
+    std::vector<std::unique_ptr<Device>> devices;
+    Device* selectedDevice { nullptr };
+
+    // The device an SP_DEVINFO_DATA names, or null with the error set.
+    Device* device(const SP_DEVINFO_DATA* data, DWORD& error) const;
+    void describe(const Device& device, SP_DEVINFO_DATA& data) const;
+
+    static HDEVINFO add(std::shared_ptr<DeviceInfoSet> set);
+    static std::shared_ptr<DeviceInfoSet> fromHandle(HDEVINFO handle);
+    static bool close(HDEVINFO handle);
+};
+
+// The class installers of the machine: what a class key's installer entry
+// names. They return ERROR_DI_DO_DEFAULT for what they leave to the default.
+using ClassInstallerProc = DWORD (*)(DI_FUNCTION function, DeviceInfoSet& set, Device* device);
+DWORD modemClassInstaller(DI_FUNCTION function, DeviceInfoSet& set, Device* device);
+
+// A record the caller passes: there, and of the size this build knows.
+template<typename Record>
+DWORD checkRecord(const Record* record)
+{
+    if (!record)
+        return ERROR_INVALID_PARAMETER;
+    return record->cbSize == sizeof(Record) ? NO_ERROR : ERROR_INVALID_USER_BUFFER;
+}
+
+// NT's PnP manager changes devices only for administrators.
+DWORD needAdministrator();
+
+// The default DIF_REGISTERDEVICE and DIF_REMOVE: the device's key below
+// Enum written or deleted, the latter with its driver key.
+DWORD registerDevice(Device& device);
+DWORD removeDeviceKeys(Device& device);
+
+// The default DIF_INSTALLDEVICE: the driver key below Control\Class with
+// its standard values, the model's install section run with HKR there, and
+// the device's Driver, Mfg and DeviceDesc. Gives the driver key's path
+// below Control\Class.
+DWORD installDevice(DeviceInfoSet& set, Device& device, std::string& driverKey);
+
+namespace devinst {
+
+DWORD classGuidsFromName(PCWSTR className, LPGUID list, DWORD size, PDWORD required);
+DWORD classNameFromGuid(const GUID* guid, PWSTR name, DWORD size, PDWORD required);
+DWORD classDescription(const GUID* guid, PWSTR text, DWORD size, PDWORD required);
+DWORD buildClassInfoList(DWORD flags, LPGUID list, DWORD size, PDWORD required);
+
+DWORD createDeviceInfoList(const GUID* classGuid, HWND parent, HDEVINFO& out);
+DWORD getClassDevs(const GUID* classGuid, PCWSTR enumerator, HWND parent, DWORD flags, HDEVINFO& out);
+DWORD destroyDeviceInfoList(HDEVINFO set);
+DWORD createDeviceInfo(HDEVINFO set, PCWSTR name, const GUID* classGuid, PCWSTR description, HWND parent, DWORD flags,
+    PSP_DEVINFO_DATA data);
+DWORD enumDeviceInfo(HDEVINFO set, DWORD index, PSP_DEVINFO_DATA data);
+DWORD deviceInstanceId(HDEVINFO set, PSP_DEVINFO_DATA data, PWSTR id, DWORD size, PDWORD required);
+DWORD getProperty(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD property, PDWORD type, PBYTE buffer, DWORD size,
+    PDWORD required);
+DWORD setProperty(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD property, const BYTE* buffer, DWORD size);
+DWORD getInstallParams(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DEVINSTALL_PARAMS_W params);
+DWORD setInstallParams(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DEVINSTALL_PARAMS_W params);
+DWORD setSelectedDevice(HDEVINFO set, PSP_DEVINFO_DATA data);
+DWORD registerDeviceInfo(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD flags);
+DWORD removeDevice(HDEVINFO set, PSP_DEVINFO_DATA data);
+DWORD deleteDevRegKey(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD scope, DWORD profile, DWORD keyType);
+
+DWORD buildDriverInfoList(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD type);
+DWORD enumDriverInfo(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD type, DWORD index, PSP_DRVINFO_DATA_W driver);
+DWORD getSelectedDriver(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA_W driver);
+DWORD setSelectedDriver(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA_W driver);
+DWORD destroyDriverInfoList(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD type);
+
+DWORD callClassInstaller(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA data);
+
+}
+
+// An entry point: the fault the machine chose for this call, else the
+// call's own result, as the last error and as TRUE or FALSE.
+template<typename Call>
+BOOL enterSetupDi(const char* api, Call call)
+{
+    if (auto fault = injectedFault(api)) {
+        SetLastError(*fault);
+        return FALSE;
+    }
+    DWORD error = call();
+    SetLastError(error);
+    return error == NO_ERROR;
+}
+
+}

@@ -1,0 +1,257 @@
+#include "DeskRun.h"
+
+#include "DeskScript.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+namespace ntsim::desk {
+
+namespace {
+
+const char runVariable[] = "NTSIM_DESK_RUN";
+const char placeVariable[] = "NTSIM_DESK_PLACE";
+const char afterVariable[] = "NTSIM_DESK_AFTER";
+
+std::string environment(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// What this process knows of its run, from its environment.
+struct ProcessState {
+    std::string runDir;
+    std::string place;
+    unsigned position { 0 }; // the last position this process took, or its parent's when it started
+    unsigned sequence { 0 }; // transcript lines written
+    unsigned children { 0 }; // processes started
+    std::set<unsigned> takenHere; // positions, when nothing is shared
+
+    ProcessState()
+        : runDir(environment(runVariable))
+        , place(environment(placeVariable))
+        , position(static_cast<unsigned>(std::strtoul(environment(afterVariable).c_str(), nullptr, 10)))
+    {
+    }
+};
+
+ProcessState& state()
+{
+    static ProcessState instance;
+    return instance;
+}
+
+void appendLine(const std::string& path, const std::string& text)
+{
+    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        std::fprintf(stderr, "ntsim: cannot append to %s\n", path.c_str());
+        return;
+    }
+    // One write a line: lines of the run's processes never interleave.
+    writeAll(fd, text.data(), text.size());
+    ::close(fd);
+}
+
+std::set<unsigned> parsePositions(const std::string& text)
+{
+    std::set<unsigned> out;
+    std::istringstream in(text);
+    unsigned position = 0;
+    while (in >> position)
+        out.insert(position);
+    return out;
+}
+
+std::vector<unsigned> placeNumbers(const std::string& place)
+{
+    std::vector<unsigned> out;
+    std::istringstream in(place);
+    std::string part;
+    while (std::getline(in, part, '.'))
+        out.push_back(static_cast<unsigned>(std::strtoul(part.c_str(), nullptr, 10)));
+    return out;
+}
+
+struct KeyedLine {
+    unsigned position { 0 };
+    std::vector<unsigned> place;
+    unsigned sequence { 0 };
+    std::string json;
+};
+
+}
+
+const std::string& processPlace()
+{
+    return state().place;
+}
+
+bool isRunsProgram()
+{
+    return state().place.empty() || state().place == "1";
+}
+
+std::vector<std::string> childPlaceEnvironment()
+{
+    ProcessState& s = state();
+    if (s.place.empty())
+        return {};
+    ++s.children;
+    return { std::string(placeVariable) + "=" + s.place + "." + std::to_string(s.children),
+        std::string(afterVariable) + "=" + std::to_string(s.position) };
+}
+
+Question::Question()
+{
+    ProcessState& s = state();
+    m_takenPath = s.runDir.empty() ? environment("NTSIM_SCRIPT_CURSOR") : s.runDir + "/taken";
+    if (m_takenPath.empty()) {
+        m_taken = s.takenHere;
+        return;
+    }
+    m_lock.emplace(s.runDir.empty() ? m_takenPath + ".lock" : s.runDir + "/lock", FileLock::Mode::Exclusive);
+    std::string text;
+    if (readWholeFile(m_takenPath, text))
+        m_taken = parsePositions(text);
+}
+
+Question::~Question() = default;
+
+void Question::take(unsigned position)
+{
+    ProcessState& s = state();
+    m_taken.insert(position);
+    s.position = std::max(s.position, position);
+    if (m_takenPath.empty()) {
+        s.takenHere = m_taken;
+        return;
+    }
+    std::string text;
+    for (unsigned p : m_taken)
+        text += std::to_string(p) + " ";
+    writeFileAtomically(m_takenPath, text + "\n");
+}
+
+unsigned Question::nextAnswerPosition() const
+{
+    return m_taken.empty() ? 1 : *m_taken.rbegin() + 1;
+}
+
+void appendTranscript(const Json& line)
+{
+    ProcessState& s = state();
+    if (s.runDir.empty()) {
+        std::string path = environment("NTSIM_TRANSCRIPT");
+        if (!path.empty())
+            appendLine(path, dumpLine(line) + "\n");
+        return;
+    }
+    ++s.sequence;
+    appendLine(s.runDir + "/transcript", std::to_string(s.position) + " " + (s.place.empty() ? "1" : s.place) + " "
+            + std::to_string(s.sequence) + "\t" + dumpLine(line) + "\n");
+}
+
+void noteUnanswered(const std::string& message)
+{
+    const std::string& dir = state().runDir;
+    if (!dir.empty())
+        appendLine(dir + "/unanswered", message + "\n");
+}
+
+std::vector<std::string> orderedTranscript(const std::string& keyedText)
+{
+    std::vector<KeyedLine> lines;
+    std::istringstream in(keyedText);
+    std::string text;
+    while (std::getline(in, text)) {
+        size_t tab = text.find('\t');
+        if (tab == std::string::npos)
+            continue;
+        std::istringstream key(text.substr(0, tab));
+        KeyedLine line;
+        std::string place;
+        if (!(key >> line.position >> place >> line.sequence))
+            continue;
+        line.place = placeNumbers(place);
+        line.json = text.substr(tab + 1);
+        lines.push_back(std::move(line));
+    }
+    std::stable_sort(lines.begin(), lines.end(), [](const KeyedLine& a, const KeyedLine& b) {
+        if (a.position != b.position)
+            return a.position < b.position;
+        if (a.place != b.place)
+            return a.place < b.place;
+        return a.sequence < b.sequence;
+    });
+    std::vector<std::string> out;
+    for (auto& line : lines)
+        out.push_back(line.json);
+    return out;
+}
+
+bool RunDesk::open(const std::string& dir, const std::string& script, std::string& error)
+{
+    if (!script.empty()) {
+        std::vector<ScriptLine> lines;
+        if (!loadScript(script, lines, error))
+            return false;
+    }
+    if (!makeDirectories(dir)) {
+        error = "cannot create " + dir;
+        return false;
+    }
+    m_dir = dir;
+    for (const char* name : { "/taken", "/transcript", "/unanswered" }) {
+        if (!writeFileAtomically(dir + name, "")) {
+            error = "cannot write " + dir + name;
+            return false;
+        }
+    }
+    setenv(runVariable, dir.c_str(), 1);
+    unsetenv("NTSIM_SCRIPT_CURSOR");
+    unsetenv("NTSIM_TRANSCRIPT");
+    if (script.empty())
+        unsetenv("NTSIM_SCRIPT");
+    else
+        setenv("NTSIM_SCRIPT", script.c_str(), 1);
+    return true;
+}
+
+std::vector<std::string> RunDesk::programEnvironment() const
+{
+    return { std::string(placeVariable) + "=1" };
+}
+
+bool RunDesk::close(const std::string& transcriptPath)
+{
+    if (m_dir.empty())
+        return false;
+    std::string keyed, unanswered;
+    readWholeFile(m_dir + "/transcript", keyed);
+    readWholeFile(m_dir + "/unanswered", unanswered);
+    if (!transcriptPath.empty()) {
+        std::string text;
+        for (auto& line : orderedTranscript(keyed))
+            text += line + "\n";
+        // Written in place: the transcript may be a pipe or a terminal.
+        int fd = ::open(transcriptPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0 || !writeAll(fd, text.data(), text.size()))
+            std::fprintf(stderr, "ntsim: cannot write the transcript %s\n", transcriptPath.c_str());
+        if (fd >= 0)
+            ::close(fd);
+    }
+    for (const char* name : { "/taken", "/transcript", "/unanswered", "/lock" })
+        unlink((m_dir + name).c_str());
+    rmdir(m_dir.c_str());
+    m_dir.clear();
+    return !unanswered.empty();
+}
+
+}

@@ -1,0 +1,224 @@
+// ntsim devcon and ntsim snapshot/diff, run as a person runs them, on
+// fresh machines.
+#include "support/TestMachine.h"
+
+#include <setupapi.h>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+
+namespace {
+
+const char modemInf[] = "C:\\MODEM\\MDMQZV.INF";
+const char hardwareId[] = "VEN_1A7E&DEV_5C21&SUBSYS_04101A7E&REV_02";
+
+test::RunResult Devcon(const test::TestMachine& m, std::vector<std::string> args)
+{
+    args.insert(args.begin(), { "devcon", m.dir() });
+    return m.tool(args);
+}
+
+std::string Export(const test::TestMachine& m, const std::string& key)
+{
+    return m.tool({ "reg", "export", m.dir(), key }).out;
+}
+
+// The lines of a text, without the blank ones.
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> out;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string::npos)
+            end = text.size();
+        if (end > pos)
+            out.push_back(text.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    return out;
+}
+
+std::string SnapshotPath(const test::TestMachine& m, const char* name)
+{
+    return m.dir() + "/../" + name;
+}
+
+}
+
+TEST(DevconTool, InstallsFindsShowsAndRemovesARootModem)
+{
+    test::TestMachine m;
+    auto find = Devcon(m, { "find", "*" });
+    ASSERT_EQ(find.exitCode, 0) << find.out;
+    EXPECT_EQ(Lines(find.out), (std::vector<std::string> {
+        "Root\\LEGACY_BEEP\\0000                                       : Beep",
+        "Root\\LEGACY_SERIAL\\0000                                     : Serial",
+        "2 matching device(s) found.",
+    }));
+
+    auto install = Devcon(m, { "install", modemInf, hardwareId });
+    ASSERT_EQ(install.exitCode, 0) << install.out;
+    EXPECT_EQ(Lines(install.out), (std::vector<std::string> {
+        "Device node created: Root\\Modem\\0000. Install is complete when drivers are installed...",
+        std::string("Updating drivers for ") + hardwareId + " from " + modemInf + ".",
+        "Drivers installed successfully.",
+    }));
+    std::string device = Export(m, "HKLM\\SYSTEM\\CurrentControlSet\\Enum\\Root\\Modem\\0000");
+    EXPECT_NE(device.find("\"Driver\"=\"{4D36E96D-E325-11CE-BFC1-08002BE10318}\\\\0000\""), std::string::npos) << device;
+    std::string driver = Export(m, "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}\\0000");
+    EXPECT_NE(driver.find("\"InfSection\"=\"Modem56\""), std::string::npos) << driver;
+    EXPECT_NE(driver.find("\"InfPath\"=\"C:\\\\MODEM\\\\MDMQZV.INF\""), std::string::npos) << driver;
+
+    auto status = Devcon(m, { "status", "=Modem" });
+    EXPECT_EQ(Lines(status.out), (std::vector<std::string> {
+        "Root\\Modem\\0000",
+        "    Name: Brimlow 56K PCI Data Fax Modem",
+        "    Driver is running.",
+        "1 matching device(s) found.",
+    }));
+    auto legacy = Devcon(m, { "status", "@root\\legacy_beep\\*" });
+    EXPECT_NE(legacy.out.find("Device is currently stopped."), std::string::npos) << legacy.out;
+
+    m.write("C:\\WINNT\\INF\\MDMQZV.INF", m.read(modemInf));
+    auto nodes = Devcon(m, { "drivernodes", "VEN_1A7E*" });
+    EXPECT_EQ(Lines(nodes.out), (std::vector<std::string> {
+        "Root\\Modem\\0000",
+        "    Name: Brimlow 56K PCI Data Fax Modem",
+        "    Driver node #0:",
+        "        Inf file is C:\\WINNT\\INF\\MDMQZV.INF",
+        "        Inf section is Modem56",
+        "        Driver description is Brimlow 56K PCI Data Fax Modem",
+        "        Manufacturer name is Brimlow",
+        "        Provider name is Brimlow",
+        "        Driver node rank is 0",
+        "1 matching device(s) found.",
+    }));
+
+    // A hardware id the INF has no model for leaves no device behind.
+    auto wrong = Devcon(m, { "install", modemInf, "NO&SUCH&MODEM" });
+    EXPECT_EQ(wrong.exitCode, 1) << wrong.out;
+    EXPECT_NE(wrong.out.find("ERROR_NO_COMPAT_DRIVERS"), std::string::npos) << wrong.out;
+    EXPECT_EQ(Devcon(m, { "find", "=Modem" }).out.find("Root\\Modem\\0001"), std::string::npos);
+
+    // A guest may look but not change.
+    m.set("user=guest");
+    auto denied = Devcon(m, { "remove", "@Root\\Modem\\0000" });
+    EXPECT_EQ(denied.exitCode, 1) << denied.out;
+    EXPECT_NE(denied.out.find("Root\\Modem\\0000: Remove failed: ERROR_ACCESS_DENIED"), std::string::npos) << denied.out;
+    m.set("user=administrator");
+    auto remove = Devcon(m, { "remove", "@Root\\Modem\\0000" });
+    ASSERT_EQ(remove.exitCode, 0) << remove.out;
+    EXPECT_EQ(Lines(remove.out), (std::vector<std::string> { "Root\\Modem\\0000: Removed", "1 device(s) were removed." }));
+    EXPECT_EQ(Devcon(m, { "find", "=Modem" }).out, "No matching devices found.\n");
+    EXPECT_EQ(m.tool({ "reg", "export", m.dir(), "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}\\0000" }).exitCode, 1);
+}
+
+TEST(DevconTool, ListsClassesAndExplainsItself)
+{
+    test::TestMachine m;
+    auto classes = Devcon(m, { "classes" });
+    ASSERT_EQ(classes.exitCode, 0) << classes.out;
+    EXPECT_NE(classes.out.find("\nModem               : Modem\n"), std::string::npos) << classes.out;
+    EXPECT_NE(classes.out.find("\nPorts               : Ports (COM & LPT)\n"), std::string::npos) << classes.out;
+
+    auto help = m.tool({ "devcon", "--help" });
+    EXPECT_EQ(help.exitCode, 0);
+    for (const char* verb : { "find", "status", "classes", "drivernodes", "install", "remove" })
+        EXPECT_NE(help.out.find(std::string("  ") + verb), std::string::npos) << verb;
+    auto verbHelp = Devcon(m, { "install", "--help" });
+    EXPECT_EQ(verbHelp.exitCode, 0);
+    EXPECT_NE(verbHelp.out.find("installed with the INF's best driver"), std::string::npos) << verbHelp.out;
+    EXPECT_NE(verbHelp.out.find("INF"), std::string::npos) << verbHelp.out;
+    EXPECT_EQ(Devcon(m, { "frobnicate" }).exitCode, 2);
+    EXPECT_EQ(Devcon(m, { "install", modemInf }).exitCode, 2);
+    EXPECT_EQ(Devcon(m, { "remove" }).exitCode, 2);
+}
+
+TEST(DevconTool, ItsCallsDoNotSpendAProgramsInjectedFaults)
+{
+    test::TestMachine m;
+    ASSERT_EQ(m.tool({ "fault", m.dir(), "SetupDiGetClassDevsW", "5" }).exitCode, 0);
+    ASSERT_EQ(m.tool({ "fault", m.dir(), "SetupDiCallClassInstaller", "5" }).exitCode, 0);
+    ASSERT_EQ(Devcon(m, { "install", modemInf, hardwareId }).exitCode, 0);
+    ASSERT_EQ(Devcon(m, { "find", "*" }).exitCode, 0);
+    // The program's first calls still fail.
+    m.attach();
+    EXPECT_EQ(SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), 5u);
+}
+
+TEST(SnapshotDiff, ShowsWhatARunChangedAsPeopleReadIt)
+{
+    test::TestMachine m;
+    std::string before = SnapshotPath(m, "before.snapshot");
+    auto snap = m.tool({ "snapshot", m.dir(), before });
+    ASSERT_EQ(snap.exitCode, 0) << snap.out;
+    auto none = m.tool({ "diff", m.dir(), "--since", before });
+    EXPECT_EQ(none.out, "No changes since " + before + ".\n");
+
+    ASSERT_EQ(m.run({ "rundll32.exe", "setupapi.dll,InstallHinfSection", "TAVRELIN_DATAFAX_QZV", "128",
+                  "C:\\MODEM\\DRV_MEQ.INF" }).exitCode, 0);
+    ASSERT_EQ(m.tool({ "sc", m.dir(), "start", "Qzvmdm" }).exitCode, 0);
+    ASSERT_EQ(Devcon(m, { "install", modemInf, hardwareId }).exitCode, 0);
+    m.remove("C:\\MODEM\\QZVFAX.SYS");
+    std::string inf = m.read("C:\\MODEM\\DRV_MEQ.INF");
+    m.write("C:\\MODEM\\DRV_MEQ.INF", inf + "; changed\r\n");
+    auto diff = m.tool({ "diff", m.dir(), "--since", before });
+    ASSERT_EQ(diff.exitCode, 0) << diff.out;
+    auto lines = Lines(diff.out);
+    auto has = [&](const std::string& line) { return std::find(lines.begin(), lines.end(), line) != lines.end(); };
+    EXPECT_EQ(lines.at(0), "Registry:");
+    EXPECT_EQ(lines.at(1), "REGEDIT4");
+    EXPECT_TRUE(has("[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Qzvmdm]")) << diff.out;
+    EXPECT_TRUE(has("\"DisplayName\"=\"Brimlow Soft-Modem Controller\"")) << diff.out;
+    EXPECT_TRUE(has("\"\\\\Device\\\\Qzvmdm0\"=\"COM3\"")) << diff.out;
+    EXPECT_TRUE(has("[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}\\0000\\Country]"));
+    EXPECT_TRUE(has("\"Current\"=hex:00,01")) << diff.out;
+    EXPECT_TRUE(has("Files:"));
+    EXPECT_TRUE(has("  + C:\\WINNT\\INF\\MDMQZV.INF (" + std::to_string(m.read(modemInf).size()) + " bytes)")) << diff.out;
+    EXPECT_TRUE(has("  ~ C:\\MODEM\\DRV_MEQ.INF (" + std::to_string(inf.size()) + " -> " + std::to_string(inf.size() + 11)
+        + " bytes)")) << diff.out;
+    EXPECT_TRUE(has("  - C:\\MODEM\\QZVFAX.SYS (" + std::to_string(m.read("C:\\WINNT\\system32\\drivers\\QZVFAX.SYS").size())
+        + " bytes)")) << diff.out;
+    EXPECT_TRUE(has("Services:"));
+    EXPECT_TRUE(has("  + Qzvmdm (kernel driver, demand start): RUNNING")) << diff.out;
+    EXPECT_TRUE(has("  + Qzvfax (kernel driver, demand start): STOPPED")) << diff.out;
+    EXPECT_TRUE(has("Devices:"));
+    EXPECT_TRUE(has("  + Root\\Modem\\0000 (Modem: Brimlow 56K PCI Data Fax Modem): Driver is running.")) << diff.out;
+
+    // Changes and removals against a later snapshot.
+    std::string middle = SnapshotPath(m, "middle.snapshot");
+    ASSERT_EQ(m.tool({ "snapshot", m.dir(), middle }).exitCode, 0);
+    ASSERT_EQ(m.tool({ "sc", m.dir(), "stop", "Qzvmdm" }).exitCode, 0);
+    ASSERT_EQ(Devcon(m, { "remove", "=Modem" }).exitCode, 0);
+    m.attach();
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\Qzvmdm\\Parameters", 0,
+                  KEY_SET_VALUE, &key), ERROR_SUCCESS);
+    DWORD size = 8192;
+    RegSetValueExA(key, "BufferSize", 0, REG_DWORD, reinterpret_cast<BYTE*>(&size), sizeof size);
+    RegDeleteValueA(key, "Version");
+    RegCloseKey(key);
+    diff = m.tool({ "diff", m.dir(), "--since", middle });
+    lines = Lines(diff.out);
+    EXPECT_TRUE(has("[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\Root\\Modem]")) << diff.out;
+    // A removed subtree is named once, at its top.
+    EXPECT_FALSE(has("[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\Root\\Modem\\0000]")) << diff.out;
+    EXPECT_TRUE(has("; was \"BufferSize\"=dword:00001000")) << diff.out;
+    EXPECT_TRUE(has("\"BufferSize\"=dword:00002000")) << diff.out;
+    EXPECT_TRUE(has("\"Version\"=-")) << diff.out;
+    EXPECT_TRUE(has("  ~ Qzvmdm: RUNNING -> STOPPED")) << diff.out;
+    EXPECT_TRUE(has("  - Root\\Modem\\0000 (Modem: Brimlow 56K PCI Data Fax Modem): Driver is running.")) << diff.out;
+
+    m.write("C:\\TEMP\\bogus.snapshot", "NOT A SNAPSHOT\n");
+    auto bogus = m.tool({ "diff", m.dir(), "--since", m.host("C:\\TEMP\\bogus.snapshot") });
+    EXPECT_EQ(bogus.exitCode, 1);
+    EXPECT_NE(bogus.out.find("is not a snapshot of ntsim"), std::string::npos) << bogus.out;
+    EXPECT_EQ(m.tool({ "diff", m.dir(), before }).exitCode, 2);
+    unlink(before.c_str());
+    unlink(middle.c_str());
+}
