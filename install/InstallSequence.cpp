@@ -134,7 +134,7 @@ void CInstDriverPage::StartModemServices()
         SC_HANDLE hService = OpenServiceA(hManager, g_szModemServices[i], SERVICE_ALL_ACCESS);
         if (!hService) {
             char szText[100];
-            std::snprintf(szText, sizeof szText, "Could not open a handle to %s service", g_szModemServices[i]);
+            std::snprintf(szText, sizeof szText, "Could not open a handle to %.49s service", g_szModemServices[i]);
             MessageBoxA(nullptr, szText, errorCaption, MB_ICONERROR);
             continue;
         }

@@ -217,7 +217,10 @@ TEST(DriverList, DestroyingTheListGivesBackEveryDriver)
 {
     test::DriverHarness h;
     h.machine().write(inf, Inf("One = S1, ID1\r\nTwo = S2, ID2\r\nThree = S3, ID3\r\n"));
-    { CDriverList warmUp(inf, "Models"); } // the machine's caches fill once
+    // The machine's caches fill; a listing learns of files the first run made.
+    for (int i = 0; i < 2; ++i) {
+        CDriverList warmUp(inf, "Models");
+    }
 
     size_t before = test::allocatedBytes();
     size_t alive = 0;
