@@ -1,5 +1,4 @@
 #include "ScmRegistry.h"
-#include "RegistryCalls.h"
 
 #include "RegistryCalls.h"
 
@@ -91,13 +90,27 @@ std::optional<std::vector<std::string>> SystemKey::multiString(const char* name)
 
 std::optional<std::vector<BYTE>> SystemKey::binary(const char* name) const
 {
-    AsSystem system;
     DWORD type = 0;
-    auto data = rawValue(m_key, name, type);
+    auto data = bytes(name, type);
     if (!data || type != REG_BINARY)
+        return std::nullopt;
+    return data;
+}
+
+std::optional<std::vector<BYTE>> SystemKey::bytes(const char* name, DWORD& type) const
+{
+    AsSystem system;
+    auto data = rawValue(m_key, name, type);
+    if (!data)
         return std::nullopt;
     // Without the two terminating NULs rawValue adds.
     return std::vector<BYTE>(data->begin(), data->end() - 2);
+}
+
+bool SystemKey::hasValue(const char* name) const
+{
+    AsSystem system;
+    return registry::queryValue(m_key, name, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 LONG SystemKey::setDword(const char* name, DWORD value)
@@ -128,8 +141,13 @@ LONG SystemKey::setMultiString(const char* name, const std::vector<std::string>&
 
 LONG SystemKey::setBinary(const char* name, const std::vector<BYTE>& data)
 {
+    return setBytes(name, REG_BINARY, data);
+}
+
+LONG SystemKey::setBytes(const char* name, DWORD type, const std::vector<BYTE>& data)
+{
     AsSystem system;
-    return registry::setValue(m_key, name, REG_BINARY, data.data(), static_cast<DWORD>(data.size()));
+    return registry::setValue(m_key, name, type, data.data(), static_cast<DWORD>(data.size()));
 }
 
 LONG SystemKey::deleteValue(const char* name)

@@ -28,10 +28,14 @@ public:
     std::optional<std::string> string(const char* name) const;
     std::optional<std::vector<std::string>> multiString(const char* name) const;
     std::optional<std::vector<BYTE>> binary(const char* name) const;
+    // A value's data as stored, whatever its type.
+    std::optional<std::vector<BYTE>> bytes(const char* name, DWORD& type) const;
+    bool hasValue(const char* name) const;
     LONG setDword(const char* name, DWORD value);
     LONG setString(const char* name, const std::string& value, DWORD type = REG_SZ);
     LONG setMultiString(const char* name, const std::vector<std::string>& values);
     LONG setBinary(const char* name, const std::vector<BYTE>& data);
+    LONG setBytes(const char* name, DWORD type, const std::vector<BYTE>& data);
     LONG deleteValue(const char* name);
 
     std::vector<std::string> subkeys() const;

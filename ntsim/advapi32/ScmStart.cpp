@@ -2,6 +2,7 @@
 
 #include "machine/DriverRuntime.h"
 #include "machine/FileLock.h"
+#include "machine/LegacyTraces.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
 
@@ -10,6 +11,12 @@
 namespace ntsim::scm {
 
 namespace {
+
+// Drivers the I/O manager loads itself; a recognizer is no device's driver.
+bool isLegacyDriver(const ServiceConfig& config)
+{
+    return (config.type & (SERVICE_KERNEL_DRIVER | SERVICE_FILE_SYSTEM_DRIVER)) != 0;
+}
 
 bool isProgram(const std::string& ntPath)
 {
@@ -112,6 +119,10 @@ private:
             state.driver = Json();
             return result;
         }
+        // The loader does not unload a running driver for its bookkeeping:
+        // a trace it cannot write is left out.
+        if (isLegacyDriver(config))
+            recordLegacyDriver(config.name, config.shownName());
         state.state = SERVICE_RUNNING;
         state.controlsAccepted = behaviour->controlsAccepted();
         state.win32ExitCode = ERROR_SUCCESS;
