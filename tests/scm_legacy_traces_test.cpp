@@ -153,7 +153,7 @@ TEST(LegacyTraces, AFailedStartLeavesNoTrace)
     EXPECT_TRUE(keyListed(m, legacyRoot + "QZVMDM\\0000"));
 }
 
-TEST(LegacyTraces, KeysAlreadyThereStayAsTheyAreAndAMissingListIsCreated)
+TEST(LegacyTraces, WhatIsThereAlreadyStaysAndTheRootListIsKeptWhateverItHolds)
 {
     test::TestMachine m;
     // Traces of an earlier life of the service, written differently.
@@ -163,7 +163,6 @@ TEST(LegacyTraces, KeysAlreadyThereStayAsTheyAreAndAMissingListIsCreated)
               "\"AttachedComponents\"=hex(7):52,6f,6f,74,5c,6c,65,67,61,63,79,5f,6f,6c,64,64,72,76,5c,30,30,30,30,00,00\n");
     m.attach();
     scmtest::writeImage(m, "olddrv.sys", "plain");
-    scmtest::writeImage(m, "newdrv.sys", "plain");
     Sc manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     Sc old(CreateServiceA(manager.get(), "OldDrv", "Old Driver", SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
         SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, "System32\\drivers\\olddrv.sys", nullptr, nullptr, nullptr, nullptr,
@@ -178,23 +177,47 @@ TEST(LegacyTraces, KeysAlreadyThereStayAsTheyAreAndAMissingListIsCreated)
     // The list names it already, in other letters.
     EXPECT_EQ(attachedComponents(), std::string("Root\\legacy_olddrv\\0000\0\0", 25));
 
-    // A machine whose root device has no list gets one with the new string alone.
-    HKEY root = nullptr;
-    ASSERT_EQ(ntsim::registry::openKey(HKEY_LOCAL_MACHINE, htree, KEY_SET_VALUE, &root), ERROR_ACCESS_DENIED)
-        << "the root device is the system's";
-    {
+    // The root device's list as other writers may have left it: unterminated,
+    // of another type, missing.
+    auto setList = [&](DWORD type, const std::string& bytes) {
         ntsim::AsSystem system;
+        HKEY root = nullptr;
         ASSERT_EQ(ntsim::registry::openKey(HKEY_LOCAL_MACHINE, htree, KEY_SET_VALUE, &root), ERROR_SUCCESS);
-        ASSERT_EQ(ntsim::registry::deleteValue(root, "AttachedComponents"), ERROR_SUCCESS);
+        if (type == REG_NONE)
+            EXPECT_EQ(ntsim::registry::deleteValue(root, "AttachedComponents"), ERROR_SUCCESS);
+        else
+            EXPECT_EQ(ntsim::registry::setValue(root, "AttachedComponents", type,
+                          reinterpret_cast<const BYTE*>(bytes.data()), DWORD(bytes.size())),
+                ERROR_SUCCESS);
         ntsim::registry::closeKey(root);
-    }
-    Sc fresh(CreateServiceA(manager.get(), "NewDrv", nullptr, SERVICE_ALL_ACCESS, SERVICE_FILE_SYSTEM_DRIVER,
-        SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, "System32\\drivers\\newdrv.sys", nullptr, nullptr, nullptr, nullptr,
-        nullptr));
-    ASSERT_TRUE(fresh) << GetLastError();
-    ASSERT_TRUE(StartServiceA(fresh.get(), 0, nullptr)) << GetLastError();
-    EXPECT_EQ(attachedComponents(), std::string("Root\\LEGACY_NEWDRV\\0000\0\0", 25));
+    };
+    auto startNew = [&](const char* name, DWORD type) {
+        scmtest::writeImage(m, std::string(name) + ".sys", "plain");
+        Sc service(CreateServiceA(manager.get(), name, nullptr, SERVICE_ALL_ACCESS, type, SERVICE_DEMAND_START,
+            SERVICE_ERROR_NORMAL, (std::string("System32\\drivers\\") + name + ".sys").c_str(), nullptr, nullptr,
+            nullptr, nullptr, nullptr));
+        ASSERT_TRUE(service) << GetLastError();
+        ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr)) << GetLastError();
+    };
+    HKEY root = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, htree, 0, KEY_SET_VALUE, &root), ERROR_ACCESS_DENIED)
+        << "the root device is the system's";
+
+    setList(REG_MULTI_SZ, "Root\\LEGACY_SERIAL\\0000");
+    startNew("NewDrv", SERVICE_FILE_SYSTEM_DRIVER);
+    EXPECT_EQ(attachedComponents(), std::string("Root\\LEGACY_SERIAL\\0000\0Root\\LEGACY_NEWDRV\\0000\0\0", 49));
     // Without a display name the device is described by the service's name.
     EXPECT_EQ(valueOf("SYSTEM\\CurrentControlSet\\Enum\\Root\\LEGACY_NEWDRV\\0000", "DeviceDesc").text(), "NewDrv");
     EXPECT_EQ(valueOf("SYSTEM\\CurrentControlSet\\Enum\\Root\\LEGACY_NEWDRV\\0000", "Service").text(), "NewDrv");
+
+    setList(REG_SZ, "Root\\Other");
+    startNew("SzDrv", SERVICE_KERNEL_DRIVER);
+    auto kept = valueOf(htree, "AttachedComponents");
+    EXPECT_EQ(kept.type, DWORD(REG_SZ));
+    EXPECT_EQ(std::string(kept.data.begin(), kept.data.end()), "Root\\Other");
+    EXPECT_EQ(valueOf("SYSTEM\\CurrentControlSet\\Enum\\Root\\LEGACY_SZDRV\\0000", "Service").text(), "SzDrv");
+
+    setList(REG_NONE, "");
+    startNew("LastDrv", SERVICE_KERNEL_DRIVER);
+    EXPECT_EQ(attachedComponents(), std::string("Root\\LEGACY_LASTDRV\\0000\0\0", 26));
 }
