@@ -7,7 +7,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh >/dev/null
 machine="${DEMO_MACHINE:-$(mktemp -d /tmp/ntsim-demo-XXXXXX)/machine}"
-build/ntsim new "$machine"
+# An existing machine (DEMO_MACHINE) is used as it is: the uninstall runs
+# where the install ran.
+if [[ ! -f "$machine/machine.json" ]]; then
+    build/ntsim new "$machine"
+fi
 echo "Machine: $machine"
 before="$(dirname "$machine")/before.snap"
 build/ntsim snapshot "$machine" "$before" >/dev/null
