@@ -186,3 +186,35 @@ TEST(UninstallWizard, InstallUninstallInstallAgainLogsTheSameInstall)
     EXPECT_EQ(test::serviceState(m, "Qzvfax"), "RUNNING");
     EXPECT_EQ(test::registryValue(m, driverKey, "AttachedTo"), std::string("COM3") + '\0');
 }
+
+TEST(UninstallWizard, TheProgramAndItsLibraryGoToIsdelOrStayWithoutIt)
+{
+    test::TestMachine m;
+    installSilently(m);
+    auto run = m.run({ test::setupProgram, "-u", "-l" }, { "next", "finish", "no" });
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    Lines log = test::logLines(m);
+    auto at = std::find_if(log.begin(), log.end(), [](const std::string& l) { return l.rfind("CreateEvent ok for push-me", 0) == 0; });
+    ASSERT_NE(at, log.end());
+    std::string pid = at->substr(std::string("CreateEvent ok for push-me").size());
+    std::string commandLine = "C:\\WINNT\\ISDEL.EXE " + pid + " C:\\MODEM\\SETUP.EXE C:\\MODEM\\setupres.dll";
+    ASSERT_EQ(log.end() - at, 6) << ::testing::PrintToString(Lines(at, log.end()));
+    EXPECT_EQ(*(at + 1), "CreateFile ok for C:\\WINNT\\ISDEL.EXE");
+    EXPECT_EQ(*(at + 2), "allocated command line of " + std::to_string(commandLine.size()) + " bytes");
+    EXPECT_EQ((at + 3)->rfind("waiting for ", 0), 0u) << *(at + 3);
+    // What ISDEL.EXE did, appended once the program had ended.
+    EXPECT_EQ(*(at + 4), "ISDEL deleted C:\\MODEM\\SETUP.EXE");
+    EXPECT_EQ(*(at + 5), "ISDEL deleted C:\\MODEM\\setupres.dll");
+
+    // Without the delete program the files stay; the restart is offered still.
+    test::TestMachine bare;
+    installSilently(bare);
+    bare.remove("C:\\WINNT\\ISDEL.EXE");
+    run = bare.run({ test::setupProgram, "-u", "-l" }, { "next", "finish", "no" });
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_EQ(test::shownPath(run.transcript).back().rfind("prompt You must restart", 0), 0u);
+    EXPECT_TRUE(bare.exists(test::setupProgram));
+    EXPECT_TRUE(bare.exists("C:\\MODEM\\setupres.dll"));
+    log = test::logLines(bare);
+    EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.rfind("CreateFile ok", 0) == 0; }), 0);
+}
