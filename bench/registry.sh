@@ -90,13 +90,36 @@ for m in "$default" "$big"; do
 done
 
 inf_install() { "$ntsim" run "$1" -- rundll32.exe setupapi.dll,InstallHinfSection TAVRELIN_DATAFAX_QZV 128 'C:\MODEM\DRV_MEQ.INF'; }
-startup() { "$ntsim" run "$1" -- 'C:\MODEM\SETUP.EXE'; }
-silent_install() { "$ntsim" run "$1" -- 'C:\MODEM\SETUP.EXE' -s; }
+# Start-up to the wizard's first page, which the script cancels.
+startup() { "$ntsim" run "$1" --script "$work/cancel.script" -- 'C:\MODEM\SETUP.EXE'; }
+silent_install() { "$ntsim" run "$1" -- 'C:\MODEM\SETUP.EXE' -s -h=us; }
 silent_uninstall() { "$ntsim" run "$1" -- 'C:\MODEM\SETUP.EXE' -s -u; }
 sc_start_stop() { "$ntsim" sc "$1" start Qzvmdm && "$ntsim" sc "$1" stop Qzvmdm; }
 export_system() { "$ntsim" reg export "$1" 'HKLM\SYSTEM'; }
 export -f inf_install startup silent_install silent_uninstall sc_start_stop export_system
-export ntsim
+
+# The install and the uninstall change their machine: each run gets fresh
+# copies (the uninstall's with the package installed), made outside the
+# measurement.
+prepare() {
+    d_machine=$default
+    b_machine=$big
+    case "$1" in
+    silent_install | silent_uninstall)
+        rm -rf "$work/dcopy" "$work/bcopy"
+        cp -a "$default" "$work/dcopy"
+        cp -a "$big" "$work/bcopy"
+        d_machine=$work/dcopy
+        b_machine=$work/bcopy
+        if [[ "$1" == silent_uninstall ]]; then
+            silent_install "$d_machine" >/dev/null 2>&1
+            silent_install "$b_machine" >/dev/null 2>&1
+        fi
+        ;;
+    esac
+}
+export ntsim work
+echo cancel > "$work/cancel.script"
 
 echo
 echo "== per command: median of $runs runs, default and big machine alternately"
@@ -119,13 +142,16 @@ for command in startup inf_install sc_start_stop export_system silent_install si
     : > "$work/b.t"
     : > "$work/b.p"
     for ((i = 0; i < runs; i++)); do
-        measure "$work/d.t" "$work/d.p" bash -c "$command \"\$0\"" "$default"
-        measure "$work/b.t" "$work/b.p" bash -c "$command \"\$0\"" "$big"
+        prepare "$command"
+        measure "$work/d.t" "$work/d.p" bash -c "$command \"\$0\"" "$d_machine"
+        measure "$work/b.t" "$work/b.p" bash -c "$command \"\$0\"" "$b_machine"
     done
     d_ms=$(median_ms "$work/d.t")
     b_ms=$(median_ms "$work/b.t")
-    d_ir=$(instructions bash -c "$command \"\$0\"" "$default")
-    b_ir=$(instructions bash -c "$command \"\$0\"" "$big")
+    prepare "$command"
+    d_ir=$(instructions bash -c "$command \"\$0\"" "$d_machine")
+    prepare "$command"
+    b_ir=$(instructions bash -c "$command \"\$0\"" "$b_machine")
     printf '%-26s %10s %10s %6s %10s %10s %14s %14s %6s\n' "$command" "$d_ms" "$b_ms" "$(ratio "$b_ms" "$d_ms")" \
         "$(peak_kb "$work/d.p")" "$(peak_kb "$work/b.p")" "$d_ir" "$b_ir" "$(ratio "$b_ir" "$d_ir")"
 done

@@ -1,13 +1,21 @@
-# Resources are compiled with the 32-bit MinGW windres on both platforms, so
-# that the bytes the simulator reads are the bytes Windows would read.
-find_program(MODEM_WINDRES NAMES i686-w64-mingw32-windres REQUIRED)
-find_program(MODEM_PE_LD NAMES i686-w64-mingw32-ld REQUIRED)
+# Resources are compiled with MinGW's windres for the Windows target being
+# built, and with the 32-bit one for the simulator, so that the bytes it reads
+# are the bytes the 32-bit program finds on Windows. Objects linked into an
+# image and a resource-only DLL must match the image's machine: the loader
+# maps a DLL of another machine as data at best.
+if(CMAKE_SYSTEM_NAME STREQUAL "Windows" AND CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+    set(MODEM_PE_TRIPLET x86_64-w64-mingw32)
+else()
+    set(MODEM_PE_TRIPLET i686-w64-mingw32)
+endif()
+find_program(MODEM_WINDRES NAMES ${MODEM_PE_TRIPLET}-windres REQUIRED)
+find_program(MODEM_PE_LD NAMES ${MODEM_PE_TRIPLET}-ld REQUIRED)
 
 file(GLOB MODEM_RC_DEPENDS CONFIGURE_DEPENDS
     ${CMAKE_SOURCE_DIR}/res/*.rc ${CMAKE_SOURCE_DIR}/res/*.h ${CMAKE_SOURCE_DIR}/res/*.bmp
     ${CMAKE_SOURCE_DIR}/res/*.ico ${CMAKE_SOURCE_DIR}/res/lang/*.rc)
 
-# A resource-only 32-bit PE DLL (no code, entry point 0).
+# A resource-only PE DLL (no code, entry point 0) for the target's machine.
 function(modem_resource_dll target rc output)
     set(obj ${CMAKE_CURRENT_BINARY_DIR}/${target}.o)
     add_custom_command(OUTPUT ${output}

@@ -20,7 +20,8 @@
 
 namespace {
 
-const std::vector<std::string> answerCodes { "", "next", "back", "cancel", "finish", "ok", "yes", "no" };
+const std::vector<std::string> answerCodes { "", "next", "back", "cancel", "finish", "ok", "yes", "no",
+    "select brimlow pci data/fax modem", "select brimlow pci data/fax modem (second line)" };
 
 struct Session {
     std::string screen; // all the child wrote to the terminal
@@ -151,4 +152,23 @@ TEST(DeskTerminal, LineByLineWithoutATerminalDescription)
     Session box = answerAtTerminal(okCancelBox(), "dumb", "answer (ok/cancel)> ", { "c\n" });
     EXPECT_EQ(box.answer, "cancel") << box.screen;
     EXPECT_NE(box.screen.find("| (X) The driver could not be started. |"), std::string::npos) << box.screen;
+}
+
+TEST(DeskTerminal, AListItemIsChosenByItsNumberOrItsText)
+{
+    ntsim::desk::Shown page = test::driverPage();
+    page.answers.push_back("select brimlow pci data/fax modem");
+    page.answers.push_back("select brimlow pci data/fax modem (second line)");
+    page.fields["controls"][5]["selected"] = 1;
+
+    Session keys = answerAtTerminal(page, "vt100", "Keys:", { "2" });
+    EXPECT_EQ(keys.answer, "select brimlow pci data/fax modem (second line)") << keys.screen;
+    EXPECT_NE(keys.screen.find("1-2 choose a list item"), std::string::npos) << keys.screen;
+
+    Session typed = answerAtTerminal(page, "dumb", "answer (next/cancel)> ", { "Brimlow  PCI Data/Fax Modem\n" });
+    EXPECT_EQ(typed.answer, "select brimlow pci data/fax modem") << typed.screen;
+    // The chosen item is marked.
+    EXPECT_NE(typed.screen.find("|> Brimlow PCI Data/Fax Modem (second li|"), std::string::npos) << typed.screen;
+    EXPECT_EQ(answerAtTerminal(page, "dumb", "answer (next/cancel)> ", { "select brimlow pci data/fax modem\n" }).answer,
+        "select brimlow pci data/fax modem");
 }

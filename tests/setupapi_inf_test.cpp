@@ -144,8 +144,11 @@ TEST(SetupapiInf, LinesAndFields)
     EXPECT_TRUE(SetupFindFirstLineA(inf, "models", "second", &context));
     EXPECT_FALSE(SetupFindFirstLineA(inf, "Models", "Third", &context));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_LINE_NOT_FOUND));
+    // A missing section is reported as a missing line.
     EXPECT_FALSE(SetupFindFirstLineA(inf, "NoSuch", nullptr, &context));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SECTION_NOT_FOUND));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_LINE_NOT_FOUND));
+    EXPECT_FALSE(SetupFindFirstLineA(inf, "NoSuch", "second", &context));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_LINE_NOT_FOUND));
     EXPECT_EQ(SetupGetLineCountA(inf, "Models"), 2);
     EXPECT_EQ(SetupGetLineCountA(inf, "NoSuch"), -1);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SECTION_NOT_FOUND));

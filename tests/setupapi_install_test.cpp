@@ -226,6 +226,8 @@ TEST(SetupapiInstall, AddServiceAndDelService)
                                   "DelService = BrimMdm, 0x204\r\n"
                                   "[Nothing]\r\n"
                                   "Other = x\r\n"
+                                  "[Empty]\r\n"
+                                  "; a comment is no line\r\n"
                                   "[BadSvc]\r\n"
                                   "AddService = Bad, 0, Bad.Install\r\n"
                                   "[Bad.Install]\r\n"
@@ -252,7 +254,12 @@ TEST(SetupapiInstall, AddServiceAndDelService)
     // Installing again over the existing service succeeds.
     EXPECT_TRUE(SetupInstallServicesFromInfSectionA(inf, "Inst.Services", 0)) << GetLastError();
 
+    // Lines that name no service are nothing to do; a section without lines
+    // is no section.
+    SetLastError(ERROR_GEN_FAILURE);
     EXPECT_TRUE(SetupInstallServicesFromInfSectionA(inf, "Nothing", 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NO_ERROR));
+    EXPECT_FALSE(SetupInstallServicesFromInfSectionA(inf, "Empty", 0));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SECTION_NOT_FOUND));
     EXPECT_FALSE(SetupInstallServicesFromInfSectionA(inf, "NoSuch", 0));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SECTION_NOT_FOUND));
@@ -457,5 +464,44 @@ TEST(SetupapiInstall, UpdateInisAndIni2Reg)
     EXPECT_FALSE(SetupInstallFromInfSectionA(nullptr, inf, "BadRoot", SPINST_INI2REG, nullptr, nullptr, 0, nullptr,
         nullptr, nullptr, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BADKEY));
+    SetupCloseInfFile(inf);
+}
+
+TEST(SetupapiInstall, LogConfigBelongsToADevice)
+{
+    test::TestMachine m;
+    m.attach();
+    m.write("C:\\MODEM\\LOG.INF", "[Version]\r\nSignature=\"$Windows NT$\"\r\n"
+                                  "[Legacy]\r\n"
+                                  "LogConfig = Legacy.NoSuchLog\r\n"
+                                  "AddReg = Legacy.AddReg\r\n"
+                                  "[Legacy.AddReg]\r\n"
+                                  "HKR, , Installed, 0x10001, 1\r\n");
+    HINF inf = SetupOpenInfFileA("C:\\MODEM\\LOG.INF", nullptr, INF_STYLE_WIN4, nullptr);
+    ASSERT_NE(inf, INVALID_HANDLE_VALUE);
+    HKEY root = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Brimlow", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &root,
+                  nullptr),
+        ERROR_SUCCESS);
+
+    // Without a device the directive is passed over, whatever it names.
+    EXPECT_TRUE(SetupInstallFromInfSectionA(nullptr, inf, "Legacy", SPINST_LOGCONFIG | SPINST_REGISTRY, root, nullptr,
+        0, nullptr, nullptr, nullptr, nullptr))
+        << GetLastError();
+    EXPECT_EQ(regString(root, "", "Installed"), std::string("\1\0\0\0", 4));
+
+    // For a device the sections it names must be there.
+    GUID modemClass = { 0x4D36E96D, 0xE325, 0x11CE, { 0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18 } };
+    HDEVINFO set = SetupDiCreateDeviceInfoList(&modemClass, nullptr);
+    ASSERT_NE(set, INVALID_HANDLE_VALUE);
+    SP_DEVINFO_DATA device {};
+    device.cbSize = sizeof device;
+    ASSERT_TRUE(SetupDiCreateDeviceInfoW(set, u"PROBE", &modemClass, nullptr, nullptr, DICD_GENERATE_ID, &device))
+        << GetLastError();
+    EXPECT_FALSE(SetupInstallFromInfSectionA(nullptr, inf, "Legacy", SPINST_LOGCONFIG, root, nullptr, 0, nullptr,
+        nullptr, set, &device));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SECTION_NOT_FOUND));
+    SetupDiDestroyDeviceInfoList(set);
+    RegCloseKey(root);
     SetupCloseInfFile(inf);
 }

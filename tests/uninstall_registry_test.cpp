@@ -4,12 +4,15 @@
 #include "uninstall/LegacyCleanup.h"
 
 #include "support/DriverHarness.h"
+#include "support/RegistryProbe.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 
 using Lines = std::vector<std::string>;
+
+using test::KeyExists;
 
 namespace {
 
@@ -28,15 +31,6 @@ std::string Sddl(test::TestMachine& m, const std::string& key)
 {
     auto r = m.tool({ "reg", "sddl", m.dir(), "HKEY_LOCAL_MACHINE\\" + key });
     return r.exitCode == 0 ? r.out : "<no key>";
-}
-
-bool KeyExists(const std::string& key)
-{
-    HKEY h;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(h);
-    return true;
 }
 
 std::string Bytes(const std::string& key, const char* value, DWORD* type = nullptr)

@@ -9,6 +9,10 @@
 #include <cstring>
 #include <new>
 
+// The record CreateProcessA reads as the 32-bit program fills it, and as the
+// same layout comes out where pointers are eight bytes.
+static_assert(sizeof(STARTUPINFOA) == (sizeof(void*) == 4 ? 68 : 104), "STARTUPINFOA");
+
 void CUninstReportOKPage::StartDeferredFileRemoval(CDriverList* pDriverList)
 {
     POSITION position = nullptr;

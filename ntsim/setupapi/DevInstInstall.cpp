@@ -105,7 +105,7 @@ DWORD runInstallSection(const DeviceInfoSet& set, const Device& device, const In
     if (!context)
         return GetLastError();
     DWORD error = installFromSection(owner, file, section, flags, driverKey, file.directory(), SP_COPY_NEWER,
-        SetupDefaultQueueCallbackA, context);
+        SetupDefaultQueueCallbackA, context, true);
     SetupTermDefaultQueueCallback(context);
     return error;
 }

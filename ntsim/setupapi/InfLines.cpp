@@ -72,8 +72,9 @@ BOOL WINAPI SetupFindFirstLineA(HINF InfHandle, PCSTR Section, PCSTR Key, PINFCO
     if (!Section || !Context)
         return failWith(ERROR_INVALID_PARAMETER);
     const inf::Section* section = file->section(Section);
+    // No section has no line either: the platform reports the line.
     if (!section)
-        return failWith(ERROR_SECTION_NOT_FOUND);
+        return failWith(ERROR_LINE_NOT_FOUND);
     return findFrom(*file, InfHandle, sectionIndex(*file, section), 0, Key, Context);
 }
 

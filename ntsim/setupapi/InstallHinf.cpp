@@ -97,9 +97,11 @@ void WINAPI InstallHinfSectionA(HWND Window, HINSTANCE, PCSTR CommandLine, INT)
     DWORD error = ok ? NO_ERROR : GetLastError();
     SetupTermDefaultQueueCallback(context);
     if (ok) {
-        // The section's services are installed with it when the INF has them.
+        // The section's services are installed with it when the INF has
+        // them; an empty services section is none.
         std::string services = command.section + ".Services";
-        if (InfFile::fromHandle(inf)->section(services)) {
+        const auto* servicesSection = InfFile::fromHandle(inf)->section(services);
+        if (servicesSection && !servicesSection->lines.empty()) {
             if (!installServicesFromInfSection(inf, services.c_str(), 0)) {
                 ok = FALSE;
                 error = GetLastError();

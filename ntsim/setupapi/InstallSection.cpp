@@ -170,7 +170,8 @@ private:
     FileQueue m_queue;
 };
 
-// LogConfig is accepted on this platform; the sections it names must exist.
+// A device's LogConfig sections must exist; their resources are not
+// recorded, as the simulated buses assign none.
 DWORD checkLogConfig(const InfFile& file, const inf::Section& install)
 {
     for (auto& name : directiveValues(file, install, "LogConfig"))
@@ -184,9 +185,10 @@ DWORD checkLogConfig(const InfFile& file, const inf::Section& install)
 namespace ntsim::setupapi {
 
 DWORD installFromSection(HWND owner, const InfFile& file, const inf::Section& section, UINT flags, HKEY relativeRoot,
-    const std::string& sourceRoot, UINT copyFlags, PSP_FILE_CALLBACK_A handler, PVOID context)
+    const std::string& sourceRoot, UINT copyFlags, PSP_FILE_CALLBACK_A handler, PVOID context, bool forDevice)
 {
-    if (flags & SPINST_LOGCONFIG)
+    // LogConfig belongs to a device: without one NT 4.0 passes over it.
+    if ((flags & SPINST_LOGCONFIG) && forDevice)
         if (DWORD error = checkLogConfig(file, section); error != NO_ERROR)
             return error;
     if (flags & SPINST_FILES) {
@@ -216,7 +218,7 @@ DWORD installFromSection(HWND owner, const InfFile& file, const inf::Section& se
 
 BOOL setupapi::installFromInfSection(HWND Owner, HINF InfHandle, PCSTR SectionName, UINT Flags,
     HKEY RelativeKeyRoot, PCSTR SourceRootPath, UINT CopyFlags, PSP_FILE_CALLBACK_A MsgHandler, PVOID Context,
-    HDEVINFO, PSP_DEVINFO_DATA)
+    HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData)
 {
     InfFile* file = nullptr;
     const inf::Section* section = installSection(InfHandle, SectionName, file);
@@ -228,7 +230,9 @@ BOOL setupapi::installFromInfSection(HWND Owner, HINF InfHandle, PCSTR SectionNa
         if (root.empty())
             return failWith(ERROR_INVALID_PARAMETER);
     }
-    DWORD error = installFromSection(Owner, *file, *section, Flags, RelativeKeyRoot, root, CopyFlags, MsgHandler, Context);
+    bool forDevice = DeviceInfoSet && DeviceInfoSet != INVALID_HANDLE_VALUE && DeviceInfoData;
+    DWORD error = installFromSection(Owner, *file, *section, Flags, RelativeKeyRoot, root, CopyFlags, MsgHandler,
+        Context, forDevice);
     if (error != NO_ERROR)
         return failWith(error);
     SetLastError(NO_ERROR);

@@ -196,14 +196,17 @@ BOOL setupapi::installServicesFromInfSection(HINF InfHandle, PCSTR SectionName, 
     const inf::Section* section = installSection(InfHandle, SectionName, file);
     if (!section)
         return FALSE;
+    // A section without lines is as good as none; one whose lines name no
+    // service is simply nothing to do.
+    if (section->lines.empty())
+        return failWith(ERROR_SECTION_NOT_FOUND);
 
     std::vector<const inf::Line*> lines;
     for (auto& line : section->lines)
         if (line.hasKey && (file->keyMatches(line, "AddService") || file->keyMatches(line, "DelService")))
             lines.push_back(&line);
     if (lines.empty()) {
-        // Nothing to do is success, and the platform says so through the last error.
-        SetLastError(ERROR_SECTION_NOT_FOUND);
+        SetLastError(NO_ERROR);
         return TRUE;
     }
     ScHandle manager(scm::openManager(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));

@@ -33,9 +33,10 @@ DWORD installIni2Reg(const InfFile& file, const inf::Section& section);
 DWORD installUpdateInis(const InfFile& file, const inf::Section& section);
 
 // What SetupInstallFromInfSectionA does once its arguments are checked:
-// the directives of one install section. NO_ERROR or the error it ended with.
+// the directives of one install section, LogConfig only for a device.
+// NO_ERROR or the error it ended with.
 DWORD installFromSection(HWND owner, const InfFile& file, const inf::Section& section, UINT flags, HKEY relativeRoot,
-    const std::string& sourceRoot, UINT copyFlags, PSP_FILE_CALLBACK_A handler, PVOID context);
+    const std::string& sourceRoot, UINT copyFlags, PSP_FILE_CALLBACK_A handler, PVOID context, bool forDevice);
 
 // Deletes a key with all its subkeys; a missing key is no error.
 LONG deleteKeyTree(HKEY parent, const std::string& subKey);

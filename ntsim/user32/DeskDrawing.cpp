@@ -295,6 +295,7 @@ struct Control {
     bool hasBitmap { false };
     int64_t bitmap { 0 };
     std::vector<std::string> items;
+    int64_t selected { -1 };
     std::optional<bool> checked;
     double x { 0 }, y { 0 }, cx { 0 }, cy { 0 };
 };
@@ -324,6 +325,8 @@ std::vector<Control> controlsOf(const Json& fields)
         if (items.is_array())
             for (auto& entry : items)
                 c.items.push_back(entry.is_string() ? entry.get<std::string>() : std::string());
+        if (member(item, "selected").is_number_integer())
+            c.selected = intMember(item, "selected");
         if (member(item, "checked").is_boolean())
             c.checked = boolMember(item, "checked");
         const Json& rect = member(item, "rect");
@@ -348,6 +351,8 @@ std::vector<std::string> controlLines(const Control& c, size_t columns, size_t r
         for (size_t i = 0; i < c.items.size() && i < room; ++i) {
             bool last = i + 1 == room && c.items.size() > room;
             std::string item = last ? "(" + std::to_string(c.items.size() - i) + " more)" : c.items[i];
+            if (!last && static_cast<int64_t>(i) == c.selected)
+                item = "> " + item;
             out.push_back("|" + padded(item.substr(0, fittingBytes(item, columns - 2)), columns - 2) + "|");
         }
         if (c.items.empty())

@@ -87,6 +87,25 @@ std::optional<std::string> byLetter(const Shown& shown, const Drawing& drawing, 
     return std::nullopt;
 }
 
+// The "select ITEM" answers of a page's list boxes, in the order shown.
+std::vector<std::string> selections(const Shown& shown)
+{
+    std::vector<std::string> found;
+    for (auto& a : shown.answers)
+        if (a.rfind("select ", 0) == 0)
+            found.push_back(a);
+    return found;
+}
+
+// A list item chosen by its number among the page's items (1 to 9).
+std::optional<std::string> byNumber(const Shown& shown, int key)
+{
+    auto items = selections(shown);
+    if (key < '1' || key > '9' || static_cast<size_t>(key - '1') >= items.size())
+        return std::nullopt;
+    return items[static_cast<size_t>(key - '1')];
+}
+
 std::string keysHelp(const Shown& shown, const Drawing& drawing)
 {
     std::string help = "Keys:";
@@ -95,6 +114,8 @@ std::string keysHelp(const Shown& shown, const Drawing& drawing)
             help += std::string(" ") + b.letter + " " + b.label + ",";
     if (escapeAnswer(shown))
         help += " Esc " + buttonLabel(*escapeAnswer(shown)) + ",";
+    if (size_t items = selections(shown).size())
+        help += " 1" + (items > 1 ? "-" + std::to_string(std::min<size_t>(items, 9)) : std::string()) + " choose a list item,";
     return help + " or arrows and Enter";
 }
 
@@ -243,6 +264,8 @@ std::optional<std::string> askWithCurses(const Shown& shown)
         default:
             if (auto answer = byLetter(shown, d, key))
                 return answer;
+            if (auto answer = byNumber(shown, key))
+                return answer;
             if (key != KEY_RESIZE)
                 beep();
             continue;
@@ -266,6 +289,22 @@ std::optional<std::string> readLine(FILE* in)
 // A whole answer, its key letter, or the start of only one answer.
 std::optional<std::string> matchTyped(const Shown& shown, const Drawing& d, const std::string& typed)
 {
+    // A list item: its number, its text, or "select" and its text.
+    std::string words;
+    for (char c : typed) {
+        bool blank = std::isspace(static_cast<unsigned char>(c));
+        if (blank && (words.empty() || words.back() == ' '))
+            continue;
+        words += blank ? ' ' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    if (!words.empty() && words.back() == ' ')
+        words.pop_back();
+    if (words.size() == 1)
+        if (auto answer = byNumber(shown, static_cast<unsigned char>(words[0])))
+            return answer;
+    for (auto& item : selections(shown))
+        if (item == words || item == "select " + words)
+            return item;
     std::string t;
     for (char c : typed)
         if (!std::isspace(static_cast<unsigned char>(c)))

@@ -1,4 +1,5 @@
 #include "DriverHarness.h"
+#include "SetupRun.h"
 
 #include "advapi32/SecurityDescriptor.h"
 
@@ -84,20 +85,7 @@ std::string DriverHarness::setupInfWith(const std::string& text, const std::stri
 
 Lines DriverHarness::newLogLines()
 {
-    std::string text;
-    if (m_machine.exists("C:\\MODEM\\SETUP.TXT"))
-        text = m_machine.read("C:\\MODEM\\SETUP.TXT");
-    Lines lines;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find("\r\n", pos);
-        if (end == std::string::npos) {
-            ADD_FAILURE() << "a log line without CR LF: " << text.substr(pos);
-            break;
-        }
-        lines.push_back(text.substr(pos, end - pos));
-        pos = end + 2;
-    }
+    Lines lines = logLines(m_machine);
     Lines fresh(lines.begin() + static_cast<long>(std::min(m_seen, lines.size())), lines.end());
     m_seen = lines.size();
     return fresh;

@@ -1,0 +1,220 @@
+// The uninstall as a person meets it: the setup program run with -u on a
+// machine where it installed the modem, and what is left afterwards.
+#include "support/SetupRun.h"
+
+#include "machine/FileLock.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <regex>
+
+using test::Lines;
+
+namespace {
+
+const std::string enumDevice = std::string("SYSTEM\\CurrentControlSet\\Enum\\Root\\") + test::modemHardwareId;
+const std::string driverKey = std::string(test::modemClassKey) + "\\0000";
+const std::string responsesKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Unimodem\\DeviceSpecific\\"
+                                 "Brimlow 56K PCI Data Fax Modem::Brimlow::Brimlow";
+const char enumRoot[] = "SYSTEM\\CurrentControlSet\\Enum\\Root";
+const char htreeRoot[] = "SYSTEM\\CurrentControlSet\\Enum\\HTREE\\Root\\0";
+const char eventLog[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\System";
+const char noAccess[] = "The wizard cannot proceed because it does not have access to the system data files. You "
+                        "must be logged in as a system administrator to run this program.";
+
+void installSilently(const test::TestMachine& m)
+{
+    auto run = m.run({ test::setupProgram, "-s", "-h=us" });
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    ASSERT_EQ(test::serviceState(m, "Qzvmdm"), "RUNNING");
+}
+
+std::string sddl(const test::TestMachine& m, const std::string& key)
+{
+    auto result = m.tool({ "reg", "sddl", m.dir(), "HKLM\\" + key });
+    EXPECT_EQ(result.exitCode, 0) << result.out;
+    std::string text = result.out;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    return text;
+}
+
+std::string ownerOf(const std::string& sddlText)
+{
+    return sddlText.substr(0, sddlText.find("G:"));
+}
+
+// The lines of one operation's result, in the order they were written.
+Lines resultLines(const Lines& log)
+{
+    static const std::regex result("(Stop|Uninstall) exit with uRet [0-9]+|RemoveEnumRootDriverKey bRet [0-9]+|"
+                                   "RemoveEnumHtreeDriverString returning BOOLEAN [0-9]+|"
+                                   "RemoveEventLogDriverKey bRet [0-9]+|CUninstIntroPage::UninstallDrivers returning UINT [0-9]+|"
+                                   "RemoveUnimodemResponses bRet [0-9]+|UnInstallClassDevice exit with [0-9]+");
+    Lines picked;
+    std::copy_if(log.begin(), log.end(), std::back_inserter(picked),
+        [](const std::string& line) { return std::regex_match(line, result); });
+    return picked;
+}
+
+}
+
+TEST(UninstallWizard, NextFinishYesRemovesTheModemTheDriverAndTheProgram)
+{
+    test::TestMachine m;
+    installSilently(m);
+    std::string attachedBefore = test::registryValue(m, htreeRoot, "AttachedComponents");
+    std::string ownersBefore = ownerOf(sddl(m, enumRoot)) + ownerOf(sddl(m, htreeRoot)) + ownerOf(sddl(m, eventLog));
+
+    auto run = m.run({ test::setupProgram, "-u", "-l" }, { "next", "finish", "yes" });
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    Lines path = test::shownPath(run.transcript);
+    ASSERT_EQ(path.size(), 4u) << ::testing::PrintToString(path);
+    EXPECT_EQ(path[0], "page 105 next");
+    EXPECT_EQ(path[1], "page 106 finish");
+    EXPECT_EQ(path[2].rfind("prompt You must restart your computer", 0), 0u) << path[2];
+    EXPECT_EQ(path[3], "reboot");
+
+    EXPECT_EQ(resultLines(test::logLines(m)),
+        (Lines { "Stop exit with uRet 0", "Uninstall exit with uRet 0", "RemoveEnumRootDriverKey bRet 1",
+            "RemoveEnumHtreeDriverString returning BOOLEAN 1", "RemoveEventLogDriverKey bRet 1",
+            "CUninstIntroPage::UninstallDrivers returning UINT 0", "RemoveUnimodemResponses bRet 1",
+            "UnInstallClassDevice exit with 1" }));
+
+    for (const char* service : { "Qzvmdm", "Qzvtapi", "Qzvfax" })
+        EXPECT_EQ(test::serviceState(m, service), "") << service << " is still installed";
+    for (const char* file : { "C:\\WINNT\\system32\\drivers\\QZVMDM.SYS", "C:\\WINNT\\system32\\drivers\\QZVTAPI.SYS",
+             "C:\\WINNT\\system32\\drivers\\QZVFAX.SYS", "C:\\WINNT\\INF\\drv_meq.inf", "C:\\WINNT\\INF\\MDMQZV.INF",
+             "C:\\WINNT\\system32\\nyvcpl.cpl", "C:\\MODEM\\SETUP.EXE", "C:\\MODEM\\setupres.dll",
+             "C:\\WINNT\\ISDEL.EXE" })
+        EXPECT_FALSE(m.exists(file)) << file;
+    EXPECT_TRUE(m.exists("C:\\MODEM\\SETUP.TXT")) << "the log stays with -l";
+    EXPECT_TRUE(m.exists("C:\\MODEM\\DRV_MEQ.INF")) << "only the program's own files go";
+
+    for (const std::string& key : { enumDevice, driverKey, responsesKey, std::string(enumRoot) + "\\LEGACY_QZVMDM",
+             std::string(eventLog) + "\\Qzvmdm", std::string("SYSTEM\\CurrentControlSet\\Services\\Qzvmdm") })
+        EXPECT_FALSE(test::registryKeyExists(m, key)) << key;
+    EXPECT_TRUE(test::registryKeyExists(m, std::string(enumRoot) + "\\LEGACY_SERIAL\\0000")) << "others' traces stay";
+    std::string attachedAfter = test::registryValue(m, htreeRoot, "AttachedComponents");
+    EXPECT_EQ(attachedAfter.find("QZVMDM"), std::string::npos);
+    EXPECT_NE(attachedAfter.find(std::string("Root\\LEGACY_SERIAL\\0000") + '\0'), std::string::npos);
+    EXPECT_LE(attachedAfter.size(), attachedBefore.size());
+
+    // Each parent key: the two entries alone, in order, its owner kept.
+    for (const char* key : { enumRoot, htreeRoot, eventLog }) {
+        std::string text = sddl(m, key);
+        EXPECT_EQ(text.substr(text.find("D:")), "D:(A;;KR;;;IU)(A;;KA;;;BA)") << key;
+    }
+    EXPECT_EQ(ownerOf(sddl(m, enumRoot)) + ownerOf(sddl(m, htreeRoot)) + ownerOf(sddl(m, eventLog)), ownersBefore);
+}
+
+TEST(UninstallWizard, SilentRemovesTheDriverAloneAndOffersNoRestart)
+{
+    test::TestMachine m;
+    installSilently(m);
+    auto run = m.run({ test::setupProgram, "-u", "-s", "-l" });
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_TRUE(run.transcript.empty()) << "no page, no box, no restart prompt";
+    EXPECT_EQ(test::serviceState(m, "Qzvmdm"), "");
+    EXPECT_FALSE(m.exists("C:\\WINNT\\system32\\drivers\\QZVMDM.SYS"));
+    EXPECT_TRUE(test::registryKeyExists(m, enumDevice + "\\0000"));
+    EXPECT_TRUE(test::registryKeyExists(m, responsesKey));
+    for (const char* file : { "C:\\MODEM\\SETUP.EXE", "C:\\MODEM\\setupres.dll", "C:\\WINNT\\ISDEL.EXE" })
+        EXPECT_TRUE(m.exists(file)) << file;
+    Lines results = resultLines(test::logLines(m));
+    EXPECT_EQ(results.back(), "CUninstIntroPage::UninstallDrivers returning UINT 0");
+}
+
+TEST(UninstallWizard, AStopRefusedForRightsIsSaidTwiceOtherStopFailuresNotAtAll)
+{
+    struct Case {
+        const char* error;
+        unsigned status;
+        bool boxes;
+    };
+    for (const Case& c : { Case { "ERROR_ACCESS_DENIED", 28, true }, Case { "ERROR_DEPENDENT_SERVICES_RUNNING", 30, false },
+             Case { "ERROR_SERVICE_REQUEST_TIMEOUT", 34, false } }) {
+        SCOPED_TRACE(c.error);
+        test::TestMachine m;
+        installSilently(m);
+        ASSERT_EQ(m.tool({ "fault", m.dir(), "ControlService", c.error, "--nth", "1" }).exitCode, 0);
+        Lines script = c.boxes ? Lines { "next", "ok", "ok", "finish", "no" } : Lines { "next", "finish", "no" };
+        auto run = m.run({ test::setupProgram, "-u", "-l" }, script);
+        EXPECT_EQ(run.exitCode, 0) << run.out;
+        Lines expected { "page 105 next" };
+        if (c.boxes) {
+            expected.push_back(std::string("messagebox ") + noAccess + " ok");
+            expected.push_back(std::string("messagebox ") + noAccess + " ok");
+        }
+        expected.push_back("page 106 finish");
+        Lines path = test::shownPath(run.transcript);
+        ASSERT_GE(path.size(), expected.size());
+        EXPECT_EQ(Lines(path.begin(), path.begin() + static_cast<long>(expected.size())), expected);
+        Lines log = test::logLines(m);
+        std::string stage = "CUninstIntroPage::UninstallDrivers returning UINT " + std::to_string(c.status);
+        std::string next = "CUninstIntroPage::OnWizardNext UninstallDrivers returned UINT " + std::to_string(c.status);
+        EXPECT_NE(std::find(log.begin(), log.end(), stage), log.end()) << stage;
+        EXPECT_NE(std::find(log.begin(), log.end(), next), log.end()) << next;
+        EXPECT_EQ(test::serviceState(m, "Qzvmdm"), "RUNNING") << "a driver that would not stop stays";
+        EXPECT_TRUE(test::registryKeyExists(m, std::string(eventLog) + "\\Qzvmdm"));
+    }
+}
+
+TEST(UninstallWizard, InstallUninstallInstallAgainLogsTheSameInstall)
+{
+    test::TestMachine m;
+    auto first = m.run({ test::setupProgram, "-s", "-l", "-h=us" });
+    ASSERT_EQ(first.exitCode, 0) << first.out;
+    Lines firstLog = test::logLines(m);
+    auto uninstall = m.run({ test::setupProgram, "-u" }, { "next", "finish", "no" });
+    ASSERT_EQ(uninstall.exitCode, 0) << uninstall.out;
+    ASSERT_FALSE(m.exists(test::setupProgram));
+    // The package again, as from its disk.
+    for (const char* file : { "SETUP.EXE", "setupres.dll" }) {
+        std::string contents;
+        ASSERT_TRUE(ntsim::readWholeFile(test::buildDir() + "/package/" + file, contents)) << file;
+        m.write(std::string("C:\\MODEM\\") + file, contents);
+    }
+    ASSERT_EQ(chmod(m.host(test::setupProgram).c_str(), 0755), 0);
+    m.remove("C:\\MODEM\\SETUP.TXT");
+    auto second = m.run({ test::setupProgram, "-s", "-l", "-h=us" });
+    EXPECT_EQ(second.exitCode, 0) << second.out;
+    EXPECT_EQ(test::logLines(m), firstLog);
+    EXPECT_EQ(test::serviceState(m, "Qzvfax"), "RUNNING");
+    EXPECT_EQ(test::registryValue(m, driverKey, "AttachedTo"), std::string("COM3") + '\0');
+}
+
+TEST(UninstallWizard, TheProgramAndItsLibraryGoToIsdelOrStayWithoutIt)
+{
+    test::TestMachine m;
+    installSilently(m);
+    auto run = m.run({ test::setupProgram, "-u", "-l" }, { "next", "finish", "no" });
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    Lines log = test::logLines(m);
+    auto at = std::find_if(log.begin(), log.end(), [](const std::string& l) { return l.rfind("CreateEvent ok for push-me", 0) == 0; });
+    ASSERT_NE(at, log.end());
+    std::string pid = at->substr(std::string("CreateEvent ok for push-me").size());
+    std::string commandLine = "C:\\WINNT\\ISDEL.EXE " + pid + " C:\\MODEM\\SETUP.EXE C:\\MODEM\\setupres.dll";
+    ASSERT_EQ(log.end() - at, 6) << ::testing::PrintToString(Lines(at, log.end()));
+    EXPECT_EQ(*(at + 1), "CreateFile ok for C:\\WINNT\\ISDEL.EXE");
+    EXPECT_EQ(*(at + 2), "allocated command line of " + std::to_string(commandLine.size()) + " bytes");
+    EXPECT_EQ((at + 3)->rfind("waiting for ", 0), 0u) << *(at + 3);
+    // What ISDEL.EXE did, appended once the program had ended.
+    EXPECT_EQ(*(at + 4), "ISDEL deleted C:\\MODEM\\SETUP.EXE");
+    EXPECT_EQ(*(at + 5), "ISDEL deleted C:\\MODEM\\setupres.dll");
+
+    // Without the delete program the files stay; the restart is offered still.
+    test::TestMachine bare;
+    installSilently(bare);
+    bare.remove("C:\\WINNT\\ISDEL.EXE");
+    run = bare.run({ test::setupProgram, "-u", "-l" }, { "next", "finish", "no" });
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_EQ(test::shownPath(run.transcript).back().rfind("prompt You must restart", 0), 0u);
+    EXPECT_TRUE(bare.exists(test::setupProgram));
+    EXPECT_TRUE(bare.exists("C:\\MODEM\\setupres.dll"));
+    log = test::logLines(bare);
+    EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.rfind("CreateFile ok", 0) == 0; }), 0);
+}
