@@ -94,6 +94,7 @@ std::vector<HWND> childrenOf(HWND parent)
 struct Template {
     int id = 0;
     std::vector<std::pair<int, std::string>> controls; // id and lower-cased class, in order
+    std::vector<std::string> texts;                    // their texts (UTF-8)
     std::vector<BYTE> bytes;                           // the resource, for measuring its units
 };
 
@@ -125,7 +126,7 @@ public:
                 m_at += 18;
             }
             std::string cls = className();
-            skipNameOrOrdinal(); // text
+            out.texts.push_back(text());
             m_at += 2 + word(m_at);
             out.controls.emplace_back(static_cast<short>(id), cls);
         }
@@ -153,6 +154,21 @@ private:
         while (m_ok && word(m_at) != 0)
             m_at += 2;
         m_at += 2;
+    }
+
+    std::string text()
+    {
+        if (word(m_at) == 0xFFFF) {
+            m_at += 4;
+            return {};
+        }
+        std::wstring name;
+        while (m_ok && word(m_at) != 0) {
+            name += static_cast<wchar_t>(word(m_at));
+            m_at += 2;
+        }
+        m_at += 2;
+        return utf8Of(name);
     }
 
     std::string className()
@@ -205,15 +221,27 @@ public:
     const Template* match(DWORD pid, HWND page)
     {
         std::vector<std::pair<int, std::string>> controls;
-        for (HWND child : childrenOf(page))
+        std::vector<std::string> texts;
+        for (HWND child : childrenOf(page)) {
             controls.emplace_back(static_cast<short>(GetDlgCtrlID(child)), lowered(classOf(child)));
-        // The page may add controls of its own after the template's.
+            texts.push_back(windowText(child));
+        }
+        // The page may add controls of its own after the template's; of
+        // templates alike in their controls, the one whose texts the page
+        // still shows wins.
         const Template* best = nullptr;
+        size_t bestScore = 0;
         for (const std::wstring& file : modulesOf(pid)) {
             for (const Template& t : templatesOf(file)) {
-                if (t.controls.size() <= controls.size() && std::equal(t.controls.begin(), t.controls.end(), controls.begin())
-                    && (!best || t.controls.size() > best->controls.size()))
+                if (t.controls.size() > controls.size() || !std::equal(t.controls.begin(), t.controls.end(), controls.begin()))
+                    continue;
+                size_t score = t.controls.size() * 1000;
+                for (size_t i = 0; i < t.texts.size(); ++i)
+                    score += !t.texts[i].empty() && t.texts[i] == texts[i];
+                if (!best || score > bestScore) {
                     best = &t;
+                    bestScore = score;
+                }
             }
         }
         return best;
@@ -302,6 +330,7 @@ struct Shown {
     std::string json;      // the transcript line without its answer
     std::vector<std::string> answers;
     std::string name;      // for messages: page 102 "..." or message box "..."
+    std::string templateId; // a page's, or empty
 };
 
 std::string bool_(bool value) { return value ? "true" : "false"; }
@@ -488,7 +517,8 @@ Shown describePage(HWND sheet, HWND page, DWORD pid, Templates& templates)
     }
     json << "}";
     shown.json = json.str();
-    shown.name = "page " + (t ? std::to_string(t->id) + " " : std::string()) + "\"" + shown.title + "\"";
+    shown.templateId = t ? std::to_string(t->id) : std::string();
+    shown.name = "page " + (t ? shown.templateId + " " : std::string()) + "\"" + shown.title + "\"";
     return shown;
 }
 
@@ -611,13 +641,13 @@ bool saveShot(HWND hwnd, const std::wstring& file)
 
 std::wstring shotName(int number, const Shown& shown)
 {
-    std::string name = shown.page ? "page" : "box";
+    std::string name = shown.page ? "page" + (shown.templateId.empty() ? "" : "-" + shown.templateId) : "box";
     std::string title;
     for (char c : lowered(shown.title))
         title += (std::isalnum(static_cast<unsigned char>(c)) ? c : '-');
     char prefix[16];
     std::snprintf(prefix, sizeof prefix, "%02d-", number);
-    return wideOf(prefix + name + "-" + title + ".png");
+    return wideOf(prefix + name + (title.empty() ? "" : "-" + title) + ".png");
 }
 
 // The processes ---------------------------------------------------------------
