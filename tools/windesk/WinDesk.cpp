@@ -422,17 +422,26 @@ Shown describeBox(HWND box, DWORD pid)
     return shown;
 }
 
-std::string listItems(HWND list, int& selected)
+// A list box's items (LB_GETTEXT is carried across processes).
+std::vector<std::string> listItemTexts(HWND list)
 {
-    std::string items = "[";
+    std::vector<std::string> items;
     LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
     for (LRESULT i = 0; i < count; ++i) {
         LRESULT length = SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
         std::wstring text(static_cast<size_t>(length < 0 ? 0 : length) + 1, L'\0');
         LRESULT got = SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&text[0]));
         text.resize(got < 0 ? 0 : static_cast<size_t>(got));
-        items += (i ? "," : "") + jsonString(utf8Of(text));
+        items.push_back(utf8Of(text));
     }
+    return items;
+}
+
+std::string listItems(HWND list, int& selected)
+{
+    std::string items = "[";
+    for (const std::string& item : listItemTexts(list))
+        items += (items.size() > 1 ? "," : "") + jsonString(item);
     selected = static_cast<int>(SendMessageW(list, LB_GETCURSEL, 0, 0));
     return items + "]";
 }
@@ -484,14 +493,8 @@ Shown describePage(HWND sheet, HWND page, DWORD pid, Templates& templates)
             int selected = -1;
             json << ",\"items\":" << listItems(child, selected) << ",\"selected\":" << selected;
             if (IsWindowEnabled(child) && IsWindowVisible(child)) {
-                LRESULT count = SendMessageW(child, LB_GETCOUNT, 0, 0);
-                for (LRESULT i = 0; i < count; ++i) {
-                    LRESULT length = SendMessageW(child, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
-                    std::wstring text(static_cast<size_t>(length < 0 ? 0 : length) + 1, L'\0');
-                    LRESULT got = SendMessageW(child, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&text[0]));
-                    text.resize(got < 0 ? 0 : static_cast<size_t>(got));
-                    shown.answers.push_back("select " + lowered(utf8Of(text)));
-                }
+                for (const std::string& item : listItemTexts(child))
+                    shown.answers.push_back("select " + lowered(item));
             }
         }
         json << "}";
@@ -540,13 +543,9 @@ bool selectItem(HWND page, const std::string& item)
     for (HWND child : childrenOf(page)) {
         if (lowered(classOf(child)) != "listbox" || !IsWindowEnabled(child) || !IsWindowVisible(child))
             continue;
-        LRESULT count = SendMessageW(child, LB_GETCOUNT, 0, 0);
-        for (LRESULT i = 0; i < count; ++i) {
-            LRESULT length = SendMessageW(child, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
-            std::wstring text(static_cast<size_t>(length < 0 ? 0 : length) + 1, L'\0');
-            LRESULT got = SendMessageW(child, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&text[0]));
-            text.resize(got < 0 ? 0 : static_cast<size_t>(got));
-            if (lowered(utf8Of(text)) != item)
+        std::vector<std::string> items = listItemTexts(child);
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (lowered(items[i]) != item)
                 continue;
             SendMessageW(child, LB_SETCURSEL, static_cast<WPARAM>(i), 0);
             // A person's choice is told to the page; LB_SETCURSEL's is not.
