@@ -67,6 +67,8 @@ TEST(UninstallWizard, NextFinishYesRemovesTheModemTheDriverAndTheProgram)
     test::TestMachine m;
     installSilently(m);
     std::string attachedBefore = test::registryValue(m, htreeRoot, "AttachedComponents");
+    ASSERT_NE(attachedBefore.find(std::string("Root\\LEGACY_QZVMDM\\0000") + '\0'), std::string::npos);
+    ASSERT_TRUE(test::registryKeyExists(m, std::string(enumRoot) + "\\LEGACY_QZVMDM\\0000"));
     std::string ownersBefore = ownerOf(sddl(m, enumRoot)) + ownerOf(sddl(m, htreeRoot)) + ownerOf(sddl(m, eventLog));
 
     auto run = m.run({ test::setupProgram, "-u", "-l" }, { "next", "finish", "yes" });
@@ -83,6 +85,45 @@ TEST(UninstallWizard, NextFinishYesRemovesTheModemTheDriverAndTheProgram)
             "RemoveEnumHtreeDriverString returning BOOLEAN 1", "RemoveEventLogDriverKey bRet 1",
             "CUninstIntroPage::UninstallDrivers returning UINT 0", "RemoveUnimodemResponses bRet 1",
             "UnInstallClassDevice exit with 1" }));
+
+    // The legacy clean-up of the driver stage, line by line.
+    Lines log = test::logLines(m);
+    auto from = std::find(log.begin(), log.end(), "Uninstall exit with uRet 0");
+    auto to = std::find(log.begin(), log.end(), "CUninstIntroPage::UninstallDrivers returning UINT 0");
+    ASSERT_TRUE(from != log.end() && to != log.end() && from < to);
+    auto access = [](const std::string& key) {
+        return Lines { "KillThisKeyAndAllItsSubkeys requesting access to " + key,
+            "AllowAccessToKey opening " + key + " for WRITE_DAC access", "KillThisKeyAndAllItsSubkeys opening " + key };
+    };
+    EXPECT_EQ(Lines(from + 1, to + 1),
+        test::join({
+            { "GetDriverServiceName Qzvmdm", "GetDriverServiceName got Qzvmdm", "GetDriverServiceName exit with uRet 0",
+                "RemoveEnumRootDriverKey Asking Permission to open SYSTEM\\CurrentControlSet\\Enum\\Root\\",
+                "AllowAccessToKey opening SYSTEM\\CurrentControlSet\\Enum\\Root\\ for WRITE_DAC access",
+                "RemoveEnumRootDriverKey Opening SYSTEM\\CurrentControlSet\\Enum\\Root\\",
+                "RemoveEnumRootDriverKey removing LEGACY_QZVMDM and all subkeys" },
+            access("LEGACY_QZVMDM"),
+            { "KillThisKeyAndAllItsSubkeys RegEnumKeyEx found 0000" },
+            access("0000"),
+            { "KillThisKeyAndAllItsSubkeys deleting 0000", "KillThisKeyAndAllItsSubkeys returned BOOLEAN 1",
+                "KillThisKeyAndAllItsSubkeys deleting LEGACY_QZVMDM", "KillThisKeyAndAllItsSubkeys returned BOOLEAN 1",
+                "RemoveEnumRootDriverKey bRet 1",
+                "RemoveEnumHtreeDriverString Asking Permission to open SYSTEM\\CurrentControlSet\\Enum\\HTREE\\Root\\0",
+                "AllowAccessToKey opening SYSTEM\\CurrentControlSet\\Enum\\HTREE\\Root\\0 for WRITE_DAC access",
+                "RemoveEnumHtreeDriverString Opening SYSTEM\\CurrentControlSet\\Enum\\HTREE\\Root\\0",
+                "RemoveEnumHtreeDriverString Sizing AttachedComponents",
+                "RemoveEnumHtreeDriverString Size is " + std::to_string(attachedBefore.size()) + " bytes",
+                "RemoveEnumHtreeDriverString Reading AttachedComponents",
+                "RemoveEnumHtreeDriverString Writing AttachedComponents",
+                "RemoveEnumHtreeDriverString returning BOOLEAN 1",
+                "RemoveEventLogDriverKey Asking Permission to open SYSTEM\\CurrentControlSet\\Services\\EventLog\\System\\",
+                "AllowAccessToKey opening SYSTEM\\CurrentControlSet\\Services\\EventLog\\System\\ for WRITE_DAC access",
+                "RemoveEventLogDriverKey Opening SYSTEM\\CurrentControlSet\\Services\\EventLog\\System\\",
+                "RemoveEventLogDriverKey removing Qzvmdm and all subkeys" },
+            access("Qzvmdm"),
+            { "KillThisKeyAndAllItsSubkeys deleting Qzvmdm", "KillThisKeyAndAllItsSubkeys returned BOOLEAN 1",
+                "RemoveEventLogDriverKey bRet 1", "CUninstIntroPage::UninstallDrivers returning UINT 0" },
+        }));
 
     for (const char* service : { "Qzvmdm", "Qzvtapi", "Qzvfax" })
         EXPECT_EQ(test::serviceState(m, service), "") << service << " is still installed";
