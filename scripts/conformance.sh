@@ -5,30 +5,43 @@
 # Known differences are the rows of docs/known-differences.md. Exits 1 when a
 # scenario differs otherwise, 2 when it cannot run.
 #
-# Usage: scripts/conformance.sh [--keep] [--build DIR]
+# Scenarios with boxes and pages run SETUP.EXE (the x86_64 build) under
+# WINDESK.EXE in Xvfb and compare the transcripts and SETUP.TXT too.
+#
+# Usage: scripts/conformance.sh [--keep] [--build DIR] [--win64 DIR]
 #   --build DIR   the Linux build with ntsim and the staged package (build)
+#   --win64 DIR   the x86_64 MinGW build with SETUP.EXE and WINDESK.EXE (build-win64)
 #   --keep        keep the machines, prefixes and normal forms (printed)
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build
+win64=$root/build-win64
 keep=0
 while (($#)); do
     case "$1" in
     --build) build=$(cd "$2" && pwd); shift 2 ;;
+    --win64) win64=$(cd "$2" && pwd); shift 2 ;;
     --keep) keep=1; shift ;;
-    -h | --help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "conformance: unknown argument $1 (see --help)" >&2; exit 2 ;;
     esac
 done
 
 ntsim=$build/ntsim
 package=$build/package
+winpackage=$win64/package
+windesk=$win64/tools/WINDESK.EXE
 for need in "$ntsim" "$package/DRV_MEQ.INF"; do
     [[ -e "$need" ]] || { echo "conformance: $need is missing; build first (scripts/build.sh)" >&2; exit 2; }
 done
+for need in "$winpackage/SETUP.EXE" "$winpackage/setupres.dll" "$windesk"; do
+    [[ -e "$need" ]] || { echo "conformance: $need is missing; build the x86_64 programs first (cmake -S . -B build-win64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake && ninja -C build-win64)" >&2; exit 2; }
+done
 command -v wine >/dev/null && command -v wineserver >/dev/null ||
     { echo "conformance: wine is not installed (apt-get install wine wine64)" >&2; exit 2; }
+command -v xvfb-run >/dev/null ||
+    { echo "conformance: xvfb-run is not installed (apt-get install xvfb)" >&2; exit 2; }
 
 work=$(mktemp -d /tmp/conformance.XXXXXX)
 prefixes=()
@@ -43,6 +56,8 @@ trap cleanup EXIT
 
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 normalize=$root/scripts/conformance/regnorm.py
+desknorm=$root/scripts/conformance/desknorm.py
+seed=$root/scripts/conformance/wine-seed.reg
 known=$root/docs/known-differences.md
 
 # A fresh machine with the package in C:\MODEM.
@@ -190,7 +205,82 @@ scenario_uninstall() {
     report "$name" "$s" "$w"
 }
 
+# Desk scenarios ------------------------------------------------------------
+
+# SETUP.EXE and its files beside the package in the prefix's C:\MODEM.
+wine_program() {
+    cp "$winpackage"/SETUP.EXE "$winpackage"/setupres.dll "$1/drive_c/MODEM/"
+    for f in nyvcpl.cpl ISDEL.EXE; do
+        [[ -e "$winpackage/$f" ]] && cp "$winpackage/$f" "$1/drive_c/MODEM/"
+    done
+    mkdir -p "$1/drive_c/DESK"
+    cp "$windesk" "$1/drive_c/DESK/"
+    cp "$seed" "$1/drive_c/DESK/seed.reg"
+}
+
+# Runs SETUP.EXE ARGS in the prefix under WINDESK.EXE answering from SCRIPT,
+# the seed imported first in the same session (HKLM\HARDWARE lasts only
+# as long as the session), the transcript into OUT.
+wine_desk() {
+    local p=$1 script=$2 out=$3 status=0
+    shift 3
+    cp "$script" "$p/drive_c/DESK/script.txt"
+    rm -f "$p/drive_c/DESK/transcript.jsonl"
+    WINEPREFIX=$p xvfb-run -a wine cmd /c "regedit /s C:\\DESK\\seed.reg & C:\\DESK\\WINDESK.EXE --script C:\\DESK\\script.txt --transcript C:\\DESK\\transcript.jsonl -- C:\\MODEM\\SETUP.EXE $*" \
+        >"$out.log" 2>&1 || status=$?
+    WINEPREFIX=$p wineserver -w
+    cp "$p/drive_c/DESK/transcript.jsonl" "$out" 2>/dev/null || : >"$out"
+    return $status
+}
+
+ntsim_desk() {
+    local m=$1 script=$2 out=$3
+    shift 3
+    "$ntsim" run "$m" --script "$script" --transcript "$out" -- 'C:\MODEM\SETUP.EXE' "$@" >"$out.log" 2>&1
+}
+
+# Writes a script of one answer a line into DIR/NAME.script.
+script_of() {
+    local file=$work/$1.script
+    shift
+    printf '%s\n' "$@" >"$file"
+    echo "$file"
+}
+
+# A desk scenario: NAME, whether the package's resources are there (res or
+# nores), the script's answers, then -- and SETUP.EXE's arguments.
+desk_scenario() {
+    local name=$1 res=$2 s=0 w=0
+    shift 2
+    local answers=()
+    while [[ "$1" != -- ]]; do answers+=("$1"); shift; done
+    shift
+    local m=$work/$name.machine p=$work/$name.prefix script
+    script=$(script_of "$name" "${answers[@]}")
+    ntsim_machine "$m"
+    [[ $res == res ]] || rm -f "$m/drive_c/MODEM/setupres.dll"
+    ntsim_desk "$m" "$script" "$work/$name.ntsim.jsonl" "$@" || s=$?
+    python3 "$desknorm" "$work/$name.ntsim.jsonl" "$m/drive_c/MODEM/SETUP.TXT" >"$work/$name.ntsim"
+    ntsim_state "$m" "$work/$name.ntsim.state"
+    cat "$work/$name.ntsim.state" >>"$work/$name.ntsim"
+
+    wine_prefix "$p"
+    wine_program "$p"
+    [[ $res == res ]] || rm -f "$p/drive_c/MODEM/setupres.dll"
+    wine_desk "$p" "$script" "$work/$name.wine.jsonl" "$@" || w=$?
+    python3 "$desknorm" "$work/$name.wine.jsonl" "$p/drive_c/MODEM/SETUP.TXT" >"$work/$name.wine"
+    wine_state "$p" "$work/$name.wine.state"
+    cat "$work/$name.wine.state" >>"$work/$name.wine"
+    report "$name" "$s" "$w"
+}
+
 printf '%-28s %-8s %-8s %s\n' scenario ntsim wine result
 scenario_install
 scenario_uninstall
+# Without setupres.dll the program refuses to start with one box.
+desk_scenario startup-no-resources nores ok -- -l
+# The wizard: welcome, the driver page, then the outcome's page; the applet
+# opens beside it where no country is known.
+desk_scenario install-wizard res next next '@"Country Settings" select united states' '@"Country Settings" finish' finish -- -l
+desk_scenario install-silent res -- -s -h=us -l
 exit $failed
