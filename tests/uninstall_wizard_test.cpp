@@ -67,6 +67,7 @@ TEST(UninstallWizard, NextFinishYesRemovesTheModemTheDriverAndTheProgram)
     test::TestMachine m;
     installSilently(m);
     std::string attachedBefore = test::registryValue(m, htreeRoot, "AttachedComponents");
+    // The install's driver start left its traces for the uninstall to take.
     ASSERT_NE(attachedBefore.find(std::string("Root\\LEGACY_QZVMDM\\0000") + '\0'), std::string::npos);
     ASSERT_TRUE(test::registryKeyExists(m, std::string(enumRoot) + "\\LEGACY_QZVMDM\\0000"));
     std::string ownersBefore = ownerOf(sddl(m, enumRoot)) + ownerOf(sddl(m, htreeRoot)) + ownerOf(sddl(m, eventLog));
