@@ -115,6 +115,8 @@ prepare() {
             silent_install "$d_machine" >/dev/null 2>&1
             silent_install "$b_machine" >/dev/null 2>&1
         fi
+        # The copies' writes reach the disk before the clock starts.
+        sync
         ;;
     esac
 }
