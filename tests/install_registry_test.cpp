@@ -5,27 +5,15 @@
 #include "wizard/InstDriverPage.h"
 
 #include "support/DriverHarness.h"
+#include "support/SetupRun.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-
 using Lines = std::vector<std::string>;
 
-namespace {
+using test::importRegistry;
 
-// Loads REGEDIT4 text as the machine's system account, past the access
-// checks, as a machine's own components would have written it.
-void Import(test::TestMachine& m, const std::string& body)
-{
-    std::string file = m.dir() + "/../seed.reg";
-    {
-        std::ofstream out(file);
-        out << "REGEDIT4\n\n" << body;
-    }
-    auto r = m.tool({ "reg", "import", m.dir(), file });
-    ASSERT_EQ(r.exitCode, 0) << r.out;
-}
+namespace {
 
 std::string Binary(HKEY root, const std::string& key, const char* value)
 {
@@ -55,7 +43,7 @@ TEST(ModemRegistry, HardwareIdIsBuiltFromTheFivePciValuesInUpperCaseHex)
 {
     test::DriverHarness h;
     // A decoy at the service's own Parameters key: only ...\Parameters\Xyz0 counts.
-    Import(h.machine(),
+    importRegistry(h.machine(),
         std::string(pciKey)
             + "\"PciVendorID\"=dword:0000abcd\n\"PciDeviceID\"=dword:00005678\n\"PciSubsystemID\"=dword:00009abc\n"
               "\"PciSubsystemVendorID\"=dword:00001234\n\"PciRevision\"=dword:0000000b\n\n"
@@ -69,7 +57,7 @@ TEST(ModemRegistry, HardwareIdIsBuiltFromTheFivePciValuesInUpperCaseHex)
                                    "GetTheModemPlugAngPlayIdString BOOLEAN bRet = 1" }));
 
     // A value beyond 16 bits prints all its digits.
-    Import(h.machine(), std::string(pciKey) + "\"PciDeviceID\"=dword:00012345\n");
+    importRegistry(h.machine(), std::string(pciKey) + "\"PciDeviceID\"=dword:00012345\n");
     EXPECT_TRUE(GetTheModemPlugAngPlayIdString("Xyz", id, sizeof id));
     EXPECT_STREQ(id, "VEN_ABCD&DEV_12345&SUBSYS_9ABC1234&REV_0B");
 }
@@ -77,7 +65,7 @@ TEST(ModemRegistry, HardwareIdIsBuiltFromTheFivePciValuesInUpperCaseHex)
 TEST(ModemRegistry, AMissingPciValueStopsTheIdWhereItFailed)
 {
     test::DriverHarness h;
-    Import(h.machine(), std::string(pciKey) + "\"PciVendorID\"=dword:00001234\n\"PciDeviceID\"=dword:00005678\n"
+    importRegistry(h.machine(), std::string(pciKey) + "\"PciVendorID\"=dword:00001234\n\"PciDeviceID\"=dword:00005678\n"
                                               "\"PciSubsystemVendorID\"=dword:00001234\n\"PciRevision\"=dword:00000002\n");
     h.newLogLines();
     char id[256] = "";
@@ -149,7 +137,7 @@ TEST(ModemRegistry, AModelsLineWithoutAnIdEndsThatFile)
 TEST(ModemRegistry, FindOurControlClassFollowsTheDeviceDriverValue)
 {
     test::DriverHarness h;
-    Import(h.machine(), "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\Root\\VEN_1&DEV_2\\0000]\n"
+    importRegistry(h.machine(), "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\Root\\VEN_1&DEV_2\\0000]\n"
                         "\"Driver\"=\"{4D36E96D-E325-11CE-BFC1-08002BE10318}\\\\0007\"\n\n"
                         "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}\\0007]\n"
                         "\"DriverDesc\"=\"Seeded\"\n\n"
@@ -188,7 +176,7 @@ TEST(ModemRegistry, FindOurControlClassFollowsTheDeviceDriverValue)
 TEST(ModemRegistry, FetchAttachedToTakesTheFirstPortWhoseNameHoldsTheService)
 {
     test::DriverHarness h;
-    Import(h.machine(), "[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM]\n"
+    importRegistry(h.machine(), "[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM]\n"
                         "\"\\\\Device\\\\Other0\"=\"COM3\"\n"
                         "\"\\\\Device\\\\Modem2Port\"=\"COM4\"\n"
                         "\"\\\\Device\\\\Xyz0\"=\"COM5\"\n");
@@ -212,7 +200,7 @@ TEST(ModemRegistry, AttachedToAndCountryAreWrittenAndTheCountryReadBack)
 {
     test::DriverHarness h;
     const std::string driverKey = "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}\\0003";
-    Import(h.machine(), "[HKEY_LOCAL_MACHINE\\" + driverKey + "\\Country]\n\"Current\"=hex:00,01\n\n"
+    importRegistry(h.machine(), "[HKEY_LOCAL_MACHINE\\" + driverKey + "\\Country]\n\"Current\"=hex:00,01\n\n"
                         "[HKEY_LOCAL_MACHINE\\" + driverKey + "0]\n");
     CInstDriverPage page;
     HKEY hKey;

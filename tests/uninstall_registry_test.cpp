@@ -5,27 +5,17 @@
 
 #include "support/DriverHarness.h"
 #include "support/RegistryProbe.h"
+#include "support/SetupRun.h"
 
 #include <gtest/gtest.h>
-
-#include <fstream>
 
 using Lines = std::vector<std::string>;
 
 using test::KeyExists;
 
-namespace {
+using test::importRegistry;
 
-void Import(test::TestMachine& m, const std::string& body)
-{
-    std::string file = m.dir() + "/../seed.reg";
-    {
-        std::ofstream out(file);
-        out << "REGEDIT4\n\n" << body;
-    }
-    auto r = m.tool({ "reg", "import", m.dir(), file });
-    ASSERT_EQ(r.exitCode, 0) << r.out;
-}
+namespace {
 
 std::string Sddl(test::TestMachine& m, const std::string& key)
 {
@@ -73,7 +63,7 @@ TEST(KeyAccess, KillRemovesATwoLevelTreeGrantingAccessToEachKeyBeforeOpeningIt)
 {
     test::DriverHarness h;
     // Every key readable only: the owner's implicit WRITE_DAC is the way in.
-    Import(h.machine(), "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tree]\n;sddl=O:BAD:P(A;;KR;;;WD)\n\n"
+    importRegistry(h.machine(), "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tree]\n;sddl=O:BAD:P(A;;KR;;;WD)\n\n"
                         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tree\\A]\n;sddl=O:BAD:P(A;;KR;;;WD)\n\n"
                         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tree\\A\\A1]\n;sddl=O:BAD:P(A;;KR;;;WD)\n\"v\"=\"1\"\n\n"
                         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tree\\B]\n;sddl=O:BAD:P(A;;KR;;;WD)\n\n");
@@ -114,7 +104,7 @@ TEST(KeyAccess, KillRemovesATwoLevelTreeGrantingAccessToEachKeyBeforeOpeningIt)
 TEST(KeyAccess, AMissingKeyOrOneThatCannotBeTakenOverIsLeftAlone)
 {
     test::DriverHarness h;
-    Import(h.machine(), "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tree]\n;sddl=O:BAD:P(A;;KR;;;WD)\n\n"
+    importRegistry(h.machine(), "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tree]\n;sddl=O:BAD:P(A;;KR;;;WD)\n\n"
                         // Owned by the system, and no right to change its DACL: it stays.
                         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tree\\Locked]\n;sddl=O:SYD:P(A;;KR;;;WD)\n\n");
     h.newLogLines();
@@ -153,7 +143,7 @@ TEST(KeyAccess, AllowAccessWritesExactlyTheTwoEntriesAndKeepsTheOwner)
 TEST(LegacyCleanup, TheLegacyKeyIsUpperCasedAndTheEventLogKeyTakenAsSpelled)
 {
     test::DriverHarness h;
-    Import(h.machine(), "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\Root\\LEGACY_MDMDRV\\0000]\n\"Service\"=\"MdmDrv\"\n\n"
+    importRegistry(h.machine(), "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\Root\\LEGACY_MDMDRV\\0000]\n\"Service\"=\"MdmDrv\"\n\n"
                         "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\System\\MdmDrv]\n"
                         "\"TypesSupported\"=dword:00000007\n\n");
     h.newLogLines();
@@ -194,7 +184,7 @@ TEST(LegacyCleanup, AttachedComponentsLosesEveryEntryThatHoldsTheServiceName)
     test::DriverHarness h;
     const std::string htree = "SYSTEM\\CurrentControlSet\\Enum\\HTREE\\Root\\0";
     auto seed = [&](const std::string& data) {
-        Import(h.machine(), "[HKEY_LOCAL_MACHINE\\" + htree + "]\n\"AttachedComponents\"=" + data + "\n");
+        importRegistry(h.machine(), "[HKEY_LOCAL_MACHINE\\" + htree + "]\n\"AttachedComponents\"=" + data + "\n");
         h.newLogLines();
     };
 

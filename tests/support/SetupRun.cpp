@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <functional>
 
 namespace test {
@@ -131,6 +132,17 @@ bool registryKeyExists(const TestMachine& m, const std::string& key)
         RegCloseKey(h);
         return true;
     }, unused);
+}
+
+void importRegistry(const TestMachine& m, const std::string& body)
+{
+    std::string file = m.dir() + "/../seed.reg";
+    {
+        std::ofstream out(file);
+        out << "REGEDIT4\n\n" << body;
+    }
+    auto r = m.tool({ "reg", "import", m.dir(), file });
+    ASSERT_EQ(r.exitCode, 0) << r.out;
 }
 
 std::string serviceState(const TestMachine& m, const std::string& service)

@@ -34,6 +34,11 @@ bool buttonEnabled(const ntsim::Json& page, const char* button);
 std::string registryValue(const TestMachine& m, const std::string& key, const std::string& name);
 bool registryKeyExists(const TestMachine& m, const std::string& key);
 
+// Loads REGEDIT4 text (without its header line) as the machine's system
+// account, past the access checks, as the machine's own components would
+// have written it; fails the test when the import fails.
+void importRegistry(const TestMachine& m, const std::string& body);
+
 // The state `ntsim sc query` reports for a service ("RUNNING", "STOPPED"),
 // or empty when the service does not exist.
 std::string serviceState(const TestMachine& m, const std::string& service);
