@@ -187,15 +187,6 @@ CPropertyPage* CPropertySheet::GetPage(int nPage) const
     return m_pages[static_cast<size_t>(nPage)];
 }
 
-int CPropertySheet::GetPageIndex(CPropertyPage* pPage) const
-{
-    for (size_t i = 0; i < m_pages.size(); ++i) {
-        if (m_pages[i] == pPage)
-            return static_cast<int>(i);
-    }
-    return -1;
-}
-
 void CPropertySheet::SetWizardMode()
 {
     m_psh.dwFlags |= PSH_WIZARD;
@@ -259,10 +250,3 @@ void CPropertySheet::SetWizardButtons(DWORD dwFlags)
     ::SendMessageA(m_hWnd, PSM_SETWIZBUTTONS, 0, static_cast<LPARAM>(dwFlags));
 }
 
-BOOL CPropertySheet::PressButton(int nButton)
-{
-    if (!m_hWnd)
-        return FALSE;
-    ::SendMessageA(m_hWnd, PSM_PRESSBUTTON, static_cast<WPARAM>(nButton), 0);
-    return TRUE;
-}

@@ -68,7 +68,6 @@ public:
     void AddPage(CPropertyPage* pPage);
     int GetPageCount() const;
     CPropertyPage* GetPage(int nPage) const;
-    int GetPageIndex(CPropertyPage* pPage) const;
     void SetWizardMode();
 
     // Shows the sheet until it is closed: a wizard answers ID_WIZFINISH or
@@ -77,7 +76,6 @@ public:
     // Stored for DoModal before the sheet is on screen, sent to it while it is.
     void SetTitle(LPCSTR lpszText, UINT nStyle = 0);
     void SetWizardButtons(DWORD dwFlags);
-    BOOL PressButton(int nButton);
 
 private:
     static int CALLBACK SheetCallback(HWND hWnd, UINT message, LPARAM lParam);

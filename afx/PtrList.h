@@ -14,24 +14,14 @@ public:
     int GetCount() const { return m_nCount; }
     BOOL IsEmpty() const { return m_nCount == 0; }
 
-    POSITION AddHead(void* newElement);
     POSITION AddTail(void* newElement);
-    void* RemoveHead();
-    void* RemoveTail();
-    void RemoveAt(POSITION position);
     void RemoveAll();
 
     POSITION GetHeadPosition() const;
-    POSITION GetTailPosition() const;
     // Returns the element at position and moves position to the next one
     // (null after the tail).
     void*& GetNext(POSITION& rPosition) const;
-    void*& GetPrev(POSITION& rPosition) const;
     void*& GetAt(POSITION position) const;
-    void SetAt(POSITION position, void* newElement);
-    POSITION Find(void* searchValue, POSITION startAfter = nullptr) const;
-
-    int GetBlockSize() const { return m_nBlockSize; }
 
 private:
     struct Node {
@@ -45,7 +35,6 @@ private:
     };
 
     Node* NewNode(Node* pPrev, Node* pNext);
-    void FreeNode(Node* pNode);
     static Node* NodeOf(POSITION position) { return reinterpret_cast<Node*>(position); }
     static POSITION PositionOf(Node* pNode) { return reinterpret_cast<POSITION>(pNode); }
 

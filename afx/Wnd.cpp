@@ -183,29 +183,9 @@ int CWnd::GetDlgCtrlID() const
     return ::GetDlgCtrlID(m_hWnd);
 }
 
-LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam)
-{
-    return ::SendMessageA(m_hWnd, message, wParam, lParam);
-}
-
-BOOL CWnd::PostMessage(UINT message, WPARAM wParam, LPARAM lParam)
-{
-    return ::PostMessageA(m_hWnd, message, wParam, lParam);
-}
-
 void CWnd::SetWindowText(LPCSTR lpszString)
 {
     ::SetWindowTextA(m_hWnd, lpszString);
-}
-
-int CWnd::GetWindowText(LPSTR lpszStringBuf, int nMaxCount) const
-{
-    return ::GetWindowTextA(m_hWnd, lpszStringBuf, nMaxCount);
-}
-
-int CWnd::GetWindowTextLength() const
-{
-    return ::GetWindowTextLengthA(m_hWnd);
 }
 
 BOOL CWnd::EnableWindow(BOOL bEnable)

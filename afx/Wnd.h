@@ -35,11 +35,7 @@ public:
     CWnd* GetDlgItem(int nID) const;
     int GetDlgCtrlID() const;
 
-    LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
-    BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
     void SetWindowText(LPCSTR lpszString);
-    int GetWindowText(LPSTR lpszStringBuf, int nMaxCount) const;
-    int GetWindowTextLength() const;
     BOOL EnableWindow(BOOL bEnable = TRUE);
     BOOL IsWindowEnabled() const;
     BOOL ShowWindow(int nCmdShow);
