@@ -199,7 +199,7 @@ void FileShareTable::add(const OpenFile& open)
 bool FileShareTable::remove(int pid, uint64_t serial, OpenFile& removed)
 {
     for (auto it = m_opens.begin(); it != m_opens.end(); ++it) {
-        if (it->pid != pid || it->serial != serial || it->image)
+        if (it->pid != pid || it->serial != serial)
             continue;
         removed = *it;
         m_opens.erase(it);
