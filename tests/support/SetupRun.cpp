@@ -1,5 +1,7 @@
 #include "SetupRun.h"
 
+#include "RegistryProbe.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -125,13 +127,7 @@ std::string registryValue(const TestMachine& m, const std::string& key, const st
 bool registryKeyExists(const TestMachine& m, const std::string& key)
 {
     std::string unused;
-    return readInChild(m, [&](std::string&) {
-        HKEY h = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
-            return false;
-        RegCloseKey(h);
-        return true;
-    }, unused);
+    return readInChild(m, [&](std::string&) { return KeyExists(key); }, unused);
 }
 
 void importRegistry(const TestMachine& m, const std::string& body)
