@@ -146,13 +146,17 @@ TEST(RegistryStore, WritersKilledAtRandomMomentsLoseNoReportedWrite)
         ASSERT_EQ(pipe(fds), 0);
         pid_t child = startWriter(key, fds[1], next);
         close(fds[1]);
-        // Let it write for a moment of 0 to 20 ms, then kill it mid-write.
+        // Once it has reported a write (so that a busy machine still sees
+        // every round write), let it write on for 0 to 20 ms, then kill it
+        // mid-write.
+        DWORD reported = next, i = 0;
+        bool any = read(fds[0], &i, sizeof i) == ssize_t(sizeof i);
+        if (any)
+            reported = i;
         std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
         kill(child, SIGKILL);
         int status = waitFor(child);
         ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended by itself, status " << status;
-        DWORD reported = next, i = 0;
-        bool any = false;
         while (read(fds[0], &i, sizeof i) == ssize_t(sizeof i)) {
             reported = i;
             any = true;
