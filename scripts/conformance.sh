@@ -35,7 +35,7 @@ windesk=$win64/tools/WINDESK.EXE
 for need in "$ntsim" "$package/DRV_MEQ.INF"; do
     [[ -e "$need" ]] || { echo "conformance: $need is missing; build first (scripts/build.sh)" >&2; exit 2; }
 done
-for need in "$winpackage/SETUP.EXE" "$winpackage/setupres.dll" "$windesk"; do
+for need in "$winpackage/SETUP.EXE" "$winpackage/setupres.dll" "$winpackage/QZVMDM.SYS" "$windesk"; do
     [[ -e "$need" ]] || { echo "conformance: $need is missing; build the x86_64 programs first (cmake -S . -B build-win64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake && ninja -C build-win64)" >&2; exit 2; }
 done
 command -v wine >/dev/null && command -v wineserver >/dev/null ||
@@ -65,15 +65,16 @@ ntsim_machine() {
     "$ntsim" new "$1" >"$1.new.log" 2>&1
 }
 
-# A fresh prefix with the package in C:\MODEM. Wine's output goes to files:
-# its device manager holds a pipe until the server ends.
+# A fresh prefix with the package in C:\MODEM: the Windows build's kernel
+# drivers, where the machine has ntsim's driver images. Wine's output goes to
+# files: its device manager holds a pipe until the server ends.
 wine_prefix() {
     local p=$1
     prefixes+=("$p")
     WINEPREFIX=$p wineboot -i >"$p.boot.log" 2>&1
     WINEPREFIX=$p wineserver -w
     mkdir -p "$p/drive_c/MODEM"
-    cp "$package"/DRV_MEQ.INF "$package"/MDMQZV.INF "$package"/*.SYS "$p/drive_c/MODEM/"
+    cp "$package"/DRV_MEQ.INF "$package"/MDMQZV.INF "$winpackage"/*.SYS "$p/drive_c/MODEM/"
 }
 
 wine_run() {
@@ -102,7 +103,7 @@ ntsim_state() {
         fi
         i=$((i + 1))
     done
-    files_of "$m/drive_c/WINNT" >>"$out"
+    files_of "$m/drive_c/WINNT" "$package" >>"$out"
 }
 
 wine_state() {
@@ -115,17 +116,23 @@ wine_state() {
         i=$((i + 1))
     done
     WINEPREFIX=$p wineserver -w
-    files_of "$p/drive_c/windows" >>"$out"
+    files_of "$p/drive_c/windows" "$winpackage" >>"$out"
 }
 
-# The package's files under the Windows directory, by name and content.
+# The package's files under the Windows directory DIR, by name and content.
+# Each side runs its own build of the drivers, so a driver image that is
+# the side's package file PACKAGE/NAME, byte for byte, reads "= package".
 files_of() {
-    local dir=$1 f rel
+    local dir=$1 package=$2 f rel content
     for f in "$dir"/system32/drivers/QZV*.SYS "$dir"/[Ii][Nn][Ff]/MDMQZV.INF "$dir"/[Ii][Nn][Ff]/drv_meq.inf; do
         [[ -f "$f" ]] || continue
         rel=${f#"$dir"/}
         rel=${rel//\//\\}
-        echo "FILE %SystemRoot%\\${rel^^} $(sha256sum <"$f" | cut -c1-16)"
+        content=$(sha256sum <"$f" | cut -c1-16)
+        if [[ $f == *.SYS ]] && cmp -s "$f" "$package/$(basename "$f")"; then
+            content="= package"
+        fi
+        echo "FILE %SystemRoot%\\${rel^^} $content"
     done
 }
 
