@@ -1,89 +1,120 @@
 #!/usr/bin/env bash
 # Runs each scenario on a fresh simulated machine and in a fresh Wine prefix
 # seeded with the same package, and prints one line a scenario:
-#   NAME  NTSIM-RESULT  WINE-RESULT  equal | known: REASONS | differ
-# Known differences are the rows of docs/known-differences.md. Exits 1 when a
-# scenario differs otherwise, 2 when it cannot run.
+#   NAME  NTSIM-STATUS  WINE-STATUS  equal | known: REASONS | differ
+# (a scenario of several runs gives their statuses joined by +), then the
+# whole run's time. Known differences are the rows of
+# docs/known-differences.md. Exits 1 when a scenario differs otherwise, 2
+# when it cannot run.
 #
-# Scenarios with boxes and pages run SETUP.EXE (the x86_64 build) under
-# WINDESK.EXE in Xvfb and compare the transcripts and SETUP.TXT too.
+# Each run of SETUP.EXE (the x86_64 build under Wine) is answered by a
+# script desk (WINDESK.EXE in an Xvfb of its own under Wine); the
+# transcripts, SETUP.TXT, the registry under the services' keys and the
+# package's files are compared. Wine's prefixes are copies of one prefix
+# made once a run. What is missing (Wine, Xvfb, MinGW, the builds) is
+# installed or built first.
 #
-# Usage: scripts/conformance.sh [--keep] [--build DIR] [--win64 DIR]
-#   --build DIR   the Linux build with ntsim and the staged package (build)
+# Usage: scripts/conformance.sh [--keep] [--jobs N] [--build DIR] [--win64 DIR] [SCENARIO...]
+#   --build DIR   the Linux build with ntsim and the staged package (build;
+#                 a sanitizer build such as build-sanitize works too)
 #   --win64 DIR   the x86_64 MinGW build with SETUP.EXE and WINDESK.EXE (build-win64)
+#   --jobs N      scenarios run side by side (2)
 #   --keep        keep the machines, prefixes and normal forms (printed)
+#   SCENARIO      run only these (all by default; --list names them)
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=$root/build
-win64=$root/build-win64
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+TOOL=conformance
+build=$ROOT/build
+win64=$ROOT/build-win64
 keep=0
+jobs=2
+only=()
+list=0
 while (($#)); do
     case "$1" in
-    --build) build=$(cd "$2" && pwd); shift 2 ;;
-    --win64) win64=$(cd "$2" && pwd); shift 2 ;;
+    --build) build=$(realpath -m "$2"); shift 2 ;;
+    --win64) win64=$(realpath -m "$2"); shift 2 ;;
+    --jobs) [[ "$2" =~ ^[1-9][0-9]*$ ]] || { echo "conformance: --jobs takes a number of 1 or more" >&2; exit 2; }
+        jobs=$2; shift 2 ;;
     --keep) keep=1; shift ;;
-    -h | --help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-    *) echo "conformance: unknown argument $1 (see --help)" >&2; exit 2 ;;
+    --list) list=1; shift ;;
+    -h | --help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -*) echo "conformance: unknown argument $1 (see --help)" >&2; exit 2 ;;
+    *) only+=("$1"); shift ;;
     esac
 done
 
+# The scenarios, in the order they are printed: NAME and the function whose
+# runs make it (each run happens on both sides).
+scenarios=(
+    install-hinf:hinf_install
+    uninstall-hinf:hinf_uninstall
+    startup-no-resources:startup_no_resources
+    install-wizard:install_wizard
+    install-silent:install_silent
+    uninstall-wizard:uninstall_wizard
+    uninstall-silent:uninstall_silent
+    driver-model:driver_model
+    already-installed:already_installed
+    no-setup-inf:no_setup_inf
+    services-no-field2:services_no_field2
+)
+if ((list)); then
+    printf '%s\n' "${scenarios[@]%%:*}"
+    exit 0
+fi
+for name in "${only[@]}"; do
+    printf '%s\n' "${scenarios[@]%%:*}" | grep -qxF -- "$name" ||
+        { echo "conformance: no scenario $name (see --list)" >&2; exit 2; }
+done
+
+# shellcheck source=scripts/conformance/wine.sh
+source "$ROOT/scripts/conformance/wine.sh"
+need_wine_tools
+need_linux_build "$build"
+need_win64_build "$win64"
+
 ntsim=$build/ntsim
 package=$build/package
-winpackage=$win64/package
-windesk=$win64/tools/WINDESK.EXE
-for need in "$ntsim" "$package/DRV_MEQ.INF"; do
-    [[ -e "$need" ]] || { echo "conformance: $need is missing; build first (scripts/build.sh)" >&2; exit 2; }
-done
-for need in "$winpackage/SETUP.EXE" "$winpackage/setupres.dll" "$winpackage/QZVMDM.SYS" "$windesk"; do
-    [[ -e "$need" ]] || { echo "conformance: $need is missing; build the x86_64 programs first (cmake -S . -B build-win64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake && ninja -C build-win64)" >&2; exit 2; }
-done
-command -v wine >/dev/null && command -v wineserver >/dev/null ||
-    { echo "conformance: wine is not installed (apt-get install wine wine64)" >&2; exit 2; }
-command -v xvfb-run >/dev/null ||
-    { echo "conformance: xvfb-run is not installed (apt-get install xvfb)" >&2; exit 2; }
+normalize=$ROOT/scripts/conformance/regnorm.py
+desknorm=$ROOT/scripts/conformance/desknorm.py
+known=$ROOT/docs/known-differences.md
+started=$SECONDS
 
 work=$(mktemp -d /tmp/conformance.XXXXXX)
-prefixes=()
+template=$work/template.prefix
+workers=()
 cleanup() {
-    local p
-    for p in "${prefixes[@]}"; do
-        WINEPREFIX=$p wineserver -k >/dev/null 2>&1 || true
+    local pid p
+    for pid in "${workers[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    wait 2>/dev/null || true
+    for p in "$work"/*.prefix; do
+        if [[ -d "$p" ]]; then wine_end "$p"; fi
     done
     if ((keep)); then echo "kept in $work"; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
+trap 'exit 2' INT TERM
 
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-normalize=$root/scripts/conformance/regnorm.py
-desknorm=$root/scripts/conformance/desknorm.py
-seed=$root/scripts/conformance/wine-seed.reg
-known=$root/docs/known-differences.md
+# The template is booted once, beside the first scenarios' simulated runs;
+# a prefix waits for it.
+(
+    if wine_template "$template" "$package" "$win64/package"; then
+        touch "$template.ready"
+    else
+        touch "$template.failed"
+    fi
+) &
+workers+=($!)
 
-# A fresh machine with the package in C:\MODEM.
-ntsim_machine() {
-    "$ntsim" new "$1" >"$1.new.log" 2>&1
-}
-
-# A fresh prefix with the package in C:\MODEM: the Windows build's kernel
-# drivers, where the machine has ntsim's driver images. Wine's output goes to
-# files: its device manager holds a pipe until the server ends.
-wine_prefix() {
-    local p=$1
-    prefixes+=("$p")
-    WINEPREFIX=$p wineboot -i >"$p.boot.log" 2>&1
-    WINEPREFIX=$p wineserver -w
-    mkdir -p "$p/drive_c/MODEM"
-    cp "$package"/DRV_MEQ.INF "$package"/MDMQZV.INF "$winpackage"/*.SYS "$p/drive_c/MODEM/"
-}
-
-wine_run() {
-    local p=$1 log=$2
-    shift 2
-    local status=0
-    WINEPREFIX=$p wine "$@" >"$log" 2>&1 || status=$?
-    WINEPREFIX=$p wineserver -w
-    return $status
+wait_template() {
+    while [[ ! -e "$template.ready" ]]; do
+        [[ -e "$template.failed" ]] && { echo "conformance: the Wine prefix could not be made (see $template.boot.log)" >&2; return 2; }
+        sleep 0.2
+    done
 }
 
 # The keys a scenario compares, exported by each side into DIR/ntsim|wine-N.reg.
@@ -107,16 +138,20 @@ ntsim_state() {
 }
 
 wine_state() {
-    local p=$1 out=$2 i=0 key
+    local p=$1 out=$2 i commands=""
     : >"$out"
-    for key in "${service_keys[@]}"; do
-        if WINEPREFIX=$p wine regedit /E "$out.$i.reg" "$key" >"$out.$i.log" 2>&1 && [[ -s "$out.$i.reg" ]]; then
+    for i in "${!service_keys[@]}"; do
+        commands+="${commands:+ & }regedit /E C:\\DESK\\state$i.reg ${service_keys[$i]}"
+    done
+    # One session for all: each session starts Wine's services anew.
+    WINEPREFIX=$p wine_session "$p" "$commands" >"$out.log" 2>&1 || true
+    for i in "${!service_keys[@]}"; do
+        if [[ -s "$p/drive_c/DESK/state$i.reg" ]]; then
+            cp "$p/drive_c/DESK/state$i.reg" "$out.$i.reg"
             python3 "$normalize" "$out.$i.reg" >>"$out"
         fi
-        i=$((i + 1))
     done
-    WINEPREFIX=$p wineserver -w
-    files_of "$p/drive_c/windows" "$winpackage" >>"$out"
+    files_of "$p/drive_c/windows" "$win64/package" >>"$out"
 }
 
 # The package's files under the Windows directory DIR, by name and content.
@@ -136,6 +171,69 @@ files_of() {
     done
 }
 
+
+# Runs on one side --------------------------------------------------------
+# A scenario's function makes its runs with `setup` and `hinf`; they act on
+# the side being run: side (ntsim or wine), home (the machine or prefix) and
+# modem (its C:\MODEM) are set for them, and each run's status joins runs.
+
+# setup ANSWERS... -- ARGS...: SETUP.EXE ARGS, its boxes and pages answered
+# from ANSWERS; its transcript is kept apart per run (SETUP.TXT grows).
+setup() {
+    local answers=() s=0
+    while [[ "$1" != -- ]]; do answers+=("$1"); shift; done
+    shift
+    step=$((step + 1))
+    local at=$work/$name.$side.$step script=$work/$name.$step.script
+    printf '%s\n' "${answers[@]}" >"$script"
+    if [[ $side == ntsim ]]; then
+        "$ntsim" run "$home" --script "$script" --transcript "$at.jsonl" -- 'C:\MODEM\SETUP.EXE' "$@" >"$at.log" 2>&1 || s=$?
+    else
+        wine_desk "$home" "$script" "$at.jsonl" "" "$@" || s=$?
+    fi
+    runs+=("$s")
+}
+
+# hinf SECTION: rundll32's InstallHinfSection of SECTION in C:\MODEM\DRV_MEQ.INF.
+hinf() {
+    local s=0 command=(rundll32.exe setupapi.dll,InstallHinfSection "$1" 128 'C:\MODEM\DRV_MEQ.INF')
+    step=$((step + 1))
+    if [[ $side == ntsim ]]; then
+        "$ntsim" run "$home" -- "${command[@]}" >"$work/$name.$side.$step.log" 2>&1 || s=$?
+    else
+        WINEPREFIX=$home wine "${command[@]}" >"$work/$name.$side.$step.log" 2>&1 || s=$?
+        WINEPREFIX=$home wineserver -w
+    fi
+    runs+=("$s")
+}
+
+# One side of scenario NAME made by MAKE, into its normal form
+# WORK/NAME.SIDE: what was shown and logged, the registry and the files.
+scenario_side() {
+    local make=$1 out=$work/$name.$side f
+    runs=()
+    step=0
+    order=""
+    if [[ $side == ntsim ]]; then
+        home=$work/$name.machine
+        "$ntsim" new "$home" >"$home.new.log" 2>&1
+    else
+        home=$work/$name.prefix
+        wait_template
+        wine_copy "$template" "$home"
+    fi
+    modem=$home/drive_c/MODEM
+    "$make"
+    : >"$out.jsonl"
+    for f in "$out".[0-9]*.jsonl; do
+        if [[ -f "$f" ]]; then cat "$f" >>"$out.jsonl"; fi
+    done
+    python3 "$desknorm" ${order:+--order "$order"} "$out.jsonl" "$modem/SETUP.TXT" >"$out"
+    if [[ $side == ntsim ]]; then ntsim_state "$home" "$out.state"; else wine_state "$home" "$out.state"; fi
+    cat "$out.state" >>"$out"
+    (IFS=+; echo "${runs[*]}") >"$out.status"
+}
+
 # Prints equal, known: REASONS or differ (with the lines to stderr).
 compare() {
     local a=$1 b=$2 name=$3
@@ -147,7 +245,7 @@ wine = set(open(b).read().splitlines())
 rules = []
 for line in open(known):
     cells = [c.strip() for c in re.split(r"(?<!\\)\|", line.strip().strip("|"))]
-    if len(cells) == 4 and cells[0] in ("*", name) and cells[1] in ("ntsim", "wine") and cells[2].startswith("`"):
+    if len(cells) == 4 and (cells[0] == "*" or name in re.split(r",\s*", cells[0])) and cells[1] in ("ntsim", "wine") and cells[2].startswith("`"):
         rules.append((cells[1], re.compile(cells[2].strip("`").replace("\\|", "|")), cells[3]))
 reasons, unknown = [], []
 for side, lines in (("ntsim", ntsim - wine), ("wine", wine - ntsim)):
@@ -164,130 +262,157 @@ sys.exit(1 if unknown else 0)
 EOF
 }
 
-failed=0
-report() {
-    local name=$1 ntsim_result=$2 wine_result=$3 verdict
-    if [[ "$ntsim_result" != "$wine_result" ]]; then
-        verdict="differ"
-        echo "  $name: status $ntsim_result on ntsim, $wine_result on Wine" >&2
-        failed=1
+# Scenario NAME made by MAKE on both sides; prints its row and writes
+# WORK/NAME.rc, 1 when the sides differ otherwise than known (no rc: the
+# scenario could not run).
+run_scenario() {
+    name=$1
+    local make=$2 t0=$SECONDS s w verdict="" rc=0
+    for side in ntsim wine; do
+        scenario_side "$make"
+    done
+    s=$(<"$work/$name.ntsim.status")
+    w=$(<"$work/$name.wine.status")
+    if [[ "$s" != "$w" ]]; then
+        verdict=differ
+        echo "  $name: status $s on ntsim, $w on Wine" >&2
+        rc=1
     fi
     if verdict2=$(compare "$work/$name.ntsim" "$work/$name.wine" "$name"); then
         verdict=${verdict:-$verdict2}
     else
         verdict=differ
-        failed=1
+        rc=1
     fi
-    printf '%-28s %-8s %-8s %s\n' "$name" "$ntsim_result" "$wine_result" "$verdict"
+    printf '%-22s %-8s %-8s %s\n' "$name" "$s" "$w" "$verdict"
+    if ((!keep)); then
+        wine_end "$home"
+        rm -rf "$home"
+    fi
+    echo $rc >"$work/$name.rc"
+    echo "conformance: $name done in $((SECONDS - t0)) s" >&3
 }
 
-hinf() {
-    echo rundll32.exe setupapi.dll,InstallHinfSection "$1" 128 'C:\MODEM\DRV_MEQ.INF'
-}
+# The scenarios --------------------------------------------------------------
 
 # rundll32's InstallHinfSection of the driver section: services, their
 # parameters and event-log key, the files copied.
-scenario_install() {
-    local name=install-hinf m=$work/install-hinf.machine p=$work/install-hinf.prefix s=0 w=0
-    ntsim_machine "$m"
-    "$ntsim" run "$m" -- $(hinf TAVRELIN_DATAFAX_QZV) >"$m.run.log" 2>&1 || s=$?
-    ntsim_state "$m" "$work/$name.ntsim"
-    wine_prefix "$p"
-    wine_run "$p" "$p.run.log" $(hinf TAVRELIN_DATAFAX_QZV) || w=$?
-    wine_state "$p" "$work/$name.wine"
-    report "$name" "$s" "$w"
-}
+hinf_install() { hinf TAVRELIN_DATAFAX_QZV; }
 
 # The install, then the removal section: the services deleted, the files gone.
-scenario_uninstall() {
-    local name=uninstall-hinf m=$work/uninstall-hinf.machine p=$work/uninstall-hinf.prefix s=0 w=0
-    ntsim_machine "$m"
-    "$ntsim" run "$m" -- $(hinf TAVRELIN_DATAFAX_QZV) >"$m.run.log" 2>&1 &&
-        "$ntsim" run "$m" -- $(hinf TAVRELIN_DATAFAX_QZV.Uninstall) >>"$m.run.log" 2>&1 || s=$?
-    ntsim_state "$m" "$work/$name.ntsim"
-    wine_prefix "$p"
-    wine_run "$p" "$p.run.log" $(hinf TAVRELIN_DATAFAX_QZV) &&
-        wine_run "$p" "$p.run2.log" $(hinf TAVRELIN_DATAFAX_QZV.Uninstall) || w=$?
-    wine_state "$p" "$work/$name.wine"
-    report "$name" "$s" "$w"
+hinf_uninstall() {
+    hinf TAVRELIN_DATAFAX_QZV
+    hinf TAVRELIN_DATAFAX_QZV.Uninstall
 }
 
-# Desk scenarios ------------------------------------------------------------
-
-# SETUP.EXE and its files beside the package in the prefix's C:\MODEM.
-wine_program() {
-    cp "$winpackage"/SETUP.EXE "$winpackage"/setupres.dll "$1/drive_c/MODEM/"
-    for f in nyvcpl.cpl ISDEL.EXE; do
-        [[ -e "$winpackage/$f" ]] && cp "$winpackage/$f" "$1/drive_c/MODEM/"
-    done
-    mkdir -p "$1/drive_c/DESK"
-    cp "$windesk" "$1/drive_c/DESK/"
-    cp "$seed" "$1/drive_c/DESK/seed.reg"
-}
-
-# Runs SETUP.EXE ARGS in the prefix under WINDESK.EXE answering from SCRIPT,
-# the seed imported first in the same session (HKLM\HARDWARE lasts only
-# as long as the session), the transcript into OUT.
-wine_desk() {
-    local p=$1 script=$2 out=$3 status=0
-    shift 3
-    cp "$script" "$p/drive_c/DESK/script.txt"
-    rm -f "$p/drive_c/DESK/transcript.jsonl"
-    WINEPREFIX=$p xvfb-run -a wine cmd /c "regedit /s C:\\DESK\\seed.reg & C:\\DESK\\WINDESK.EXE --script C:\\DESK\\script.txt --transcript C:\\DESK\\transcript.jsonl -- C:\\MODEM\\SETUP.EXE $*" \
-        >"$out.log" 2>&1 || status=$?
-    WINEPREFIX=$p wineserver -w
-    cp "$p/drive_c/DESK/transcript.jsonl" "$out" 2>/dev/null || : >"$out"
-    return $status
-}
-
-ntsim_desk() {
-    local m=$1 script=$2 out=$3
-    shift 3
-    "$ntsim" run "$m" --script "$script" --transcript "$out" -- 'C:\MODEM\SETUP.EXE' "$@" >"$out.log" 2>&1
-}
-
-# Writes a script of one answer a line into DIR/NAME.script.
-script_of() {
-    local file=$work/$1.script
-    shift
-    printf '%s\n' "$@" >"$file"
-    echo "$file"
-}
-
-# A desk scenario: NAME, whether the package's resources are there (res or
-# nores), the script's answers, then -- and SETUP.EXE's arguments.
-desk_scenario() {
-    local name=$1 res=$2 s=0 w=0
-    shift 2
-    local answers=()
-    while [[ "$1" != -- ]]; do answers+=("$1"); shift; done
-    shift
-    local m=$work/$name.machine p=$work/$name.prefix script
-    script=$(script_of "$name" "${answers[@]}")
-    ntsim_machine "$m"
-    [[ $res == res ]] || rm -f "$m/drive_c/MODEM/setupres.dll"
-    ntsim_desk "$m" "$script" "$work/$name.ntsim.jsonl" "$@" || s=$?
-    python3 "$desknorm" "$work/$name.ntsim.jsonl" "$m/drive_c/MODEM/SETUP.TXT" >"$work/$name.ntsim"
-    ntsim_state "$m" "$work/$name.ntsim.state"
-    cat "$work/$name.ntsim.state" >>"$work/$name.ntsim"
-
-    wine_prefix "$p"
-    wine_program "$p"
-    [[ $res == res ]] || rm -f "$p/drive_c/MODEM/setupres.dll"
-    wine_desk "$p" "$script" "$work/$name.wine.jsonl" "$@" || w=$?
-    python3 "$desknorm" "$work/$name.wine.jsonl" "$p/drive_c/MODEM/SETUP.TXT" >"$work/$name.wine"
-    wine_state "$p" "$work/$name.wine.state"
-    cat "$work/$name.wine.state" >>"$work/$name.wine"
-    report "$name" "$s" "$w"
-}
-
-printf '%-28s %-8s %-8s %s\n' scenario ntsim wine result
-scenario_install
-scenario_uninstall
 # Without setupres.dll the program refuses to start with one box.
-desk_scenario startup-no-resources nores ok -- -l
+startup_no_resources() {
+    rm -f "$modem/setupres.dll"
+    setup ok -- -l
+}
+
 # The wizard: welcome, the driver page, then the outcome's page; the applet
 # opens beside it where no country is known.
-desk_scenario install-wizard res next next '@"Country Settings" select united states' '@"Country Settings" finish' finish -- -l
-desk_scenario install-silent res -- -s -h=us -l
+install_wizard() {
+    setup next next '@"Country Settings" select united states' '@"Country Settings" finish' finish -- -l
+}
+
+install_silent() { setup -- -s -h=us -l; }
+
+# A silent install, then the wizard's uninstall: its page, the report page
+# and the restart prompt.
+uninstall_wizard() {
+    setup -- -s -h=us -l
+    setup next finish '@"System Settings Change" yes' -- -u -l
+}
+
+uninstall_silent() {
+    setup -- -s -h=us -l
+    setup -- -u -s -l
+}
+
+# The first driver's install, start, stop and removal as the log tells them
+# (with the service opens and state queries between), in their order.
+driver_model() {
+    order='^(open_service|GetInfo|Install|Start|Stop|Uninstall) '
+    setup -- -s -h=us -l
+    setup -- -u -s -l
+}
+
+# The wizard on a machine where the modem is installed: the box saying so,
+# then the failure page.
+already_installed() {
+    setup -- -s -h=us -l
+    setup next next '@"Installation Error" ok' cancel -- -l
+}
+
+# The modem's setup INF missing from the package.
+no_setup_inf() {
+    rm -f "$modem/MDMQZV.INF"
+    setup next next '@"Files Needed" cancel' '@"Installation Error" ok' cancel -- -l
+}
+
+# The copy of the setup INF with a services section whose third line has no
+# second field: the further services end before it.
+services_no_field2() {
+    python3 - "$modem" <<'PY'
+import sys
+modem = sys.argv[1]
+path = modem + "/DRV_MEQ.INF"
+inf = open(path, "rb").read().decode("cp1252")
+for old, new in (("drv_meq.inf, DRV_MEQ.INF", "drv_meq.inf, SERVICES.INF"),
+                 ("DRV_MEQ.INF = 1", "DRV_MEQ.INF = 1\r\nSERVICES.INF = 1")):
+    if old not in inf:
+        sys.exit("services-no-field2: %s is not in DRV_MEQ.INF" % old)
+    inf = inf.replace(old, new, 1)
+open(path, "wb").write(inf.encode("cp1252"))
+open(modem + "/SERVICES.INF", "wb").write(
+    b"[Version]\r\nSignature = \"$Windows NT$\"\r\n\r\n[TAVRELIN_DATAFAX_QZV.Services]\r\n"
+    b"AddService = Qzvmdm, 0x00000002, Qzvmdm.Service\r\nAddService = Qzvtapi, 0\r\n"
+    b"AddService = Qzvnone\r\nAddService = Qzvfax, 0\r\n")
+PY
+    setup -- -s -h=us -l
+}
+
+# Two at a time (--jobs), printed in order when all are done.
+exec 3>&2
+pids=()
+running=()
+for entry in "${scenarios[@]}"; do
+    name=${entry%%:*}
+    if ((${#only[@]})) && ! printf '%s\n' "${only[@]}" | grep -qxF -- "$name"; then
+        continue
+    fi
+    (run_scenario "$name" "${entry#*:}") >"$work/$name.row" 2>"$work/$name.err" &
+    pids+=($!)
+    workers+=($!)
+    running+=($!)
+    while ((${#running[@]} >= jobs)); do
+        wait -n "${running[@]}" || true
+        alive=()
+        for pid in "${running[@]}"; do
+            if kill -0 "$pid" 2>/dev/null; then alive+=("$pid"); fi
+        done
+        running=("${alive[@]}")
+    done
+done
+for pid in "${pids[@]}"; do
+    wait "$pid" || true
+done
+
+failed=0
+printf '%-22s %-8s %-8s %s\n' scenario ntsim wine result
+for entry in "${scenarios[@]}"; do
+    name=${entry%%:*}
+    [[ -e "$work/$name.row" ]] || continue
+    if [[ -s "$work/$name.row" && -e "$work/$name.rc" ]]; then
+        cat "$work/$name.row"
+        [[ $(<"$work/$name.rc") == 0 ]] || failed=1
+    else
+        printf '%-22s %-8s %-8s %s\n' "$name" - - "could not run (see below)"
+        failed=2
+    fi
+    cat "$work/$name.err" >&2
+done
+echo "conformance: ${#pids[@]} scenarios in $((SECONDS - started)) s"
 exit $failed

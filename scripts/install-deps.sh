@@ -3,7 +3,7 @@
 set -euo pipefail
 
 # Usage: install-deps.sh [--ci] [--wine]
-#   --ci     also what CI runs beside the build (valgrind)
+#   --ci     also valgrind, for bench/registry.sh
 #   --wine   also Wine, for scripts/conformance.sh
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
     g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64

@@ -1,76 +1,120 @@
 #!/usr/bin/env bash
-# Runs a wizard install and then a wizard uninstall of the package under
-# Wine in Xvfb, with WINDESK.EXE saving a PNG picture of every page and box
-# before it answers, into DIR/install and DIR/uninstall, with each run's
-# transcript beside them. Under Wine the driver's start fails (no kernel
-# driver runs there), so the install shows its failure page.
+# Saves a PNG picture of every page and box the program shows under Wine
+# (in Xvfb, WINDESK.EXE taking each before it answers), one folder a run
+# with the run's transcript beside its pictures:
+#   install            the wizard install: welcome, the driver page and the
+#                      outcome's page (the failure page while no kernel
+#                      driver runs under Wine)
+#   already-installed  the wizard install again: the box saying the modem
+#                      is installed, then the failure page
+#   uninstall          the wizard uninstall: its driver page, the report page
+#   no-resources       the start without setupres.dll: its one box
+#   no-setup-inf       the install without the modem's setup INF
+# The first three run one after the other in one prefix, the others each in
+# a copy of it as it was made.
 #
 # Usage: scripts/screenshots.sh [--win64 DIR] [--build DIR] OUTDIR
 #   --win64 DIR   the x86_64 MinGW build with SETUP.EXE and WINDESK.EXE (build-win64)
 #   --build DIR   the Linux build with the staged package's INFs and images (build)
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/.." && pwd)
-win64=$root/build-win64
-build=$root/build
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+TOOL=screenshots
+win64=$ROOT/build-win64
+build=$ROOT/build
 out=""
 while (($#)); do
     case "$1" in
-    --win64) win64=$(cd "$2" && pwd); shift 2 ;;
-    --build) build=$(cd "$2" && pwd); shift 2 ;;
-    -h | --help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --win64) win64=$(realpath -m "$2"); shift 2 ;;
+    --build) build=$(realpath -m "$2"); shift 2 ;;
+    -h | --help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "screenshots: unknown argument $1 (see --help)" >&2; exit 2 ;;
     *) out=$1; shift ;;
     esac
 done
 [[ -n "$out" ]] || { echo "screenshots: name the directory for the pictures (see --help)" >&2; exit 2; }
-for need in "$win64/package/SETUP.EXE" "$win64/package/setupres.dll" "$win64/tools/WINDESK.EXE" "$build/package/DRV_MEQ.INF"; do
-    [[ -e "$need" ]] || { echo "screenshots: $need is missing; build first" >&2; exit 2; }
-done
-for tool in wine wineserver xvfb-run; do
-    command -v $tool >/dev/null || { echo "screenshots: $tool is missing (scripts/install-deps.sh --wine)" >&2; exit 2; }
-done
+
+# shellcheck source=scripts/conformance/wine.sh
+source "$ROOT/scripts/conformance/wine.sh"
+need_wine_tools
+need_linux_build "$build"
+need_win64_build "$win64"
+
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
-
-prefix=$(mktemp -d /tmp/screenshots.XXXXXX)
+work=$(mktemp -d /tmp/screenshots.XXXXXX)
 cleanup() {
-    WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
-    rm -rf "$prefix"
+    local p
+    for p in "$work"/*.prefix; do
+        if [[ -d "$p" ]]; then wine_end "$p"; fi
+    done
+    rm -rf "$work"
 }
 trap cleanup EXIT
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
-wineboot -i >"$out/wineboot.log" 2>&1
-wineserver -w
-c=$prefix/drive_c
-mkdir -p "$c/MODEM" "$c/DESK"
-cp "$build/package"/DRV_MEQ.INF "$build/package"/MDMQZV.INF "$build/package"/*.SYS "$c/MODEM/"
-cp "$win64/package"/SETUP.EXE "$win64/package"/setupres.dll "$c/MODEM/"
-for f in nyvcpl.cpl ISDEL.EXE; do
-    [[ -e "$win64/package/$f" ]] && cp "$win64/package/$f" "$c/MODEM/"
-done
-cp "$win64/tools/WINDESK.EXE" "$c/DESK/"
-cp "$root/scripts/conformance/wine-seed.reg" "$c/DESK/seed.reg"
+template=$work/template.prefix
+wine_template "$template" "$build/package" "$win64/package"
 
-# Runs SETUP.EXE ARGS under the desk; pictures into OUTDIR/NAME.
+# run PREFIX NAME ANSWERS... -- ARGS...: SETUP.EXE ARGS in PREFIX, pictures
+# and transcript into OUTDIR/NAME.
 run() {
-    local name=$1 status=0
+    local p=$1 name=$2 answers=() status=0
+    shift 2
+    while [[ "$1" != -- ]]; do answers+=("$1"); shift; done
     shift
-    cp "$c/DESK/$name.txt" "$c/DESK/script.txt"
-    xvfb-run -a -s "-screen 0 1024x768x24" wine cmd /c \
-        "regedit /s C:\\DESK\\seed.reg & C:\\DESK\\WINDESK.EXE --script C:\\DESK\\script.txt --transcript C:\\DESK\\$name.jsonl --shots C:\\DESK\\$name -- C:\\MODEM\\SETUP.EXE $*" \
-        >"$out/$name.log" 2>&1 || status=$?
-    wineserver -w
-    rm -rf "${out:?}/$name"
-    cp -r "$c/DESK/$name" "$out/$name" 2>/dev/null || mkdir -p "$out/$name"
-    cp "$c/DESK/$name.jsonl" "$out/$name/transcript.jsonl" 2>/dev/null || true
+    printf '%s\n' "${answers[@]}" >"$work/$name.script"
+    rm -rf "${out:?}/$name" "$p/drive_c/DESK/$name"
+    wine_desk "$p" "$work/$name.script" "$work/$name.jsonl" "$name" "$@" || status=$?
+    mkdir -p "$out/$name"
+    if [[ -d "$p/drive_c/DESK/$name" ]]; then cp "$p/drive_c/DESK/$name"/*.png "$out/$name/" 2>/dev/null || true; fi
+    repack "$out/$name"
+    cp "$work/$name.jsonl" "$out/$name/transcript.jsonl"
     echo "$name: status $status, $(find "$out/$name" -name '*.png' | wc -l) pictures in $out/$name"
 }
 
+# The desk writes its pictures uncompressed; their image data is deflated
+# again here, to a tenth of the size or less.
+repack() {
+    python3 - "$1" <<'PY'
+import glob, struct, sys, zlib
+for path in glob.glob(sys.argv[1] + "/*.png"):
+    data = open(path, "rb").read()
+    chunks, at, idat = [], 8, b""
+    while at < len(data):
+        size, kind = struct.unpack(">I4s", data[at:at + 8])
+        body = data[at + 8:at + 8 + size]
+        at += 12 + size
+        if kind == b"IDAT":
+            idat += body
+            if b"IDAT" not in [k for k, _ in chunks]:
+                chunks.append((b"IDAT", None))
+        else:
+            chunks.append((kind, body))
+    out = data[:8]
+    for kind, body in chunks:
+        if kind == b"IDAT":
+            body = zlib.compress(zlib.decompress(idat), 9)
+        out += struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+    open(path, "wb").write(out)
+PY
+}
+
+# A copy of the template, named NAME.
+fresh() {
+    wine_copy "$template" "$work/$1.prefix"
+    echo "$work/$1.prefix"
+}
+
 # The failure page takes Finish like the success page; the applet's lines
-# are there for a machine where the driver starts.
-printf '%s\n' next next '@"Country Settings" select united states' '@"Country Settings" finish' finish >"$c/DESK/install.txt"
-printf '%s\n' next finish no >"$c/DESK/uninstall.txt"
-run install -l
-run uninstall -u -l
+# are there for a machine where the driver starts, and the restart prompt's
+# for one that asks (Wine's SetupPromptReboot does not).
+p=$(fresh main)
+run "$p" install next next '@"Country Settings" select united states' '@"Country Settings" finish' finish -- -l
+run "$p" already-installed next next '@"Installation Error" ok' cancel -- -l
+run "$p" uninstall next finish '@"System Settings Change" yes' -- -u -l
+p=$(fresh nores)
+rm -f "$p/drive_c/MODEM/setupres.dll"
+run "$p" no-resources ok -- -l
+p=$(fresh noinf)
+rm -f "$p/drive_c/MODEM/MDMQZV.INF"
+run "$p" no-setup-inf next next '@"Files Needed" cancel' '@"Installation Error" ok' cancel -- -l
