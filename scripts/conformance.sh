@@ -134,7 +134,7 @@ ntsim_state() {
         fi
         i=$((i + 1))
     done
-    files_of "$m/drive_c/WINNT" >>"$out"
+    files_of "$m/drive_c/WINNT" "$package" >>"$out"
 }
 
 wine_state() {
@@ -151,17 +151,23 @@ wine_state() {
             python3 "$normalize" "$out.$i.reg" >>"$out"
         fi
     done
-    files_of "$p/drive_c/windows" >>"$out"
+    files_of "$p/drive_c/windows" "$win64/package" >>"$out"
 }
 
-# The package's files under the Windows directory, by name and content.
+# The package's files under the Windows directory DIR, by name and content.
+# Each side runs its own build of the drivers, so a driver image that is
+# the side's package file PACKAGE/NAME, byte for byte, reads "= package".
 files_of() {
-    local dir=$1 f rel
+    local dir=$1 package=$2 f rel content
     for f in "$dir"/system32/drivers/QZV*.SYS "$dir"/[Ii][Nn][Ff]/MDMQZV.INF "$dir"/[Ii][Nn][Ff]/drv_meq.inf; do
         [[ -f "$f" ]] || continue
         rel=${f#"$dir"/}
         rel=${rel//\//\\}
-        echo "FILE %SystemRoot%\\${rel^^} $(sha256sum <"$f" | cut -c1-16)"
+        content=$(sha256sum <"$f" | cut -c1-16)
+        if [[ $f == *.SYS ]] && cmp -s "$f" "$package/$(basename "$f")"; then
+            content="= package"
+        fi
+        echo "FILE %SystemRoot%\\${rel^^} $content"
     done
 }
 

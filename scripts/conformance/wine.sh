@@ -35,10 +35,12 @@ need_linux_build() {
     fi
 }
 
-# The x86_64 MinGW build in DIR (SETUP.EXE, setupres.dll, WINDESK.EXE).
+# The x86_64 MinGW build in DIR (SETUP.EXE, setupres.dll, the kernel
+# drivers, WINDESK.EXE).
 need_win64_build() {
     local dir=$1
-    [[ -e "$dir/package/SETUP.EXE" && -e "$dir/package/setupres.dll" && -e "$dir/tools/WINDESK.EXE" ]] && return 0
+    [[ -e "$dir/package/SETUP.EXE" && -e "$dir/package/setupres.dll" && -e "$dir/package/QZVMDM.SYS" &&
+        -e "$dir/tools/WINDESK.EXE" ]] && return 0
     echo "$TOOL: building the x86_64 programs in $dir" >&2
     [[ -e "$dir/CMakeCache.txt" ]] ||
         cmake -S "$ROOT" -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-x86_64.cmake" >&2
@@ -46,14 +48,15 @@ need_win64_build() {
 }
 
 # A new prefix P with the package, the program and the desk in C:\MODEM and
-# C:\DESK, its server ended. Wine's output goes to files: its device manager
-# holds a pipe until the server ends.
+# C:\DESK, its server ended: the Windows build's kernel drivers, where the
+# simulated machine has ntsim's driver images. Wine's output goes to files:
+# its device manager holds a pipe until the server ends.
 wine_template() {
     local p=$1 package=$2 winpackage=$3 f
     WINEPREFIX=$p wineboot -i >"$p.boot.log" 2>&1
     WINEPREFIX=$p wineserver -w
     mkdir -p "$p/drive_c/MODEM" "$p/drive_c/DESK"
-    cp "$package"/DRV_MEQ.INF "$package"/MDMQZV.INF "$package"/*.SYS "$p/drive_c/MODEM/"
+    cp "$package"/DRV_MEQ.INF "$package"/MDMQZV.INF "$winpackage"/*.SYS "$p/drive_c/MODEM/"
     cp "$winpackage"/SETUP.EXE "$winpackage"/setupres.dll "$p/drive_c/MODEM/"
     if [[ -e "$winpackage/nyvcpl.cpl" ]]; then cp "$winpackage/nyvcpl.cpl" "$p/drive_c/MODEM/"; fi
     # The uninstall hands the program's files to ISDEL.EXE in the Windows
