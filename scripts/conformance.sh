@@ -137,14 +137,10 @@ ntsim_state() {
     files_of "$m/drive_c/WINNT" "$package" >>"$out"
 }
 
+# The state a Wine side's session exported (see wine_side) into OUT.
 wine_state() {
-    local p=$1 out=$2 i commands=""
+    local p=$1 out=$2 i
     : >"$out"
-    for i in "${!service_keys[@]}"; do
-        commands+="${commands:+ & }regedit /E C:\\DESK\\state$i.reg ${service_keys[$i]}"
-    done
-    # One session for all: each session starts Wine's services anew.
-    WINEPREFIX=$p wine_session "$p" "$commands" >"$out.log" 2>&1 || true
     for i in "${!service_keys[@]}"; do
         if [[ -s "$p/drive_c/DESK/state$i.reg" ]]; then
             cp "$p/drive_c/DESK/state$i.reg" "$out.$i.reg"
@@ -188,10 +184,11 @@ setup() {
     printf '%s\n' "${answers[@]}" >"$script"
     if [[ $side == ntsim ]]; then
         "$ntsim" run "$home" --script "$script" --transcript "$at.jsonl" -- 'C:\MODEM\SETUP.EXE' "$@" >"$at.log" 2>&1 || s=$?
+        runs+=("$s")
     else
-        wine_desk "$home" "$script" "$at.jsonl" "" "$@" || s=$?
+        cp "$script" "$home/drive_c/DESK/$step.script"
+        wine_step "C:\\DESK\\WINDESK.EXE --script C:\\DESK\\$step.script --transcript C:\\DESK\\$step.jsonl -- C:\\MODEM\\SETUP.EXE $*"
     fi
-    runs+=("$s")
 }
 
 # hinf SECTION: rundll32's InstallHinfSection of SECTION in C:\MODEM\DRV_MEQ.INF.
@@ -200,11 +197,36 @@ hinf() {
     step=$((step + 1))
     if [[ $side == ntsim ]]; then
         "$ntsim" run "$home" -- "${command[@]}" >"$work/$name.$side.$step.log" 2>&1 || s=$?
+        runs+=("$s")
     else
-        WINEPREFIX=$home wine "${command[@]}" >"$work/$name.$side.$step.log" 2>&1 || s=$?
-        WINEPREFIX=$home wineserver -w
+        wine_step "${command[*]}"
     fi
-    runs+=("$s")
+}
+
+# A Wine side's runs are the lines of one batch file, run in one session
+# at the end, as the simulated machine runs them one after the other
+# without a restart: a driver started by one run is running for the next.
+# Each run's status is kept in C:\DESK\STEP.status.
+wine_step() {
+    printf '%s\r\necho %%ERRORLEVEL%% >C:\\DESK\\%s.status\r\n' "$1" "$step" >>"$home/drive_c/DESK/run.bat"
+}
+
+# Runs the batch the scenario made in prefix P: the seed first (HKLM\HARDWARE
+# lasts only as long as the session), the state's exports last.
+wine_side() {
+    local p=$1 out=$2 i n
+    {
+        printf 'regedit /s C:\\DESK\\seed.reg\r\n'
+        cat "$p/drive_c/DESK/run.bat"
+        for i in "${!service_keys[@]}"; do
+            printf 'regedit /E C:\\DESK\\state%s.reg %s\r\n' "$i" "${service_keys[$i]}"
+        done
+    } >"$p/drive_c/DESK/session.bat"
+    WINEPREFIX=$p with_display wine_session "$p" 'C:\DESK\session.bat' >"$out.session.log" 2>&1 || true
+    for ((n = 1; n <= step; n++)); do
+        if [[ -f "$p/drive_c/DESK/$n.jsonl" ]]; then cp "$p/drive_c/DESK/$n.jsonl" "$out.$n.jsonl"; fi
+        runs+=("$(tr -dc '0-9' <"$p/drive_c/DESK/$n.status" 2>/dev/null || echo none)")
+    done
 }
 
 # One side of scenario NAME made by MAKE, into its normal form
@@ -223,7 +245,9 @@ scenario_side() {
         wine_copy "$template" "$home"
     fi
     modem=$home/drive_c/MODEM
+    if [[ $side == wine ]]; then : >"$home/drive_c/DESK/run.bat"; fi
     "$make"
+    if [[ $side == wine ]]; then wine_side "$home" "$out"; fi
     : >"$out.jsonl"
     for f in "$out".[0-9]*.jsonl; do
         if [[ -f "$f" ]]; then cat "$f" >>"$out.jsonl"; fi
@@ -312,9 +336,11 @@ startup_no_resources() {
 }
 
 # The wizard: welcome, the driver page, then the outcome's page; the applet
-# opens beside it where no country is known.
+# opens beside it where no country is known. Where the modem device cannot
+# be installed a box says so before the failure page.
 install_wizard() {
-    setup next next '@"Country Settings" select united states' '@"Country Settings" finish' finish -- -l
+    setup next next '@"Country Settings" select united states' '@"Country Settings" finish' \
+        '@"Installation Error" ok' finish -- -l
 }
 
 install_silent() { setup -- -s -h=us -l; }

@@ -144,10 +144,17 @@ wine_desk() {
     return $status
 }
 
-# cmd /c COMMANDS in prefix P, until every process of the session has ended.
+# cmd /c COMMANDS in prefix P, until every process of the session has ended
+# or WINE_SESSION_SECONDS (300) have passed: then the session is ended and
+# the status is 124, as timeout(1) gives it.
 wine_session() {
     local p=$1 status=0
-    WINEPREFIX=$p wine cmd /c "$2" || status=$?
+    WINEPREFIX=$p timeout -k 10 "${WINE_SESSION_SECONDS:-300}" wine cmd /c "$2" || status=$?
+    if ((status == 124 || status == 137)); then
+        echo "$TOOL: the Wine session in $p did not end within ${WINE_SESSION_SECONDS:-300} s; ended" >&2
+        WINEPREFIX=$p wineserver -k >/dev/null 2>&1 || true
+        status=124
+    fi
     WINEPREFIX=$p wineserver -w
     return $status
 }

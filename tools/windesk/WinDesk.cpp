@@ -531,8 +531,9 @@ void pressBoxButton(HWND box, const std::string& answer)
 {
     for (auto& [name, id] : boxButtons) {
         if (answer == name) {
+            // Posted, for the same reason as a page's button.
             if (HWND button = GetDlgItem(box, id))
-                SendMessageW(button, BM_CLICK, 0, 0);
+                PostMessageW(button, BM_CLICK, 0, 0);
             return;
         }
     }
@@ -571,7 +572,10 @@ void pressPageButton(const Shown& shown, const std::string& answer)
         for (auto& [name, button] : buttons) {
         if (answer != name)
             continue;
-        SendMessageW(shown.hwnd, PSM_PRESSBUTTON, static_cast<WPARAM>(button), 0);
+        // Posted: a sheet may turn the page inside the message (Wine's
+        // does), and a box the page shows then would hold a sent message,
+        // and the desk with it, until someone answered the box.
+        PostMessageW(shown.hwnd, PSM_PRESSBUTTON, static_cast<WPARAM>(button), 0);
         // The sheet's loop sees that it has ended only when it next wakes.
         PostMessageW(shown.hwnd, WM_NULL, 0, 0);
         // Until the sheet turns the page, ends or shows a box, what it
