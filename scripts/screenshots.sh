@@ -109,7 +109,8 @@ fresh() {
 # are there for a machine where the driver starts, and the restart prompt's
 # for one that asks (Wine's SetupPromptReboot does not).
 p=$(fresh main)
-run "$p" install next next '@"Country Settings" select united states' '@"Country Settings" finish' finish -- -l
+run "$p" install next next '@"Country Settings" select united states' '@"Country Settings" finish' \
+    '@"Installation Error" ok' finish -- -l
 run "$p" already-installed next next '@"Installation Error" ok' cancel -- -l
 run "$p" uninstall next finish '@"System Settings Change" yes' -- -u -l
 p=$(fresh nores)
