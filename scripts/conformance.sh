@@ -125,8 +125,11 @@ service_keys=(
     'HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\EventLog\System\Qzvmdm'
 )
 
+# The services whose state (sc query) a scenario compares.
+services=(Qzvmdm Qzvtapi Qzvfax)
+
 ntsim_state() {
-    local m=$1 out=$2 i=0 key
+    local m=$1 out=$2 i=0 key service
     : >"$out"
     for key in "${service_keys[@]}"; do
         if "$ntsim" reg export "$m" "$key" >"$out.$i.reg" 2>/dev/null; then
@@ -134,7 +137,28 @@ ntsim_state() {
         fi
         i=$((i + 1))
     done
+    for service in "${services[@]}"; do
+        service_state "$service" <<<"$("$ntsim" sc "$m" query "$service" 2>&1 || true)" >>"$out"
+    done
     files_of "$m/drive_c/WINNT" "$package" >>"$out"
+    modem_files "$m/drive_c/MODEM" >>"$out"
+}
+
+# SERVICE NAME STATE N from sc query's output on standard input, or
+# SERVICE NAME none when it names no state (no such service).
+service_state() {
+    local state
+    state=$(grep -oE 'STATE +: +[0-9]+' | grep -oE '[0-9]+$' || true)
+    echo "SERVICE $1 STATE ${state:-none}"
+}
+
+# The names in C:\MODEM (each side's program and drivers are its own build,
+# so names only).
+modem_files() {
+    local f
+    for f in "$1"/*; do
+        if [[ -f "$f" ]]; then echo "MODEM FILE $(basename "$f" | tr '[:lower:]' '[:upper:]')"; fi
+    done
 }
 
 # The state a Wine side's session exported (see wine_side) into OUT.
@@ -147,7 +171,15 @@ wine_state() {
             python3 "$normalize" "$out.$i.reg" >>"$out"
         fi
     done
+    for i in "${!services[@]}"; do
+        if [[ -f "$p/drive_c/DESK/service$i.txt" ]]; then
+            service_state "${services[$i]}" <"$p/drive_c/DESK/service$i.txt" >>"$out"
+        else
+            echo "SERVICE ${services[$i]} STATE unread" >>"$out"
+        fi
+    done
     files_of "$p/drive_c/windows" "$win64/package" >>"$out"
+    modem_files "$p/drive_c/MODEM" >>"$out"
 }
 
 # The package's files under the Windows directory DIR, by name and content.
@@ -220,6 +252,9 @@ wine_side() {
         cat "$p/drive_c/DESK/run.bat"
         for i in "${!service_keys[@]}"; do
             printf 'regedit /E C:\\DESK\\state%s.reg %s\r\n' "$i" "${service_keys[$i]}"
+        done
+        for i in "${!services[@]}"; do
+            printf 'sc query %s >C:\\DESK\\service%s.txt\r\n' "${services[$i]}" "$i"
         done
     } >"$p/drive_c/DESK/session.bat"
     WINEPREFIX=$p with_display wine_session "$p" 'C:\DESK\session.bat' >"$out.session.log" 2>&1 || true
