@@ -123,6 +123,7 @@ service_keys=(
     'HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\Qzvtapi'
     'HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\Qzvfax'
     'HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services\EventLog\System\Qzvmdm'
+    'HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM'
 )
 
 # The services whose state (sc query) a scenario compares.
