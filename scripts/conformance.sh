@@ -285,7 +285,7 @@ scenario_side() {
     "$make"
     if [[ $side == wine ]]; then
         wine_side "$home" "$out"
-        # SETUP.EXE ends with 0 or 1; 2 is the desk's own failure to start it
+        # SETUP.EXE always ends with 0; 2 is the desk's own failure to start it
         # or to write its transcript, which is Wine's or the host's moment,
         # not the program's: the side is run once more on a fresh copy.
         if [[ " ${runs[*]} " == *" 2 "* ]]; then
