@@ -220,7 +220,7 @@ setup() {
         runs+=("$s")
     else
         cp "$script" "$home/drive_c/DESK/$step.script"
-        wine_step "C:\\DESK\\WINDESK.EXE --script C:\\DESK\\$step.script --transcript C:\\DESK\\$step.jsonl -- C:\\MODEM\\SETUP.EXE $*"
+        wine_step "$(desk_command "$step.script" "$step.jsonl" "" "$@")"
     fi
 }
 
@@ -268,38 +268,35 @@ wine_side() {
 # One side of scenario NAME made by MAKE, into its normal form
 # WORK/NAME.SIDE: what was shown and logged, the registry and the files.
 scenario_side() {
-    local make=$1 out=$work/$name.$side f
-    runs=()
-    step=0
+    local make=$1 out=$work/$name.$side f attempt
     order=""
     if [[ $side == ntsim ]]; then
+        runs=()
+        step=0
         home=$work/$name.machine
         "$ntsim" new "$home" >"$home.new.log" 2>&1
+        modem=$home/drive_c/MODEM
+        "$make"
     else
         home=$work/$name.prefix
+        modem=$home/drive_c/MODEM
         wait_template
-        wine_copy "$template" "$home"
-    fi
-    modem=$home/drive_c/MODEM
-    if [[ $side == wine ]]; then : >"$home/drive_c/DESK/run.bat"; fi
-    "$make"
-    if [[ $side == wine ]]; then
-        wine_side "$home" "$out"
         # SETUP.EXE always ends with 0; 2 is the desk's own failure to start it
         # or to write its transcript, which is Wine's or the host's moment,
         # not the program's: the side is run once more on a fresh copy.
-        if [[ " ${runs[*]} " == *" 2 "* ]]; then
-            echo "conformance: $name: the desk could not run SETUP.EXE under Wine (statuses ${runs[*]}); once more" >&3
-            cp "$out.session.log" "$out.first-session.log" 2>/dev/null || true
-            wine_end "$home"
-            rm -rf "$home" "$out".[0-9]*.jsonl
+        for attempt in 1 2; do
             runs=()
             step=0
             wine_copy "$template" "$home"
             : >"$home/drive_c/DESK/run.bat"
             "$make"
             wine_side "$home" "$out"
-        fi
+            [[ $attempt == 1 && " ${runs[*]} " == *" 2 "* ]] || break
+            echo "conformance: $name: the desk could not run SETUP.EXE under Wine (statuses ${runs[*]}); once more" >&3
+            cp "$out.session.log" "$out.first-session.log" 2>/dev/null || true
+            wine_end "$home"
+            rm -rf "$home" "$out".[0-9]*.jsonl
+        done
     fi
     : >"$out.jsonl"
     for f in "$out".[0-9]*.jsonl; do

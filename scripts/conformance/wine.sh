@@ -127,6 +127,15 @@ with_display() {
     return $status
 }
 
+# The command line of WINDESK.EXE running C:\MODEM\SETUP.EXE ARGS, answering
+# from C:\DESK\SCRIPT, its transcript into C:\DESK\TRANSCRIPT, with SHOTS (a
+# folder under C:\DESK, or empty) its pictures.
+desk_command() {
+    local script=$1 transcript=$2 shots=$3
+    shift 3
+    echo "C:\\DESK\\WINDESK.EXE --script C:\\DESK\\$script --transcript C:\\DESK\\$transcript${shots:+ --shots C:\\DESK\\$shots} -- C:\\MODEM\\SETUP.EXE $*"
+}
+
 # Runs C:\MODEM\SETUP.EXE ARGS in prefix P under WINDESK.EXE answering from
 # SCRIPT, the seed imported first in the same session (HKLM\HARDWARE lasts
 # only as long as the session), the transcript into OUT, Wine's output into
@@ -138,7 +147,7 @@ wine_desk() {
     cp "$script" "$p/drive_c/DESK/script.txt"
     rm -f "$p/drive_c/DESK/transcript.jsonl"
     WINEPREFIX=$p with_display wine_session "$p" \
-        "regedit /s C:\\DESK\\seed.reg & C:\\DESK\\WINDESK.EXE --script C:\\DESK\\script.txt --transcript C:\\DESK\\transcript.jsonl${shots:+ --shots C:\\DESK\\$shots} -- C:\\MODEM\\SETUP.EXE $*" \
+        "regedit /s C:\\DESK\\seed.reg & $(desk_command script.txt transcript.jsonl "$shots" "$@")" \
         >"$out.log" 2>&1 || status=$?
     cp "$p/drive_c/DESK/transcript.jsonl" "$out" 2>/dev/null || : >"$out"
     return $status
