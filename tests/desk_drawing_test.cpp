@@ -2,9 +2,9 @@
 // order of a run's transcript.
 #include "support/DeskPage.h"
 
-#include "user32/DeskDrawing.h"
-#include "user32/DeskRun.h"
-#include "user32/DeskScript.h"
+#include "desk/Drawing.h"
+#include "desk/Run.h"
+#include "desk/Script.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // typed into it answer the page or box the child shows.
 #include "support/DeskPage.h"
 
-#include "user32/Desk.h"
+#include "desk/Desk.h"
 
 #include <gtest/gtest.h>
 

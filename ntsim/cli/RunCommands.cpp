@@ -8,7 +8,7 @@
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
 #include "machine/Process.h"
-#include "user32/DeskRun.h"
+#include "desk/Run.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,7 +1,7 @@
 // InstallHinfSectionA, the entry rundll32 calls: "SECTION MODE INFPATH".
 #include "InfFile.h"
 #include "SetupCalls.h"
-#include "user32/Desk.h"
+#include "desk/Desk.h"
 #include "user32/User32Calls.h"
 
 #include <setupapi.h>

@@ -2,7 +2,7 @@
 // person at the desk when a source is missing or a file cannot be copied.
 // Also the restart prompt.
 #include "kernel32/CodePage.h"
-#include "user32/Desk.h"
+#include "desk/Desk.h"
 
 #include <setupapi.h>
 

@@ -1,7 +1,7 @@
 // MessageBoxA: a modal box shown on the desk.
 #include <windows.h>
 
-#include "Desk.h"
+#include "desk/Desk.h"
 #include "User32Calls.h"
 #include "kernel32/CodePage.h"
 #include "machine/Faults.h"

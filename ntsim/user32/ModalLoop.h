@@ -1,7 +1,7 @@
 // The modal loops of dialog boxes and property sheets: what runs while a
 // person has a dialog in front of them.
 #pragma once
-#include "Desk.h"
+#include "desk/Desk.h"
 
 #include <functional>
 #include <optional>

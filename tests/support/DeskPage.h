@@ -1,7 +1,7 @@
 // A wizard page as the property sheet hands it to the desk: the driver
 // page of the install wizard, with its picture, texts, check box and list.
 #pragma once
-#include "user32/Desk.h"
+#include "desk/Desk.h"
 
 namespace test {
 

@@ -1,6 +1,6 @@
-#include "DeskScript.h"
+#include "Script.h"
 
-#include "../machine/FileLock.h"
+#include "machine/FileLock.h"
 
 #include <cctype>
 #include <sstream>

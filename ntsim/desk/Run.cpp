@@ -1,6 +1,6 @@
-#include "DeskRun.h"
+#include "Run.h"
 
-#include "DeskScript.h"
+#include "Script.h"
 
 #include <fcntl.h>
 #include <unistd.h>

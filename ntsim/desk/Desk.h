@@ -2,7 +2,7 @@
 // script desk answers from a file of actions, the terminal desk asks at the
 // keyboard; both append every box and page shown to the transcript.
 #pragma once
-#include "../machine/Json.h"
+#include "machine/Json.h"
 
 #include <string>
 #include <vector>

@@ -1,6 +1,6 @@
-#include "DeskDrawing.h"
+#include "Drawing.h"
 
-#include "DeskScript.h"
+#include "Script.h"
 
 #include <algorithm>
 #include <cctype>

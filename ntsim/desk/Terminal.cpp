@@ -1,6 +1,6 @@
-#include "DeskTerminal.h"
+#include "Terminal.h"
 
-#include "DeskDrawing.h"
+#include "Drawing.h"
 #include "machine/FileLock.h"
 
 #include <fcntl.h>

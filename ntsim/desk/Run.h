@@ -12,8 +12,8 @@
 // kept in NTSIM_SCRIPT_CURSOR, or in the process, and transcript lines go
 // straight to NTSIM_TRANSCRIPT.
 #pragma once
-#include "../machine/FileLock.h"
-#include "../machine/Json.h"
+#include "machine/FileLock.h"
+#include "machine/Json.h"
 
 #include <memory>
 #include <optional>

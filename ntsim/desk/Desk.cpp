@@ -1,8 +1,8 @@
 #include "Desk.h"
 
-#include "DeskRun.h"
-#include "DeskScript.h"
-#include "DeskTerminal.h"
+#include "Run.h"
+#include "Script.h"
+#include "Terminal.h"
 #include "machine/Process.h"
 
 #include <algorithm>
