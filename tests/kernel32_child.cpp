@@ -2,6 +2,7 @@
 
 #include "machine/FileLock.h"
 #include "machine/NtPath.h"
+#include "kernel32/ProcessAttach.h"
 #include "machine/Process.h"
 
 #include <gtest/gtest.h>
@@ -187,6 +188,7 @@ int runCommand(std::vector<std::string> args)
 int childMain()
 {
     ntsim::initProcessFromHost(0, nullptr);
+    ntsim::kernel32::attachProcess();
     return runCommand(ntsim::splitCommandLine(GetCommandLineA()));
 }
 

@@ -2,6 +2,7 @@
 // runtime's start-up does on Windows before it calls WinMain.
 #include <windows.h>
 
+#include "kernel32/ProcessAttach.h"
 #include "machine/Process.h"
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd);
@@ -32,5 +33,6 @@ LPSTR argumentsOf(LPSTR commandLine)
 int main(int argc, char** argv)
 {
     ntsim::initProcessFromHost(argc, argv);
+    ntsim::kernel32::attachProcess();
     return WinMain(GetModuleHandleA(nullptr), nullptr, argumentsOf(GetCommandLineA()), SW_SHOWNORMAL);
 }

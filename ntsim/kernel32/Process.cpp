@@ -1,6 +1,7 @@
 // Processes: the current one, and starting, watching and ending others.
 #include "FileShare.h"
 #include "Launch.h"
+#include "ProcessAttach.h"
 #include "ProcessObject.h"
 
 #include "machine/Faults.h"
@@ -147,6 +148,15 @@ std::vector<std::string> environmentBlockEntries(const char* block)
         if (entry.compare(0, 6, "NTSIM_") == 0)
             out.push_back(entry);
     return out;
+}
+
+}
+
+namespace ntsim::kernel32 {
+
+void attachProcess()
+{
+    std::atexit(releaseProcessFiles);
 }
 
 }

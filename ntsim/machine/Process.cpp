@@ -3,7 +3,6 @@
 #include "FileLock.h"
 #include "Machine.h"
 #include "NtPath.h"
-#include "kernel32/FileShare.h"
 
 #include <limits.h>
 #include <unistd.h>
@@ -51,8 +50,6 @@ void initProcessFromHost(int argc, char** argv)
     if (cwd.empty())
         cwd = ntParent(ctx.imagePath);
     ctx.currentDirectory = cwd;
-    // As NT closes a process's handles and unmaps its image when it ends.
-    std::atexit(releaseProcessFiles);
 }
 
 uint64_t processStartTime(int pid)

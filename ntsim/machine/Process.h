@@ -17,8 +17,7 @@ ProcessContext& currentProcess();
 
 // Sets up a program started by the machine (the process entry calls this):
 // the machine from NTSIM_MACHINE or the image's place, the NT command line
-// from NTSIM_CMDLINE, the current directory from NTSIM_CWD. When the
-// program ends, whatever it still holds open is let go.
+// from NTSIM_CMDLINE, the current directory from NTSIM_CWD.
 void initProcessFromHost(int argc, char** argv);
 
 // The start time of a host process (clock ticks after boot), which tells
