@@ -1,20 +1,10 @@
 #include "ScmCommon.h"
 
-#include "machine/Faults.h"
 #include "machine/NtPath.h"
 
 #include <cstring>
 
 namespace ntsim::scm {
-
-bool faulted(const char* api)
-{
-    if (auto error = injectedFault(api)) {
-        SetLastError(*error);
-        return true;
-    }
-    return false;
-}
 
 std::optional<ScObject> openedService(SC_HANDLE handle, DWORD needed)
 {

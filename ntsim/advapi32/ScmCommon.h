@@ -18,9 +18,6 @@ T fail(DWORD error, T value)
     return value;
 }
 
-// True, with the error set, when a fault is injected into the call.
-bool faulted(const char* api);
-
 // The service handle a call was given, once the handle grants every right
 // in needed; nothing, with the error set, otherwise.
 std::optional<ScObject> openedService(SC_HANDLE handle, DWORD needed);

@@ -3,6 +3,7 @@
 #include "ScmCommon.h"
 #include "ScmHandles.h"
 #include "ScmStart.h"
+#include "machine/ApiCall.h"
 
 using namespace ntsim;
 using namespace ntsim::scm;
@@ -50,11 +51,12 @@ BOOL scm::start(SC_HANDLE hService)
     return TRUE;
 }
 
-BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD /*dwNumServiceArgs*/, LPCSTR* /*lpServiceArgVectors*/)
+BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD /*dwNumServiceArgs*/ dwNumServiceArgs, LPCSTR* /*lpServiceArgVectors*/ lpServiceArgVectors)
 {
-    if (faulted("StartServiceA"))
-        return FALSE;
-    return scm::start(hService);
+    ntsim::ApiCall call("StartServiceA", hService, dwNumServiceArgs, lpServiceArgVectors);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(scm::start(hService));
 }
 
 BOOL scm::control(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServiceStatus)
@@ -106,9 +108,10 @@ BOOL scm::control(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServic
 
 BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServiceStatus)
 {
-    if (faulted("ControlService"))
-        return FALSE;
-    return scm::control(hService, dwControl, lpServiceStatus);
+    ntsim::ApiCall call("ControlService", hService, dwControl, lpServiceStatus);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(scm::control(hService, dwControl, lpServiceStatus));
 }
 
 BOOL scm::queryStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus)
@@ -128,7 +131,8 @@ BOOL scm::queryStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus)
 
 BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus)
 {
-    if (faulted("QueryServiceStatus"))
-        return FALSE;
-    return scm::queryStatus(hService, lpServiceStatus);
+    ntsim::ApiCall call("QueryServiceStatus", hService, lpServiceStatus);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(scm::queryStatus(hService, lpServiceStatus));
 }

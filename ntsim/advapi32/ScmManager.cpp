@@ -4,6 +4,7 @@
 #include "ScmHandles.h"
 #include "ScmRegistry.h"
 
+#include "machine/ApiCall.h"
 #include "machine/NtPath.h"
 
 #include <unistd.h>
@@ -51,9 +52,10 @@ SC_HANDLE scm::openManager(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWORD dw
 
 SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWORD dwDesiredAccess)
 {
-    if (faulted("OpenSCManagerA"))
-        return nullptr;
-    return scm::openManager(lpMachineName, lpDatabaseName, dwDesiredAccess);
+    ntsim::ApiCall call("OpenSCManagerA", lpMachineName, lpDatabaseName, dwDesiredAccess);
+    if (call.faulted())
+        return call.returns(nullptr);
+    return call.returns(scm::openManager(lpMachineName, lpDatabaseName, dwDesiredAccess));
 }
 
 BOOL scm::closeHandle(SC_HANDLE hSCObject)
@@ -79,7 +81,8 @@ BOOL scm::closeHandle(SC_HANDLE hSCObject)
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject)
 {
-    if (faulted("CloseServiceHandle"))
-        return FALSE;
-    return scm::closeHandle(hSCObject);
+    ntsim::ApiCall call("CloseServiceHandle", hSCObject);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(scm::closeHandle(hSCObject));
 }

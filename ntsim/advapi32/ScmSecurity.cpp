@@ -4,6 +4,7 @@
 #include "ScmRegistry.h"
 #include "ScmSecurity.h"
 
+#include "machine/ApiCall.h"
 #include "machine/Token.h"
 
 #include <cstring>
@@ -75,8 +76,9 @@ SecurityDescriptor serviceSecurity(const std::string& name)
 BOOL WINAPI QueryServiceObjectSecurity(SC_HANDLE hService, SECURITY_INFORMATION dwSecurityInformation,
     PSECURITY_DESCRIPTOR lpSecurityDescriptor, DWORD cbBufSize, LPDWORD pcbBytesNeeded)
 {
-    if (faulted("QueryServiceObjectSecurity"))
-        return FALSE;
+    ntsim::ApiCall call("QueryServiceObjectSecurity", hService, dwSecurityInformation, lpSecurityDescriptor, cbBufSize, pcbBytesNeeded);
+    if (call.faulted())
+        return call.returns(FALSE);
     DWORD needed = 0;
     if (dwSecurityInformation & keptParts)
         needed |= READ_CONTROL;
@@ -84,30 +86,31 @@ BOOL WINAPI QueryServiceObjectSecurity(SC_HANDLE hService, SECURITY_INFORMATION 
         needed |= ACCESS_SYSTEM_SECURITY;
     auto service = openedService(hService, needed);
     if (!service)
-        return FALSE;
+        return call.returns(FALSE);
     if (!pcbBytesNeeded)
-        return fail(ERROR_INVALID_ADDRESS, FALSE);
+        return call.returns(fail(ERROR_INVALID_ADDRESS, FALSE));
     security::Bytes bytes = serviceSecurity(service->service).toSelfRelative(dwSecurityInformation & keptParts);
     *pcbBytesNeeded = static_cast<DWORD>(bytes.size());
     if (!lpSecurityDescriptor || cbBufSize < bytes.size())
-        return fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+        return call.returns(fail(ERROR_INSUFFICIENT_BUFFER, FALSE));
     std::memcpy(lpSecurityDescriptor, bytes.data(), bytes.size());
-    return TRUE;
+    return call.returns(TRUE);
 }
 
 BOOL WINAPI SetServiceObjectSecurity(SC_HANDLE hService, SECURITY_INFORMATION dwSecurityInformation,
     PSECURITY_DESCRIPTOR lpSecurityDescriptor)
 {
-    if (faulted("SetServiceObjectSecurity"))
-        return FALSE;
+    ntsim::ApiCall call("SetServiceObjectSecurity", hService, dwSecurityInformation, lpSecurityDescriptor);
+    if (call.faulted())
+        return call.returns(FALSE);
     auto service = findHandle(hService, ScObject::Kind::Service);
     if (!service)
-        return fail(ERROR_INVALID_HANDLE, FALSE);
+        return call.returns(fail(ERROR_INVALID_HANDLE, FALSE));
     if (!lpSecurityDescriptor)
-        return fail(ERROR_INVALID_PARAMETER, FALSE);
+        return call.returns(fail(ERROR_INVALID_PARAMETER, FALSE));
     auto given = SecurityDescriptor::fromBinary(lpSecurityDescriptor);
     if (!given)
-        return fail(ERROR_INVALID_PARAMETER, FALSE);
+        return call.returns(fail(ERROR_INVALID_PARAMETER, FALSE));
 
     SecurityDescriptor sd = serviceSecurity(service->service);
     Token token = Token::effective();
@@ -115,25 +118,25 @@ BOOL WINAPI SetServiceObjectSecurity(SC_HANDLE hService, SECURITY_INFORMATION dw
     bool owner = !sd.owner.empty() && token.holds(sd.owner);
     auto holds = [&](DWORD right) { return owner || (service->access & right); };
     if ((dwSecurityInformation & DACL_SECURITY_INFORMATION) && !holds(WRITE_DAC))
-        return fail(ERROR_ACCESS_DENIED, FALSE);
+        return call.returns(fail(ERROR_ACCESS_DENIED, FALSE));
     if ((dwSecurityInformation & (OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION)) && !holds(WRITE_OWNER))
-        return fail(ERROR_ACCESS_DENIED, FALSE);
+        return call.returns(fail(ERROR_ACCESS_DENIED, FALSE));
     if ((dwSecurityInformation & SACL_SECURITY_INFORMATION) && !(service->access & ACCESS_SYSTEM_SECURITY))
-        return fail(ERROR_ACCESS_DENIED, FALSE);
+        return call.returns(fail(ERROR_ACCESS_DENIED, FALSE));
     {
         RunStates states;
         if (const RunState* state = states.find(service->service); state && state->markedForDelete)
-            return fail(ERROR_SERVICE_MARKED_FOR_DELETE, FALSE);
+            return call.returns(fail(ERROR_SERVICE_MARKED_FOR_DELETE, FALSE));
     }
 
     LONG status = sd.takeParts(*given, dwSecurityInformation, token);
     if (status != ERROR_SUCCESS)
-        return fail(static_cast<DWORD>(status), FALSE);
+        return call.returns(fail(static_cast<DWORD>(status), FALSE));
     SystemKey key;
     status = key.create(securityKeyOf(service->service));
     if (status == ERROR_SUCCESS)
         status = key.setBinary("Security", sd.toSelfRelative(keptParts));
     if (status != ERROR_SUCCESS)
-        return fail(static_cast<DWORD>(status), FALSE);
-    return TRUE;
+        return call.returns(fail(static_cast<DWORD>(status), FALSE));
+    return call.returns(TRUE);
 }

@@ -5,6 +5,7 @@
 #include "ScmRegistry.h"
 #include "ScmSecurity.h"
 
+#include "machine/ApiCall.h"
 #include "machine/Token.h"
 
 #include "machine/NtPath.h"
@@ -82,9 +83,10 @@ SC_HANDLE scm::openService(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwD
 
 SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess)
 {
-    if (faulted("OpenServiceA"))
-        return nullptr;
-    return scm::openService(hSCManager, lpServiceName, dwDesiredAccess);
+    ntsim::ApiCall call("OpenServiceA", hSCManager, lpServiceName, dwDesiredAccess);
+    if (call.faulted())
+        return call.returns(nullptr);
+    return call.returns(scm::openService(hSCManager, lpServiceName, dwDesiredAccess));
 }
 
 SC_HANDLE scm::createService(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCSTR lpDisplayName,
@@ -149,12 +151,13 @@ SC_HANDLE scm::createService(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCSTR 
 SC_HANDLE WINAPI CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCSTR lpDisplayName,
     DWORD dwDesiredAccess, DWORD dwServiceType, DWORD dwStartType, DWORD dwErrorControl,
     LPCSTR lpBinaryPathName, LPCSTR lpLoadOrderGroup, LPDWORD lpdwTagId, LPCSTR lpDependencies,
-    LPCSTR lpServiceStartName, LPCSTR /*lpPassword*/)
+    LPCSTR lpServiceStartName, LPCSTR /*lpPassword*/ lpPassword)
 {
-    if (faulted("CreateServiceA"))
-        return nullptr;
-    return scm::createService(hSCManager, lpServiceName, lpDisplayName, dwDesiredAccess, dwServiceType, dwStartType,
-        dwErrorControl, lpBinaryPathName, lpLoadOrderGroup, lpdwTagId, lpDependencies, lpServiceStartName);
+    ntsim::ApiCall call("CreateServiceA", hSCManager, lpServiceName, lpDisplayName, dwDesiredAccess, dwServiceType, dwStartType, dwErrorControl, lpBinaryPathName, lpLoadOrderGroup, lpdwTagId, lpDependencies, lpServiceStartName, lpPassword);
+    if (call.faulted())
+        return call.returns(nullptr);
+    return call.returns(scm::createService(hSCManager, lpServiceName, lpDisplayName, dwDesiredAccess, dwServiceType, dwStartType,
+        dwErrorControl, lpBinaryPathName, lpLoadOrderGroup, lpdwTagId, lpDependencies, lpServiceStartName));
 }
 
 BOOL scm::markForDelete(SC_HANDLE hService)
@@ -179,24 +182,26 @@ BOOL scm::markForDelete(SC_HANDLE hService)
 
 BOOL WINAPI DeleteService(SC_HANDLE hService)
 {
-    if (faulted("DeleteService"))
-        return FALSE;
-    return scm::markForDelete(hService);
+    ntsim::ApiCall call("DeleteService", hService);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(scm::markForDelete(hService));
 }
 
 BOOL WINAPI QueryServiceConfigA(SC_HANDLE hService, LPQUERY_SERVICE_CONFIGA lpServiceConfig, DWORD cbBufSize,
     LPDWORD pcbBytesNeeded)
 {
-    if (faulted("QueryServiceConfigA"))
-        return FALSE;
+    ntsim::ApiCall call("QueryServiceConfigA", hService, lpServiceConfig, cbBufSize, pcbBytesNeeded);
+    if (call.faulted())
+        return call.returns(FALSE);
     auto service = openedService(hService, SERVICE_QUERY_CONFIG);
     if (!service)
-        return FALSE;
+        return call.returns(FALSE);
     if (!pcbBytesNeeded)
-        return fail(ERROR_INVALID_ADDRESS, FALSE);
+        return call.returns(fail(ERROR_INVALID_ADDRESS, FALSE));
     auto config = readService(service->service);
     if (!config)
-        return fail(ERROR_SERVICE_DOES_NOT_EXIST, FALSE);
+        return call.returns(fail(ERROR_SERVICE_DOES_NOT_EXIST, FALSE));
 
     std::string dependencies;
     for (auto& s : config->dependOnService)
@@ -208,7 +213,7 @@ BOOL WINAPI QueryServiceConfigA(SC_HANDLE hService, LPQUERY_SERVICE_CONFIGA lpSe
         + dependencies.size() + 1 + config->objectName.size() + 1 + displayName.size() + 1;
     if (!lpServiceConfig || cbBufSize < needed) {
         *pcbBytesNeeded = static_cast<DWORD>(needed);
-        return fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+        return call.returns(fail(ERROR_INSUFFICIENT_BUFFER, FALSE));
     }
     QUERY_SERVICE_CONFIGA& out = *lpServiceConfig;
     out.dwServiceType = config->type;
@@ -224,7 +229,7 @@ BOOL WINAPI QueryServiceConfigA(SC_HANDLE hService, LPQUERY_SERVICE_CONFIGA lpSe
     *cursor++ = 0;
     putString(cursor, out.lpServiceStartName, config->objectName);
     putString(cursor, out.lpDisplayName, displayName);
-    return TRUE;
+    return call.returns(TRUE);
 }
 
 BOOL scm::changeConfig(SC_HANDLE hService, DWORD dwServiceType, DWORD dwStartType, DWORD dwErrorControl,
@@ -277,10 +282,11 @@ BOOL scm::changeConfig(SC_HANDLE hService, DWORD dwServiceType, DWORD dwStartTyp
 
 BOOL WINAPI ChangeServiceConfigA(SC_HANDLE hService, DWORD dwServiceType, DWORD dwStartType, DWORD dwErrorControl,
     LPCSTR lpBinaryPathName, LPCSTR lpLoadOrderGroup, LPDWORD lpdwTagId, LPCSTR lpDependencies,
-    LPCSTR lpServiceStartName, LPCSTR /*lpPassword*/, LPCSTR lpDisplayName)
+    LPCSTR lpServiceStartName, LPCSTR /*lpPassword*/ lpPassword, LPCSTR lpDisplayName)
 {
-    if (faulted("ChangeServiceConfigA"))
-        return FALSE;
-    return scm::changeConfig(hService, dwServiceType, dwStartType, dwErrorControl, lpBinaryPathName, lpLoadOrderGroup,
-        lpdwTagId, lpDependencies, lpServiceStartName, lpDisplayName);
+    ntsim::ApiCall call("ChangeServiceConfigA", hService, dwServiceType, dwStartType, dwErrorControl, lpBinaryPathName, lpLoadOrderGroup, lpdwTagId, lpDependencies, lpServiceStartName, lpPassword, lpDisplayName);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(scm::changeConfig(hService, dwServiceType, dwStartType, dwErrorControl, lpBinaryPathName, lpLoadOrderGroup,
+        lpdwTagId, lpDependencies, lpServiceStartName, lpDisplayName));
 }

@@ -2,7 +2,7 @@
 // forms, with the last errors NT sets.
 #include "SecurityDescriptor.h"
 #include "Sid.h"
-#include "machine/Faults.h"
+#include "machine/ApiCall.h"
 
 #include <windows.h>
 
@@ -18,15 +18,6 @@ BOOL fail(DWORD error)
 {
     SetLastError(error);
     return FALSE;
-}
-
-bool faulted(const char* api)
-{
-    if (auto fault = injectedFault(api)) {
-        SetLastError(*fault);
-        return true;
-    }
-    return false;
 }
 
 // Why a setter may not change a descriptor, or 0: only an absolute one of
@@ -105,15 +96,16 @@ NTSIM_API BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY pIdenti
     DWORD nSubAuthority0, DWORD nSubAuthority1, DWORD nSubAuthority2, DWORD nSubAuthority3,
     DWORD nSubAuthority4, DWORD nSubAuthority5, DWORD nSubAuthority6, DWORD nSubAuthority7, PSID* pSid)
 {
+    ntsim::ApiCall call("AllocateAndInitializeSid", pIdentifierAuthority, nSubAuthorityCount, nSubAuthority0, nSubAuthority1, nSubAuthority2, nSubAuthority3, nSubAuthority4, nSubAuthority5, nSubAuthority6, nSubAuthority7, pSid);
     if (!pIdentifierAuthority || !pSid)
-        return fail(ERROR_INVALID_PARAMETER);
-    if (faulted("AllocateAndInitializeSid"))
-        return FALSE;
+        return call.returns(fail(ERROR_INVALID_PARAMETER));
+    if (call.faulted())
+        return call.returns(FALSE);
     if (nSubAuthorityCount > 8)
-        return fail(ERROR_INVALID_SID);
+        return call.returns(fail(ERROR_INVALID_SID));
     auto sid = static_cast<BYTE*>(std::calloc(1, sidLengthFor(nSubAuthorityCount)));
     if (!sid)
-        return fail(ERROR_NOT_ENOUGH_MEMORY);
+        return call.returns(fail(ERROR_NOT_ENOUGH_MEMORY));
     sid[0] = SID_REVISION;
     sid[1] = nSubAuthorityCount;
     std::memcpy(sid + 2, pIdentifierAuthority->Value, 6);
@@ -121,142 +113,156 @@ NTSIM_API BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY pIdenti
         nSubAuthority4, nSubAuthority5, nSubAuthority6, nSubAuthority7 };
     std::memcpy(sid + 8, subs, 4u * nSubAuthorityCount);
     *pSid = sid;
-    return TRUE;
+    return call.returns(TRUE);
 }
 
 NTSIM_API PVOID WINAPI FreeSid(PSID pSid)
 {
+    ntsim::ApiCall call("FreeSid", pSid);
     std::free(pSid);
-    return nullptr;
+    return call.returns(nullptr);
 }
 
 NTSIM_API BOOL WINAPI IsValidSid(PSID pSid)
 {
+    ntsim::ApiCall call("IsValidSid", pSid);
     if (!isValidSid(static_cast<const BYTE*>(pSid)))
-        return fail(ERROR_INVALID_SID);
-    return TRUE;
+        return call.returns(fail(ERROR_INVALID_SID));
+    return call.returns(TRUE);
 }
 
 NTSIM_API DWORD WINAPI GetLengthSid(PSID pSid)
 {
+    ntsim::ApiCall call("GetLengthSid", pSid);
     auto sid = static_cast<const BYTE*>(pSid);
-    return sid ? static_cast<DWORD>(sidLength(sid)) : 0;
+    return call.returns(sid ? static_cast<DWORD>(sidLength(sid)) : 0);
 }
 
 NTSIM_API BOOL WINAPI EqualSid(PSID pSid1, PSID pSid2)
 {
+    ntsim::ApiCall call("EqualSid", pSid1, pSid2);
     auto a = static_cast<const BYTE*>(pSid1);
     auto b = static_cast<const BYTE*>(pSid2);
     if (!isValidSid(a) || !isValidSid(b))
-        return fail(ERROR_INVALID_SID);
+        return call.returns(fail(ERROR_INVALID_SID));
     SetLastError(ERROR_SUCCESS);
-    return sidLength(a) == sidLength(b) && std::memcmp(a, b, sidLength(a)) == 0;
+    return call.returns(sidLength(a) == sidLength(b) && std::memcmp(a, b, sidLength(a)) == 0);
 }
 
 NTSIM_API BOOL WINAPI CopySid(DWORD nDestinationSidLength, PSID pDestinationSid, PSID pSourceSid)
 {
+    ntsim::ApiCall call("CopySid", nDestinationSidLength, pDestinationSid, pSourceSid);
     auto source = static_cast<const BYTE*>(pSourceSid);
     if (!isValidSid(source))
-        return fail(ERROR_INVALID_SID);
+        return call.returns(fail(ERROR_INVALID_SID));
     if (nDestinationSidLength < sidLength(source))
-        return fail(ERROR_INSUFFICIENT_BUFFER);
+        return call.returns(fail(ERROR_INSUFFICIENT_BUFFER));
     if (!pDestinationSid)
-        return fail(ERROR_INVALID_PARAMETER);
+        return call.returns(fail(ERROR_INVALID_PARAMETER));
     std::memmove(pDestinationSid, source, sidLength(source));
-    return TRUE;
+    return call.returns(TRUE);
 }
 
 NTSIM_API BOOL WINAPI InitializeSid(PSID Sid, PSID_IDENTIFIER_AUTHORITY pIdentifierAuthority, BYTE nSubAuthorityCount)
 {
+    ntsim::ApiCall call("InitializeSid", Sid, pIdentifierAuthority, nSubAuthorityCount);
     if (!Sid || !pIdentifierAuthority || nSubAuthorityCount > SID_MAX_SUB_AUTHORITIES)
-        return fail(ERROR_INVALID_PARAMETER);
+        return call.returns(fail(ERROR_INVALID_PARAMETER));
     auto sid = static_cast<BYTE*>(Sid);
     sid[0] = SID_REVISION;
     sid[1] = nSubAuthorityCount;
     std::memcpy(sid + 2, pIdentifierAuthority->Value, 6);
-    return TRUE;
+    return call.returns(TRUE);
 }
 
 NTSIM_API PDWORD WINAPI GetSidSubAuthority(PSID pSid, DWORD nSubAuthority)
 {
+    ntsim::ApiCall call("GetSidSubAuthority", pSid, nSubAuthority);
     // As on NT, the index is not checked: the caller knows the count.
-    return reinterpret_cast<PDWORD>(static_cast<BYTE*>(pSid) + 8 + 4 * nSubAuthority);
+    return call.returns(reinterpret_cast<PDWORD>(static_cast<BYTE*>(pSid) + 8 + 4 * nSubAuthority));
 }
 
 NTSIM_API BOOL WINAPI InitializeAcl(PACL pAcl, DWORD nAclLength, DWORD dwAclRevision)
 {
-    if (faulted("InitializeAcl"))
-        return FALSE;
+    ntsim::ApiCall call("InitializeAcl", pAcl, nAclLength, dwAclRevision);
+    if (call.faulted())
+        return call.returns(FALSE);
     if (!pAcl)
-        return fail(ERROR_INVALID_PARAMETER);
+        return call.returns(fail(ERROR_INVALID_PARAMETER));
     if (nAclLength < sizeof(ACL))
-        return fail(ERROR_INSUFFICIENT_BUFFER);
+        return call.returns(fail(ERROR_INSUFFICIENT_BUFFER));
     if (dwAclRevision < ACL_REVISION || dwAclRevision > 4 || nAclLength > 0xFFFC)
-        return fail(ERROR_INVALID_PARAMETER);
+        return call.returns(fail(ERROR_INVALID_PARAMETER));
     auto acl = reinterpret_cast<BYTE*>(pAcl);
     std::memset(acl, 0, sizeof(ACL));
     acl[0] = static_cast<BYTE>(dwAclRevision);
     writeWord(acl + 2, static_cast<WORD>(nAclLength & ~DWORD(3)));
-    return TRUE;
+    return call.returns(TRUE);
 }
 
 NTSIM_API BOOL WINAPI AddAccessAllowedAce(PACL pAcl, DWORD dwAceRevision, DWORD AccessMask, PSID pSid)
 {
-    if (faulted("AddAccessAllowedAce"))
-        return FALSE;
-    return addAce(pAcl, dwAceRevision, ACCESS_ALLOWED_ACE_TYPE, AccessMask, pSid);
+    ntsim::ApiCall call("AddAccessAllowedAce", pAcl, dwAceRevision, AccessMask, pSid);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(addAce(pAcl, dwAceRevision, ACCESS_ALLOWED_ACE_TYPE, AccessMask, pSid));
 }
 
 NTSIM_API BOOL WINAPI AddAccessDeniedAce(PACL pAcl, DWORD dwAceRevision, DWORD AccessMask, PSID pSid)
 {
-    if (faulted("AddAccessDeniedAce"))
-        return FALSE;
-    return addAce(pAcl, dwAceRevision, ACCESS_DENIED_ACE_TYPE, AccessMask, pSid);
+    ntsim::ApiCall call("AddAccessDeniedAce", pAcl, dwAceRevision, AccessMask, pSid);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(addAce(pAcl, dwAceRevision, ACCESS_DENIED_ACE_TYPE, AccessMask, pSid));
 }
 
 NTSIM_API BOOL WINAPI GetAce(PACL pAcl, DWORD dwAceIndex, LPVOID* pAce)
 {
+    ntsim::ApiCall call("GetAce", pAcl, dwAceIndex, pAce);
     auto acl = reinterpret_cast<BYTE*>(pAcl);
     if (!acl || !pAce || dwAceIndex >= readWord(acl + 4))
-        return fail(ERROR_INVALID_PARAMETER);
+        return call.returns(fail(ERROR_INVALID_PARAMETER));
     size_t at = sizeof(ACL);
     for (DWORD i = 0; i < dwAceIndex; ++i)
         at += readWord(acl + at + 2);
     if (at + 8 > readWord(acl + 2))
-        return fail(ERROR_INVALID_PARAMETER);
+        return call.returns(fail(ERROR_INVALID_PARAMETER));
     *pAce = acl + at;
-    return TRUE;
+    return call.returns(TRUE);
 }
 
 NTSIM_API BOOL WINAPI IsValidAcl(PACL pAcl)
 {
+    ntsim::ApiCall call("IsValidAcl", pAcl);
     auto acl = reinterpret_cast<const BYTE*>(pAcl);
     if (!acl || !parseAcl(acl))
-        return fail(ERROR_INVALID_ACL);
-    return TRUE;
+        return call.returns(fail(ERROR_INVALID_ACL));
+    return call.returns(TRUE);
 }
 
 NTSIM_API BOOL WINAPI InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR pSecurityDescriptor, DWORD dwRevision)
 {
-    if (faulted("InitializeSecurityDescriptor"))
-        return FALSE;
+    ntsim::ApiCall call("InitializeSecurityDescriptor", pSecurityDescriptor, dwRevision);
+    if (call.faulted())
+        return call.returns(FALSE);
     if (!pSecurityDescriptor)
-        return fail(ERROR_INVALID_PARAMETER);
+        return call.returns(fail(ERROR_INVALID_PARAMETER));
     if (dwRevision != SECURITY_DESCRIPTOR_REVISION)
-        return fail(ERROR_UNKNOWN_REVISION);
+        return call.returns(fail(ERROR_UNKNOWN_REVISION));
     std::memset(pSecurityDescriptor, 0, sizeof(SECURITY_DESCRIPTOR));
     static_cast<SECURITY_DESCRIPTOR*>(pSecurityDescriptor)->Revision = SECURITY_DESCRIPTOR_REVISION;
-    return TRUE;
+    return call.returns(TRUE);
 }
 
 NTSIM_API BOOL WINAPI SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDescriptor, BOOL bDaclPresent,
     PACL pDacl, BOOL bDaclDefaulted)
 {
-    if (faulted("SetSecurityDescriptorDacl"))
-        return FALSE;
+    ntsim::ApiCall call("SetSecurityDescriptorDacl", pSecurityDescriptor, bDaclPresent, pDacl, bDaclDefaulted);
+    if (call.faulted())
+        return call.returns(FALSE);
     auto sd = static_cast<SECURITY_DESCRIPTOR*>(pSecurityDescriptor);
     if (DWORD error = unsettable(sd))
-        return fail(error);
+        return call.returns(fail(error));
     sd->Control &= ~(SE_DACL_PRESENT | SE_DACL_DEFAULTED);
     sd->Dacl = nullptr;
     if (bDaclPresent) {
@@ -265,29 +271,31 @@ NTSIM_API BOOL WINAPI SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDe
         if (bDaclDefaulted)
             sd->Control |= SE_DACL_DEFAULTED;
     }
-    return TRUE;
+    return call.returns(TRUE);
 }
 
 NTSIM_API BOOL WINAPI SetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR pSecurityDescriptor, PSID pOwner, BOOL bOwnerDefaulted)
 {
+    ntsim::ApiCall call("SetSecurityDescriptorOwner", pSecurityDescriptor, pOwner, bOwnerDefaulted);
     auto sd = static_cast<SECURITY_DESCRIPTOR*>(pSecurityDescriptor);
     if (DWORD error = unsettable(sd))
-        return fail(error);
+        return call.returns(fail(error));
     sd->Owner = pOwner;
     sd->Control &= ~SE_OWNER_DEFAULTED;
     if (bOwnerDefaulted)
         sd->Control |= SE_OWNER_DEFAULTED;
-    return TRUE;
+    return call.returns(TRUE);
 }
 
 NTSIM_API BOOL WINAPI GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDescriptor, LPBOOL lpbDaclPresent,
     PACL* pDacl, LPBOOL lpbDaclDefaulted)
 {
+    ntsim::ApiCall call("GetSecurityDescriptorDacl", pSecurityDescriptor, lpbDaclPresent, pDacl, lpbDaclDefaulted);
     if (!pSecurityDescriptor || !lpbDaclPresent || !pDacl || !lpbDaclDefaulted)
-        return fail(ERROR_INVALID_PARAMETER);
+        return call.returns(fail(ERROR_INVALID_PARAMETER));
     auto sd = static_cast<SECURITY_DESCRIPTOR*>(pSecurityDescriptor);
     if (sd->Revision != SECURITY_DESCRIPTOR_REVISION)
-        return fail(ERROR_UNKNOWN_REVISION);
+        return call.returns(fail(ERROR_UNKNOWN_REVISION));
     *lpbDaclPresent = (sd->Control & SE_DACL_PRESENT) ? TRUE : FALSE;
     *lpbDaclDefaulted = (sd->Control & SE_DACL_DEFAULTED) ? TRUE : FALSE;
     if (!*lpbDaclPresent) {
@@ -298,16 +306,17 @@ NTSIM_API BOOL WINAPI GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDe
     } else {
         *pDacl = sd->Dacl;
     }
-    return TRUE;
+    return call.returns(TRUE);
 }
 
 NTSIM_API BOOL WINAPI GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR pSecurityDescriptor, PSID* pOwner, LPBOOL lpbOwnerDefaulted)
 {
+    ntsim::ApiCall call("GetSecurityDescriptorOwner", pSecurityDescriptor, pOwner, lpbOwnerDefaulted);
     if (!pSecurityDescriptor || !pOwner || !lpbOwnerDefaulted)
-        return fail(ERROR_INVALID_PARAMETER);
+        return call.returns(fail(ERROR_INVALID_PARAMETER));
     auto sd = static_cast<SECURITY_DESCRIPTOR*>(pSecurityDescriptor);
     if (sd->Revision != SECURITY_DESCRIPTOR_REVISION)
-        return fail(ERROR_UNKNOWN_REVISION);
+        return call.returns(fail(ERROR_UNKNOWN_REVISION));
     *lpbOwnerDefaulted = (sd->Control & SE_OWNER_DEFAULTED) ? TRUE : FALSE;
     if (selfRelative(sd)) {
         auto rel = static_cast<SECURITY_DESCRIPTOR_RELATIVE*>(pSecurityDescriptor);
@@ -315,20 +324,22 @@ NTSIM_API BOOL WINAPI GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR pSecurityD
     } else {
         *pOwner = sd->Owner;
     }
-    return TRUE;
+    return call.returns(TRUE);
 }
 
 NTSIM_API BOOL WINAPI IsValidSecurityDescriptor(PSECURITY_DESCRIPTOR pSecurityDescriptor)
 {
+    ntsim::ApiCall call("IsValidSecurityDescriptor", pSecurityDescriptor);
     if (!pSecurityDescriptor || !SecurityDescriptor::fromBinary(pSecurityDescriptor))
-        return fail(ERROR_INVALID_SECURITY_DESCR);
-    return TRUE;
+        return call.returns(fail(ERROR_INVALID_SECURITY_DESCR));
+    return call.returns(TRUE);
 }
 
 NTSIM_API DWORD WINAPI GetSecurityDescriptorLength(PSECURITY_DESCRIPTOR pSecurityDescriptor)
 {
+    ntsim::ApiCall call("GetSecurityDescriptorLength", pSecurityDescriptor);
     if (!pSecurityDescriptor)
-        return 0;
+        return call.returns(0);
     PSID owner = nullptr;
     PSID group = nullptr;
     PACL dacl = nullptr;
@@ -353,5 +364,5 @@ NTSIM_API DWORD WINAPI GetSecurityDescriptorLength(PSECURITY_DESCRIPTOR pSecurit
         length += roundUp(sidLength(static_cast<BYTE*>(group)));
     if (dacl)
         length += roundUp(dacl->AclSize);
-    return static_cast<DWORD>(length);
+    return call.returns(static_cast<DWORD>(length));
 }

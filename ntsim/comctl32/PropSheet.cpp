@@ -11,7 +11,7 @@
 #include "user32/Window.h"
 
 #include "kernel32/CodePage.h"
-#include "machine/Faults.h"
+#include "machine/ApiCall.h"
 
 #include <algorithm>
 #include <cstring>
@@ -88,7 +88,7 @@ void releasePage(PageRecord* record)
 {
     PROPSHEETPAGEA& psp = record->psp();
     if ((psp.dwFlags & PSP_USECALLBACK) && psp.pfnCallback)
-        psp.pfnCallback(nullptr, PSPCB_RELEASE, &psp);
+        ProgramCode::call(psp.pfnCallback, nullptr, PSPCB_RELEASE, &psp);
     if ((psp.dwFlags & PSP_USEREFPARENT) && psp.pcRefParent)
         --*psp.pcRefParent;
     livePages().erase(record);
@@ -209,7 +209,7 @@ public:
     void initialized()
     {
         if ((m_header.dwFlags & PSH_USECALLBACK) && m_header.pfnCallback)
-            m_header.pfnCallback(m_hwnd, PSCB_INITIALIZED, 0);
+            ProgramCode::call(m_header.pfnCallback, m_hwnd, PSCB_INITIALIZED, 0);
     }
 
 private:
@@ -321,7 +321,7 @@ bool Sheet::create()
     std::vector<BYTE> bytes = frameTemplate();
     // The application may change the template before the sheet is made.
     if ((m_header.dwFlags & PSH_USECALLBACK) && m_header.pfnCallback)
-        m_header.pfnCallback(nullptr, PSCB_PRECREATE, reinterpret_cast<LPARAM>(bytes.data()));
+        ProgramCode::call(m_header.pfnCallback, nullptr, PSCB_PRECREATE, reinterpret_cast<LPARAM>(bytes.data()));
     DialogTemplate tmpl;
     if (!parseDialogTemplate(bytes.data(), bytes.size(), tmpl)) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -342,7 +342,7 @@ HWND Sheet::pageWindow(size_t index)
         return m_pageWindows[index];
     PROPSHEETPAGEA& psp = m_pages[index]->psp();
     // The application may refuse the page's creation.
-    if ((psp.dwFlags & PSP_USECALLBACK) && psp.pfnCallback && !psp.pfnCallback(nullptr, PSPCB_CREATE, &psp))
+    if ((psp.dwFlags & PSP_USECALLBACK) && psp.pfnCallback && !ProgramCode::call(psp.pfnCallback, nullptr, PSPCB_CREATE, &psp))
         return nullptr;
     DialogTemplate tmpl;
     if (!templateOf(psp, tmpl))
@@ -741,47 +741,52 @@ using namespace ntsim::comctl32;
 
 HPROPSHEETPAGE WINAPI CreatePropertySheetPageA(LPCPROPSHEETPAGEA constPropSheetPagePointer)
 {
-    if (auto fault = ntsim::injectedFault("CreatePropertySheetPageA")) {
+    ntsim::ApiCall call("CreatePropertySheetPageA", constPropSheetPagePointer);
+    if (auto fault = call.fault()) {
         SetLastError(*fault);
-        return nullptr;
+        return call.returns(nullptr);
     }
     if (!validPage(constPropSheetPagePointer)) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
+        return call.returns(nullptr);
     }
-    return reinterpret_cast<HPROPSHEETPAGE>(newPage(*constPropSheetPagePointer));
+    return call.returns(reinterpret_cast<HPROPSHEETPAGE>(newPage(*constPropSheetPagePointer)));
 }
 
 BOOL WINAPI DestroyPropertySheetPage(HPROPSHEETPAGE hPSPage)
 {
+    ntsim::ApiCall call("DestroyPropertySheetPage", hPSPage);
     PageRecord* record = recordOf(hPSPage);
     if (!record) {
         SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+        return call.returns(FALSE);
     }
     releasePage(record);
-    return TRUE;
+    return call.returns(TRUE);
 }
 
 INT_PTR WINAPI PropertySheetA(LPCPROPSHEETHEADERA lppsph)
 {
-    if (auto fault = ntsim::injectedFault("PropertySheetA")) {
+    ntsim::ApiCall call("PropertySheetA", lppsph);
+    if (auto fault = call.fault()) {
         SetLastError(*fault);
-        return -1;
+        return call.returns(-1);
     }
-    return propertySheet(lppsph);
+    return call.returns(propertySheet(lppsph));
 }
 
 void WINAPI InitCommonControls(void)
 {
+    ntsim::ApiCall call("InitCommonControls");
     // The common controls this machine has are there from the start.
 }
 
 BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX* picce)
 {
+    ntsim::ApiCall call("InitCommonControlsEx", picce);
     if (!picce || picce->dwSize != sizeof(INITCOMMONCONTROLSEX)) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
+        return call.returns(FALSE);
     }
-    return TRUE;
+    return call.returns(TRUE);
 }

@@ -3,7 +3,7 @@
 #include "FilePath.h"
 #include "Kernel32Calls.h"
 
-#include "machine/Faults.h"
+#include "machine/ApiCall.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
 #include "machine/Process.h"
@@ -85,52 +85,58 @@ BOOL ntsim::kernel32::createDirectory(LPCSTR lpPathName)
     return TRUE;
 }
 
-extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES)
+extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes)
 {
-    if (auto fault = ntsim::injectedFault("CreateDirectoryA"))
-        return fail(*fault);
-    return ntsim::kernel32::createDirectory(lpPathName);
+    ntsim::ApiCall call("CreateDirectoryA", lpPathName, lpSecurityAttributes);
+    if (auto fault = call.fault())
+        return call.returns(fail(*fault));
+    return call.returns(ntsim::kernel32::createDirectory(lpPathName));
 }
 
 extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName)
 {
+    ntsim::ApiCall call("RemoveDirectoryA", lpPathName);
     ntsim::ResolvedPath path;
     if (!resolveDirectory(lpPathName, path))
-        return FALSE;
+        return call.returns(FALSE);
     if (!isEmptyDirectory(path.host))
-        return fail(ERROR_DIR_NOT_EMPTY);
+        return call.returns(fail(ERROR_DIR_NOT_EMPTY));
     if (path.nt.size() <= 3 || !ntsim::parentWritable(path.host))
-        return fail(ERROR_ACCESS_DENIED);
+        return call.returns(fail(ERROR_ACCESS_DENIED));
     // A process's current directory is in use, as on NT.
     if (ntsim::upperAscii(ntsim::currentProcess().currentDirectory) == ntsim::upperAscii(path.nt))
-        return fail(ERROR_SHARING_VIOLATION);
+        return call.returns(fail(ERROR_SHARING_VIOLATION));
     if (rmdir(path.host.c_str()) != 0)
-        return fail(ERROR_ACCESS_DENIED);
+        return call.returns(fail(ERROR_ACCESS_DENIED));
     ntsim::noteHostChange(path.host);
     ntsim::forgetAttributes(path.nt);
-    return TRUE;
+    return call.returns(TRUE);
 }
 
 extern "C" DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer)
 {
-    return ntsim::copyPathOut(ntsim::currentProcess().currentDirectory, lpBuffer, nBufferLength);
+    ntsim::ApiCall call("GetCurrentDirectoryA", nBufferLength, lpBuffer);
+    return call.returns(ntsim::copyPathOut(ntsim::currentProcess().currentDirectory, lpBuffer, nBufferLength));
 }
 
 extern "C" BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName)
 {
+    ntsim::ApiCall call("SetCurrentDirectoryA", lpPathName);
     ntsim::ResolvedPath path;
     if (!resolveDirectory(lpPathName, path))
-        return FALSE;
+        return call.returns(FALSE);
     ntsim::currentProcess().currentDirectory = path.nt;
-    return TRUE;
+    return call.returns(TRUE);
 }
 
 extern "C" UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize)
 {
-    return ntsim::copyPathOut("C:\\WINNT", lpBuffer, uSize);
+    ntsim::ApiCall call("GetWindowsDirectoryA", lpBuffer, uSize);
+    return call.returns(ntsim::copyPathOut("C:\\WINNT", lpBuffer, uSize));
 }
 
 extern "C" UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize)
 {
-    return ntsim::copyPathOut("C:\\WINNT\\system32", lpBuffer, uSize);
+    ntsim::ApiCall call("GetSystemDirectoryA", lpBuffer, uSize);
+    return call.returns(ntsim::copyPathOut("C:\\WINNT\\system32", lpBuffer, uSize));
 }

@@ -2,7 +2,7 @@
 // machine's processes share them; they vanish with their last handle.
 #include "Waitable.h"
 
-#include "machine/Faults.h"
+#include "machine/ApiCall.h"
 #include "machine/FileLock.h"
 #include "machine/Machine.h"
 
@@ -281,17 +281,18 @@ BOOL changeEvent(HANDLE handle, bool (Event::*change)())
 
 }
 
-extern "C" HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState, LPCSTR lpName)
+extern "C" HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState, LPCSTR lpName)
 {
+    ntsim::ApiCall call("CreateEventA", lpEventAttributes, bManualReset, bInitialState, lpName);
     using namespace ntsim;
-    if (auto fault = injectedFault("CreateEventA"))
-        return failWith(*fault);
+    if (auto fault = call.fault())
+        return call.returns(failWith(*fault));
     if (!lpName || !*lpName) {
         SetLastError(ERROR_SUCCESS);
-        return insertHandle(std::make_shared<LocalEvent>(bManualReset, bInitialState));
+        return call.returns(insertHandle(std::make_shared<LocalEvent>(bManualReset, bInitialState)));
     }
     if (std::strchr(lpName, '\\'))
-        return failWith(ERROR_PATH_NOT_FOUND);
+        return call.returns(failWith(ERROR_PATH_NOT_FOUND));
     std::string path = eventPath(lpName);
     auto lock = lockEvents();
     NamedEventState state;
@@ -305,32 +306,35 @@ extern "C" HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL bManualReset, 
     state.save(path);
     HANDLE handle = insertHandle(std::make_shared<NamedEvent>(path, EVENT_ALL_ACCESS));
     SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-    return handle;
+    return call.returns(handle);
 }
 
-extern "C" HANDLE WINAPI OpenEventA(DWORD dwDesiredAccess, BOOL, LPCSTR lpName)
+extern "C" HANDLE WINAPI OpenEventA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName)
 {
+    ntsim::ApiCall call("OpenEventA", dwDesiredAccess, bInheritHandle, lpName);
     using namespace ntsim;
     if (!lpName)
-        return failWith(ERROR_INVALID_PARAMETER);
+        return call.returns(failWith(ERROR_INVALID_PARAMETER));
     if (!*lpName || std::strchr(lpName, '\\'))
-        return failWith(ERROR_FILE_NOT_FOUND);
+        return call.returns(failWith(ERROR_FILE_NOT_FOUND));
     std::string path = eventPath(lpName);
     auto lock = lockEvents();
     NamedEventState state;
     if (!NamedEventState::load(path, state))
-        return failWith(ERROR_FILE_NOT_FOUND);
+        return call.returns(failWith(ERROR_FILE_NOT_FOUND));
     ++state.holders[getpid()];
     state.save(path);
-    return insertHandle(std::make_shared<NamedEvent>(path, dwDesiredAccess));
+    return call.returns(insertHandle(std::make_shared<NamedEvent>(path, dwDesiredAccess)));
 }
 
 extern "C" BOOL WINAPI SetEvent(HANDLE hEvent)
 {
-    return ntsim::changeEvent(hEvent, &ntsim::Event::set);
+    ntsim::ApiCall call("SetEvent", hEvent);
+    return call.returns(ntsim::changeEvent(hEvent, &ntsim::Event::set));
 }
 
 extern "C" BOOL WINAPI ResetEvent(HANDLE hEvent)
 {
-    return ntsim::changeEvent(hEvent, &ntsim::Event::reset);
+    ntsim::ApiCall call("ResetEvent", hEvent);
+    return call.returns(ntsim::changeEvent(hEvent, &ntsim::Event::reset));
 }

@@ -3,7 +3,7 @@
 #include "FilePath.h"
 #include "Kernel32Calls.h"
 
-#include "machine/Faults.h"
+#include "machine/ApiCall.h"
 #include "machine/Machine.h"
 
 #include <fcntl.h>
@@ -216,20 +216,22 @@ HANDLE ntsim::kernel32::createFile(LPCSTR lpFileName, DWORD dwDesiredAccess, DWO
 }
 
 extern "C" HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
-    LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE)
+    LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE hTemplateFile)
 {
-    if (auto fault = ntsim::injectedFault("CreateFileA"))
-        return failWith(*fault);
-    return ntsim::kernel32::createFile(lpFileName, dwDesiredAccess, dwShareMode, dwCreationDisposition,
-        dwFlagsAndAttributes);
+    ntsim::ApiCall call("CreateFileA", lpFileName, dwDesiredAccess, dwShareMode, lpSecurityAttributes, dwCreationDisposition, dwFlagsAndAttributes, hTemplateFile);
+    if (auto fault = call.fault())
+        return call.returns(failWith(*fault));
+    return call.returns(ntsim::kernel32::createFile(lpFileName, dwDesiredAccess, dwShareMode, dwCreationDisposition,
+        dwFlagsAndAttributes));
 }
 
 extern "C" BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
     LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped)
 {
+    ntsim::ApiCall call("ReadFile", hFile, lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead, lpOverlapped);
     auto file = transferFile(hFile, lpNumberOfBytesRead, lpOverlapped, ntsim::fileReadData, nNumberOfBytesToRead, lpBuffer);
     if (!file)
-        return FALSE;
+        return call.returns(FALSE);
     DWORD done = 0;
     while (done < nNumberOfBytesToRead) {
         ssize_t n = pread(file->fd(), static_cast<char*>(lpBuffer) + done, nNumberOfBytesToRead - done, file->position());
@@ -237,7 +239,7 @@ extern "C" BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBy
             continue;
         if (n < 0) {
             SetLastError(errorOfErrno(errno));
-            return FALSE;
+            return call.returns(FALSE);
         }
         if (n == 0)
             break;
@@ -246,19 +248,20 @@ extern "C" BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBy
     }
     if (lpNumberOfBytesRead)
         *lpNumberOfBytesRead = done;
-    return TRUE;
+    return call.returns(TRUE);
 }
 
 extern "C" BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
     LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped)
 {
+    ntsim::ApiCall call("WriteFile", hFile, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, lpOverlapped);
     auto file = transferFile(hFile, lpNumberOfBytesWritten, lpOverlapped, ntsim::fileWriteData | ntsim::fileAppendData,
         nNumberOfBytesToWrite, lpBuffer);
     if (!file)
-        return FALSE;
-    if (auto fault = ntsim::injectedFault("WriteFile")) {
+        return call.returns(FALSE);
+    if (auto fault = call.fault()) {
         SetLastError(*fault);
-        return FALSE;
+        return call.returns(FALSE);
     }
     DWORD done = 0;
     while (done < nNumberOfBytesToWrite) {
@@ -269,21 +272,22 @@ extern "C" BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOf
             if (lpNumberOfBytesWritten)
                 *lpNumberOfBytesWritten = done;
             SetLastError(errorOfErrno(errno));
-            return FALSE;
+            return call.returns(FALSE);
         }
         done += static_cast<DWORD>(n);
         file->setPosition(file->position() + n);
     }
     if (lpNumberOfBytesWritten)
         *lpNumberOfBytesWritten = done;
-    return TRUE;
+    return call.returns(TRUE);
 }
 
 extern "C" DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod)
 {
+    ntsim::ApiCall call("SetFilePointer", hFile, lDistanceToMove, lpDistanceToMoveHigh, dwMoveMethod);
     auto file = fileOf(hFile);
     if (!file)
-        return INVALID_SET_FILE_POINTER;
+        return call.returns(INVALID_SET_FILE_POINTER);
     int64_t distance = lDistanceToMove;
     if (lpDistanceToMoveHigh)
         distance = static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(*lpDistanceToMoveHigh)) << 32)
@@ -299,74 +303,78 @@ extern "C" DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG
         struct stat st;
         if (fstat(file->fd(), &st) != 0) {
             SetLastError(ERROR_GEN_FAILURE);
-            return INVALID_SET_FILE_POINTER;
+            return call.returns(INVALID_SET_FILE_POINTER);
         }
         base = st.st_size;
         break;
     }
     default:
         SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_SET_FILE_POINTER;
+        return call.returns(INVALID_SET_FILE_POINTER);
     }
     int64_t target = base + distance;
     if (target < 0) {
         SetLastError(ERROR_NEGATIVE_SEEK);
-        return INVALID_SET_FILE_POINTER;
+        return call.returns(INVALID_SET_FILE_POINTER);
     }
     if (!lpDistanceToMoveHigh && target > 0xFFFFFFFE) {
         // Without the high part the caller could not tell this from failure.
         SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_SET_FILE_POINTER;
+        return call.returns(INVALID_SET_FILE_POINTER);
     }
     file->setPosition(target);
     if (lpDistanceToMoveHigh)
         *lpDistanceToMoveHigh = static_cast<LONG>(static_cast<uint64_t>(target) >> 32);
     SetLastError(NO_ERROR);
-    return static_cast<DWORD>(target & 0xFFFFFFFF);
+    return call.returns(static_cast<DWORD>(target & 0xFFFFFFFF));
 }
 
 extern "C" BOOL WINAPI SetEndOfFile(HANDLE hFile)
 {
+    ntsim::ApiCall call("SetEndOfFile", hFile);
     auto file = fileWith(hFile, ntsim::fileWriteData);
     if (!file)
-        return FALSE;
-    return hostResult(ftruncate(file->fd(), file->position()));
+        return call.returns(FALSE);
+    return call.returns(hostResult(ftruncate(file->fd(), file->position())));
 }
 
 extern "C" DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh)
 {
+    ntsim::ApiCall call("GetFileSize", hFile, lpFileSizeHigh);
     auto file = fileOf(hFile);
     if (!file)
-        return INVALID_FILE_SIZE;
+        return call.returns(INVALID_FILE_SIZE);
     struct stat st;
     if (fstat(file->fd(), &st) != 0) {
         SetLastError(ERROR_GEN_FAILURE);
-        return INVALID_FILE_SIZE;
+        return call.returns(INVALID_FILE_SIZE);
     }
     uint64_t size = static_cast<uint64_t>(st.st_size);
     if (lpFileSizeHigh)
         *lpFileSizeHigh = static_cast<DWORD>(size >> 32);
     SetLastError(NO_ERROR);
-    return static_cast<DWORD>(size & 0xFFFFFFFF);
+    return call.returns(static_cast<DWORD>(size & 0xFFFFFFFF));
 }
 
 extern "C" BOOL WINAPI FlushFileBuffers(HANDLE hFile)
 {
+    ntsim::ApiCall call("FlushFileBuffers", hFile);
     auto file = fileWith(hFile, ntsim::fileWriteData | ntsim::fileAppendData);
     if (!file)
-        return FALSE;
-    return hostResult(fsync(file->fd()));
+        return call.returns(FALSE);
+    return call.returns(hostResult(fsync(file->fd())));
 }
 
 extern "C" BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime, LPFILETIME lpLastWriteTime)
 {
+    ntsim::ApiCall call("GetFileTime", hFile, lpCreationTime, lpLastAccessTime, lpLastWriteTime);
     auto file = fileOf(hFile);
     if (!file)
-        return FALSE;
+        return call.returns(FALSE);
     struct stat st;
     if (fstat(file->fd(), &st) != 0) {
         SetLastError(ERROR_GEN_FAILURE);
-        return FALSE;
+        return call.returns(FALSE);
     }
     // The host keeps no creation time everywhere; the last change stands in.
     if (lpCreationTime)
@@ -375,5 +383,5 @@ extern "C" BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFI
         *lpLastAccessTime = ntsim::fileTimeOf(st.st_atim);
     if (lpLastWriteTime)
         *lpLastWriteTime = ntsim::fileTimeOf(st.st_mtim);
-    return TRUE;
+    return call.returns(TRUE);
 }

@@ -8,7 +8,7 @@
 #include "advapi32/RegistryCalls.h"
 
 #include "advapi32/RegistryCalls.h"
-#include "machine/Faults.h"
+#include "machine/ApiCall.h"
 #include "machine/FileLock.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
@@ -240,47 +240,53 @@ BOOL ntsim::kernel32::moveFile(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, 
 
 extern "C" BOOL WINAPI DeleteFileA(LPCSTR lpFileName)
 {
-    if (auto fault = ntsim::injectedFault("DeleteFileA"))
-        return fail(*fault);
-    return ntsim::kernel32::deleteFile(lpFileName);
+    ntsim::ApiCall call("DeleteFileA", lpFileName);
+    if (auto fault = call.fault())
+        return call.returns(fail(*fault));
+    return call.returns(ntsim::kernel32::deleteFile(lpFileName));
 }
 
 extern "C" BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists)
 {
-    if (auto fault = ntsim::injectedFault("CopyFileA"))
-        return fail(*fault);
-    return ntsim::kernel32::copyFile(lpExistingFileName, lpNewFileName, bFailIfExists);
+    ntsim::ApiCall call("CopyFileA", lpExistingFileName, lpNewFileName, bFailIfExists);
+    if (auto fault = call.fault())
+        return call.returns(fail(*fault));
+    return call.returns(ntsim::kernel32::copyFile(lpExistingFileName, lpNewFileName, bFailIfExists));
 }
 
 extern "C" BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags)
 {
-    if (auto fault = ntsim::injectedFault("MoveFileExA"))
-        return fail(*fault);
-    return ntsim::kernel32::moveFile(lpExistingFileName, lpNewFileName, dwFlags);
+    ntsim::ApiCall call("MoveFileExA", lpExistingFileName, lpNewFileName, dwFlags);
+    if (auto fault = call.fault())
+        return call.returns(fail(*fault));
+    return call.returns(ntsim::kernel32::moveFile(lpExistingFileName, lpNewFileName, dwFlags));
 }
 
 extern "C" BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName)
 {
-    if (auto fault = ntsim::injectedFault("MoveFileA"))
-        return fail(*fault);
-    return ntsim::kernel32::moveFile(lpExistingFileName, lpNewFileName, MOVEFILE_COPY_ALLOWED);
+    ntsim::ApiCall call("MoveFileA", lpExistingFileName, lpNewFileName);
+    if (auto fault = call.fault())
+        return call.returns(fail(*fault));
+    return call.returns(ntsim::kernel32::moveFile(lpExistingFileName, lpNewFileName, MOVEFILE_COPY_ALLOWED));
 }
 
 extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName)
 {
+    ntsim::ApiCall call("GetFileAttributesA", lpFileName);
     ntsim::ResolvedPath path;
     struct stat st;
     if (!ntsim::resolveExisting(lpFileName, path, st))
-        return INVALID_FILE_ATTRIBUTES;
-    return attributesOf(path, st);
+        return call.returns(INVALID_FILE_ATTRIBUTES);
+    return call.returns(attributesOf(path, st));
 }
 
 extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes)
 {
+    ntsim::ApiCall call("SetFileAttributesA", lpFileName, dwFileAttributes);
     ntsim::ResolvedPath path;
     struct stat st;
     if (!ntsim::resolveExisting(lpFileName, path, st))
-        return FALSE;
+        return call.returns(FALSE);
     DWORD attributes = dwFileAttributes & settableAttributes;
     if (attributes & ~FILE_ATTRIBUTE_NORMAL)
         attributes &= ~FILE_ATTRIBUTE_NORMAL;
@@ -288,12 +294,12 @@ extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttribu
         mode_t mode = st.st_mode & 0777;
         mode = (attributes & FILE_ATTRIBUTE_READONLY) ? (mode & ~0222) : (mode | S_IWUSR);
         if (chmod(path.host.c_str(), mode) != 0)
-            return fail(ERROR_ACCESS_DENIED);
+            return call.returns(fail(ERROR_ACCESS_DENIED));
         attributes &= ~FILE_ATTRIBUTE_READONLY;
     }
     if (attributes == (S_ISDIR(st.st_mode) ? 0u : DWORD(FILE_ATTRIBUTE_ARCHIVE)))
         ntsim::forgetAttributes(path.nt);
     else
         ntsim::storeAttributes(path.nt, attributes);
-    return TRUE;
+    return call.returns(TRUE);
 }

@@ -4,6 +4,7 @@
 #include "FileAttributeStore.h"
 #include "Handles.h"
 
+#include "machine/ApiCall.h"
 #include "machine/NtPath.h"
 
 #include <windows.h>
@@ -73,25 +74,26 @@ bool hasWildcards(const std::string& s)
 
 extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData)
 {
+    ntsim::ApiCall call("FindFirstFileA", lpFileName, lpFindFileData);
     if (!lpFindFileData) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
+        return call.returns(INVALID_HANDLE_VALUE);
     }
     ntsim::ResolvedPath path;
     if (!ntsim::resolvePath(lpFileName, path, true))
-        return INVALID_HANDLE_VALUE;
+        return call.returns(INVALID_HANDLE_VALUE);
     size_t part = ntsim::fileNamePart(path.nt);
     std::string pattern = path.nt.substr(part);
     std::string ntDir = ntsim::ntParent(path.nt);
     if (pattern.empty() || hasWildcards(ntDir)) {
         SetLastError(pattern.empty() ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_NAME);
-        return INVALID_HANDLE_VALUE;
+        return call.returns(INVALID_HANDLE_VALUE);
     }
     std::string hostDir = path.host.substr(0, path.host.find_last_of('/'));
     DIR* d = opendir(hostDir.c_str());
     if (!d) {
         SetLastError(ERROR_PATH_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
+        return call.returns(INVALID_HANDLE_VALUE);
     }
     bool root = ntDir.size() <= 3;
     std::vector<WIN32_FIND_DATAA> entries;
@@ -111,7 +113,7 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lp
     closedir(d);
     if (entries.empty()) {
         SetLastError(ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
+        return call.returns(INVALID_HANDLE_VALUE);
     }
     auto rank = [](const std::string& name) { return name == "." ? 0 : name == ".." ? 1 : 2; };
     std::sort(entries.begin(), entries.end(), [&rank](const WIN32_FIND_DATAA& a, const WIN32_FIND_DATAA& b) {
@@ -122,33 +124,35 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lp
     auto search = std::make_shared<FindSearch>(std::move(entries));
     search->next(*lpFindFileData);
     SetLastError(ERROR_SUCCESS);
-    return ntsim::insertHandle(search);
+    return call.returns(ntsim::insertHandle(search));
 }
 
 extern "C" BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData)
 {
+    ntsim::ApiCall call("FindNextFileA", hFindFile, lpFindFileData);
     auto search = ntsim::lookupHandleOf<FindSearch>(hFindFile, ntsim::KernelObject::Type::Find);
     if (!search) {
         SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+        return call.returns(FALSE);
     }
     if (!lpFindFileData) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
+        return call.returns(FALSE);
     }
     if (!search->next(*lpFindFileData)) {
         SetLastError(ERROR_NO_MORE_FILES);
-        return FALSE;
+        return call.returns(FALSE);
     }
-    return TRUE;
+    return call.returns(TRUE);
 }
 
 extern "C" BOOL WINAPI FindClose(HANDLE hFindFile)
 {
+    ntsim::ApiCall call("FindClose", hFindFile);
     auto search = ntsim::lookupHandleOf<FindSearch>(hFindFile, ntsim::KernelObject::Type::Find);
     if (!search || !ntsim::removeHandle(hFindFile)) {
         SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+        return call.returns(FALSE);
     }
-    return TRUE;
+    return call.returns(TRUE);
 }

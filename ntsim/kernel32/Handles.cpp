@@ -1,5 +1,6 @@
 #include "Handles.h"
 
+#include "machine/ApiCall.h"
 #include "machine/HandleTable.h"
 
 namespace ntsim {
@@ -36,15 +37,16 @@ bool removeHandle(HANDLE handle)
 
 extern "C" BOOL WINAPI CloseHandle(HANDLE hObject)
 {
+    ntsim::ApiCall call("CloseHandle", hObject);
     using ntsim::KernelObject;
     if (hObject == ntsim::currentProcessHandle())
-        return TRUE;
+        return call.returns(TRUE);
     auto object = ntsim::lookupHandle(hObject);
     // Find handles are closed with FindClose only.
     if (!object || object->type() == KernelObject::Type::Find || !ntsim::removeHandle(hObject)) {
         SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+        return call.returns(FALSE);
     }
     object.reset();
-    return TRUE;
+    return call.returns(TRUE);
 }

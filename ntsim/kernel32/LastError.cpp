@@ -1,17 +1,16 @@
+// The thread's last error lives with the gate, which fails calls through it.
+#include "machine/ApiCall.h"
+
 #include <windows.h>
-
-namespace {
-
-thread_local DWORD lastError = ERROR_SUCCESS;
-
-}
 
 extern "C" DWORD WINAPI GetLastError(void)
 {
-    return lastError;
+    ntsim::ApiCall call("GetLastError");
+    return call.returns(DWORD(ntsim::ApiCall::lastError()));
 }
 
 extern "C" void WINAPI SetLastError(DWORD dwErrCode)
 {
-    lastError = dwErrCode;
+    ntsim::ApiCall call("SetLastError", dwErrCode);
+    ntsim::ApiCall::setLastError(dwErrCode);
 }

@@ -1,4 +1,5 @@
 // The machine's locale and code pages.
+#include "machine/ApiCall.h"
 #include "machine/Machine.h"
 
 #include <windows.h>
@@ -14,35 +15,42 @@ const ntsim::MachineConfig& config()
 
 extern "C" UINT WINAPI GetACP(void)
 {
-    return config().codePage;
+    ntsim::ApiCall call("GetACP");
+    return call.returns(config().codePage);
 }
 
 extern "C" UINT WINAPI GetOEMCP(void)
 {
-    return config().oemCodePage;
+    ntsim::ApiCall call("GetOEMCP");
+    return call.returns(config().oemCodePage);
 }
 
 extern "C" LANGID WINAPI GetUserDefaultLangID(void)
 {
-    return config().locale;
+    ntsim::ApiCall call("GetUserDefaultLangID");
+    return call.returns(config().locale);
 }
 
 extern "C" LANGID WINAPI GetSystemDefaultLangID(void)
 {
-    return config().locale;
+    ntsim::ApiCall call("GetSystemDefaultLangID");
+    return call.returns(config().locale);
 }
 
 extern "C" LCID WINAPI GetUserDefaultLCID(void)
 {
-    return MAKELCID(config().locale, SORT_DEFAULT);
+    ntsim::ApiCall call("GetUserDefaultLCID");
+    return call.returns(MAKELCID(config().locale, SORT_DEFAULT));
 }
 
 extern "C" LCID WINAPI GetSystemDefaultLCID(void)
 {
-    return MAKELCID(config().locale, SORT_DEFAULT);
+    ntsim::ApiCall call("GetSystemDefaultLCID");
+    return call.returns(MAKELCID(config().locale, SORT_DEFAULT));
 }
 
 extern "C" LCID WINAPI GetThreadLocale(void)
 {
-    return MAKELCID(config().locale, SORT_DEFAULT);
+    ntsim::ApiCall call("GetThreadLocale");
+    return call.returns(MAKELCID(config().locale, SORT_DEFAULT));
 }

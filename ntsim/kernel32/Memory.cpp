@@ -1,10 +1,9 @@
 // The global and local heaps: fixed blocks are their own handles,
 // moveable ones have a handle apart from the memory and a lock count.
-#include "machine/Faults.h"
+#include "machine/ApiCall.h"
 
 #include <windows.h>
 
-#include "machine/Faults.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -115,68 +114,77 @@ Heap& localHeap()
 
 extern "C" HGLOBAL WINAPI GlobalAlloc(UINT uFlags, SIZE_T dwBytes)
 {
-    if (auto fault = ntsim::injectedFault("GlobalAlloc")) {
+    ntsim::ApiCall call("GlobalAlloc", uFlags, dwBytes);
+    if (auto fault = call.fault()) {
         SetLastError(*fault);
-        return nullptr;
+        return call.returns(nullptr);
     }
-    return globalHeap().allocate(uFlags, dwBytes);
+    return call.returns(globalHeap().allocate(uFlags, dwBytes));
 }
 
 extern "C" HGLOBAL WINAPI GlobalFree(HGLOBAL hMem)
 {
-    return globalHeap().release(hMem);
+    ntsim::ApiCall call("GlobalFree", hMem);
+    return call.returns(globalHeap().release(hMem));
 }
 
 extern "C" LPVOID WINAPI GlobalLock(HGLOBAL hMem)
 {
-    return globalHeap().lock(hMem);
+    ntsim::ApiCall call("GlobalLock", hMem);
+    return call.returns(globalHeap().lock(hMem));
 }
 
 extern "C" BOOL WINAPI GlobalUnlock(HGLOBAL hMem)
 {
-    return globalHeap().unlock(hMem);
+    ntsim::ApiCall call("GlobalUnlock", hMem);
+    return call.returns(globalHeap().unlock(hMem));
 }
 
 extern "C" HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes)
 {
-    return localHeap().allocate(uFlags, uBytes);
+    ntsim::ApiCall call("LocalAlloc", uFlags, uBytes);
+    return call.returns(localHeap().allocate(uFlags, uBytes));
 }
 
 extern "C" HLOCAL WINAPI LocalFree(HLOCAL hMem)
 {
-    return localHeap().release(hMem);
+    ntsim::ApiCall call("LocalFree", hMem);
+    return call.returns(localHeap().release(hMem));
 }
 
 // The process heap: HeapAlloc's blocks are plain memory with no handle of
 // their own.
 extern "C" HANDLE WINAPI GetProcessHeap(void)
 {
+    ntsim::ApiCall call("GetProcessHeap");
     static int processHeap;
-    return &processHeap;
+    return call.returns(&processHeap);
 }
 
 extern "C" LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes)
 {
-    if (auto error = ntsim::injectedFault("HeapAlloc")) {
+    ntsim::ApiCall call("HeapAlloc", hHeap, dwFlags, dwBytes);
+    if (auto error = call.fault()) {
         SetLastError(*error);
-        return nullptr;
+        return call.returns(nullptr);
     }
     if (hHeap != GetProcessHeap()) {
         SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
+        return call.returns(nullptr);
     }
     void* memory = (dwFlags & HEAP_ZERO_MEMORY) ? std::calloc(1, dwBytes ? dwBytes : 1) : std::malloc(dwBytes ? dwBytes : 1);
     if (!memory)
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return memory;
+    return call.returns(memory);
 }
 
-extern "C" BOOL WINAPI HeapFree(HANDLE hHeap, DWORD, LPVOID lpMem)
+extern "C" BOOL WINAPI HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem)
 {
+    ntsim::ApiCall call("HeapFree", hHeap, dwFlags, lpMem);
     if (hHeap != GetProcessHeap()) {
         SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+        return call.returns(FALSE);
     }
     std::free(lpMem);
-    return TRUE;
+    return call.returns(TRUE);
 }

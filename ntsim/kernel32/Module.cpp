@@ -2,7 +2,7 @@
 #include "Kernel32Calls.h"
 #include "ModuleList.h"
 
-#include "machine/Faults.h"
+#include "machine/ApiCall.h"
 #include "machine/FileLock.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
@@ -224,71 +224,77 @@ FARPROC procAddress(HMODULE hModule, LPCSTR lpProcName)
 
 extern "C" HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName)
 {
+    ntsim::ApiCall call("GetModuleHandleA", lpModuleName);
     std::lock_guard guard(ModuleList::the().lock());
     if (!lpModuleName)
-        return ModuleList::the().image().handle();
+        return call.returns(ModuleList::the().image().handle());
     std::string name = ntsim::withDefaultExtension(lpModuleName);
     if (hasPath(name))
         name = ntsim::fullNtPath(name, ntsim::currentProcess().currentDirectory);
     if (Module* module = ModuleList::the().byName(name))
-        return module->handle();
+        return call.returns(module->handle());
     SetLastError(ERROR_MOD_NOT_FOUND);
-    return nullptr;
+    return call.returns(nullptr);
 }
 
 extern "C" DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
 {
-    if (auto fault = ntsim::injectedFault("GetModuleFileNameA")) {
+    ntsim::ApiCall call("GetModuleFileNameA", hModule, lpFilename, nSize);
+    if (auto fault = call.fault()) {
         SetLastError(*fault);
-        return 0;
+        return call.returns(0);
     }
     std::lock_guard guard(ModuleList::the().lock());
     Module* module = ModuleList::the().byHandle(hModule);
     if (!module) {
         SetLastError(ERROR_MOD_NOT_FOUND);
-        return 0;
+        return call.returns(0);
     }
     if (nSize == 0)
-        return 0;
+        return call.returns(0);
     if (!lpFilename) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
+        return call.returns(0);
     }
     std::string path = module->path();
     // NT 4.0 cuts a name that does not fit to nSize characters and leaves
     // it without a terminator.
     if (path.size() >= nSize) {
         std::memcpy(lpFilename, path.data(), nSize);
-        return nSize;
+        return call.returns(nSize);
     }
     std::memcpy(lpFilename, path.c_str(), path.size() + 1);
-    return static_cast<DWORD>(path.size());
+    return call.returns(static_cast<DWORD>(path.size()));
 }
 
 extern "C" HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags)
 {
-    if (auto fault = ntsim::injectedFault("LoadLibraryExA")) {
+    ntsim::ApiCall call("LoadLibraryExA", lpLibFileName, hFile, dwFlags);
+    if (auto fault = call.fault()) {
         SetLastError(*fault);
-        return nullptr;
+        return call.returns(nullptr);
     }
-    return ntsim::kernel32::loadLibrary(lpLibFileName, hFile, dwFlags);
+    return call.returns(ntsim::kernel32::loadLibrary(lpLibFileName, hFile, dwFlags));
 }
 
 extern "C" HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName)
 {
-    if (auto fault = ntsim::injectedFault("LoadLibraryA")) {
+    ntsim::ApiCall call("LoadLibraryA", lpLibFileName);
+    if (auto fault = call.fault()) {
         SetLastError(*fault);
-        return nullptr;
+        return call.returns(nullptr);
     }
-    return ntsim::kernel32::loadLibrary(lpLibFileName, nullptr, 0);
+    return call.returns(ntsim::kernel32::loadLibrary(lpLibFileName, nullptr, 0));
 }
 
 extern "C" BOOL WINAPI FreeLibrary(HMODULE hLibModule)
 {
-    return ntsim::kernel32::freeLibrary(hLibModule);
+    ntsim::ApiCall call("FreeLibrary", hLibModule);
+    return call.returns(ntsim::kernel32::freeLibrary(hLibModule));
 }
 
 extern "C" FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
 {
-    return ntsim::kernel32::procAddress(hModule, lpProcName);
+    ntsim::ApiCall call("GetProcAddress", hModule, lpProcName);
+    return call.returns(ntsim::kernel32::procAddress(hModule, lpProcName));
 }

@@ -1,5 +1,6 @@
 // MultiByteToWideChar and WideCharToMultiByte.
 #include "Conversion.h"
+#include "machine/ApiCall.h"
 
 #include <windows.h>
 
@@ -47,42 +48,44 @@ size_t wideLength(LPCWSTR s)
 extern "C" int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
     LPWSTR lpWideCharStr, int cchWideChar)
 {
+    ntsim::ApiCall call("MultiByteToWideChar", CodePage, dwFlags, lpMultiByteStr, cbMultiByte, lpWideCharStr, cchWideChar);
     if (!lpMultiByteStr || cbMultiByte == 0 || cbMultiByte < -1 || cchWideChar < 0
         || (cchWideChar > 0 && !lpWideCharStr)
         || static_cast<const void*>(lpMultiByteStr) == static_cast<const void*>(lpWideCharStr))
-        return failWith(ERROR_INVALID_PARAMETER);
+        return call.returns(failWith(ERROR_INVALID_PARAMETER));
     if (dwFlags & ~mbValidFlags)
-        return failWith(ERROR_INVALID_FLAGS);
+        return call.returns(failWith(ERROR_INVALID_FLAGS));
     unsigned codePage = ntsim::resolveCodePage(CodePage);
     if (!codePage)
-        return failWith(ERROR_INVALID_PARAMETER);
+        return call.returns(failWith(ERROR_INVALID_PARAMETER));
     // -1: the terminator is converted too and counted.
     size_t size = cbMultiByte == -1 ? std::strlen(lpMultiByteStr) + 1 : static_cast<size_t>(cbMultiByte);
     std::u16string wide;
     bool valid = ntsim::decodeText(lpMultiByteStr, size, codePage, wide);
     if (!valid && (dwFlags & MB_ERR_INVALID_CHARS))
-        return failWith(ERROR_NO_UNICODE_TRANSLATION);
-    return copyConverted(wide, lpWideCharStr, cchWideChar);
+        return call.returns(failWith(ERROR_NO_UNICODE_TRANSLATION));
+    return call.returns(copyConverted(wide, lpWideCharStr, cchWideChar));
 }
 
 extern "C" int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
     LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar)
 {
+    ntsim::ApiCall call("WideCharToMultiByte", CodePage, dwFlags, lpWideCharStr, cchWideChar, lpMultiByteStr, cbMultiByte, lpDefaultChar, lpUsedDefaultChar);
     if (!lpWideCharStr || cchWideChar == 0 || cchWideChar < -1 || cbMultiByte < 0
         || (cbMultiByte > 0 && !lpMultiByteStr)
         || static_cast<const void*>(lpMultiByteStr) == static_cast<const void*>(lpWideCharStr))
-        return failWith(ERROR_INVALID_PARAMETER);
+        return call.returns(failWith(ERROR_INVALID_PARAMETER));
     unsigned codePage = ntsim::resolveCodePage(CodePage);
     if (!codePage)
-        return failWith(ERROR_INVALID_PARAMETER);
+        return call.returns(failWith(ERROR_INVALID_PARAMETER));
     if (codePage == CP_UTF8) {
         // UTF-8 has a mapping for everything: no flags, no default character.
         if (dwFlags)
-            return failWith(ERROR_INVALID_FLAGS);
+            return call.returns(failWith(ERROR_INVALID_FLAGS));
         if (lpDefaultChar || lpUsedDefaultChar)
-            return failWith(ERROR_INVALID_PARAMETER);
+            return call.returns(failWith(ERROR_INVALID_PARAMETER));
     } else if (dwFlags & ~wcValidFlags) {
-        return failWith(ERROR_INVALID_FLAGS);
+        return call.returns(failWith(ERROR_INVALID_FLAGS));
     }
     size_t size = cchWideChar == -1 ? wideLength(lpWideCharStr) + 1 : static_cast<size_t>(cchWideChar);
     std::string defaultChar = lpDefaultChar && *lpDefaultChar ? std::string(lpDefaultChar, 1) : std::string("?");
@@ -92,5 +95,5 @@ extern "C" int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR 
     bool fits = cbMultiByte == 0 || bytes.size() <= static_cast<size_t>(cbMultiByte);
     if (lpUsedDefaultChar && fits)
         *lpUsedDefaultChar = mapped ? FALSE : TRUE;
-    return copyConverted(bytes, lpMultiByteStr, cbMultiByte);
+    return call.returns(copyConverted(bytes, lpMultiByteStr, cbMultiByte));
 }

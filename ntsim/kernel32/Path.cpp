@@ -1,6 +1,7 @@
 // Full path names and the temporary directory.
 #include "FilePath.h"
 
+#include "machine/ApiCall.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
 #include "machine/Process.h"
@@ -13,13 +14,14 @@
 
 extern "C" DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer, LPSTR* lpFilePart)
 {
+    ntsim::ApiCall call("GetFullPathNameA", lpFileName, nBufferLength, lpBuffer, lpFilePart);
     if (!lpFileName) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
+        return call.returns(0);
     }
     if (!*lpFileName) {
         SetLastError(ERROR_INVALID_NAME);
-        return 0;
+        return call.returns(0);
     }
     std::string input = lpFileName;
     std::string full;
@@ -33,18 +35,19 @@ extern "C" DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength,
     }
     if (full.empty()) {
         SetLastError(ERROR_INVALID_NAME);
-        return 0;
+        return call.returns(0);
     }
     DWORD result = ntsim::copyPathOut(full, lpBuffer, nBufferLength);
     if (result == full.size() && lpFilePart) {
         size_t part = ntsim::fileNamePart(full);
         *lpFilePart = part < full.size() ? lpBuffer + part : nullptr;
     }
-    return result;
+    return call.returns(result);
 }
 
 extern "C" DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer)
 {
+    ntsim::ApiCall call("GetTempPathA", nBufferLength, lpBuffer);
     // The machine's user has TEMP at C:\TEMP; without it NT falls back to
     // the Windows directory.
     std::string temp = "C:\\TEMP\\";
@@ -52,5 +55,5 @@ extern "C" DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer)
     std::string host = ntsim::Machine::current().hostPath("C:\\TEMP");
     if (host.empty() || stat(host.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         temp = "C:\\WINNT\\";
-    return ntsim::copyPathOut(temp, lpBuffer, nBufferLength);
+    return call.returns(ntsim::copyPathOut(temp, lpBuffer, nBufferLength));
 }

@@ -4,7 +4,7 @@
 #include "ProcessAttach.h"
 #include "ProcessObject.h"
 
-#include "machine/Faults.h"
+#include "machine/ApiCall.h"
 #include "machine/FileLock.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
@@ -163,21 +163,25 @@ void attachProcess()
 
 extern "C" LPSTR WINAPI GetCommandLineA(void)
 {
-    return ntsim::currentProcess().commandLine.data();
+    ntsim::ApiCall call("GetCommandLineA");
+    return call.returns(ntsim::currentProcess().commandLine.data());
 }
 
 extern "C" DWORD WINAPI GetCurrentProcessId(void)
 {
-    return static_cast<DWORD>(getpid());
+    ntsim::ApiCall call("GetCurrentProcessId");
+    return call.returns(static_cast<DWORD>(getpid()));
 }
 
 extern "C" HANDLE WINAPI GetCurrentProcess(void)
 {
-    return ntsim::currentProcessHandle();
+    ntsim::ApiCall call("GetCurrentProcess");
+    return call.returns(ntsim::currentProcessHandle());
 }
 
 extern "C" void WINAPI ExitProcess(UINT uExitCode)
 {
+    ntsim::ApiCall call("ExitProcess", uExitCode);
     if (uExitCode > 0xFF) {
         std::string dir = ntsim::Machine::current().runDir() + "/exitcodes";
         ntsim::makeDirectories(dir);
@@ -187,13 +191,14 @@ extern "C" void WINAPI ExitProcess(UINT uExitCode)
 }
 
 extern "C" BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
-    LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
+    LPSECURITY_ATTRIBUTES lpProcessAttributes, LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles, DWORD dwCreationFlags, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
     LPSTARTUPINFOA lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation)
 {
-    if (auto fault = ntsim::injectedFault("CreateProcessA"))
-        return fail(*fault);
+    ntsim::ApiCall call("CreateProcessA", lpApplicationName, lpCommandLine, lpProcessAttributes, lpThreadAttributes, bInheritHandles, dwCreationFlags, lpEnvironment, lpCurrentDirectory, lpStartupInfo, lpProcessInformation);
+    if (auto fault = call.fault())
+        return call.returns(fail(*fault));
     if (!lpStartupInfo || !lpProcessInformation || (!lpApplicationName && !lpCommandLine))
-        return fail(ERROR_INVALID_PARAMETER);
+        return call.returns(fail(ERROR_INVALID_PARAMETER));
     ntsim::reapOrphans();
 
     const std::string& ourDirectory = ntsim::currentProcess().currentDirectory;
@@ -203,7 +208,7 @@ extern "C" BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandL
         std::string host = directory.empty() ? std::string() : ntsim::Machine::current().hostPath(directory);
         struct stat st;
         if (host.empty() || stat(host.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-            return fail(ERROR_DIRECTORY);
+            return call.returns(fail(ERROR_DIRECTORY));
         while (directory.size() > 3 && directory.back() == '\\')
             directory.pop_back();
     }
@@ -211,7 +216,7 @@ extern "C" BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandL
     uint32_t error = 0;
     std::string image = ntsim::resolveProgram(lpApplicationName ? lpApplicationName : "", commandLine, ourDirectory, error);
     if (image.empty())
-        return fail(error);
+        return call.returns(fail(error));
 
     std::vector<std::string> base = lpEnvironment ? environmentBlockEntries(static_cast<const char*>(lpEnvironment))
                                                   : ntsim::hostEnvironment();
@@ -220,7 +225,7 @@ extern "C" BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandL
         environment.push_back(entry);
     pid_t pid = ntsim::startProgram(image, commandLine, environment, error);
     if (pid < 0)
-        return fail(error);
+        return call.returns(fail(error));
 
     auto child = std::make_shared<ntsim::ChildProcess>(pid);
     lpProcessInformation->hProcess = ntsim::insertHandle(
@@ -229,56 +234,59 @@ extern "C" BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandL
         std::make_shared<ntsim::ProcessHandleObject>(ntsim::KernelObject::Type::Thread, child));
     lpProcessInformation->dwProcessId = static_cast<DWORD>(pid);
     lpProcessInformation->dwThreadId = static_cast<DWORD>(pid);
-    return TRUE;
+    return call.returns(TRUE);
 }
 
-extern "C" HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL, DWORD dwProcessId)
+extern "C" HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId)
 {
-    if (auto fault = ntsim::injectedFault("OpenProcess")) {
+    ntsim::ApiCall call("OpenProcess", dwDesiredAccess, bInheritHandle, dwProcessId);
+    if (auto fault = call.fault()) {
         SetLastError(*fault);
-        return nullptr;
+        return call.returns(nullptr);
     }
     int pid = static_cast<int>(dwProcessId);
     uint64_t start = pid == getpid() ? ntsim::processStartTime(pid) : ntsim::runningProgramStart(pid);
     if (dwProcessId == 0 || start == 0) {
         // Not a process of this machine, or one that has ended.
         SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
+        return call.returns(nullptr);
     }
     // Waiting is what the machine's programs open each other for; the other
     // rights would act on a process that is not ours to control.
     if (dwDesiredAccess & ~SYNCHRONIZE) {
         SetLastError(ERROR_ACCESS_DENIED);
-        return nullptr;
+        return call.returns(nullptr);
     }
-    return ntsim::insertHandle(std::make_shared<ntsim::ProcessHandleObject>(pid, start, dwDesiredAccess));
+    return call.returns(ntsim::insertHandle(std::make_shared<ntsim::ProcessHandleObject>(pid, start, dwDesiredAccess)));
 }
 
 extern "C" BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode)
 {
+    ntsim::ApiCall call("GetExitCodeProcess", hProcess, lpExitCode);
     if (!lpExitCode)
-        return fail(ERROR_INVALID_PARAMETER);
+        return call.returns(fail(ERROR_INVALID_PARAMETER));
     if (hProcess == ntsim::currentProcessHandle()) {
         *lpExitCode = STILL_ACTIVE;
-        return TRUE;
+        return call.returns(TRUE);
     }
     auto object = ntsim::lookupHandleOf<ntsim::ProcessHandleObject>(hProcess, ntsim::KernelObject::Type::Process);
     if (!object)
-        return fail(ERROR_INVALID_HANDLE);
+        return call.returns(fail(ERROR_INVALID_HANDLE));
     if (!object->child() || !object->grants(PROCESS_QUERY_INFORMATION))
-        return fail(ERROR_ACCESS_DENIED);
+        return call.returns(fail(ERROR_ACCESS_DENIED));
     *lpExitCode = object->child()->exitCode().value_or(STILL_ACTIVE);
-    return TRUE;
+    return call.returns(TRUE);
 }
 
 extern "C" BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode)
 {
+    ntsim::ApiCall call("TerminateProcess", hProcess, uExitCode);
     if (hProcess == ntsim::currentProcessHandle())
         ExitProcess(uExitCode);
     auto object = ntsim::lookupHandleOf<ntsim::ProcessHandleObject>(hProcess, ntsim::KernelObject::Type::Process);
     if (!object)
-        return fail(ERROR_INVALID_HANDLE);
+        return call.returns(fail(ERROR_INVALID_HANDLE));
     if (!object->child() || !object->grants(PROCESS_TERMINATE) || !object->child()->terminate(uExitCode))
-        return fail(ERROR_ACCESS_DENIED);
-    return TRUE;
+        return call.returns(fail(ERROR_ACCESS_DENIED));
+    return call.returns(TRUE);
 }

@@ -1,6 +1,7 @@
 // Private profile (INI) files: sections of key=value lines.
 #include "FilePath.h"
 
+#include "machine/ApiCall.h"
 #include "machine/FileLock.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
@@ -115,9 +116,10 @@ DWORD copyValue(const std::string& value, LPSTR buffer, DWORD size)
 extern "C" DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault,
     LPSTR lpReturnedString, DWORD nSize, LPCSTR lpFileName)
 {
+    ntsim::ApiCall call("GetPrivateProfileStringA", lpAppName, lpKeyName, lpDefault, lpReturnedString, nSize, lpFileName);
     if (!lpReturnedString && nSize) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
+        return call.returns(0);
     }
     ntsim::ResolvedPath path;
     std::vector<std::string> lines;
@@ -149,29 +151,30 @@ extern "C" DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyN
         }
     }
     if (!lpAppName || !lpKeyName)
-        return copyList(names, lpReturnedString, nSize);
+        return call.returns(copyList(names, lpReturnedString, nSize));
     if (found) {
         SetLastError(ERROR_SUCCESS);
-        return copyValue(value, lpReturnedString, nSize);
+        return call.returns(copyValue(value, lpReturnedString, nSize));
     }
     std::string fallback = lpDefault ? lpDefault : "";
     while (!fallback.empty() && fallback.back() == ' ')
         fallback.pop_back();
     SetLastError(ERROR_FILE_NOT_FOUND);
-    return copyValue(fallback, lpReturnedString, nSize);
+    return call.returns(copyValue(fallback, lpReturnedString, nSize));
 }
 
 extern "C" BOOL WINAPI WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString, LPCSTR lpFileName)
 {
+    ntsim::ApiCall call("WritePrivateProfileStringA", lpAppName, lpKeyName, lpString, lpFileName);
     if (!lpAppName && !lpKeyName && !lpString)
-        return TRUE; // flushes the cache; there is none
+        return call.returns(TRUE); // flushes the cache; there is none
     if (!lpAppName) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
+        return call.returns(FALSE);
     }
     ntsim::ResolvedPath path;
     if (!profilePath(lpFileName, path))
-        return FALSE;
+        return call.returns(FALSE);
     ntsim::makeDirectories(ntsim::Machine::current().runDir());
     ntsim::FileLock lock(ntsim::Machine::current().runDir() + "/profiles.lock", ntsim::FileLock::Mode::Exclusive);
     std::vector<std::string> lines = readLines(path.host);
@@ -226,11 +229,11 @@ extern "C" BOOL WINAPI WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKey
         text += line + "\r\n";
     if (ntsim::missingFileError(path.host) == ERROR_PATH_NOT_FOUND) {
         SetLastError(ERROR_PATH_NOT_FOUND);
-        return FALSE;
+        return call.returns(FALSE);
     }
     if (!ntsim::writeFileAtomically(path.host, text)) {
         SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
+        return call.returns(FALSE);
     }
-    return TRUE;
+    return call.returns(TRUE);
 }

@@ -2,7 +2,7 @@
 #include "Kernel32Calls.h"
 #include "ModuleList.h"
 
-#include "machine/Faults.h"
+#include "machine/ApiCall.h"
 
 #include <windows.h>
 
@@ -72,53 +72,59 @@ const BYTE* resourceData(HMODULE module, LPCSTR type, LPCSTR name, DWORD& size, 
 
 extern "C" HRSRC WINAPI FindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType)
 {
-    if (auto fault = ntsim::injectedFault("FindResourceA")) {
+    ntsim::ApiCall call("FindResourceA", hModule, lpName, lpType);
+    if (auto fault = call.fault()) {
         SetLastError(*fault);
-        return nullptr;
+        return call.returns(nullptr);
     }
-    return ntsim::kernel32::findResource(hModule, lpType, lpName, MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL));
+    return call.returns(ntsim::kernel32::findResource(hModule, lpType, lpName, MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL)));
 }
 
 extern "C" HRSRC WINAPI FindResourceExA(HMODULE hModule, LPCSTR lpType, LPCSTR lpName, WORD wLanguage)
 {
-    if (auto fault = ntsim::injectedFault("FindResourceExA")) {
+    ntsim::ApiCall call("FindResourceExA", hModule, lpType, lpName, wLanguage);
+    if (auto fault = call.fault()) {
         SetLastError(*fault);
-        return nullptr;
+        return call.returns(nullptr);
     }
-    return ntsim::kernel32::findResource(hModule, lpType, lpName, wLanguage);
+    return call.returns(ntsim::kernel32::findResource(hModule, lpType, lpName, wLanguage));
 }
 
 extern "C" HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo)
 {
+    ntsim::ApiCall call("LoadResource", hModule, hResInfo);
     std::lock_guard guard(ModuleList::the().lock());
     const ResourceEntry* entry = entryOf(hModule, hResInfo);
     if (!entry) {
         SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
+        return call.returns(nullptr);
     }
     // As on NT, the handle of a loaded resource is the address of its data
     // in the module.
-    return const_cast<BYTE*>(entry->data);
+    return call.returns(const_cast<BYTE*>(entry->data));
 }
 
 extern "C" LPVOID WINAPI LockResource(HGLOBAL hResData)
 {
-    return hResData;
+    ntsim::ApiCall call("LockResource", hResData);
+    return call.returns(hResData);
 }
 
 extern "C" DWORD WINAPI SizeofResource(HMODULE hModule, HRSRC hResInfo)
 {
+    ntsim::ApiCall call("SizeofResource", hModule, hResInfo);
     std::lock_guard guard(ModuleList::the().lock());
     const ResourceEntry* entry = entryOf(hModule, hResInfo);
     if (!entry) {
         SetLastError(ERROR_INVALID_HANDLE);
-        return 0;
+        return call.returns(0);
     }
-    return entry->size;
+    return call.returns(entry->size);
 }
 
-extern "C" BOOL WINAPI FreeResource(HGLOBAL)
+extern "C" BOOL WINAPI FreeResource(HGLOBAL hResData)
 {
+    ntsim::ApiCall call("FreeResource", hResData);
     // Resources live as long as their module; Win32 reports that as FALSE.
-    return FALSE;
+    return call.returns(FALSE);
 }

@@ -1,6 +1,7 @@
 // String comparison in the machine's locale and the lstr* helpers.
 #include "Conversion.h"
 
+#include "machine/ApiCall.h"
 #include "machine/Machine.h"
 
 #include <windows.h>
@@ -91,19 +92,20 @@ constexpr DWORD compareValidFlags = NORM_IGNORECASE | 0x2 /* NORM_IGNORENONSPACE
 
 }
 
-extern "C" int WINAPI CompareStringA(LCID, DWORD dwCmpFlags, LPCSTR lpString1, int cchCount1, LPCSTR lpString2, int cchCount2)
+extern "C" int WINAPI CompareStringA(LCID Locale, DWORD dwCmpFlags, LPCSTR lpString1, int cchCount1, LPCSTR lpString2, int cchCount2)
 {
+    ntsim::ApiCall call("CompareStringA", Locale, dwCmpFlags, lpString1, cchCount1, lpString2, cchCount2);
     if (!lpString1 || !lpString2 || cchCount1 < -1 || cchCount2 < -1) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
+        return call.returns(0);
     }
     if (dwCmpFlags & ~compareValidFlags) {
         SetLastError(ERROR_INVALID_FLAGS);
-        return 0;
+        return call.returns(0);
     }
     size_t size1 = cchCount1 == -1 ? std::strlen(lpString1) : static_cast<size_t>(cchCount1);
     size_t size2 = cchCount2 == -1 ? std::strlen(lpString2) : static_cast<size_t>(cchCount2);
-    return compareText(dwCmpFlags, lpString1, size1, lpString2, size2);
+    return call.returns(compareText(dwCmpFlags, lpString1, size1, lpString2, size2));
 }
 
 namespace {
@@ -119,45 +121,51 @@ int lstrCompare(LPCSTR a, LPCSTR b, DWORD flags)
 
 extern "C" int WINAPI lstrcmpA(LPCSTR lpString1, LPCSTR lpString2)
 {
-    return lstrCompare(lpString1, lpString2, 0);
+    ntsim::ApiCall call("lstrcmpA", lpString1, lpString2);
+    return call.returns(lstrCompare(lpString1, lpString2, 0));
 }
 
 extern "C" int WINAPI lstrcmpiA(LPCSTR lpString1, LPCSTR lpString2)
 {
-    return lstrCompare(lpString1, lpString2, NORM_IGNORECASE);
+    ntsim::ApiCall call("lstrcmpiA", lpString1, lpString2);
+    return call.returns(lstrCompare(lpString1, lpString2, NORM_IGNORECASE));
 }
 
 extern "C" int WINAPI lstrlenA(LPCSTR lpString)
 {
-    return lpString ? static_cast<int>(std::strlen(lpString)) : 0;
+    ntsim::ApiCall call("lstrlenA", lpString);
+    return call.returns(lpString ? static_cast<int>(std::strlen(lpString)) : 0);
 }
 
 extern "C" LPSTR WINAPI lstrcpyA(LPSTR lpString1, LPCSTR lpString2)
 {
+    ntsim::ApiCall call("lstrcpyA", lpString1, lpString2);
     if (!lpString1 || !lpString2)
-        return nullptr;
+        return call.returns(nullptr);
     std::memmove(lpString1, lpString2, std::strlen(lpString2) + 1);
-    return lpString1;
+    return call.returns(lpString1);
 }
 
 extern "C" LPSTR WINAPI lstrcpynA(LPSTR lpString1, LPCSTR lpString2, int iMaxLength)
 {
+    ntsim::ApiCall call("lstrcpynA", lpString1, lpString2, iMaxLength);
     if (!lpString1 || !lpString2)
-        return nullptr;
+        return call.returns(nullptr);
     if (iMaxLength <= 0)
-        return lpString1;
+        return call.returns(lpString1);
     size_t n = 0;
     while (n + 1 < static_cast<size_t>(iMaxLength) && lpString2[n])
         ++n;
     std::memmove(lpString1, lpString2, n);
     lpString1[n] = 0;
-    return lpString1;
+    return call.returns(lpString1);
 }
 
 extern "C" LPSTR WINAPI lstrcatA(LPSTR lpString1, LPCSTR lpString2)
 {
+    ntsim::ApiCall call("lstrcatA", lpString1, lpString2);
     if (!lpString1 || !lpString2)
-        return nullptr;
+        return call.returns(nullptr);
     std::memmove(lpString1 + std::strlen(lpString1), lpString2, std::strlen(lpString2) + 1);
-    return lpString1;
+    return call.returns(lpString1);
 }

@@ -1,18 +1,22 @@
 // The system's clocks.
+
+#include "machine/ApiCall.h"
 #include <windows.h>
 
 #include <time.h>
 
 extern "C" DWORD WINAPI GetTickCount(void)
 {
+    ntsim::ApiCall call("GetTickCount");
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000 + static_cast<uint64_t>(ts.tv_nsec) / 1000000;
-    return static_cast<DWORD>(ms & 0xFFFFFFFF); // wraps after 49.7 days, as on NT
+    return call.returns(static_cast<DWORD>(ms & 0xFFFFFFFF)); // wraps after 49.7 days, as on NT
 }
 
 extern "C" void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime)
 {
+    ntsim::ApiCall call("GetLocalTime", lpSystemTime);
     if (!lpSystemTime)
         return;
     struct timespec ts;

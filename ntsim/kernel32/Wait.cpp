@@ -1,5 +1,6 @@
 // Waiting for kernel objects, and sleeping.
 #include "Waitable.h"
+#include "machine/ApiCall.h"
 
 #include <windows.h>
 
@@ -110,16 +111,19 @@ DWORD waitFor(DWORD count, const HANDLE* handles, bool all, DWORD milliseconds)
 
 extern "C" DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
 {
-    return waitFor(1, &hHandle, false, dwMilliseconds);
+    ntsim::ApiCall call("WaitForSingleObject", hHandle, dwMilliseconds);
+    return call.returns(waitFor(1, &hHandle, false, dwMilliseconds));
 }
 
 extern "C" DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll, DWORD dwMilliseconds)
 {
-    return waitFor(nCount, lpHandles, bWaitAll, dwMilliseconds);
+    ntsim::ApiCall call("WaitForMultipleObjects", nCount, lpHandles, bWaitAll, dwMilliseconds);
+    return call.returns(waitFor(nCount, lpHandles, bWaitAll, dwMilliseconds));
 }
 
 extern "C" void WINAPI Sleep(DWORD dwMilliseconds)
 {
+    ntsim::ApiCall call("Sleep", dwMilliseconds);
     if (dwMilliseconds == INFINITE)
         for (;;)
             std::this_thread::sleep_for(std::chrono::hours(1));

@@ -7,17 +7,17 @@
 
 namespace ntsim {
 
-std::optional<uint32_t> injectedFault(const char* api)
+bool faultsName(const char* api)
 {
-    Machine& machine = Machine::current();
-    bool wanted = false;
-    for (auto& f : machine.config().faults)
+    for (auto& f : Machine::current().config().faults)
         if (f.api == api)
-            wanted = true;
-    if (!wanted)
-        return std::nullopt;
+            return true;
+    return false;
+}
 
-    std::string dir = machine.runDir() + "/faults";
+unsigned countCall(const char* api)
+{
+    std::string dir = Machine::current().runDir() + "/faults";
     makeDirectories(dir);
     FileLock lock(dir + "/.lock", FileLock::Mode::Exclusive);
     std::string counterPath = dir + "/" + api;
@@ -25,8 +25,13 @@ std::optional<uint32_t> injectedFault(const char* api)
     unsigned long calls = readWholeFile(counterPath, text) ? std::strtoul(text.c_str(), nullptr, 10) : 0;
     ++calls;
     writeFileAtomically(counterPath, std::to_string(calls) + "\n");
-    for (auto& f : machine.config().faults)
-        if (f.api == api && f.nth == calls)
+    return static_cast<unsigned>(calls);
+}
+
+std::optional<uint32_t> faultFor(const char* api, unsigned n)
+{
+    for (auto& f : Machine::current().config().faults)
+        if (f.api == api && f.nth == n)
             return f.error;
     return std::nullopt;
 }

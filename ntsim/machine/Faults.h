@@ -1,17 +1,19 @@
 // Fault injection: a machine can be told to make the n-th call of a named
 // API fail with a chosen error, for error paths a healthy machine never takes.
+// The gate every exported call passes (ApiCall.h) asks here.
 #pragma once
 #include <cstdint>
 #include <optional>
 
 namespace ntsim {
 
-// Called by the public entry point of each API that can be made to fail,
-// with its exported name ("StartServiceA"), and by nothing else: the
-// platform's own work calls the internal functions behind the entry points,
-// so only a program's calls are counted. Counts the call across the
-// machine's processes and returns the error to fail with when this call is
-// the chosen one.
-std::optional<uint32_t> injectedFault(const char* api);
+// Whether the machine names the call in its faults.
+bool faultsName(const char* api);
+
+// Counts a program's call across the machine's processes; its number.
+unsigned countCall(const char* api);
+
+// The error the n-th call of api fails with, if the machine chose it.
+std::optional<uint32_t> faultFor(const char* api, unsigned n);
 
 }

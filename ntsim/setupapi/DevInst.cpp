@@ -7,6 +7,7 @@
 #include "DeviceRegistry.h"
 
 #include "kernel32/CodePage.h"
+#include "machine/ApiCall.h"
 #include "machine/HandleTable.h"
 #include "machine/NtPath.h"
 #include "machine/Token.h"
@@ -699,125 +700,158 @@ using namespace ntsim::setupapi;
 BOOL WINAPI SetupDiClassGuidsFromNameW(PCWSTR ClassName, LPGUID ClassGuidList, DWORD ClassGuidListSize,
     PDWORD RequiredSize)
 {
-    return enterSetupDi("SetupDiClassGuidsFromNameW",
-        [&] { return devinst::classGuidsFromName(ClassName, ClassGuidList, ClassGuidListSize, RequiredSize); });
+    ntsim::ApiCall call("SetupDiClassGuidsFromNameW", ClassName, ClassGuidList, ClassGuidListSize, RequiredSize);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::classGuidsFromName(ClassName, ClassGuidList, ClassGuidListSize, RequiredSize)));
 }
 
 BOOL WINAPI SetupDiClassNameFromGuidW(const GUID* ClassGuid, PWSTR ClassName, DWORD ClassNameSize, PDWORD RequiredSize)
 {
-    return enterSetupDi("SetupDiClassNameFromGuidW",
-        [&] { return devinst::classNameFromGuid(ClassGuid, ClassName, ClassNameSize, RequiredSize); });
+    ntsim::ApiCall call("SetupDiClassNameFromGuidW", ClassGuid, ClassName, ClassNameSize, RequiredSize);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::classNameFromGuid(ClassGuid, ClassName, ClassNameSize, RequiredSize)));
 }
 
 BOOL WINAPI SetupDiGetClassDescriptionW(const GUID* ClassGuid, PWSTR ClassDescription, DWORD ClassDescriptionSize,
     PDWORD RequiredSize)
 {
-    return enterSetupDi("SetupDiGetClassDescriptionW",
-        [&] { return devinst::classDescription(ClassGuid, ClassDescription, ClassDescriptionSize, RequiredSize); });
+    ntsim::ApiCall call("SetupDiGetClassDescriptionW", ClassGuid, ClassDescription, ClassDescriptionSize, RequiredSize);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::classDescription(ClassGuid, ClassDescription, ClassDescriptionSize, RequiredSize)));
 }
 
 BOOL WINAPI SetupDiBuildClassInfoList(DWORD Flags, LPGUID ClassGuidList, DWORD ClassGuidListSize, PDWORD RequiredSize)
 {
-    return enterSetupDi("SetupDiBuildClassInfoList",
-        [&] { return devinst::buildClassInfoList(Flags, ClassGuidList, ClassGuidListSize, RequiredSize); });
+    ntsim::ApiCall call("SetupDiBuildClassInfoList", Flags, ClassGuidList, ClassGuidListSize, RequiredSize);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::buildClassInfoList(Flags, ClassGuidList, ClassGuidListSize, RequiredSize)));
 }
 
 HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* ClassGuid, HWND hwndParent)
 {
+    ntsim::ApiCall call("SetupDiCreateDeviceInfoList", ClassGuid, hwndParent);
     HDEVINFO set = INVALID_HANDLE_VALUE;
-    enterSetupDi("SetupDiCreateDeviceInfoList", [&] { return devinst::createDeviceInfoList(ClassGuid, hwndParent, set); });
-    return set;
+    if (!call.faulted())
+        report(devinst::createDeviceInfoList(ClassGuid, hwndParent, set));
+    return call.returns(set);
 }
 
 HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* ClassGuid, PCWSTR Enumerator, HWND hwndParent, DWORD Flags)
 {
+    ntsim::ApiCall call("SetupDiGetClassDevsW", ClassGuid, Enumerator, hwndParent, Flags);
     HDEVINFO set = INVALID_HANDLE_VALUE;
-    enterSetupDi("SetupDiGetClassDevsW",
-        [&] { return devinst::getClassDevs(ClassGuid, Enumerator, hwndParent, Flags, set); });
-    return set;
+    if (!call.faulted())
+        report(devinst::getClassDevs(ClassGuid, Enumerator, hwndParent, Flags, set));
+    return call.returns(set);
 }
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet)
 {
-    return enterSetupDi("SetupDiDestroyDeviceInfoList", [&] { return devinst::destroyDeviceInfoList(DeviceInfoSet); });
+    ntsim::ApiCall call("SetupDiDestroyDeviceInfoList", DeviceInfoSet);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::destroyDeviceInfoList(DeviceInfoSet)));
 }
 
 BOOL WINAPI SetupDiCreateDeviceInfoW(HDEVINFO DeviceInfoSet, PCWSTR DeviceName, const GUID* ClassGuid,
     PCWSTR DeviceDescription, HWND hwndParent, DWORD CreationFlags, PSP_DEVINFO_DATA DeviceInfoData)
 {
-    return enterSetupDi("SetupDiCreateDeviceInfoW", [&] {
-        return devinst::createDeviceInfo(DeviceInfoSet, DeviceName, ClassGuid, DeviceDescription, hwndParent,
-            CreationFlags, DeviceInfoData);
-    });
+    ntsim::ApiCall call("SetupDiCreateDeviceInfoW", DeviceInfoSet, DeviceName, ClassGuid, DeviceDescription, hwndParent, CreationFlags, DeviceInfoData);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::createDeviceInfo(DeviceInfoSet, DeviceName, ClassGuid, DeviceDescription, hwndParent,
+            CreationFlags, DeviceInfoData)));
 }
 
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP_DEVINFO_DATA DeviceInfoData)
 {
-    return enterSetupDi("SetupDiEnumDeviceInfo",
-        [&] { return devinst::enumDeviceInfo(DeviceInfoSet, MemberIndex, DeviceInfoData); });
+    ntsim::ApiCall call("SetupDiEnumDeviceInfo", DeviceInfoSet, MemberIndex, DeviceInfoData);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::enumDeviceInfo(DeviceInfoSet, MemberIndex, DeviceInfoData)));
 }
 
 BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
     PWSTR DeviceInstanceId, DWORD DeviceInstanceIdSize, PDWORD RequiredSize)
 {
-    return enterSetupDi("SetupDiGetDeviceInstanceIdW", [&] {
-        return devinst::deviceInstanceId(DeviceInfoSet, DeviceInfoData, DeviceInstanceId, DeviceInstanceIdSize,
-            RequiredSize);
-    });
+    ntsim::ApiCall call("SetupDiGetDeviceInstanceIdW", DeviceInfoSet, DeviceInfoData, DeviceInstanceId, DeviceInstanceIdSize, RequiredSize);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::deviceInstanceId(DeviceInfoSet, DeviceInfoData, DeviceInstanceId, DeviceInstanceIdSize,
+            RequiredSize)));
 }
 
 BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
     PDWORD PropertyRegDataType, PBYTE PropertyBuffer, DWORD PropertyBufferSize, PDWORD RequiredSize)
 {
-    return enterSetupDi("SetupDiGetDeviceRegistryPropertyW", [&] {
-        return devinst::getProperty(DeviceInfoSet, DeviceInfoData, Property, PropertyRegDataType, PropertyBuffer,
-            PropertyBufferSize, RequiredSize);
-    });
+    ntsim::ApiCall call("SetupDiGetDeviceRegistryPropertyW", DeviceInfoSet, DeviceInfoData, Property, PropertyRegDataType, PropertyBuffer, PropertyBufferSize, RequiredSize);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::getProperty(DeviceInfoSet, DeviceInfoData, Property, PropertyRegDataType, PropertyBuffer,
+            PropertyBufferSize, RequiredSize)));
 }
 
 BOOL WINAPI SetupDiSetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
     const BYTE* PropertyBuffer, DWORD PropertyBufferSize)
 {
-    return enterSetupDi("SetupDiSetDeviceRegistryPropertyW", [&] {
-        return devinst::setProperty(DeviceInfoSet, DeviceInfoData, Property, PropertyBuffer, PropertyBufferSize);
-    });
+    ntsim::ApiCall call("SetupDiSetDeviceRegistryPropertyW", DeviceInfoSet, DeviceInfoData, Property, PropertyBuffer, PropertyBufferSize);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::setProperty(DeviceInfoSet, DeviceInfoData, Property, PropertyBuffer, PropertyBufferSize)));
 }
 
 BOOL WINAPI SetupDiGetDeviceInstallParamsW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
     PSP_DEVINSTALL_PARAMS_W DeviceInstallParams)
 {
-    return enterSetupDi("SetupDiGetDeviceInstallParamsW",
-        [&] { return devinst::getInstallParams(DeviceInfoSet, DeviceInfoData, DeviceInstallParams); });
+    ntsim::ApiCall call("SetupDiGetDeviceInstallParamsW", DeviceInfoSet, DeviceInfoData, DeviceInstallParams);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::getInstallParams(DeviceInfoSet, DeviceInfoData, DeviceInstallParams)));
 }
 
 BOOL WINAPI SetupDiSetDeviceInstallParamsW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
     PSP_DEVINSTALL_PARAMS_W DeviceInstallParams)
 {
-    return enterSetupDi("SetupDiSetDeviceInstallParamsW",
-        [&] { return devinst::setInstallParams(DeviceInfoSet, DeviceInfoData, DeviceInstallParams); });
+    ntsim::ApiCall call("SetupDiSetDeviceInstallParamsW", DeviceInfoSet, DeviceInfoData, DeviceInstallParams);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::setInstallParams(DeviceInfoSet, DeviceInfoData, DeviceInstallParams)));
 }
 
 BOOL WINAPI SetupDiSetSelectedDevice(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData)
 {
-    return enterSetupDi("SetupDiSetSelectedDevice",
-        [&] { return devinst::setSelectedDevice(DeviceInfoSet, DeviceInfoData); });
+    ntsim::ApiCall call("SetupDiSetSelectedDevice", DeviceInfoSet, DeviceInfoData);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::setSelectedDevice(DeviceInfoSet, DeviceInfoData)));
 }
 
 BOOL WINAPI SetupDiRegisterDeviceInfo(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Flags,
-    PSP_DETSIG_CMPPROC, PVOID, PSP_DEVINFO_DATA)
+    PSP_DETSIG_CMPPROC CompareProc, PVOID CompareContext, PSP_DEVINFO_DATA DupDeviceInfoData)
 {
-    return enterSetupDi("SetupDiRegisterDeviceInfo",
-        [&] { return devinst::registerDeviceInfo(DeviceInfoSet, DeviceInfoData, Flags); });
+    ntsim::ApiCall call("SetupDiRegisterDeviceInfo", DeviceInfoSet, DeviceInfoData, Flags, CompareProc, CompareContext, DupDeviceInfoData);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::registerDeviceInfo(DeviceInfoSet, DeviceInfoData, Flags)));
 }
 
 BOOL WINAPI SetupDiRemoveDevice(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData)
 {
-    return enterSetupDi("SetupDiRemoveDevice", [&] { return devinst::removeDevice(DeviceInfoSet, DeviceInfoData); });
+    ntsim::ApiCall call("SetupDiRemoveDevice", DeviceInfoSet, DeviceInfoData);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::removeDevice(DeviceInfoSet, DeviceInfoData)));
 }
 
 BOOL WINAPI SetupDiDeleteDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Scope,
     DWORD HwProfile, DWORD KeyType)
 {
-    return enterSetupDi("SetupDiDeleteDevRegKey",
-        [&] { return devinst::deleteDevRegKey(DeviceInfoSet, DeviceInfoData, Scope, HwProfile, KeyType); });
+    ntsim::ApiCall call("SetupDiDeleteDevRegKey", DeviceInfoSet, DeviceInfoData, Scope, HwProfile, KeyType);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::deleteDevRegKey(DeviceInfoSet, DeviceInfoData, Scope, HwProfile, KeyType)));
 }

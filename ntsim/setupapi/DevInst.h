@@ -6,7 +6,6 @@
 //
 // Each function returns NO_ERROR or the error the entry point reports.
 #pragma once
-#include "machine/Faults.h"
 
 #include <setupapi.h>
 
@@ -153,16 +152,10 @@ DWORD callClassInstaller(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA da
 
 }
 
-// An entry point: the fault the machine chose for this call, else the
-// call's own result, as the last error and as TRUE or FALSE.
-template<typename Call>
-BOOL enterSetupDi(const char* api, Call call)
+// What a SetupDi call reports for the error its work ended with: TRUE or
+// FALSE, and the error as the last error either way.
+inline BOOL report(DWORD error)
 {
-    if (auto fault = injectedFault(api)) {
-        SetLastError(*fault);
-        return FALSE;
-    }
-    DWORD error = call();
     SetLastError(error);
     return error == NO_ERROR;
 }

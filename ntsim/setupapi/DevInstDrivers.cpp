@@ -7,6 +7,7 @@
 #include "InfFile.h"
 
 #include "kernel32/CodePage.h"
+#include "machine/ApiCall.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
 #include "machine/Process.h"
@@ -354,34 +355,43 @@ using namespace ntsim::setupapi;
 
 BOOL WINAPI SetupDiBuildDriverInfoList(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD DriverType)
 {
-    return enterSetupDi("SetupDiBuildDriverInfoList",
-        [&] { return devinst::buildDriverInfoList(DeviceInfoSet, DeviceInfoData, DriverType); });
+    ntsim::ApiCall call("SetupDiBuildDriverInfoList", DeviceInfoSet, DeviceInfoData, DriverType);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::buildDriverInfoList(DeviceInfoSet, DeviceInfoData, DriverType)));
 }
 
 BOOL WINAPI SetupDiEnumDriverInfoW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD DriverType,
     DWORD MemberIndex, PSP_DRVINFO_DATA_W DriverInfoData)
 {
-    return enterSetupDi("SetupDiEnumDriverInfoW", [&] {
-        return devinst::enumDriverInfo(DeviceInfoSet, DeviceInfoData, DriverType, MemberIndex, DriverInfoData);
-    });
+    ntsim::ApiCall call("SetupDiEnumDriverInfoW", DeviceInfoSet, DeviceInfoData, DriverType, MemberIndex, DriverInfoData);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::enumDriverInfo(DeviceInfoSet, DeviceInfoData, DriverType, MemberIndex, DriverInfoData)));
 }
 
 BOOL WINAPI SetupDiGetSelectedDriverW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
     PSP_DRVINFO_DATA_W DriverInfoData)
 {
-    return enterSetupDi("SetupDiGetSelectedDriverW",
-        [&] { return devinst::getSelectedDriver(DeviceInfoSet, DeviceInfoData, DriverInfoData); });
+    ntsim::ApiCall call("SetupDiGetSelectedDriverW", DeviceInfoSet, DeviceInfoData, DriverInfoData);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::getSelectedDriver(DeviceInfoSet, DeviceInfoData, DriverInfoData)));
 }
 
 BOOL WINAPI SetupDiSetSelectedDriverW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
     PSP_DRVINFO_DATA_W DriverInfoData)
 {
-    return enterSetupDi("SetupDiSetSelectedDriverW",
-        [&] { return devinst::setSelectedDriver(DeviceInfoSet, DeviceInfoData, DriverInfoData); });
+    ntsim::ApiCall call("SetupDiSetSelectedDriverW", DeviceInfoSet, DeviceInfoData, DriverInfoData);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::setSelectedDriver(DeviceInfoSet, DeviceInfoData, DriverInfoData)));
 }
 
 BOOL WINAPI SetupDiDestroyDriverInfoList(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD DriverType)
 {
-    return enterSetupDi("SetupDiDestroyDriverInfoList",
-        [&] { return devinst::destroyDriverInfoList(DeviceInfoSet, DeviceInfoData, DriverType); });
+    ntsim::ApiCall call("SetupDiDestroyDriverInfoList", DeviceInfoSet, DeviceInfoData, DriverType);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::destroyDriverInfoList(DeviceInfoSet, DeviceInfoData, DriverType)));
 }

@@ -6,6 +6,7 @@
 #include "DeviceRegistry.h"
 #include "InstallSupport.h"
 
+#include "machine/ApiCall.h"
 #include "machine/NtPath.h"
 
 namespace ntsim::setupapi {
@@ -216,6 +217,8 @@ using namespace ntsim::setupapi;
 BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet,
     PSP_DEVINFO_DATA DeviceInfoData)
 {
-    return enterSetupDi("SetupDiCallClassInstaller",
-        [&] { return devinst::callClassInstaller(InstallFunction, DeviceInfoSet, DeviceInfoData); });
+    ntsim::ApiCall call("SetupDiCallClassInstaller", InstallFunction, DeviceInfoSet, DeviceInfoData);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::callClassInstaller(InstallFunction, DeviceInfoSet, DeviceInfoData)));
 }

@@ -2,6 +2,7 @@
 
 #include "InfFile.h"
 #include "kernel32/Kernel32Calls.h"
+#include "machine/ApiCall.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
 
@@ -87,7 +88,7 @@ bool makeNtDirectories(const std::string& dir)
 UINT FileQueue::notify(UINT notification, UINT_PTR param1, UINT_PTR param2)
 {
     SetLastError(NO_ERROR);
-    return m_callback(m_context, notification, param1, param2);
+    return ProgramCode::call(m_callback, m_context, notification, param1, param2);
 }
 
 DWORD FileQueue::abortError() const

@@ -1,5 +1,6 @@
 // The INF calls that walk sections and read lines and fields.
 #include "InfFile.h"
+#include "machine/ApiCall.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -66,133 +67,142 @@ bool parseInt(const std::string& text, INT& value)
 
 BOOL WINAPI SetupFindFirstLineA(HINF InfHandle, PCSTR Section, PCSTR Key, PINFCONTEXT Context)
 {
+    ntsim::ApiCall call("SetupFindFirstLineA", InfHandle, Section, Key, Context);
     InfFile* file = InfFile::fromHandle(InfHandle);
     if (!file)
-        return failWith(ERROR_INVALID_HANDLE);
+        return call.returns(failWith(ERROR_INVALID_HANDLE));
     if (!Section || !Context)
-        return failWith(ERROR_INVALID_PARAMETER);
+        return call.returns(failWith(ERROR_INVALID_PARAMETER));
     const inf::Section* section = file->section(Section);
     // No section has no line either: the platform reports the line.
     if (!section)
-        return failWith(ERROR_LINE_NOT_FOUND);
-    return findFrom(*file, InfHandle, sectionIndex(*file, section), 0, Key, Context);
+        return call.returns(failWith(ERROR_LINE_NOT_FOUND));
+    return call.returns(findFrom(*file, InfHandle, sectionIndex(*file, section), 0, Key, Context));
 }
 
 BOOL WINAPI SetupFindNextLine(PINFCONTEXT ContextIn, PINFCONTEXT ContextOut)
 {
-    return SetupFindNextMatchLineA(ContextIn, nullptr, ContextOut);
+    ntsim::ApiCall call("SetupFindNextLine", ContextIn, ContextOut);
+    return call.returns(SetupFindNextMatchLineA(ContextIn, nullptr, ContextOut));
 }
 
 BOOL WINAPI SetupFindNextMatchLineA(PINFCONTEXT ContextIn, PCSTR Key, PINFCONTEXT ContextOut)
 {
+    ntsim::ApiCall call("SetupFindNextMatchLineA", ContextIn, Key, ContextOut);
     InfFile* file = nullptr;
     if (!lineOf(ContextIn, &file))
-        return FALSE;
+        return call.returns(FALSE);
     if (!ContextOut)
-        return failWith(ERROR_INVALID_PARAMETER);
+        return call.returns(failWith(ERROR_INVALID_PARAMETER));
     INFCONTEXT in = *ContextIn;
-    return findFrom(*file, in.CurrentInf, in.Section, in.Line + 1, Key, ContextOut);
+    return call.returns(findFrom(*file, in.CurrentInf, in.Section, in.Line + 1, Key, ContextOut));
 }
 
 LONG WINAPI SetupGetLineCountA(HINF InfHandle, PCSTR Section)
 {
+    ntsim::ApiCall call("SetupGetLineCountA", InfHandle, Section);
     InfFile* file = InfFile::fromHandle(InfHandle);
     if (!file) {
         SetLastError(ERROR_INVALID_HANDLE);
-        return -1;
+        return call.returns(-1);
     }
     const inf::Section* section = Section ? file->section(Section) : nullptr;
     if (!section) {
         SetLastError(Section ? ERROR_SECTION_NOT_FOUND : ERROR_INVALID_PARAMETER);
-        return -1;
+        return call.returns(-1);
     }
     SetLastError(NO_ERROR);
-    return static_cast<LONG>(section->lines.size());
+    return call.returns(static_cast<LONG>(section->lines.size()));
 }
 
 DWORD WINAPI SetupGetFieldCount(PINFCONTEXT Context)
 {
+    ntsim::ApiCall call("SetupGetFieldCount", Context);
     const inf::Line* line = lineOf(Context);
     if (!line)
-        return 0;
+        return call.returns(0);
     SetLastError(NO_ERROR);
-    return static_cast<DWORD>(line->values.size());
+    return call.returns(static_cast<DWORD>(line->values.size()));
 }
 
 BOOL WINAPI SetupGetStringFieldA(PINFCONTEXT Context, DWORD FieldIndex, PSTR ReturnBuffer, DWORD ReturnBufferSize,
     PDWORD RequiredSize)
 {
+    ntsim::ApiCall call("SetupGetStringFieldA", Context, FieldIndex, ReturnBuffer, ReturnBufferSize, RequiredSize);
     InfFile* file = nullptr;
     const inf::Line* line = lineOf(Context, &file);
     if (!line)
-        return FALSE;
+        return call.returns(FALSE);
     std::string text;
     if (DWORD error = file->field(*line, FieldIndex, text); error != NO_ERROR)
-        return failWith(error);
-    return copyString(text, ReturnBuffer, ReturnBufferSize, RequiredSize);
+        return call.returns(failWith(error));
+    return call.returns(copyString(text, ReturnBuffer, ReturnBufferSize, RequiredSize));
 }
 
 BOOL WINAPI SetupGetIntField(PINFCONTEXT Context, DWORD FieldIndex, PINT IntegerValue)
 {
+    ntsim::ApiCall call("SetupGetIntField", Context, FieldIndex, IntegerValue);
     InfFile* file = nullptr;
     const inf::Line* line = lineOf(Context, &file);
     if (!line)
-        return FALSE;
+        return call.returns(FALSE);
     if (!IntegerValue)
-        return failWith(ERROR_INVALID_PARAMETER);
+        return call.returns(failWith(ERROR_INVALID_PARAMETER));
     std::string text;
     if (DWORD error = file->field(*line, FieldIndex, text); error != NO_ERROR)
-        return failWith(error);
+        return call.returns(failWith(error));
     INT value = 0;
     if (!parseInt(text, value))
-        return failWith(ERROR_INVALID_DATA);
+        return call.returns(failWith(ERROR_INVALID_DATA));
     *IntegerValue = value;
     SetLastError(NO_ERROR);
-    return TRUE;
+    return call.returns(TRUE);
 }
 
 BOOL WINAPI SetupGetMultiSzFieldA(PINFCONTEXT Context, DWORD FieldIndex, PSTR ReturnBuffer, DWORD ReturnBufferSize,
     LPDWORD RequiredSize)
 {
+    ntsim::ApiCall call("SetupGetMultiSzFieldA", Context, FieldIndex, ReturnBuffer, ReturnBufferSize, RequiredSize);
     InfFile* file = nullptr;
     const inf::Line* line = lineOf(Context, &file);
     if (!line)
-        return FALSE;
+        return call.returns(FALSE);
     if (FieldIndex == 0 || FieldIndex > line->values.size())
-        return failWith(ERROR_INVALID_PARAMETER);
+        return call.returns(failWith(ERROR_INVALID_PARAMETER));
     std::vector<std::string> fields;
     if (DWORD error = fieldsFrom(*file, *line, FieldIndex, fields); error != NO_ERROR)
-        return failWith(error);
+        return call.returns(failWith(error));
     // Each string with its NUL, then the list's own NUL; copyString adds it.
     std::string list;
     for (auto& text : fields) {
         list += text;
         list += '\0';
     }
-    return copyString(list, ReturnBuffer, ReturnBufferSize, RequiredSize);
+    return call.returns(copyString(list, ReturnBuffer, ReturnBufferSize, RequiredSize));
 }
 
 BOOL WINAPI SetupGetLineTextA(PINFCONTEXT Context, HINF InfHandle, PCSTR Section, PCSTR Key, PSTR ReturnBuffer,
     DWORD ReturnBufferSize, PDWORD RequiredSize)
 {
+    ntsim::ApiCall call("SetupGetLineTextA", Context, InfHandle, Section, Key, ReturnBuffer, ReturnBufferSize, RequiredSize);
     INFCONTEXT found;
     if (!Context) {
         if (!SetupFindFirstLineA(InfHandle, Section, Key, &found))
-            return FALSE;
+            return call.returns(FALSE);
         Context = &found;
     }
     InfFile* file = nullptr;
     const inf::Line* line = lineOf(Context, &file);
     if (!line)
-        return FALSE;
+        return call.returns(FALSE);
     std::vector<std::string> fields;
     if (DWORD error = fieldsFrom(*file, *line, 1, fields); error != NO_ERROR)
-        return failWith(error);
+        return call.returns(failWith(error));
     std::string text;
     for (size_t i = 0; i < fields.size(); ++i) {
         if (i > 0)
             text += ',';
         text += fields[i];
     }
-    return copyString(text, ReturnBuffer, ReturnBufferSize, RequiredSize);
+    return call.returns(copyString(text, ReturnBuffer, ReturnBufferSize, RequiredSize));
 }

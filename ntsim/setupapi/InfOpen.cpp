@@ -4,7 +4,7 @@
 #include "SetupCalls.h"
 
 #include "kernel32/CodePage.h"
-#include "machine/Faults.h"
+#include "machine/ApiCall.h"
 #include "machine/FileLock.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
@@ -178,14 +178,16 @@ HINF setupapi::openInfFile(PCSTR FileName, PCSTR InfClass, DWORD InfStyle, PUINT
 
 HINF WINAPI SetupOpenInfFileA(PCSTR FileName, PCSTR InfClass, DWORD InfStyle, PUINT ErrorLine)
 {
+    ntsim::ApiCall call("SetupOpenInfFileA", FileName, InfClass, InfStyle, ErrorLine);
     if (ErrorLine)
         *ErrorLine = 0;
-    if (auto error = injectedFault("SetupOpenInfFileA"))
-        return fail(*error);
-    return setupapi::openInfFile(FileName, InfClass, InfStyle, ErrorLine);
+    if (auto error = call.fault())
+        return call.returns(fail(*error));
+    return call.returns(setupapi::openInfFile(FileName, InfClass, InfStyle, ErrorLine));
 }
 
 void WINAPI SetupCloseInfFile(HINF InfHandle)
 {
+    ntsim::ApiCall call("SetupCloseInfFile", InfHandle);
     InfFile::close(InfHandle);
 }

@@ -3,6 +3,7 @@
 #include "SetupCalls.h"
 #include "desk/Desk.h"
 #include "user32/User32Calls.h"
+#include "machine/ApiCall.h"
 
 #include <setupapi.h>
 #include <winuser.h>
@@ -74,8 +75,9 @@ std::string describe(DWORD error)
 
 }
 
-void WINAPI InstallHinfSectionA(HWND Window, HINSTANCE, PCSTR CommandLine, INT)
+void WINAPI InstallHinfSectionA(HWND Window, HINSTANCE ModuleHandle, PCSTR CommandLine, INT ShowCommand)
 {
+    ntsim::ApiCall call("InstallHinfSectionA", Window, ModuleHandle, CommandLine, ShowCommand);
     HinfCommand command;
     if (!parseCommand(CommandLine, command)) {
         showError(Window, "The command line of the installation is not valid.");

@@ -4,6 +4,7 @@
 #include "InstallSupport.h"
 #include "SetupCalls.h"
 
+#include "machine/ApiCall.h"
 #include "machine/NtPath.h"
 #include "machine/Process.h"
 
@@ -243,8 +244,9 @@ BOOL WINAPI SetupInstallFromInfSectionA(HWND Owner, HINF InfHandle, PCSTR Sectio
     HKEY RelativeKeyRoot, PCSTR SourceRootPath, UINT CopyFlags, PSP_FILE_CALLBACK_A MsgHandler, PVOID Context,
     HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData)
 {
-    if (faulted("SetupInstallFromInfSectionA"))
-        return FALSE;
-    return setupapi::installFromInfSection(Owner, InfHandle, SectionName, Flags, RelativeKeyRoot, SourceRootPath,
-        CopyFlags, MsgHandler, Context, DeviceInfoSet, DeviceInfoData);
+    ntsim::ApiCall call("SetupInstallFromInfSectionA", Owner, InfHandle, SectionName, Flags, RelativeKeyRoot, SourceRootPath, CopyFlags, MsgHandler, Context, DeviceInfoSet, DeviceInfoData);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(setupapi::installFromInfSection(Owner, InfHandle, SectionName, Flags, RelativeKeyRoot, SourceRootPath,
+        CopyFlags, MsgHandler, Context, DeviceInfoSet, DeviceInfoData));
 }

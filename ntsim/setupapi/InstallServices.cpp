@@ -5,6 +5,7 @@
 #include "SetupCalls.h"
 
 #include "advapi32/ScmCalls.h"
+#include "machine/ApiCall.h"
 
 #include <winsvc.h>
 
@@ -224,7 +225,8 @@ BOOL setupapi::installServicesFromInfSection(HINF InfHandle, PCSTR SectionName, 
 
 BOOL WINAPI SetupInstallServicesFromInfSectionA(HINF InfHandle, PCSTR SectionName, DWORD Flags)
 {
-    if (faulted("SetupInstallServicesFromInfSectionA"))
-        return FALSE;
-    return setupapi::installServicesFromInfSection(InfHandle, SectionName, Flags);
+    ntsim::ApiCall call("SetupInstallServicesFromInfSectionA", InfHandle, SectionName, Flags);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(setupapi::installServicesFromInfSection(InfHandle, SectionName, Flags));
 }

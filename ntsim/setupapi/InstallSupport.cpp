@@ -1,20 +1,10 @@
 #include "InstallSupport.h"
 
-#include "machine/Faults.h"
 
 #include <cerrno>
 #include <cstdlib>
 
 namespace ntsim::setupapi {
-
-bool faulted(const char* api)
-{
-    if (auto error = injectedFault(api)) {
-        SetLastError(*error);
-        return true;
-    }
-    return false;
-}
 
 const inf::Section* installSection(HINF handle, PCSTR name, InfFile*& file)
 {

@@ -15,9 +15,6 @@ namespace ntsim::setupapi {
 // bad handle, no name, or no such section.
 const inf::Section* installSection(HINF handle, PCSTR name, InfFile*& file);
 
-// True, with the last error set, when the machine fails this call of api.
-bool faulted(const char* api);
-
 // The values of every "Directive = a, b, ..." line of a section, resolved,
 // in order, empty ones left out.
 std::vector<std::string> directiveValues(const InfFile& file, const inf::Section& section, const char* directive);

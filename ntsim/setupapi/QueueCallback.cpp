@@ -3,6 +3,7 @@
 // Also the restart prompt.
 #include "kernel32/CodePage.h"
 #include "desk/Desk.h"
+#include "machine/ApiCall.h"
 
 #include <setupapi.h>
 
@@ -111,73 +112,78 @@ UINT fileError(const char* caption, const char* verb, const FILEPATHS_A& paths)
 
 PVOID WINAPI SetupInitDefaultQueueCallback(HWND OwnerWindow)
 {
-    return SetupInitDefaultQueueCallbackEx(OwnerWindow, nullptr, 0, 0, nullptr);
+    ntsim::ApiCall call("SetupInitDefaultQueueCallback", OwnerWindow);
+    return call.returns(SetupInitDefaultQueueCallbackEx(OwnerWindow, nullptr, 0, 0, nullptr));
 }
 
-PVOID WINAPI SetupInitDefaultQueueCallbackEx(HWND OwnerWindow, HWND, UINT, DWORD, PVOID)
+PVOID WINAPI SetupInitDefaultQueueCallbackEx(HWND OwnerWindow, HWND AlternateProgressWindow, UINT ProgressMessage, DWORD Reserved1, PVOID Reserved2)
 {
+    ntsim::ApiCall call("SetupInitDefaultQueueCallbackEx", OwnerWindow, AlternateProgressWindow, ProgressMessage, Reserved1, Reserved2);
     auto context = std::make_unique<DefaultContext>();
     context->owner = OwnerWindow;
     std::lock_guard<std::mutex> guard(contextLock());
-    return *contexts().insert(context.release()).first;
+    return call.returns(*contexts().insert(context.release()).first);
 }
 
 void WINAPI SetupTermDefaultQueueCallback(PVOID Context)
 {
+    ntsim::ApiCall call("SetupTermDefaultQueueCallback", Context);
     auto* context = static_cast<DefaultContext*>(Context);
     std::lock_guard<std::mutex> guard(contextLock());
     if (contexts().erase(context))
         delete context;
 }
 
-UINT WINAPI SetupDefaultQueueCallbackA(PVOID, UINT Notification, UINT_PTR Param1, UINT_PTR Param2)
+UINT WINAPI SetupDefaultQueueCallbackA(PVOID Context, UINT Notification, UINT_PTR Param1, UINT_PTR Param2)
 {
+    ntsim::ApiCall call("SetupDefaultQueueCallbackA", Context, Notification, Param1, Param2);
     switch (Notification) {
     case SPFILENOTIFY_STARTQUEUE:
     case SPFILENOTIFY_STARTSUBQUEUE:
     case SPFILENOTIFY_ENDSUBQUEUE:
     case SPFILENOTIFY_ENDQUEUE:
-        return TRUE;
+        return call.returns(TRUE);
     case SPFILENOTIFY_STARTCOPY:
     case SPFILENOTIFY_STARTRENAME:
     case SPFILENOTIFY_STARTDELETE:
-        return FILEOP_DOIT;
+        return call.returns(FILEOP_DOIT);
     case SPFILENOTIFY_ENDCOPY:
     case SPFILENOTIFY_ENDRENAME:
     case SPFILENOTIFY_ENDDELETE:
-        return NO_ERROR;
+        return call.returns(NO_ERROR);
     case SPFILENOTIFY_NEEDMEDIA:
-        return needMedia(*reinterpret_cast<const SOURCE_MEDIA_A*>(Param1));
+        return call.returns(needMedia(*reinterpret_cast<const SOURCE_MEDIA_A*>(Param1)));
     case SPFILENOTIFY_COPYERROR:
-        return copyError(*reinterpret_cast<const FILEPATHS_A*>(Param1), 0);
+        return call.returns(copyError(*reinterpret_cast<const FILEPATHS_A*>(Param1), 0));
     case SPFILENOTIFY_DELETEERROR: {
         auto& paths = *reinterpret_cast<const FILEPATHS_A*>(Param1);
         // A file that is already gone needs no deleting.
         if (paths.Win32Error == ERROR_FILE_NOT_FOUND || paths.Win32Error == ERROR_PATH_NOT_FOUND)
-            return FILEOP_SKIP;
-        return fileError("Delete Error", "deleting", paths);
+            return call.returns(FILEOP_SKIP);
+        return call.returns(fileError("Delete Error", "deleting", paths));
     }
     case SPFILENOTIFY_RENAMEERROR:
-        return fileError("Rename Error", "renaming", *reinterpret_cast<const FILEPATHS_A*>(Param1));
+        return call.returns(fileError("Rename Error", "renaming", *reinterpret_cast<const FILEPATHS_A*>(Param1)));
     case SPFILENOTIFY_TARGETNEWER:
-        return FALSE; // keep the newer file
+        return call.returns(FALSE); // keep the newer file
     case SPFILENOTIFY_TARGETEXISTS:
     case SPFILENOTIFY_LANGMISMATCH:
-        return TRUE;
+        return call.returns(TRUE);
     default:
         (void)Param2;
-        return FILEOP_DOIT;
+        return call.returns(FILEOP_DOIT);
     }
 }
 
-int WINAPI SetupPromptReboot(PVOID FileQueue, HWND, BOOL ScanOnly)
+int WINAPI SetupPromptReboot(PVOID FileQueue, HWND Owner, BOOL ScanOnly)
 {
+    ntsim::ApiCall call("SetupPromptReboot", FileQueue, Owner, ScanOnly);
     if (ScanOnly) {
         if (!FileQueue) {
             SetLastError(ERROR_INVALID_PARAMETER);
-            return -1;
+            return call.returns(-1);
         }
-        return 0; // our queues never leave files in use
+        return call.returns(0); // our queues never leave files in use
     }
     ntsim::desk::Shown shown;
     shown.event = "prompt";
@@ -198,7 +204,7 @@ int WINAPI SetupPromptReboot(PVOID FileQueue, HWND, BOOL ScanOnly)
     SetLastError(NO_ERROR);
     if (answer == "yes") {
         ntsim::desk::record("reboot", ntsim::Json::object());
-        return SPFILEQ_REBOOT_RECOMMENDED | SPFILEQ_REBOOT_IN_PROGRESS;
+        return call.returns(SPFILEQ_REBOOT_RECOMMENDED | SPFILEQ_REBOOT_IN_PROGRESS);
     }
-    return SPFILEQ_REBOOT_RECOMMENDED;
+    return call.returns(SPFILEQ_REBOOT_RECOMMENDED);
 }

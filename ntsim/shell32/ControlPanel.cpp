@@ -8,6 +8,7 @@
 #include "kernel32/Kernel32Calls.h"
 #include "user32/Window.h"
 #include "user32/WindowClass.h"
+#include "machine/ApiCall.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -100,30 +101,30 @@ void runApplet(const AppletRequest& request)
         ntsim::kernel32::freeLibrary(module);
         return;
     }
-    if (applet(window, CPL_INIT, 0, 0)) {
-        LONG count = applet(window, CPL_GETCOUNT, 0, 0);
+    if (ntsim::ProgramCode::call(applet, window, CPL_INIT, 0, 0)) {
+        LONG count = ntsim::ProgramCode::call(applet, window, CPL_GETCOUNT, 0, 0);
         std::vector<LONG_PTR> data(count > 0 ? static_cast<size_t>(count) : 0, 0);
         for (size_t i = 0; i < data.size(); ++i) {
             CPLINFO info {};
-            applet(window, CPL_INQUIRE, static_cast<LPARAM>(i), reinterpret_cast<LPARAM>(&info));
+            ntsim::ProgramCode::call(applet, window, CPL_INQUIRE, static_cast<LPARAM>(i), reinterpret_cast<LPARAM>(&info));
             data[i] = info.lData;
             NEWCPLINFOA newer {};
-            applet(window, CPL_NEWINQUIRE, static_cast<LPARAM>(i), reinterpret_cast<LPARAM>(&newer));
+            ntsim::ProgramCode::call(applet, window, CPL_NEWINQUIRE, static_cast<LPARAM>(i), reinterpret_cast<LPARAM>(&newer));
             if (newer.dwSize == sizeof newer)
                 data[i] = newer.lData;
         }
         if (request.index >= 0 && static_cast<size_t>(request.index) < data.size()) {
             auto i = static_cast<LPARAM>(request.index);
             bool started = !request.parameters.empty()
-                && applet(window, CPL_STARTWPARMSA, i, reinterpret_cast<LPARAM>(request.parameters.c_str()));
+                && ntsim::ProgramCode::call(applet, window, CPL_STARTWPARMSA, i, reinterpret_cast<LPARAM>(request.parameters.c_str()));
             if (!started)
-                applet(window, CPL_DBLCLK, i, data[static_cast<size_t>(i)]);
+                ntsim::ProgramCode::call(applet, window, CPL_DBLCLK, i, data[static_cast<size_t>(i)]);
         } else {
             std::fprintf(stderr, "Control Panel: %s has no applet %d\n", request.file.c_str(), request.index);
         }
         for (size_t i = 0; i < data.size(); ++i)
-            applet(window, CPL_STOP, static_cast<LPARAM>(i), data[i]);
-        applet(window, CPL_EXIT, 0, 0);
+            ntsim::ProgramCode::call(applet, window, CPL_STOP, static_cast<LPARAM>(i), data[i]);
+        ntsim::ProgramCode::call(applet, window, CPL_EXIT, 0, 0);
     }
     ntsim::kernel32::freeLibrary(module);
     if (WindowList::find(window))
@@ -132,7 +133,8 @@ void runApplet(const AppletRequest& request)
 
 }
 
-void WINAPI Control_RunDLL(HWND, HINSTANCE, LPCSTR lpszCmdLine, int)
+void WINAPI Control_RunDLL(HWND argument1, HINSTANCE argument2, LPCSTR lpszCmdLine, int argument4)
 {
+    ntsim::ApiCall call("Control_RunDLL", argument1, argument2, lpszCmdLine, argument4);
     runApplet(parseRequest(lpszCmdLine ? lpszCmdLine : ""));
 }

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "kernel32/Conversion.h"
+#include "machine/ApiCall.h"
 
 #include <string>
 
@@ -60,20 +61,22 @@ void upperInPlace(char* text, size_t size)
 
 extern "C" LPSTR WINAPI CharUpperA(LPSTR lpsz)
 {
+    ntsim::ApiCall call("CharUpperA", lpsz);
     // A pointer whose high word is zero carries one character in its low byte.
     if (reinterpret_cast<ULONG_PTR>(lpsz) <= 0xFFFF) {
         char c = static_cast<char>(reinterpret_cast<ULONG_PTR>(lpsz) & 0xFF);
         upperInPlace(&c, 1);
-        return reinterpret_cast<LPSTR>(static_cast<ULONG_PTR>(static_cast<unsigned char>(c)));
+        return call.returns(reinterpret_cast<LPSTR>(static_cast<ULONG_PTR>(static_cast<unsigned char>(c))));
     }
     upperInPlace(lpsz, std::char_traits<char>::length(lpsz));
-    return lpsz;
+    return call.returns(lpsz);
 }
 
 extern "C" DWORD WINAPI CharUpperBuffA(LPSTR lpsz, DWORD cchLength)
 {
+    ntsim::ApiCall call("CharUpperBuffA", lpsz, cchLength);
     if (!lpsz)
-        return 0;
+        return call.returns(0);
     upperInPlace(lpsz, cchLength);
-    return cchLength;
+    return call.returns(cchLength);
 }

@@ -9,7 +9,7 @@
 
 #include "kernel32/CodePage.h"
 #include "kernel32/Kernel32Calls.h"
-#include "machine/Faults.h"
+#include "machine/ApiCall.h"
 
 #include <algorithm>
 #include <cctype>
@@ -567,79 +567,85 @@ INT_PTR dialogBox(HINSTANCE instance, const BYTE* data, size_t size, HWND parent
 HWND WINAPI CreateDialogIndirectParamA(HINSTANCE hInstance, LPCDLGTEMPLATEA lpTemplate, HWND hWndParent,
     DLGPROC lpDialogFunc, LPARAM dwInitParam)
 {
-    if (auto fault = ntsim::injectedFault("CreateDialogIndirectParamA")) {
+    ntsim::ApiCall call("CreateDialogIndirectParamA", hInstance, lpTemplate, hWndParent, lpDialogFunc, dwInitParam);
+    if (auto fault = call.fault()) {
         SetLastError(*fault);
-        return nullptr;
+        return call.returns(nullptr);
     }
-    return createDialogFrom(hInstance, reinterpret_cast<const BYTE*>(lpTemplate), unknownSize, hWndParent,
-        lpDialogFunc, dwInitParam);
+    return call.returns(createDialogFrom(hInstance, reinterpret_cast<const BYTE*>(lpTemplate), unknownSize, hWndParent,
+        lpDialogFunc, dwInitParam));
 }
 
 HWND WINAPI CreateDialogParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent, DLGPROC lpDialogFunc,
     LPARAM dwInitParam)
 {
-    if (auto fault = ntsim::injectedFault("CreateDialogParamA")) {
+    ntsim::ApiCall call("CreateDialogParamA", hInstance, lpTemplateName, hWndParent, lpDialogFunc, dwInitParam);
+    if (auto fault = call.fault()) {
         SetLastError(*fault);
-        return nullptr;
+        return call.returns(nullptr);
     }
     size_t size = 0;
     const BYTE* data = findDialogResource(hInstance, lpTemplateName, size);
     if (!data)
-        return nullptr;
-    return createDialogFrom(hInstance, data, size, hWndParent, lpDialogFunc, dwInitParam);
+        return call.returns(nullptr);
+    return call.returns(createDialogFrom(hInstance, data, size, hWndParent, lpDialogFunc, dwInitParam));
 }
 
 INT_PTR WINAPI DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent, DLGPROC lpDialogFunc,
     LPARAM dwInitParam)
 {
-    if (auto fault = ntsim::injectedFault("DialogBoxParamA")) {
+    ntsim::ApiCall call("DialogBoxParamA", hInstance, lpTemplateName, hWndParent, lpDialogFunc, dwInitParam);
+    if (auto fault = call.fault()) {
         SetLastError(*fault);
-        return -1;
+        return call.returns(-1);
     }
     size_t size = 0;
     const BYTE* data = findDialogResource(hInstance, lpTemplateName, size);
     if (!data)
-        return -1;
-    return dialogBox(hInstance, data, size, hWndParent, lpDialogFunc, dwInitParam, templateIdOf(lpTemplateName));
+        return call.returns(-1);
+    return call.returns(dialogBox(hInstance, data, size, hWndParent, lpDialogFunc, dwInitParam, templateIdOf(lpTemplateName)));
 }
 
 INT_PTR WINAPI DialogBoxIndirectParamA(HINSTANCE hInstance, LPCDLGTEMPLATEA hDialogTemplate, HWND hWndParent,
     DLGPROC lpDialogFunc, LPARAM dwInitParam)
 {
-    if (auto fault = ntsim::injectedFault("DialogBoxIndirectParamA")) {
+    ntsim::ApiCall call("DialogBoxIndirectParamA", hInstance, hDialogTemplate, hWndParent, lpDialogFunc, dwInitParam);
+    if (auto fault = call.fault()) {
         SetLastError(*fault);
-        return -1;
+        return call.returns(-1);
     }
-    return dialogBox(hInstance, reinterpret_cast<const BYTE*>(hDialogTemplate), unknownSize, hWndParent,
-        lpDialogFunc, dwInitParam, nullptr);
+    return call.returns(dialogBox(hInstance, reinterpret_cast<const BYTE*>(hDialogTemplate), unknownSize, hWndParent,
+        lpDialogFunc, dwInitParam, nullptr));
 }
 
 BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult)
 {
+    ntsim::ApiCall call("EndDialog", hDlg, nResult);
     DialogState* state = nullptr;
     if (!dialogWindow(hDlg, state))
-        return FALSE;
+        return call.returns(FALSE);
     state->ended = true;
     state->result = nResult;
     // A modeless dialog stays until destroyed; either way it leaves the screen.
     ShowWindow(hDlg, SW_HIDE);
-    return TRUE;
+    return call.returns(TRUE);
 }
 
 LRESULT WINAPI DefDlgProcA(HWND hDlg, UINT Msg, WPARAM wParam, LPARAM lParam)
 {
+    ntsim::ApiCall call("DefDlgProcA", hDlg, Msg, wParam, lParam);
     auto window = WindowList::find(hDlg);
     auto* state = window ? window->stateAs<DialogState>() : nullptr;
     if (state && state->procedure()) {
         // A stale answer of an earlier message must not pass for this one.
         *state->slot(DWLP_MSGRESULT) = 0;
-        INT_PTR handled = state->procedure()(hDlg, Msg, wParam, lParam);
+        INT_PTR handled = ntsim::ProgramCode::call(state->procedure(), hDlg, Msg, wParam, lParam);
         if (handled || Msg == WM_INITDIALOG) {
             if (answersDirectly(Msg))
-                return handled;
+                return call.returns(handled);
             auto still = WindowList::find(hDlg);
             auto* now = still ? still->stateAs<DialogState>() : nullptr;
-            return now ? now->messageResult() : 0;
+            return call.returns(now ? now->messageResult() : 0);
         }
     }
     switch (Msg) {
@@ -648,101 +654,110 @@ LRESULT WINAPI DefDlgProcA(HWND hDlg, UINT Msg, WPARAM wParam, LPARAM lParam)
         HWND cancel = dialogItem(hDlg, IDCANCEL);
         auto button = WindowList::find(cancel);
         if (button && !button->enabled())
-            return 0;
+            return call.returns(0);
         PostMessageA(hDlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(cancel));
-        return 0;
+        return call.returns(0);
     }
     case WM_INITDIALOG:
     case WM_NOTIFY:
     case WM_COMMAND:
-        return 0;
+        return call.returns(0);
     default:
-        return DefWindowProcA(hDlg, Msg, wParam, lParam);
+        return call.returns(DefWindowProcA(hDlg, Msg, wParam, lParam));
     }
 }
 
 HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem)
 {
+    ntsim::ApiCall call("GetDlgItem", hDlg, nIDDlgItem);
     if (!WindowList::find(hDlg)) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return nullptr;
+        return call.returns(nullptr);
     }
     HWND item = dialogItem(hDlg, nIDDlgItem);
     if (!item)
         SetLastError(ERROR_CONTROL_ID_NOT_FOUND);
-    return item;
+    return call.returns(item);
 }
 
 int WINAPI GetDlgCtrlID(HWND hWnd)
 {
+    ntsim::ApiCall call("GetDlgCtrlID", hWnd);
     if (auto window = WindowList::find(hWnd))
-        return window->isChild() ? static_cast<int>(window->id()) : 0;
+        return call.returns(window->isChild() ? static_cast<int>(window->id()) : 0);
     if (foreignWindow(hWnd))
-        return static_cast<int>(GetWindowLongA(hWnd, GWL_ID));
+        return call.returns(static_cast<int>(GetWindowLongA(hWnd, GWL_ID)));
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
+    return call.returns(0);
 }
 
 LRESULT WINAPI SendDlgItemMessageA(HWND hDlg, int nIDDlgItem, UINT Msg, WPARAM wParam, LPARAM lParam)
 {
+    ntsim::ApiCall call("SendDlgItemMessageA", hDlg, nIDDlgItem, Msg, wParam, lParam);
     HWND item = GetDlgItem(hDlg, nIDDlgItem);
     if (!item)
-        return 0;
-    return SendMessageA(item, Msg, wParam, lParam);
+        return call.returns(0);
+    return call.returns(SendMessageA(item, Msg, wParam, lParam));
 }
 
 BOOL WINAPI SetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPCSTR lpString)
 {
+    ntsim::ApiCall call("SetDlgItemTextA", hDlg, nIDDlgItem, lpString);
     HWND item = GetDlgItem(hDlg, nIDDlgItem);
     if (!item)
-        return FALSE;
-    return SetWindowTextA(item, lpString);
+        return call.returns(FALSE);
+    return call.returns(SetWindowTextA(item, lpString));
 }
 
 UINT WINAPI GetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPSTR lpString, int cchMax)
 {
+    ntsim::ApiCall call("GetDlgItemTextA", hDlg, nIDDlgItem, lpString, cchMax);
     if (lpString && cchMax > 0)
         lpString[0] = 0;
     HWND item = GetDlgItem(hDlg, nIDDlgItem);
     if (!item)
-        return 0;
-    return static_cast<UINT>(GetWindowTextA(item, lpString, cchMax));
+        return call.returns(0);
+    return call.returns(static_cast<UINT>(GetWindowTextA(item, lpString, cchMax)));
 }
 
 BOOL WINAPI CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck)
 {
+    ntsim::ApiCall call("CheckDlgButton", hDlg, nIDButton, uCheck);
     HWND item = GetDlgItem(hDlg, nIDButton);
     if (!item)
-        return FALSE;
+        return call.returns(FALSE);
     SendMessageA(item, BM_SETCHECK, uCheck, 0);
-    return TRUE;
+    return call.returns(TRUE);
 }
 
 UINT WINAPI IsDlgButtonChecked(HWND hDlg, int nIDButton)
 {
+    ntsim::ApiCall call("IsDlgButtonChecked", hDlg, nIDButton);
     HWND item = GetDlgItem(hDlg, nIDButton);
     if (!item)
-        return 0;
-    return static_cast<UINT>(SendMessageA(item, BM_GETCHECK, 0, 0));
+        return call.returns(0);
+    return call.returns(static_cast<UINT>(SendMessageA(item, BM_GETCHECK, 0, 0)));
 }
 
 BOOL WINAPI MapDialogRect(HWND hDlg, LPRECT lpRect)
 {
+    ntsim::ApiCall call("MapDialogRect", hDlg, lpRect);
     DialogState* state = nullptr;
     if (!dialogWindow(hDlg, state))
-        return FALSE;
+        return call.returns(FALSE);
     if (!lpRect) {
         SetLastError(ERROR_NOACCESS);
-        return FALSE;
+        return call.returns(FALSE);
     }
     const BaseUnits& u = state->units;
     *lpRect = { MulDiv(lpRect->left, u.x, 4), MulDiv(lpRect->top, u.y, 8), MulDiv(lpRect->right, u.x, 4),
         MulDiv(lpRect->bottom, u.y, 8) };
-    return TRUE;
+    return call.returns(TRUE);
 }
 
 LONG WINAPI GetDialogBaseUnits(void)
 {
+    ntsim::ApiCall call("GetDialogBaseUnits");
     BaseUnits u = systemBaseUnits();
-    return MAKELONG(u.x, u.y);
+    return call.returns(MAKELONG(u.x, u.y));
 }

@@ -4,7 +4,7 @@
 
 #include "kernel32/CodePage.h"
 #include "kernel32/Kernel32Calls.h"
-#include "machine/Faults.h"
+#include "machine/ApiCall.h"
 
 #include <windows.h>
 
@@ -82,13 +82,14 @@ bool loadString(HINSTANCE instance, UINT id, std::string& text)
 
 extern "C" int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax)
 {
-    if (auto fault = ntsim::injectedFault("LoadStringA")) {
+    ntsim::ApiCall call("LoadStringA", hInstance, uID, lpBuffer, cchBufferMax);
+    if (auto fault = call.fault()) {
         SetLastError(*fault);
-        return 0;
+        return call.returns(0);
     }
     if (!lpBuffer || cchBufferMax <= 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
+        return call.returns(0);
     }
     lpBuffer[0] = 0;
     std::u16string text;
@@ -97,10 +98,10 @@ extern "C" int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer,
         // A missing table says why; a missing or empty string in one does not.
         if (error != ERROR_SUCCESS)
             SetLastError(error);
-        return 0;
+        return call.returns(0);
     }
     std::string ansi = fitted(text, ntsim::ansiCodePage(), static_cast<size_t>(cchBufferMax) - 1);
     std::memcpy(lpBuffer, ansi.data(), ansi.size());
     lpBuffer[ansi.size()] = 0;
-    return static_cast<int>(ansi.size());
+    return call.returns(static_cast<int>(ansi.size()));
 }

@@ -4,6 +4,7 @@
 
 #include "MessageChannel.h"
 #include "Window.h"
+#include "machine/ApiCall.h"
 
 #include <time.h>
 
@@ -240,83 +241,90 @@ using namespace ntsim::user32;
 
 LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 {
+    ntsim::ApiCall call("SendMessageA", hWnd, Msg, wParam, lParam);
     if (auto window = WindowList::find(hWnd))
-        return window->call(Msg, wParam, lParam);
+        return call.returns(window->call(Msg, wParam, lParam));
     if (auto entry = foreignWindow(hWnd))
-        return sendToForeignWindow(*entry, Msg, wParam, lParam);
+        return call.returns(sendToForeignWindow(*entry, Msg, wParam, lParam));
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
+    return call.returns(0);
 }
 
 BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 {
+    ntsim::ApiCall call("PostMessageA", hWnd, Msg, wParam, lParam);
     if (carriesPointers(Msg)) {
         SetLastError(ERROR_MESSAGE_SYNC_ONLY);
-        return FALSE;
+        return call.returns(FALSE);
     }
     if (!hWnd || WindowList::find(hWnd)) {
         // A null window posts to this thread's own queue.
         enqueue(hWnd, Msg, wParam, lParam);
-        return TRUE;
+        return call.returns(TRUE);
     }
     if (auto entry = foreignWindow(hWnd))
-        return postToForeignWindow(*entry, Msg, wParam, lParam);
+        return call.returns(postToForeignWindow(*entry, Msg, wParam, lParam));
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
+    return call.returns(FALSE);
 }
 
 void WINAPI PostQuitMessage(int nExitCode)
 {
+    ntsim::ApiCall call("PostQuitMessage", nExitCode);
     queue().quit = true;
     queue().quitCode = nExitCode;
 }
 
 BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax)
 {
+    ntsim::ApiCall call("GetMessageA", lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax);
     if (!lpMsg) {
         SetLastError(ERROR_NOACCESS);
-        return -1;
+        return call.returns(-1);
     }
     if (hWnd && !WindowList::find(hWnd)) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return -1;
+        return call.returns(-1);
     }
     for (;;) {
         if (takeMessage(*lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, true))
-            return lpMsg->message != WM_QUIT;
+            return call.returns(lpMsg->message != WM_QUIT);
         waitForRequests();
     }
 }
 
 BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg)
 {
+    ntsim::ApiCall call("PeekMessageA", lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, wRemoveMsg);
     if (!lpMsg) {
         SetLastError(ERROR_NOACCESS);
-        return FALSE;
+        return call.returns(FALSE);
     }
     if (hWnd && !WindowList::find(hWnd)) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
+        return call.returns(FALSE);
     }
-    return takeMessage(*lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, wRemoveMsg & PM_REMOVE) ? TRUE : FALSE;
+    return call.returns(takeMessage(*lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, wRemoveMsg & PM_REMOVE) ? TRUE : FALSE);
 }
 
 BOOL WINAPI TranslateMessage(const MSG* lpMsg)
 {
+    ntsim::ApiCall call("TranslateMessage", lpMsg);
     // The desk types no keys into windows: there are no key messages to
     // turn into characters.
     (void)lpMsg;
-    return FALSE;
+    return call.returns(FALSE);
 }
 
 LRESULT WINAPI DispatchMessageA(const MSG* lpMsg)
 {
+    ntsim::ApiCall call("DispatchMessageA", lpMsg);
     if (!lpMsg || !lpMsg->hwnd)
-        return 0;
+        return call.returns(0);
     auto window = WindowList::find(lpMsg->hwnd);
     if (!window) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
+        return call.returns(0);
     }
-    return window->call(lpMsg->message, lpMsg->wParam, lpMsg->lParam);
+    return call.returns(window->call(lpMsg->message, lpMsg->wParam, lpMsg->lParam));
 }

@@ -4,7 +4,7 @@
 #include "desk/Desk.h"
 #include "User32Calls.h"
 #include "kernel32/CodePage.h"
-#include "machine/Faults.h"
+#include "machine/ApiCall.h"
 
 #include <vector>
 
@@ -71,9 +71,10 @@ int ntsim::user32::messageBox(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT u
 
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
 {
-    if (auto error = ntsim::injectedFault("MessageBoxA")) {
+    ntsim::ApiCall call("MessageBoxA", hWnd, lpText, lpCaption, uType);
+    if (auto error = call.fault()) {
         SetLastError(*error);
-        return 0;
+        return call.returns(0);
     }
-    return ntsim::user32::messageBox(hWnd, lpText, lpCaption, uType);
+    return call.returns(ntsim::user32::messageBox(hWnd, lpText, lpCaption, uType));
 }

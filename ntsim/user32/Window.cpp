@@ -7,7 +7,7 @@
 #include "MessageChannel.h"
 #include "WindowClass.h"
 
-#include "machine/Faults.h"
+#include "machine/ApiCall.h"
 
 #include <unistd.h>
 
@@ -274,7 +274,7 @@ LRESULT Window::call(UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (!m_procedure)
         return DefWindowProcA(m_handle, message, wParam, lParam);
-    return m_procedure(m_handle, message, wParam, lParam);
+    return ProgramCode::call(m_procedure, m_handle, message, wParam, lParam);
 }
 
 std::shared_ptr<Window> WindowList::find(HWND handle)
@@ -439,61 +439,67 @@ using namespace ntsim::user32;
 HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle,
     int X, int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam)
 {
-    if (auto fault = ntsim::injectedFault("CreateWindowExA")) {
+    ntsim::ApiCall call("CreateWindowExA", dwExStyle, lpClassName, lpWindowName, dwStyle, X, Y, nWidth, nHeight, hWndParent, hMenu, hInstance, lpParam);
+    if (auto fault = call.fault()) {
         SetLastError(*fault);
-        return nullptr;
+        return call.returns(nullptr);
     }
-    return createWindow(dwExStyle, lpClassName, lpWindowName, dwStyle, X, Y, nWidth, nHeight, hWndParent, hMenu,
-        hInstance, lpParam);
+    return call.returns(createWindow(dwExStyle, lpClassName, lpWindowName, dwStyle, X, Y, nWidth, nHeight, hWndParent, hMenu,
+        hInstance, lpParam));
 }
 
 BOOL WINAPI DestroyWindow(HWND hWnd)
 {
+    ntsim::ApiCall call("DestroyWindow", hWnd);
     if (!ownWindow(hWnd))
-        return FALSE;
+        return call.returns(FALSE);
     WindowList::destroy(hWnd);
-    return TRUE;
+    return call.returns(TRUE);
 }
 
 BOOL WINAPI IsWindow(HWND hWnd)
 {
+    ntsim::ApiCall call("IsWindow", hWnd);
     if (!hWnd)
-        return FALSE;
+        return call.returns(FALSE);
     if (auto window = WindowList::find(hWnd))
-        return TRUE;
-    return foreignWindow(hWnd) ? TRUE : FALSE;
+        return call.returns(TRUE);
+    return call.returns(foreignWindow(hWnd) ? TRUE : FALSE);
 }
 
 HWND WINAPI GetParent(HWND hWnd)
 {
+    ntsim::ApiCall call("GetParent", hWnd);
     if (auto window = WindowList::find(hWnd)) {
         if (window->isChild())
-            return window->parent();
+            return call.returns(window->parent());
         // A popup answers with its owner, any other top-level window with none.
-        return (window->style() & WS_POPUP) ? window->owner() : nullptr;
+        return call.returns((window->style() & WS_POPUP) ? window->owner() : nullptr);
     }
     if (auto entry = foreignWindow(hWnd))
-        return handleOf(entry->parent);
+        return call.returns(handleOf(entry->parent));
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return nullptr;
+    return call.returns(nullptr);
 }
 
 BOOL WINAPI IsChild(HWND hWndParent, HWND hWnd)
 {
+    ntsim::ApiCall call("IsChild", hWndParent, hWnd);
     auto window = WindowList::find(hWnd);
     while (window && window->isChild()) {
         if (window->parent() == hWndParent)
-            return TRUE;
+            return call.returns(TRUE);
         window = WindowList::find(window->parent());
     }
-    return FALSE;
+    return call.returns(FALSE);
 }
 
 BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow)
 {
+    ntsim::ApiCall call("ShowWindow", hWnd, nCmdShow);
     auto window = WindowList::find(hWnd);
     if (!window)
-        return askOwner(hWnd, "show", nCmdShow);
+        return call.returns(askOwner(hWnd, "show", nCmdShow));
     bool wasVisible = window->visible();
     bool show = nCmdShow != SW_HIDE;
     if (show)
@@ -502,27 +508,29 @@ BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow)
         window->setStyle(window->style() & ~static_cast<DWORD>(WS_VISIBLE));
     if (show != wasVisible)
         window->call(WM_SHOWWINDOW, show, 0);
-    return wasVisible ? TRUE : FALSE;
+    return call.returns(wasVisible ? TRUE : FALSE);
 }
 
 BOOL WINAPI IsWindowVisible(HWND hWnd)
 {
+    ntsim::ApiCall call("IsWindowVisible", hWnd);
     // Visible only when it and every parent above it are.
     auto window = WindowList::find(hWnd);
     if (!window)
-        return askOwner(hWnd, "visible", 0);
+        return call.returns(askOwner(hWnd, "visible", 0));
     for (; window; window = window->isChild() ? WindowList::find(window->parent()) : nullptr) {
         if (!window->visible())
-            return FALSE;
+            return call.returns(FALSE);
     }
-    return TRUE;
+    return call.returns(TRUE);
 }
 
 BOOL WINAPI EnableWindow(HWND hWnd, BOOL bEnable)
 {
+    ntsim::ApiCall call("EnableWindow", hWnd, bEnable);
     auto window = WindowList::find(hWnd);
     if (!window)
-        return askOwner(hWnd, "enable", bEnable ? 1 : 0);
+        return call.returns(askOwner(hWnd, "enable", bEnable ? 1 : 0));
     bool wasDisabled = !window->enabled();
     if (bEnable)
         window->setStyle(window->style() & ~static_cast<DWORD>(WS_DISABLED));
@@ -534,147 +542,160 @@ BOOL WINAPI EnableWindow(HWND hWnd, BOOL bEnable)
             SetFocus(nullptr);
         window->call(WM_ENABLE, bEnable ? TRUE : FALSE, 0);
     }
-    return wasDisabled ? TRUE : FALSE;
+    return call.returns(wasDisabled ? TRUE : FALSE);
 }
 
 BOOL WINAPI IsWindowEnabled(HWND hWnd)
 {
+    ntsim::ApiCall call("IsWindowEnabled", hWnd);
     if (auto window = WindowList::find(hWnd))
-        return window->enabled() ? TRUE : FALSE;
+        return call.returns(window->enabled() ? TRUE : FALSE);
     if (auto entry = foreignWindow(hWnd)) {
         int64_t style = 0;
-        return callForeignWindow(*entry, "getlong", GWL_STYLE, style) && !(style & WS_DISABLED) ? TRUE : FALSE;
+        return call.returns(callForeignWindow(*entry, "getlong", GWL_STYLE, style) && !(style & WS_DISABLED) ? TRUE : FALSE);
     }
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
+    return call.returns(FALSE);
 }
 
 HWND WINAPI SetFocus(HWND hWnd)
 {
+    ntsim::ApiCall call("SetFocus", hWnd);
     auto& state = processWindows();
     HWND previous = state.focus;
     if (hWnd && !ownWindow(hWnd))
-        return nullptr;
+        return call.returns(nullptr);
     if (hWnd == previous)
-        return previous;
+        return call.returns(previous);
     state.focus = hWnd;
     if (auto old = WindowList::find(previous))
         old->call(WM_KILLFOCUS, reinterpret_cast<WPARAM>(hWnd), 0);
     if (auto now = WindowList::find(hWnd))
         now->call(WM_SETFOCUS, reinterpret_cast<WPARAM>(previous), 0);
-    return previous;
+    return call.returns(previous);
 }
 
 HWND WINAPI GetFocus(void)
 {
-    return processWindows().focus;
+    ntsim::ApiCall call("GetFocus");
+    return call.returns(processWindows().focus);
 }
 
 LONG WINAPI GetWindowLongA(HWND hWnd, int nIndex)
 {
+    ntsim::ApiCall call("GetWindowLongA", hWnd, nIndex);
     if (!fitsLong(nIndex)) {
         SetLastError(ERROR_INVALID_INDEX);
-        return 0;
+        return call.returns(0);
     }
-    return static_cast<LONG>(windowLong(hWnd, nIndex, sizeof(LONG)));
+    return call.returns(static_cast<LONG>(windowLong(hWnd, nIndex, sizeof(LONG))));
 }
 
 LONG WINAPI SetWindowLongA(HWND hWnd, int nIndex, LONG dwNewLong)
 {
+    ntsim::ApiCall call("SetWindowLongA", hWnd, nIndex, dwNewLong);
     if (!fitsLong(nIndex)) {
         SetLastError(ERROR_INVALID_INDEX);
-        return 0;
+        return call.returns(0);
     }
-    return static_cast<LONG>(setWindowLong(hWnd, nIndex, sizeof(LONG), dwNewLong));
+    return call.returns(static_cast<LONG>(setWindowLong(hWnd, nIndex, sizeof(LONG), dwNewLong)));
 }
 
 LONG_PTR WINAPI GetWindowLongPtrA(HWND hWnd, int nIndex)
 {
-    return windowLong(hWnd, nIndex, sizeof(LONG_PTR));
+    ntsim::ApiCall call("GetWindowLongPtrA", hWnd, nIndex);
+    return call.returns(windowLong(hWnd, nIndex, sizeof(LONG_PTR)));
 }
 
 LONG_PTR WINAPI SetWindowLongPtrA(HWND hWnd, int nIndex, LONG_PTR dwNewLong)
 {
-    return setWindowLong(hWnd, nIndex, sizeof(LONG_PTR), dwNewLong);
+    ntsim::ApiCall call("SetWindowLongPtrA", hWnd, nIndex, dwNewLong);
+    return call.returns(setWindowLong(hWnd, nIndex, sizeof(LONG_PTR), dwNewLong));
 }
 
 LRESULT WINAPI CallWindowProcA(WNDPROC lpPrevWndFunc, HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 {
+    ntsim::ApiCall call("CallWindowProcA", lpPrevWndFunc, hWnd, Msg, wParam, lParam);
     if (!lpPrevWndFunc)
-        return 0;
-    return lpPrevWndFunc(hWnd, Msg, wParam, lParam);
+        return call.returns(0);
+    return call.returns(ntsim::ProgramCode::call(lpPrevWndFunc, hWnd, Msg, wParam, lParam));
 }
 
 LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 {
+    ntsim::ApiCall call("DefWindowProcA", hWnd, Msg, wParam, lParam);
     auto window = WindowList::find(hWnd);
     if (!window)
-        return 0;
+        return call.returns(0);
     switch (Msg) {
     case WM_NCCREATE: {
         auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
         if (create && create->lpszName && !IS_INTRESOURCE(create->lpszName))
             window->setText(create->lpszName);
-        return TRUE;
+        return call.returns(TRUE);
     }
     case WM_CLOSE:
         WindowList::destroy(hWnd);
-        return 0;
+        return call.returns(0);
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == SC_CLOSE)
-            return window->call(WM_CLOSE, 0, 0);
-        return 0;
+            return call.returns(window->call(WM_CLOSE, 0, 0));
+        return call.returns(0);
     case WM_SETTEXT:
         window->setText(lParam ? reinterpret_cast<LPCSTR>(lParam) : "");
-        return TRUE;
+        return call.returns(TRUE);
     case WM_GETTEXT:
         if (wParam == 0 || !lParam)
-            return 0;
-        return copyOut(window->text(), reinterpret_cast<char*>(lParam), static_cast<int>(std::min<WPARAM>(wParam, INT32_MAX)));
+            return call.returns(0);
+        return call.returns(copyOut(window->text(), reinterpret_cast<char*>(lParam), static_cast<int>(std::min<WPARAM>(wParam, INT32_MAX))));
     case WM_GETTEXTLENGTH:
-        return static_cast<LRESULT>(window->text().size());
+        return call.returns(static_cast<LRESULT>(window->text().size()));
     default:
-        return 0;
+        return call.returns(0);
     }
 }
 
 int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount)
 {
+    ntsim::ApiCall call("GetWindowTextA", hWnd, lpString, nMaxCount);
     if (!lpString || nMaxCount <= 0)
-        return 0;
+        return call.returns(0);
     lpString[0] = 0;
     if (auto window = WindowList::find(hWnd))
-        return static_cast<int>(window->call(WM_GETTEXT, static_cast<WPARAM>(nMaxCount), reinterpret_cast<LPARAM>(lpString)));
+        return call.returns(static_cast<int>(window->call(WM_GETTEXT, static_cast<WPARAM>(nMaxCount), reinterpret_cast<LPARAM>(lpString))));
     // Another process's window is not asked: its caption is read from the
     // table, so a hung owner cannot hang the caller.
     if (auto entry = foreignWindow(hWnd))
-        return copyOut(entry->title, lpString, nMaxCount);
+        return call.returns(copyOut(entry->title, lpString, nMaxCount));
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
+    return call.returns(0);
 }
 
 int WINAPI GetWindowTextLengthA(HWND hWnd)
 {
+    ntsim::ApiCall call("GetWindowTextLengthA", hWnd);
     if (auto window = WindowList::find(hWnd))
-        return static_cast<int>(window->call(WM_GETTEXTLENGTH, 0, 0));
+        return call.returns(static_cast<int>(window->call(WM_GETTEXTLENGTH, 0, 0)));
     if (auto entry = foreignWindow(hWnd))
-        return static_cast<int>(entry->title.size());
+        return call.returns(static_cast<int>(entry->title.size()));
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
+    return call.returns(0);
 }
 
 BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString)
 {
+    ntsim::ApiCall call("SetWindowTextA", hWnd, lpString);
     if (auto window = WindowList::find(hWnd))
-        return window->call(WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lpString)) ? TRUE : FALSE;
+        return call.returns(window->call(WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lpString)) ? TRUE : FALSE);
     if (auto entry = foreignWindow(hWnd))
-        return sendToForeignWindow(*entry, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lpString)) ? TRUE : FALSE;
+        return call.returns(sendToForeignWindow(*entry, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lpString)) ? TRUE : FALSE);
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
+    return call.returns(FALSE);
 }
 
 int WINAPI GetClassNameA(HWND hWnd, LPSTR lpClassName, int nMaxCount)
 {
+    ntsim::ApiCall call("GetClassNameA", hWnd, lpClassName, nMaxCount);
     std::string name;
     if (auto window = WindowList::find(hWnd)) {
         name = window->className();
@@ -682,11 +703,11 @@ int WINAPI GetClassNameA(HWND hWnd, LPSTR lpClassName, int nMaxCount)
         name = entry->className;
     } else {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
+        return call.returns(0);
     }
     if (!lpClassName || nMaxCount <= 0) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
+        return call.returns(0);
     }
-    return copyOut(name, lpClassName, nMaxCount);
+    return call.returns(copyOut(name, lpClassName, nMaxCount));
 }

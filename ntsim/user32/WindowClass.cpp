@@ -2,6 +2,7 @@
 
 #include "Controls.h"
 
+#include "machine/ApiCall.h"
 #include "machine/NtPath.h"
 
 #include <cstdint>
@@ -101,15 +102,16 @@ const WindowClass* systemClassOfOrdinal(WORD ordinal)
 
 ATOM WINAPI RegisterClassA(const WNDCLASSA* lpWndClass)
 {
+    ntsim::ApiCall call("RegisterClassA", lpWndClass);
     if (!lpWndClass || !lpWndClass->lpszClassName) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
+        return call.returns(0);
     }
     ntsim::user32::WindowClass cls;
     if (reinterpret_cast<uintptr_t>(lpWndClass->lpszClassName) < 0x10000) {
         // A class needs a name; an atom names nothing new.
         SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
+        return call.returns(0);
     }
     cls.name = lpWndClass->lpszClassName;
     cls.procedure = lpWndClass->lpfnWndProc;
@@ -121,5 +123,5 @@ ATOM WINAPI RegisterClassA(const WNDCLASSA* lpWndClass)
     ATOM atom = ntsim::user32::registerWindowClass(cls, error);
     if (!atom)
         SetLastError(error);
-    return atom;
+    return call.returns(atom);
 }

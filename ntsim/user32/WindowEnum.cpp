@@ -3,6 +3,7 @@
 #include "Window.h"
 #include "WindowClass.h"
 
+#include "machine/ApiCall.h"
 #include "machine/NtPath.h"
 
 #include <unistd.h>
@@ -48,16 +49,17 @@ void collectDescendants(HWND parent, std::vector<HWND>& out)
 
 BOOL WINAPI EnumChildWindows(HWND hWndParent, WNDENUMPROC lpEnumFunc, LPARAM lParam)
 {
+    ntsim::ApiCall call("EnumChildWindows", hWndParent, lpEnumFunc, lParam);
     if (!lpEnumFunc) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
+        return call.returns(FALSE);
     }
     // The desktop's children are the top-level windows.
     if (!hWndParent)
-        return EnumWindows(lpEnumFunc, lParam);
+        return call.returns(EnumWindows(lpEnumFunc, lParam));
     if (!IsWindow(hWndParent)) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
+        return call.returns(FALSE);
     }
     std::vector<HWND> descendants;
     collectDescendants(hWndParent, descendants);
@@ -65,34 +67,36 @@ BOOL WINAPI EnumChildWindows(HWND hWndParent, WNDENUMPROC lpEnumFunc, LPARAM lPa
         // A window destroyed by an earlier callback is passed over.
         if (!IsWindow(child))
             continue;
-        if (!lpEnumFunc(child, lParam))
-            return FALSE;
+        if (!ntsim::ProgramCode::call(lpEnumFunc, child, lParam))
+            return call.returns(FALSE);
     }
-    return TRUE;
+    return call.returns(TRUE);
 }
 
 BOOL WINAPI EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
 {
+    ntsim::ApiCall call("EnumWindows", lpEnumFunc, lParam);
     if (!lpEnumFunc) {
         SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
+        return call.returns(FALSE);
     }
     for (auto& e : topLevelWindows()) {
-        if (!lpEnumFunc(handleOf(e.handle), lParam))
-            return FALSE;
+        if (!ntsim::ProgramCode::call(lpEnumFunc, handleOf(e.handle), lParam))
+            return call.returns(FALSE);
     }
-    return TRUE;
+    return call.returns(TRUE);
 }
 
 HWND WINAPI FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName)
 {
+    ntsim::ApiCall call("FindWindowA", lpClassName, lpWindowName);
     std::string className;
     if (lpClassName) {
         if (reinterpret_cast<uintptr_t>(lpClassName) < 0x10000) {
             // An atom names one of this process's classes.
             const WindowClass* cls = findWindowClass(lpClassName);
             if (!cls)
-                return nullptr;
+                return call.returns(nullptr);
             className = cls->name;
         } else {
             className = lpClassName;
@@ -103,23 +107,24 @@ HWND WINAPI FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName)
             continue;
         if (lpWindowName && !ntsim::equalsNoCase(e.title, lpWindowName))
             continue;
-        return handleOf(e.handle);
+        return call.returns(handleOf(e.handle));
     }
-    return nullptr;
+    return call.returns(nullptr);
 }
 
 DWORD WINAPI GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId)
 {
+    ntsim::ApiCall call("GetWindowThreadProcessId", hWnd, lpdwProcessId);
     if (WindowList::find(hWnd)) {
         if (lpdwProcessId)
             *lpdwProcessId = static_cast<DWORD>(getpid());
-        return static_cast<DWORD>(currentThreadId());
+        return call.returns(static_cast<DWORD>(currentThreadId()));
     }
     if (auto entry = foreignWindow(hWnd)) {
         if (lpdwProcessId)
             *lpdwProcessId = static_cast<DWORD>(entry->pid);
-        return static_cast<DWORD>(entry->tid);
+        return call.returns(static_cast<DWORD>(entry->tid));
     }
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
+    return call.returns(0);
 }

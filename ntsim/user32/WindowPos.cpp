@@ -2,6 +2,7 @@
 // mapping of points between them and the screen.
 #include "Message.h"
 #include "Window.h"
+#include "machine/ApiCall.h"
 
 namespace ntsim::user32 {
 
@@ -173,48 +174,54 @@ using namespace ntsim::user32;
 
 BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect)
 {
-    return rectOf(hWnd, lpRect, screenRectOf, "windowrect");
+    ntsim::ApiCall call("GetWindowRect", hWnd, lpRect);
+    return call.returns(rectOf(hWnd, lpRect, screenRectOf, "windowrect"));
 }
 
 BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect)
 {
-    return rectOf(hWnd, lpRect, clientRectOf, "clientrect");
+    ntsim::ApiCall call("GetClientRect", hWnd, lpRect);
+    return call.returns(rectOf(hWnd, lpRect, clientRectOf, "clientrect"));
 }
 
 int WINAPI MapWindowPoints(HWND hWndFrom, HWND hWndTo, LPPOINT lpPoints, UINT cPoints)
 {
+    ntsim::ApiCall call("MapWindowPoints", hWndFrom, hWndTo, lpPoints, cPoints);
     POINT from {};
     POINT to {};
     if (!originOf(hWndFrom, from) || !originOf(hWndTo, to))
-        return 0;
+        return call.returns(0);
     LONG dx = from.x - to.x;
     LONG dy = from.y - to.y;
     for (UINT i = 0; lpPoints && i < cPoints; ++i) {
         lpPoints[i].x += dx;
         lpPoints[i].y += dy;
     }
-    return MAKELONG(static_cast<WORD>(static_cast<SHORT>(dx)), static_cast<WORD>(static_cast<SHORT>(dy)));
+    return call.returns(MAKELONG(static_cast<WORD>(static_cast<SHORT>(dx)), static_cast<WORD>(static_cast<SHORT>(dy))));
 }
 
 BOOL WINAPI ScreenToClient(HWND hWnd, LPPOINT lpPoint)
 {
-    return movePoint(hWnd, lpPoint, -1);
+    ntsim::ApiCall call("ScreenToClient", hWnd, lpPoint);
+    return call.returns(movePoint(hWnd, lpPoint, -1));
 }
 
 BOOL WINAPI ClientToScreen(HWND hWnd, LPPOINT lpPoint)
 {
-    return movePoint(hWnd, lpPoint, 1);
+    ntsim::ApiCall call("ClientToScreen", hWnd, lpPoint);
+    return call.returns(movePoint(hWnd, lpPoint, 1));
 }
 
-BOOL WINAPI MoveWindow(HWND hWnd, int X, int Y, int nWidth, int nHeight, BOOL)
+BOOL WINAPI MoveWindow(HWND hWnd, int X, int Y, int nWidth, int nHeight, BOOL bRepaint)
 {
+    ntsim::ApiCall call("MoveWindow", hWnd, X, Y, nWidth, nHeight, bRepaint);
     auto window = ownWindow(hWnd);
     if (!window)
-        return FALSE;
+        return call.returns(FALSE);
     window->setRect({ X, Y, X + nWidth, Y + nHeight });
     RECT client = clientRectOf(*window);
     window->call(WM_SIZE, 0, MAKELPARAM(client.right, client.bottom));
     RECT frame = frameOf(window->style(), window->exStyle());
     window->call(WM_MOVE, 0, MAKELPARAM(X + frame.left, Y + frame.top));
-    return TRUE;
+    return call.returns(TRUE);
 }

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "kernel32/CodePage.h"
+#include "machine/ApiCall.h"
 
 #include <cstdarg>
 #include <cstring>
@@ -166,8 +167,9 @@ std::string format(LPCSTR fmt, va_list args)
 
 int WINAPIV wsprintfA(LPSTR buffer, LPCSTR fmt, ...)
 {
+    ntsim::ApiCall call("wsprintfA", buffer, fmt);
     if (!buffer || !fmt)
-        return 0;
+        return call.returns(0);
     va_list args;
     va_start(args, fmt);
     std::string text = format(fmt, args);
@@ -176,5 +178,5 @@ int WINAPIV wsprintfA(LPSTR buffer, LPCSTR fmt, ...)
         text.resize(wsprintfLimit - 1);
     std::memcpy(buffer, text.data(), text.size());
     buffer[text.size()] = 0;
-    return static_cast<int>(text.size());
+    return call.returns(static_cast<int>(text.size()));
 }

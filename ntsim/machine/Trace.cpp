@@ -1,0 +1,143 @@
+#include "Trace.h"
+
+#include "Process.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+namespace ntsim {
+
+namespace {
+
+// The trace file, opened on the first call traced.
+int traceFile()
+{
+    static int fd = [] {
+        const char* path = std::getenv("NTSIM_TRACE");
+        return path && *path ? ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644) : -1;
+    }();
+    return fd;
+}
+
+std::mutex& describersLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+std::vector<HandleDescriber>& describers()
+{
+    static auto* list = new std::vector<HandleDescriber>; // outlives every handle table
+    return *list;
+}
+
+std::string utf8Of(const char16_t* text)
+{
+    std::string out;
+    for (const char16_t* p = text; *p; ++p) {
+        uint32_t c = *p;
+        if (c >= 0xD800 && c < 0xDC00 && p[1] >= 0xDC00 && p[1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (p[1] - 0xDC00);
+            ++p;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::string hex(uintptr_t value)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+}
+
+bool tracing()
+{
+    return traceFile() >= 0;
+}
+
+void registerHandleDescriber(HandleDescriber describer)
+{
+    std::lock_guard lock(describersLock());
+    describers().push_back(std::move(describer));
+}
+
+std::optional<Json> describeHandle(uintptr_t value)
+{
+    std::lock_guard lock(describersLock());
+    for (auto& describer : describers())
+        if (auto found = describer(value))
+            return found;
+    return std::nullopt;
+}
+
+TraceRecord::TraceRecord(const char* name, unsigned number)
+    : m_name(name)
+    , m_number(number)
+{
+}
+
+Json TraceRecord::text(const char* value)
+{
+    return value ? bytesJson(value) : Json();
+}
+
+Json TraceRecord::wideText(const char16_t* value)
+{
+    return value ? Json(utf8Of(value)) : Json();
+}
+
+Json TraceRecord::pointer(uintptr_t value)
+{
+    if (!value)
+        return nullptr;
+    if (auto handle = describeHandle(value)) {
+        (*handle)["value"] = hex(value);
+        return *handle;
+    }
+    return hex(value);
+}
+
+void TraceRecord::write(uint32_t lastError) const
+{
+    int fd = traceFile();
+    if (fd < 0)
+        return;
+    const std::string& image = currentProcess().imagePath;
+    Json line;
+    line["pid"] = static_cast<int>(getpid());
+    line["image"] = bytesJson(image.substr(image.find_last_of('\\') + 1));
+    line["call"] = m_name;
+    line["n"] = m_number;
+    line["args"] = m_arguments;
+    line["result"] = m_result;
+    line["error"] = lastError;
+    std::string text = dumpLine(line) + "\n";
+    // One write a line: O_APPEND keeps the processes' lines whole.
+    ssize_t written = ::write(fd, text.data(), text.size());
+    (void)written;
+}
+
+}
