@@ -1,6 +1,6 @@
 #include "support/TestMachine.h"
 
-#include "advapi32/SecurityDescriptor.h"
+#include "machine/SecurityDescriptor.h"
 
 #include <windows.h>
 

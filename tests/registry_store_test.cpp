@@ -3,7 +3,7 @@
 // name, and a database that is not sound is refused.
 #include "support/TestMachine.h"
 
-#include "advapi32/RegistryStore.h"
+#include "registry/Store.h"
 #include "machine/FileLock.h"
 
 #include <windows.h>

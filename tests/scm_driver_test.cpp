@@ -1,6 +1,6 @@
 #include "scm_helpers.h"
 
-#include "machine/DriverRuntime.h"
+#include "advapi32/DriverRuntime.h"
 #include "machine/Machine.h"
 
 #include <gtest/gtest.h>

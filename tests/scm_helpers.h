@@ -2,7 +2,7 @@
 #pragma once
 #include "support/TestMachine.h"
 
-#include "advapi32/SecurityDescriptor.h"
+#include "machine/SecurityDescriptor.h"
 
 #include <windows.h>
 

@@ -2,7 +2,7 @@
 // in its service key when the service controller starts it.
 #include "scm_helpers.h"
 
-#include "advapi32/RegistryCalls.h"
+#include "registry/Keys.h"
 #include "machine/Token.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "ScmDatabase.h"
 
-#include "ScmRegistry.h"
+#include "registry/SystemKey.h"
 #include "machine/NtPath.h"
 
 #include <cstring>

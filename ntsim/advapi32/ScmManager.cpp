@@ -2,7 +2,7 @@
 #include "ScmCalls.h"
 #include "ScmCommon.h"
 #include "ScmHandles.h"
-#include "ScmRegistry.h"
+#include "registry/SystemKey.h"
 
 #include "machine/ApiCall.h"
 #include "machine/NtPath.h"

@@ -1,7 +1,7 @@
 // QueryServiceObjectSecurity and SetServiceObjectSecurity, and the
 // descriptor OpenServiceA checks a caller against.
 #include "ScmCommon.h"
-#include "ScmRegistry.h"
+#include "registry/SystemKey.h"
 #include "ScmSecurity.h"
 
 #include "machine/ApiCall.h"

@@ -1,7 +1,7 @@
 // The security of services: each service's descriptor, kept as NT keeps it
 // in the Security value of the service key's Security subkey.
 #pragma once
-#include "SecurityDescriptor.h"
+#include "machine/SecurityDescriptor.h"
 
 #include <string>
 

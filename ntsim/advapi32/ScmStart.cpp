@@ -1,8 +1,8 @@
 #include "ScmStart.h"
 
-#include "machine/DriverRuntime.h"
+#include "DriverRuntime.h"
 #include "machine/FileLock.h"
-#include "machine/LegacyTraces.h"
+#include "LegacyTraces.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
 

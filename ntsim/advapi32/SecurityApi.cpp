@@ -1,7 +1,7 @@
 // advapi32's calls on SIDs, ACLs and security descriptors in their binary
 // forms, with the last errors NT sets.
-#include "SecurityDescriptor.h"
-#include "Sid.h"
+#include "machine/SecurityDescriptor.h"
+#include "machine/Sid.h"
 #include "machine/ApiCall.h"
 
 #include <windows.h>

@@ -3,7 +3,7 @@
 // transaction.
 #include "DefaultRegistry.h"
 
-#include "advapi32/RegistryText.h"
+#include "registry/Text.h"
 #include "machine/FileLock.h"
 
 #include <cstddef>

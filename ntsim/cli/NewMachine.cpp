@@ -1,7 +1,7 @@
 #include "NewMachine.h"
 
 #include "DefaultRegistry.h"
-#include "advapi32/RegistryStore.h"
+#include "registry/Store.h"
 #include "machine/FileLock.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"

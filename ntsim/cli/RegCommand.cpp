@@ -1,7 +1,7 @@
 // ntsim reg: the registry of a machine as REGEDIT4 text and SDDL.
 #include "Commands.h"
 
-#include "advapi32/RegistryText.h"
+#include "registry/Text.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
 

@@ -12,7 +12,7 @@
 #include "Commands.h"
 #include "Devcon.h"
 
-#include "advapi32/ScmRegistry.h"
+#include "registry/SystemKey.h"
 #include "advapi32/ScmRunState.h"
 #include "machine/FileLock.h"
 #include "machine/Machine.h"

@@ -5,9 +5,9 @@
 #include "Handles.h"
 #include "Kernel32Calls.h"
 
-#include "advapi32/RegistryCalls.h"
+#include "registry/Keys.h"
 
-#include "advapi32/RegistryCalls.h"
+#include "registry/Keys.h"
 #include "machine/ApiCall.h"
 #include "machine/FileLock.h"
 #include "machine/Machine.h"

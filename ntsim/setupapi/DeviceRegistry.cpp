@@ -2,7 +2,7 @@
 
 #include "InstallSupport.h"
 
-#include "advapi32/ScmRegistry.h"
+#include "registry/SystemKey.h"
 #include "machine/NtPath.h"
 #include "machine/Token.h"
 

@@ -2,7 +2,7 @@
 // the registry helpers that AddReg, DelReg and the service installer use.
 #pragma once
 #include "InfFile.h"
-#include "advapi32/RegistryCalls.h"
+#include "registry/Keys.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 #include "DriverHarness.h"
 #include "SetupRun.h"
 
-#include "advapi32/SecurityDescriptor.h"
+#include "machine/SecurityDescriptor.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "LegacyTraces.h"
 
-#include "NtPath.h"
-#include "advapi32/RegistryCalls.h"
-#include "advapi32/ScmRegistry.h"
+#include "machine/NtPath.h"
+#include "registry/Keys.h"
+#include "registry/SystemKey.h"
 
 #include <algorithm>
 #include <variant>

@@ -1,6 +1,6 @@
-#include "ScmRegistry.h"
+#include "SystemKey.h"
 
-#include "RegistryCalls.h"
+#include "Keys.h"
 
 #include "machine/Token.h"
 

@@ -1,7 +1,7 @@
 // A security descriptor as the registry keeps it: owner, group and DACL,
 // with its SDDL text, its binary forms, inheritance and the access check.
 #pragma once
-#include "machine/Token.h"
+#include "Token.h"
 #include "Sid.h"
 
 #include <optional>

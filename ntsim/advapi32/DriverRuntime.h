@@ -4,7 +4,7 @@
 // object that lives in that state while the driver is loaded.
 #pragma once
 #include "DriverImage.h"
-#include "Json.h"
+#include "machine/Json.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
 #include "DriverImage.h"
 
-#include "NtPath.h"
+#include "machine/NtPath.h"
 
 #include <windows.h>
 

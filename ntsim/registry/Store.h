@@ -10,7 +10,7 @@
 // file says so), so that calls on the keys a program uses repeatedly need
 // no transaction of the database.
 #pragma once
-#include "SecurityDescriptor.h"
+#include "machine/SecurityDescriptor.h"
 
 #include <windows.h>
 

@@ -1,9 +1,9 @@
 #include "DriverRuntime.h"
 
 #include "DriverSoftModem.h"
-#include "FileLock.h"
-#include "Machine.h"
-#include "NtPath.h"
+#include "machine/FileLock.h"
+#include "machine/Machine.h"
+#include "machine/NtPath.h"
 
 #include <sys/stat.h>
 

@@ -1,4 +1,4 @@
-#include "RegistryStore.h"
+#include "Store.h"
 
 #include "machine/Machine.h"
 #include "machine/NtPath.h"

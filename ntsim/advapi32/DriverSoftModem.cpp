@@ -1,8 +1,8 @@
 #include "DriverSoftModem.h"
 
-#include "Machine.h"
-#include "NtPath.h"
-#include "advapi32/ScmRegistry.h"
+#include "machine/Machine.h"
+#include "machine/NtPath.h"
+#include "registry/SystemKey.h"
 
 #include <cstdlib>
 #include <set>

@@ -31,7 +31,7 @@
 // A file that does not begin with the marker line, or names no known
 // behaviour, does not load: ERROR_BAD_EXE_FORMAT.
 #pragma once
-#include "Json.h"
+#include "machine/Json.h"
 
 #include <cstdint>
 #include <map>

@@ -1,4 +1,4 @@
-#include "RegistryText.h"
+#include "Text.h"
 
 #include "machine/NtPath.h"
 

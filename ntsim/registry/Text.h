@@ -3,7 +3,7 @@
 // loads. A key's descriptor rides along as a ";sddl=" comment line right
 // after the key's header, its class as ";class=".
 #pragma once
-#include "RegistryStore.h"
+#include "Store.h"
 
 #include <functional>
 #include <optional>
