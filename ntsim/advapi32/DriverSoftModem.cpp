@@ -2,7 +2,7 @@
 
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
-#include "registry/SystemKey.h"
+#include "registry/Key.h"
 
 #include <cstdlib>
 #include <set>
@@ -31,7 +31,7 @@ unsigned comNumber(const std::string& port)
 
 LONG writePciValues(const std::string& service, const PciDevice& device)
 {
-    SystemKey parameters;
+    registry::SystemKey parameters;
     std::string path = std::string("SYSTEM\\CurrentControlSet\\Services\\") + service + "\\Parameters\\" + service + "0";
     LONG status = parameters.create(path);
     if (status != ERROR_SUCCESS)
@@ -59,17 +59,18 @@ uint32_t SoftModemDriver::start(Json& data)
     if (LONG status = writePciValues(service(), *device); status != ERROR_SUCCESS)
         return static_cast<uint32_t>(status);
 
-    SystemKey map;
+    registry::SystemKey map;
     LONG status = map.create(serialCommKey, KEY_ALL_ACCESS, REG_OPTION_VOLATILE);
     if (status != ERROR_SUCCESS)
         return static_cast<uint32_t>(status);
     std::string deviceName = "\\Device\\" + service() + "0";
     std::string port;
     std::set<unsigned> used;
-    for (auto& [name, value] : map.stringValues()) {
+    for (auto& [name, value] : map.values()) {
+        std::string text = value.type == REG_SZ || value.type == REG_EXPAND_SZ ? registry::valueText(value) : "";
         if (name == deviceName)
-            port = value;
-        else if (unsigned n = comNumber(value))
+            port = text;
+        else if (unsigned n = comNumber(text))
             used.insert(n);
     }
     if (port.empty()) {
@@ -89,7 +90,7 @@ DWORD SoftModemDriver::stop(Json& data)
 {
     std::string deviceName = stringMember(data, "serialDevice");
     if (!deviceName.empty()) {
-        SystemKey map;
+        registry::SystemKey map;
         if (map.open(serialCommKey, KEY_SET_VALUE | KEY_QUERY_VALUE) == ERROR_SUCCESS)
             map.deleteValue(deviceName.c_str());
     }

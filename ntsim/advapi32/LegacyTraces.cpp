@@ -2,9 +2,10 @@
 
 #include "machine/NtPath.h"
 #include "registry/Keys.h"
-#include "registry/SystemKey.h"
+#include "registry/Key.h"
 
 #include <algorithm>
+#include <optional>
 #include <variant>
 #include <vector>
 
@@ -27,7 +28,7 @@ struct Entry {
     std::variant<DWORD, std::string> data;
 };
 
-LONG addMissing(SystemKey& key, std::initializer_list<Entry> entries)
+LONG addMissing(registry::SystemKey& key, std::initializer_list<Entry> entries)
 {
     for (auto& entry : entries) {
         if (key.hasValue(entry.name))
@@ -44,13 +45,13 @@ LONG addMissing(SystemKey& key, std::initializer_list<Entry> entries)
 LONG writeDeviceKeys(const std::string& service, const std::string& description)
 {
     const std::string path = enumRoot + legacyKeyName(service);
-    SystemKey device;
+    registry::SystemKey device;
     LONG status = device.create(path);
     if (status == ERROR_SUCCESS)
         status = addMissing(device, { { "NextInstance", DWORD(1) } });
     if (status != ERROR_SUCCESS)
         return status;
-    SystemKey instance;
+    registry::SystemKey instance;
     if ((status = instance.create(path + "\\0000")) != ERROR_SUCCESS)
         return status;
     return addMissing(instance,
@@ -68,14 +69,17 @@ LONG writeDeviceKeys(const std::string& service, const std::string& description)
 // byte for byte and the new string follows it.
 LONG attachToRoot(const std::string& instanceId)
 {
-    SystemKey root;
+    registry::SystemKey root;
     LONG status = root.create(rootDevice);
     if (status != ERROR_SUCCESS)
         return status;
-    DWORD type = REG_NONE;
-    auto data = root.bytes(attachedComponents, type);
-    if (data && type != REG_MULTI_SZ)
-        return ERROR_SUCCESS; // not a list we could add to without losing it
+    registry::Value stored;
+    std::optional<std::vector<BYTE>> data;
+    if (root.read(attachedComponents, stored) == ERROR_SUCCESS) {
+        if (stored.type != REG_MULTI_SZ)
+            return ERROR_SUCCESS; // not a list we could add to without losing it
+        data = std::move(stored.data);
+    }
     std::vector<BYTE> list;
     if (data) {
         size_t at = 0;
@@ -95,12 +99,12 @@ LONG attachToRoot(const std::string& instanceId)
     list.insert(list.end(), instanceId.begin(), instanceId.end());
     list.push_back(0);
     list.push_back(0);
-    return root.setBytes(attachedComponents, REG_MULTI_SZ, list);
+    return root.write(attachedComponents, registry::Value { REG_MULTI_SZ, list });
 }
 
 LONG writeServiceEnum(const std::string& service, const std::string& instanceId)
 {
-    SystemKey serviceEnum;
+    registry::SystemKey serviceEnum;
     LONG status = serviceEnum.create(std::string("SYSTEM\\CurrentControlSet\\Services\\") + service + "\\Enum");
     if (status != ERROR_SUCCESS)
         return status;

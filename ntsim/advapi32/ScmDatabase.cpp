@@ -1,6 +1,6 @@
 #include "ScmDatabase.h"
 
-#include "registry/SystemKey.h"
+#include "registry/Key.h"
 #include "machine/NtPath.h"
 
 #include <cstring>
@@ -13,7 +13,7 @@ constexpr size_t maxNameLength = 256;
 
 std::optional<ServiceConfig> readKey(const std::string& storedName)
 {
-    SystemKey key;
+    registry::SystemKey key;
     if (key.open(std::string(servicesKey) + "\\" + storedName) != ERROR_SUCCESS)
         return std::nullopt;
     auto type = key.dword("Type");
@@ -38,7 +38,7 @@ std::optional<ServiceConfig> readKey(const std::string& storedName)
 
 std::optional<ServiceConfig> readService(const std::string& name)
 {
-    SystemKey services;
+    registry::SystemKey services;
     if (services.open(servicesKey) != ERROR_SUCCESS)
         return std::nullopt;
     for (auto& stored : services.subkeys())
@@ -50,7 +50,7 @@ std::optional<ServiceConfig> readService(const std::string& name)
 std::vector<ServiceConfig> allServices()
 {
     std::vector<ServiceConfig> out;
-    SystemKey services;
+    registry::SystemKey services;
     if (services.open(servicesKey) != ERROR_SUCCESS)
         return out;
     for (auto& stored : services.subkeys())
@@ -61,7 +61,7 @@ std::vector<ServiceConfig> allServices()
 
 LONG writeService(const ServiceConfig& c)
 {
-    SystemKey key;
+    registry::SystemKey key;
     LONG status = key.create(std::string(servicesKey) + "\\" + c.name);
     if (status != ERROR_SUCCESS)
         return status;
@@ -92,7 +92,7 @@ LONG writeService(const ServiceConfig& c)
 
 LONG deleteService(const std::string& name)
 {
-    return deleteSystemKeyTree(std::string(servicesKey) + "\\" + name);
+    return registry::deleteSystemKeyTree(std::string(servicesKey) + "\\" + name);
 }
 
 bool isValidServiceName(const char* name)

@@ -2,7 +2,7 @@
 #include "ScmCalls.h"
 #include "ScmCommon.h"
 #include "ScmHandles.h"
-#include "registry/SystemKey.h"
+#include "registry/Key.h"
 
 #include "machine/ApiCall.h"
 #include "machine/NtPath.h"
@@ -23,7 +23,7 @@ bool isLocalMachine(const char* machineName)
     std::string name = machineName;
     if (name.rfind("\\\\", 0) == 0)
         name = name.substr(2);
-    SystemKey key;
+    registry::SystemKey key;
     if (key.open("SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ComputerName") != ERROR_SUCCESS)
         return false;
     auto computer = key.string("ComputerName");

@@ -1,7 +1,7 @@
 // QueryServiceObjectSecurity and SetServiceObjectSecurity, and the
 // descriptor OpenServiceA checks a caller against.
 #include "ScmCommon.h"
-#include "registry/SystemKey.h"
+#include "registry/Key.h"
 #include "ScmSecurity.h"
 
 #include "machine/ApiCall.h"
@@ -56,7 +56,7 @@ const security::GenericMapping serviceMapping {
 
 SecurityDescriptor serviceSecurity(const std::string& name)
 {
-    SystemKey key;
+    registry::SystemKey key;
     if (key.open(securityKeyOf(name)) != ERROR_SUCCESS)
         return defaultSecurity();
     auto bytes = key.binary("Security");
@@ -132,7 +132,7 @@ BOOL WINAPI SetServiceObjectSecurity(SC_HANDLE hService, SECURITY_INFORMATION dw
     LONG status = sd.takeParts(*given, dwSecurityInformation, token);
     if (status != ERROR_SUCCESS)
         return call.returns(fail(static_cast<DWORD>(status), FALSE));
-    SystemKey key;
+    registry::SystemKey key;
     status = key.create(securityKeyOf(service->service));
     if (status == ERROR_SUCCESS)
         status = key.setBinary("Security", sd.toSelfRelative(keptParts));

@@ -2,7 +2,7 @@
 #include "ScmCalls.h"
 #include "ScmCommon.h"
 #include "ScmHandles.h"
-#include "registry/SystemKey.h"
+#include "registry/Key.h"
 #include "ScmSecurity.h"
 
 #include "machine/ApiCall.h"
@@ -133,7 +133,7 @@ SC_HANDLE scm::createService(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCSTR 
     }
     if (lpdwTagId)
         c.tag = nextTag(c.group);
-    bool keyExisted = SystemKey().open(std::string(servicesKey) + "\\" + c.name) == ERROR_SUCCESS;
+    bool keyExisted = registry::SystemKey().open(std::string(servicesKey) + "\\" + c.name) == ERROR_SUCCESS;
     if (LONG status = writeService(c); status != ERROR_SUCCESS) {
         if (!keyExisted)
             deleteService(c.name);
@@ -172,7 +172,7 @@ BOOL scm::markForDelete(SC_HANDLE hService)
     state.markedForDelete = true;
     {
         // As NT does, so that the mark outlives a restart.
-        SystemKey key;
+        registry::SystemKey key;
         if (key.open(std::string(servicesKey) + "\\" + service->service, KEY_SET_VALUE) == ERROR_SUCCESS)
             key.setDword("DeleteFlag", 1);
     }

@@ -12,7 +12,7 @@
 #include "Commands.h"
 #include "Devcon.h"
 
-#include "registry/SystemKey.h"
+#include "registry/Key.h"
 #include "advapi32/ScmRunState.h"
 #include "machine/FileLock.h"
 #include "machine/Machine.h"
@@ -150,12 +150,12 @@ std::string startName(DWORD start)
 
 void readServices(ByName<ServiceEntry>& out)
 {
-    SystemKey services;
+    registry::SystemKey services;
     if (services.open("SYSTEM\\CurrentControlSet\\Services") != ERROR_SUCCESS)
         return;
     scm::RunStates states;
     for (auto& name : services.subkeys()) {
-        SystemKey key;
+        registry::SystemKey key;
         if (key.open("SYSTEM\\CurrentControlSet\\Services\\" + name) != ERROR_SUCCESS)
             continue;
         // A key without a type is no service (EventLog's sources, say).

@@ -9,6 +9,8 @@
 
 #include <setupapi.h>
 
+#include "registry/Key.h"
+
 #include <map>
 #include <memory>
 #include <string>
@@ -57,11 +59,6 @@ struct DriverScope {
     const DriverNode* selectedDriver() const;
 };
 
-struct RegistryValue {
-    DWORD type { REG_NONE };
-    std::vector<BYTE> data;
-};
-
 struct Device : DriverScope {
     std::string instanceId; // "Root\NAME\0000"
     GUID classGuid {};
@@ -70,7 +67,7 @@ struct Device : DriverScope {
     bool registered { false };
     bool removed { false }; // its devnode and keys are gone
     // Properties given before registration, by value name.
-    std::map<std::string, RegistryValue> pending;
+    std::map<std::string, registry::Value> pending;
 };
 
 class DeviceInfoSet : public DriverScope {

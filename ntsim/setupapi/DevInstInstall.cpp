@@ -134,7 +134,7 @@ DWORD installDevice(DeviceInfoSet& set, Device& device, std::string& driverKeyNa
     // A device installed before keeps its driver key.
     devreg::Key key;
     bool created = false;
-    RegistryValue driver;
+    registry::Value driver;
     if (devreg::readDeviceValue(device.instanceId, "Driver", driver) == ERROR_SUCCESS
         && devreg::openDriverKey(devreg::valueText(driver), key) == ERROR_SUCCESS) {
         driverKeyName = devreg::valueText(driver);
@@ -156,8 +156,8 @@ DWORD installDevice(DeviceInfoSet& set, Device& device, std::string& driverKeyNa
         if (error == NO_ERROR)
             error = static_cast<DWORD>(key.write(name, devreg::stringValue(text)));
     if (error == NO_ERROR)
-        error = runInstallSection(set, device, *file, *section, key.get());
-    const std::pair<const char*, RegistryValue> deviceValues[] = {
+        error = runInstallSection(set, device, *file, *section, key.handle());
+    const std::pair<const char*, registry::Value> deviceValues[] = {
         { "Driver", devreg::stringValue(driverKeyName) },
         { "Mfg", devreg::stringValue(node->manufacturer) },
         { "DeviceDesc", devreg::stringValue(node->description) },

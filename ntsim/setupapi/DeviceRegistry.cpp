@@ -2,7 +2,6 @@
 
 #include "InstallSupport.h"
 
-#include "registry/SystemKey.h"
 #include "machine/NtPath.h"
 #include "machine/Token.h"
 
@@ -10,6 +9,8 @@
 #include <cstring>
 
 namespace ntsim::setupapi::devreg {
+
+using registry::SystemKey;
 
 const char ClassRoot[] = "SYSTEM\\CurrentControlSet\\Control\\Class";
 const char EnumRoot[] = "SYSTEM\\CurrentControlSet\\Enum";
@@ -37,19 +38,6 @@ bool hexDigits(const std::string& text, size_t from, size_t count, uint64_t& out
         out = out * 16 + static_cast<uint64_t>(digit);
     }
     return true;
-}
-
-LONG readValue(HKEY key, const std::string& name, RegistryValue& out)
-{
-    DWORD type = 0, size = 0;
-    LONG status = registry::queryValue(key, name.c_str(), &type, nullptr, &size);
-    if (status != ERROR_SUCCESS)
-        return status;
-    out.type = type;
-    out.data.assign(size, 0);
-    status = registry::queryValue(key, name.c_str(), &type, out.data.empty() ? nullptr : out.data.data(), &size);
-    out.data.resize(size);
-    return status;
 }
 
 // The instance keys of one device key, as ids "enumerator\device\instance".
@@ -122,10 +110,9 @@ std::vector<ClassEntry> classes()
         entry.name = key.string("Class").value_or("");
         entry.description = key.string("").value_or(entry.name);
         entry.installer = key.string("Installer32").value_or(key.string("Installer").value_or(""));
-        RegistryValue unused;
-        entry.noInstall = readValue(key.handle(), "NoInstallClass", unused) == ERROR_SUCCESS;
-        entry.noDisplay = readValue(key.handle(), "NoDisplayClass", unused) == ERROR_SUCCESS;
-        entry.noUse = readValue(key.handle(), "NoUseClass", unused) == ERROR_SUCCESS;
+        entry.noInstall = key.hasValue("NoInstallClass");
+        entry.noDisplay = key.hasValue("NoDisplayClass");
+        entry.noUse = key.hasValue("NoUseClass");
         out.push_back(std::move(entry));
     }
     return out;
@@ -178,35 +165,32 @@ LONG createDeviceKey(const std::string& instanceId)
 
 LONG deleteDeviceKey(const std::string& instanceId)
 {
-    LONG status = deleteSystemKeyTree(enumPath(instanceId));
+    LONG status = registry::deleteSystemKeyTree(enumPath(instanceId));
     if (status != ERROR_SUCCESS)
         return status;
     std::string parent = enumPath(instanceId.substr(0, instanceId.find_last_of('\\')));
     SystemKey device;
     if (device.open(parent) == ERROR_SUCCESS && device.subkeys().empty()) {
         device.close();
-        deleteSystemKeyTree(parent);
+        registry::deleteSystemKeyTree(parent);
     }
     return ERROR_SUCCESS;
 }
 
-LONG readDeviceValue(const std::string& instanceId, const std::string& name, RegistryValue& out)
+LONG readDeviceValue(const std::string& instanceId, const std::string& name, registry::Value& out)
 {
     SystemKey key;
     if (LONG status = key.open(enumPath(instanceId)); status != ERROR_SUCCESS)
         return status;
-    AsSystem system;
-    return readValue(key.handle(), name, out);
+    return key.read(name, out);
 }
 
-LONG writeDeviceValue(const std::string& instanceId, const std::string& name, const RegistryValue& value)
+LONG writeDeviceValue(const std::string& instanceId, const std::string& name, const registry::Value& value)
 {
     SystemKey key;
     if (LONG status = key.open(enumPath(instanceId), KEY_SET_VALUE); status != ERROR_SUCCESS)
         return status;
-    AsSystem system;
-    return registry::setValue(key.handle(), name.c_str(), value.type, value.data.data(),
-        static_cast<DWORD>(value.data.size()));
+    return key.write(name, value);
 }
 
 LONG deleteDeviceValue(const std::string& instanceId, const std::string& name)
@@ -219,57 +203,7 @@ LONG deleteDeviceValue(const std::string& instanceId, const std::string& name)
 
 LONG deleteDeviceSubkey(const std::string& instanceId, const std::string& subkey)
 {
-    return deleteTreeAsSystem(enumPath(instanceId) + "\\" + subkey);
-}
-
-LONG Key::open(HKEY parent, const std::string& path, REGSAM access)
-{
-    close();
-    return registry::openKey(parent, path.c_str(), access, &m_key);
-}
-
-LONG Key::create(HKEY parent, const std::string& path, DWORD* disposition)
-{
-    close();
-    return registry::createKey(parent, path.c_str(), nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &m_key,
-        disposition);
-}
-
-void Key::close()
-{
-    if (m_key)
-        registry::closeKey(m_key);
-    m_key = nullptr;
-}
-
-LONG Key::read(const std::string& name, RegistryValue& out) const
-{
-    return readValue(m_key, name, out);
-}
-
-LONG Key::write(const std::string& name, const RegistryValue& value) const
-{
-    return registry::setValue(m_key, name.c_str(), value.type, value.data.data(), static_cast<DWORD>(value.data.size()));
-}
-
-std::vector<std::pair<std::string, RegistryValue>> Key::values() const
-{
-    std::vector<std::pair<std::string, RegistryValue>> out;
-    for (DWORD i = 0;; ++i) {
-        char name[512];
-        DWORD length = sizeof name;
-        if (registry::enumValue(m_key, i, name, &length, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        RegistryValue value;
-        if (readValue(m_key, std::string(name, length), value) == ERROR_SUCCESS)
-            out.emplace_back(std::string(name, length), std::move(value));
-    }
-    return out;
-}
-
-LONG Key::deleteTree(const std::string& subkey) const
-{
-    return deleteKeyTree(m_key, subkey);
+    return registry::deleteSystemKeyTree(enumPath(instanceId) + "\\" + subkey);
 }
 
 LONG createDriverKey(const GUID& classGuid, std::string& name, Key& key)
@@ -282,10 +216,10 @@ LONG createDriverKey(const GUID& classGuid, std::string& name, Key& key)
         char number[8];
         std::snprintf(number, sizeof number, "%04u", n);
         Key probe;
-        if (probe.open(classKey.get(), number, KEY_QUERY_VALUE) == ERROR_SUCCESS)
+        if (probe.open(classKey.handle(), number, KEY_QUERY_VALUE) == ERROR_SUCCESS)
             continue;
         DWORD disposition = 0;
-        LONG status = key.create(classKey.get(), number, &disposition);
+        LONG status = key.create(classKey.handle(), number, KEY_ALL_ACCESS, REG_OPTION_NON_VOLATILE, &disposition);
         if (status != ERROR_SUCCESS)
             return status;
         // Another installer may have taken this number meanwhile.
@@ -300,7 +234,7 @@ LONG createDriverKey(const GUID& classGuid, std::string& name, Key& key)
 
 LONG openDriverKey(const std::string& name, Key& key)
 {
-    return key.open(HKEY_LOCAL_MACHINE, classPath(name));
+    return key.open(HKEY_LOCAL_MACHINE, classPath(name), KEY_ALL_ACCESS);
 }
 
 bool driverKeyExists(const std::string& name)
@@ -316,7 +250,7 @@ LONG deleteDriverKey(const std::string& name)
 {
     if (!driverKeyExists(name))
         return ERROR_FILE_NOT_FOUND;
-    return deleteKeyTree(HKEY_LOCAL_MACHINE, classPath(name));
+    return registry::deleteKeyTree(HKEY_LOCAL_MACHINE, classPath(name));
 }
 
 std::string profilePath(DWORD profile, const std::string& path)
@@ -331,53 +265,6 @@ std::string profilePath(DWORD profile, const std::string& path)
     }
     // The profile holds a copy of the paths below SYSTEM.
     return base + "\\System\\CurrentControlSet" + path.substr(std::strlen("SYSTEM\\CurrentControlSet"));
-}
-
-LONG deleteTreeAsSystem(const std::string& path)
-{
-    SystemKey key;
-    if (LONG status = key.open(path); status != ERROR_SUCCESS)
-        return status;
-    key.close();
-    return deleteSystemKeyTree(path);
-}
-
-RegistryValue stringValue(const std::string& text, DWORD type)
-{
-    RegistryValue value;
-    value.type = type;
-    value.data.assign(text.begin(), text.end());
-    value.data.push_back(0);
-    return value;
-}
-
-RegistryValue dwordValue(DWORD n)
-{
-    RegistryValue value;
-    value.type = REG_DWORD;
-    value.data.resize(sizeof n);
-    std::memcpy(value.data.data(), &n, sizeof n);
-    return value;
-}
-
-std::string valueText(const RegistryValue& value)
-{
-    std::string text(value.data.begin(), value.data.end());
-    return text.substr(0, text.find('\0'));
-}
-
-std::vector<std::string> splitMultiString(const std::string& text)
-{
-    std::vector<std::string> out;
-    size_t pos = 0;
-    while (pos < text.size() && text[pos]) {
-        size_t end = text.find('\0', pos);
-        if (end == std::string::npos)
-            end = text.size();
-        out.push_back(text.substr(pos, end - pos));
-        pos = end + 1;
-    }
-    return out;
 }
 
 }

@@ -5,11 +5,19 @@
 #pragma once
 #include "DevInst.h"
 
+#include "registry/Key.h"
+
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace ntsim::setupapi::devreg {
+
+using registry::Key;
+using registry::splitMultiString;
+using registry::stringValue;
+using registry::dwordValue;
+using registry::valueText;
 
 extern const char ClassRoot[]; // below HKEY_LOCAL_MACHINE
 extern const char EnumRoot[];
@@ -48,34 +56,11 @@ bool deviceExists(const std::string& instanceId);
 LONG createDeviceKey(const std::string& instanceId);
 // The instance key with all below it, and its device key once it is empty.
 LONG deleteDeviceKey(const std::string& instanceId);
-LONG readDeviceValue(const std::string& instanceId, const std::string& name, RegistryValue& out);
-LONG writeDeviceValue(const std::string& instanceId, const std::string& name, const RegistryValue& value);
+LONG readDeviceValue(const std::string& instanceId, const std::string& name, registry::Value& out);
+LONG writeDeviceValue(const std::string& instanceId, const std::string& name, const registry::Value& value);
 LONG deleteDeviceValue(const std::string& instanceId, const std::string& name);
 // A key below the instance key ("Device Parameters"), with all below it.
 LONG deleteDeviceSubkey(const std::string& instanceId, const std::string& subkey);
-
-// A key opened with the installing user's rights, closed with the object.
-class Key {
-public:
-    Key() = default;
-    ~Key() { close(); }
-    Key(const Key&) = delete;
-    Key& operator=(const Key&) = delete;
-
-    LONG open(HKEY parent, const std::string& path, REGSAM access = KEY_ALL_ACCESS);
-    LONG create(HKEY parent, const std::string& path, DWORD* disposition = nullptr);
-    void close();
-    HKEY get() const { return m_key; }
-
-    LONG read(const std::string& name, RegistryValue& out) const;
-    LONG write(const std::string& name, const RegistryValue& value) const;
-    std::vector<std::pair<std::string, RegistryValue>> values() const;
-    // A subkey with all below it.
-    LONG deleteTree(const std::string& subkey) const;
-
-private:
-    HKEY m_key { nullptr };
-};
 
 // Driver keys, named as the device's "Driver" value names them.
 // Creates "{GUID}\NNNN" with the first free number.
@@ -86,13 +71,6 @@ bool driverKeyExists(const std::string& name);
 
 // A hardware profile's copy of a path below CurrentControlSet.
 std::string profilePath(DWORD profile, const std::string& path);
-LONG deleteTreeAsSystem(const std::string& path);
 
-RegistryValue stringValue(const std::string& text, DWORD type = REG_SZ);
-RegistryValue dwordValue(DWORD value);
-// The text of a string value, whatever its writer left at its end.
-std::string valueText(const RegistryValue& value);
-// The strings of a multi-string ("a\0b\0\0"), up to the first empty one.
-std::vector<std::string> splitMultiString(const std::string& text);
 
 }

@@ -231,7 +231,8 @@ DWORD delRegLine(const InfFile& file, const inf::Line& inLine, HKEY relativeRoot
     if (!line.hasValueName) {
         if (line.subKey.empty())
             return ERROR_INVALID_DATA; // never the root itself
-        return static_cast<DWORD>(deleteKeyTree(line.root, line.subKey));
+        LONG status = registry::deleteKeyTree(line.root, line.subKey);
+        return status == ERROR_FILE_NOT_FOUND ? NO_ERROR : static_cast<DWORD>(status);
     }
     HKEY key = nullptr;
     LONG status = registry::openKey(line.root, line.subKey.c_str(), KEY_SET_VALUE, &key);

@@ -182,8 +182,8 @@ DWORD delService(const InfFile& file, SC_HANDLE manager, const inf::Line& line, 
     if (flags & SPSVCINST_DELETEEVENTLOGENTRY) {
         std::string logType = f.size() > 2 && !f[2].empty() ? f[2] : "System";
         std::string eventName = f.size() > 3 && !f[3].empty() ? f[3] : name;
-        LONG status = deleteKeyTree(HKEY_LOCAL_MACHINE, std::string(EventLogKey) + "\\" + logType + "\\" + eventName);
-        if (status != ERROR_SUCCESS)
+        LONG status = registry::deleteKeyTree(HKEY_LOCAL_MACHINE, std::string(EventLogKey) + "\\" + logType + "\\" + eventName);
+        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
             return static_cast<DWORD>(status);
     }
     return NO_ERROR;

@@ -63,33 +63,4 @@ bool intValue(const std::string& text, DWORD fallback, DWORD& out)
     return true;
 }
 
-LONG deleteKeyTree(HKEY parent, const std::string& subKey)
-{
-    HKEY key = nullptr;
-    LONG status = registry::openKey(parent, subKey.c_str(), KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | DELETE, &key);
-    if (status == ERROR_FILE_NOT_FOUND)
-        return ERROR_SUCCESS;
-    if (status != ERROR_SUCCESS)
-        return status;
-    std::vector<std::string> children;
-    for (DWORD i = 0;; ++i) {
-        char name[256];
-        DWORD length = sizeof name;
-        status = registry::enumKey(key, i, name, &length, nullptr, nullptr, nullptr);
-        if (status != ERROR_SUCCESS)
-            break;
-        children.emplace_back(name, length);
-    }
-    for (auto& child : children) {
-        status = deleteKeyTree(key, child);
-        if (status != ERROR_SUCCESS) {
-            registry::closeKey(key);
-            return status;
-        }
-    }
-    registry::closeKey(key);
-    status = registry::deleteKey(parent, subKey.c_str());
-    return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
-}
-
 }

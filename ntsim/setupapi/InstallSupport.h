@@ -2,6 +2,7 @@
 // the registry helpers that AddReg, DelReg and the service installer use.
 #pragma once
 #include "InfFile.h"
+#include "registry/Key.h"
 #include "registry/Keys.h"
 
 #include <windows.h>
@@ -34,8 +35,5 @@ DWORD installUpdateInis(const InfFile& file, const inf::Section& section);
 // NO_ERROR or the error it ended with.
 DWORD installFromSection(HWND owner, const InfFile& file, const inf::Section& section, UINT flags, HKEY relativeRoot,
     const std::string& sourceRoot, UINT copyFlags, PSP_FILE_CALLBACK_A handler, PVOID context, bool forDevice);
-
-// Deletes a key with all its subkeys; a missing key is no error.
-LONG deleteKeyTree(HKEY parent, const std::string& subKey);
 
 }

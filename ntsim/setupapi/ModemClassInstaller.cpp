@@ -27,9 +27,9 @@ std::string responsesKeyName(const DriverNode& node)
 DWORD addCountry(const devreg::Key& driverKey)
 {
     devreg::Key country;
-    if (LONG status = country.create(driverKey.get(), "Country"); status != ERROR_SUCCESS)
+    if (LONG status = country.create(driverKey.handle(), "Country"); status != ERROR_SUCCESS)
         return static_cast<DWORD>(status);
-    RegistryValue current;
+    registry::Value current;
     if (country.read("Current", current) == ERROR_SUCCESS)
         return NO_ERROR;
     current.type = REG_BINARY;
@@ -45,10 +45,10 @@ DWORD shareResponses(const devreg::Key& driverKey, const std::string& name)
         status != ERROR_SUCCESS)
         return static_cast<DWORD>(status);
     devreg::Key responses;
-    if (responses.open(driverKey.get(), "Responses") != ERROR_SUCCESS)
+    if (responses.open(driverKey.handle(), "Responses", KEY_ALL_ACCESS) != ERROR_SUCCESS)
         return NO_ERROR;
     devreg::Key target;
-    if (LONG status = target.create(shared.get(), "Responses"); status != ERROR_SUCCESS)
+    if (LONG status = target.create(shared.handle(), "Responses"); status != ERROR_SUCCESS)
         return static_cast<DWORD>(status);
     for (auto& [valueName, value] : responses.values())
         if (LONG status = target.write(valueName, value); status != ERROR_SUCCESS)

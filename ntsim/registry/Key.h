@@ -1,0 +1,104 @@
+// A registry key held for a scope, with typed reads and writes: what the
+// platform's own code uses instead of raw handles. A key acts either with
+// the calling user's token or, for the service controller, the driver
+// runtime and the PnP manager's device keys, as LocalSystem.
+#pragma once
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace ntsim::registry {
+
+struct Value {
+    DWORD type { REG_NONE };
+    std::vector<BYTE> data;
+};
+
+class Key {
+public:
+    enum class As { Caller, System };
+
+    explicit Key(As as = As::Caller)
+        : m_as(as)
+    {
+    }
+    ~Key() { close(); }
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
+    Key(Key&& other) noexcept
+        : m_as(other.m_as)
+        , m_key(std::exchange(other.m_key, nullptr))
+    {
+    }
+
+    // A registry error code on failure.
+    LONG open(HKEY parent, const std::string& path, REGSAM access = KEY_READ);
+    LONG create(HKEY parent, const std::string& path, REGSAM access = KEY_ALL_ACCESS,
+        DWORD options = REG_OPTION_NON_VOLATILE, DWORD* disposition = nullptr);
+    void close();
+    bool isOpen() const { return m_key != nullptr; }
+    HKEY handle() const { return m_key; }
+
+    // A value's data as stored, whatever its type.
+    LONG read(const std::string& name, Value& out) const;
+    std::optional<DWORD> dword(const char* name) const;
+    // REG_SZ or REG_EXPAND_SZ, up to the first NUL whatever the writer stored.
+    std::optional<std::string> string(const char* name) const;
+    // REG_MULTI_SZ (or REG_SZ as a list of one) up to the first empty string.
+    std::optional<std::vector<std::string>> multiString(const char* name) const;
+    std::optional<std::vector<BYTE>> binary(const char* name) const;
+    bool hasValue(const char* name) const;
+
+    LONG write(const std::string& name, const Value& value) const;
+    LONG setDword(const char* name, DWORD value) const;
+    LONG setString(const char* name, const std::string& value, DWORD type = REG_SZ) const;
+    LONG setMultiString(const char* name, const std::vector<std::string>& values) const;
+    LONG setBinary(const char* name, const std::vector<BYTE>& data) const;
+    LONG deleteValue(const char* name) const;
+
+    std::vector<std::string> subkeys() const;
+    // Every value, in the key's order.
+    std::vector<std::pair<std::string, Value>> values() const;
+    // A subkey with everything below it; a missing one is no error.
+    LONG deleteTree(const std::string& subkey) const;
+
+private:
+    As m_as;
+    HKEY m_key { nullptr };
+};
+
+// A key below HKEY_LOCAL_MACHINE that acts as LocalSystem.
+class SystemKey : public Key {
+public:
+    SystemKey()
+        : Key(As::System)
+    {
+    }
+    LONG open(const std::string& path, REGSAM access = KEY_READ)
+    {
+        return Key::open(HKEY_LOCAL_MACHINE, path, access);
+    }
+    LONG create(const std::string& path, REGSAM access = KEY_ALL_ACCESS, DWORD options = REG_OPTION_NON_VOLATILE)
+    {
+        return Key::create(HKEY_LOCAL_MACHINE, path, access, options);
+    }
+};
+
+// Deletes a key with everything below it, as the caller or as the system.
+// A missing key is ERROR_FILE_NOT_FOUND.
+LONG deleteKeyTree(HKEY parent, const std::string& path, Key::As as = Key::As::Caller);
+// The same below HKEY_LOCAL_MACHINE as the system.
+LONG deleteSystemKeyTree(const std::string& path);
+
+// Value data built from a text or a number.
+Value stringValue(const std::string& text, DWORD type = REG_SZ);
+Value dwordValue(DWORD value);
+// The text of a string value, whatever its writer left at its end.
+std::string valueText(const Value& value);
+// The strings of a multi-string ("a\0b\0\0"), up to the first empty one.
+std::vector<std::string> splitMultiString(const std::string& text);
+
+}
