@@ -289,7 +289,7 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
     for (;;) {
         if (takeMessage(*lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, true))
             return call.returns(lpMsg->message != WM_QUIT);
-        waitForRequests();
+        waitForRequests(answerRequest);
     }
 }
 

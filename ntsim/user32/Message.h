@@ -3,8 +3,13 @@
 #include <windows.h>
 
 #include "WindowTable.h"
+#include "machine/Json.h"
 
 namespace ntsim::user32 {
+
+// Answers one request of another process's sender: what the process's
+// message listener hands every request to.
+Json answerRequest(const Json& request);
 
 // Sends a message to another process's window and returns its result;
 // WM_SETTEXT and WM_GETTEXT carry their texts across. 0 with the last error

@@ -1,6 +1,6 @@
 #include "MessageChannel.h"
 
-#include "../machine/Machine.h"
+#include "machine/Machine.h"
 
 #include <poll.h>
 #include <stddef.h>
@@ -114,12 +114,12 @@ int sendTimeoutMs()
     return defaultSendTimeoutMs;
 }
 
-MessageListener& MessageListener::get()
+MessageListener& MessageListener::get(RequestHandler handler)
 {
     auto& listener = theListener();
     // A test process may move to another machine, or fork: it listens anew.
     if (!listener || listener->m_root != Machine::current().root() || listener->m_pid != getpid())
-        listener.reset(new MessageListener);
+        listener.reset(new MessageListener(handler));
     return *listener;
 }
 
@@ -131,9 +131,10 @@ MessageListener* MessageListener::existing()
     return listener.get();
 }
 
-MessageListener::MessageListener()
+MessageListener::MessageListener(RequestHandler handler)
     : m_root(Machine::current().root())
     , m_pid(getpid())
+    , m_handler(handler)
 {
     m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (m_fd < 0)
@@ -195,7 +196,7 @@ void MessageListener::serve(int connection)
     std::string error;
     if (!parseJson(line, request, error))
         return;
-    Json reply = answerRequest(request);
+    Json reply = m_handler(request);
     // The sender may have given up meanwhile; that is its affair.
     sendAll(connection, dumpLine(reply) + "\n", Clock::now() + std::chrono::milliseconds(requestReadTimeoutMs));
 }
@@ -256,9 +257,9 @@ Delivery deliver(int pid, const Json& request, Json& reply)
     }
 }
 
-void waitForRequests()
+void waitForRequests(RequestHandler handler)
 {
-    MessageListener& listener = MessageListener::get();
+    MessageListener& listener = MessageListener::get(handler);
     if (listener.fd() < 0) {
         // Nothing can ever reach this process: as NT's GetMessage on an
         // empty queue, it waits for good.

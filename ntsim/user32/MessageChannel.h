@@ -8,10 +8,14 @@
 
 namespace ntsim::user32 {
 
+// What answers a request that reaches this process: the messages' side
+// (Message.cpp) hands it in, so that the channel knows only its transport.
+using RequestHandler = Json (*)(const Json& request);
+
 class MessageListener {
 public:
-    // This process's listener, made on first use.
-    static MessageListener& get();
+    // This process's listener, made on first use, answering with handler.
+    static MessageListener& get(RequestHandler handler);
     // Whether this process listens yet (without making the listener).
     static MessageListener* existing();
 
@@ -24,16 +28,14 @@ public:
     MessageListener& operator=(const MessageListener&) = delete;
 
 private:
-    MessageListener();
+    explicit MessageListener(RequestHandler handler);
     void serve(int connection);
 
     int m_fd { -1 };
     std::string m_root;
     int m_pid { 0 };
+    RequestHandler m_handler;
 };
-
-// Answers one request of another process; defined with the messages.
-Json answerRequest(const Json& request);
 
 enum class Delivery {
     Answered,   // reply holds the answer
@@ -45,8 +47,8 @@ enum class Delivery {
 // requests that reach this process meanwhile (the receiver may send back).
 Delivery deliver(int pid, const Json& request, Json& reply);
 
-// Blocks until a request reaches this process, and serves it.
-void waitForRequests();
+// Blocks until a request reaches this process, and serves it with handler.
+void waitForRequests(RequestHandler handler);
 
 // How long a sender waits for an answer, in milliseconds: NT's hung-window
 // threshold of five seconds, or NTSIM_SEND_TIMEOUT_MS.

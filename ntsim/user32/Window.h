@@ -112,9 +112,13 @@ public:
     static std::vector<HWND> childrenOf(HWND handle);
     // Top-level windows of this process that the window owns.
     static std::vector<HWND> ownedBy(HWND handle);
+
+    // The process's window with the keyboard focus (one thread, one focus).
+    static HWND focus();
+    static void setFocus(HWND handle);
 };
 
-// CreateWindowExA without its fault injection: the class's procedure sees
+// CreateWindowExA without its gate: the class's procedure sees
 // WM_NCCREATE and WM_CREATE. Null with the last error set on failure.
 HWND createWindow(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y, int cx, int cy,
     HWND parent, HMENU menu, HINSTANCE instance, LPVOID param);
