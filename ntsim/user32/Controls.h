@@ -4,7 +4,7 @@
 #pragma once
 #include <windows.h>
 
-#include "../machine/Json.h"
+#include "machine/Json.h"
 #include "Dialog.h"
 
 #include <string>

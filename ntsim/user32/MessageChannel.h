@@ -2,7 +2,7 @@
 // that owns windows listens on a Unix socket; a sender connects, writes one
 // request line (JSON) and waits for the one reply line.
 #pragma once
-#include "../machine/Json.h"
+#include "machine/Json.h"
 
 #include <string>
 

@@ -1,9 +1,9 @@
 #include "WindowTable.h"
 
-#include "../machine/FileLock.h"
-#include "../machine/Json.h"
-#include "../machine/Machine.h"
-#include "../machine/Process.h"
+#include "machine/FileLock.h"
+#include "machine/Json.h"
+#include "machine/Machine.h"
+#include "machine/Process.h"
 
 #include <sys/syscall.h>
 #include <unistd.h>
