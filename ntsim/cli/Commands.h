@@ -29,6 +29,7 @@ Runner defineWindow(CLI::App& verb); // window DIR --title TEXT
 Runner defineDevcon(CLI::App& verb); // devcon DIR find|status|classes|drivernodes|install|remove ...
 Runner defineSnapshot(CLI::App& verb); // snapshot DIR FILE
 Runner defineDiff(CLI::App& verb);     // diff DIR --since FILE
+Runner defineTrace(CLI::App& verb);    // trace show FILE [--call NAME] [--pid PID] [--failed]
 
 // A registry subtree as `reg export` prints it (REGEDIT4 with SDDL), or
 // only its key's descriptor; false with the error told.

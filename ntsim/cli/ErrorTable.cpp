@@ -91,7 +91,13 @@ const SystemError errors[] = {
     { ERROR_INVALID_USER_BUFFER, "ERROR_INVALID_USER_BUFFER",
         "The supplied user buffer is not valid for the requested operation." },
     // The device installer's own codes have no text in the system's messages.
+    { ERROR_EXPECTED_SECTION_NAME, "ERROR_EXPECTED_SECTION_NAME", nullptr },
+    { ERROR_BAD_SECTION_NAME_LINE, "ERROR_BAD_SECTION_NAME_LINE", nullptr },
+    { ERROR_SECTION_NAME_TOO_LONG, "ERROR_SECTION_NAME_TOO_LONG", nullptr },
+    { ERROR_GENERAL_SYNTAX, "ERROR_GENERAL_SYNTAX", nullptr },
+    { ERROR_WRONG_INF_STYLE, "ERROR_WRONG_INF_STYLE", nullptr },
     { ERROR_SECTION_NOT_FOUND, "ERROR_SECTION_NOT_FOUND", nullptr },
+    { ERROR_LINE_NOT_FOUND, "ERROR_LINE_NOT_FOUND", nullptr },
     { ERROR_NO_ASSOCIATED_CLASS, "ERROR_NO_ASSOCIATED_CLASS", nullptr },
     { ERROR_CLASS_MISMATCH, "ERROR_CLASS_MISMATCH", nullptr },
     { ERROR_NO_DRIVER_SELECTED, "ERROR_NO_DRIVER_SELECTED", nullptr },

@@ -1,8 +1,8 @@
 // ntsim fault: makes a machine's API call fail on purpose.
-#include "ApiNames.h"
 #include "Commands.h"
 #include "ErrorTable.h"
 
+#include "machine/ApiTable.h"
 #include "machine/FileLock.h"
 #include "machine/Machine.h"
 
@@ -60,7 +60,7 @@ int addFault(Machine& machine, const FaultRequest& request)
 {
     FaultSpec spec;
     spec.api = request.api;
-    if (!isApiName(spec.api))
+    if (!findApi(spec.api))
         return usageError("fault: '" + spec.api + "' is no call of the machine's libraries (e.g. StartServiceA)");
     auto code = parseSystemError(request.error);
     if (!code)

@@ -198,8 +198,14 @@ bool setMachineSetting(const std::string& dir, const std::string& assignment, st
         config.locale = static_cast<uint16_t>(id);
         config.codePage = pages->first;
         config.oemCodePage = pages->second;
+    } else if (name == "trace") {
+        if (!value.empty() && value[0] != '/') {
+            error = "trace: '" + value + "' is not an absolute path of this host";
+            return false;
+        }
+        config.trace = value;
     } else {
-        error = "no setting '" + name + "' (there are cpu.mmx, cpu.cpuid, user, locale)";
+        error = "no setting '" + name + "' (there are cpu.mmx, cpu.cpuid, user, locale, trace)";
         return false;
     }
     return machine.saveConfig(error);

@@ -22,6 +22,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -53,7 +54,8 @@ Runner defineSet(CLI::App& verb)
     verb.add_option("DIR", *dir, "The machine")->required();
     verb.add_option("NAME=VALUE", *settings, "Settings, applied in order; the first refused one stops")->required();
     verb.footer("Settings: cpu.mmx=true|false, cpu.cpuid=true|false, user=administrator|guest,\n"
-                "locale=0409|0407|0411|... (the locale brings its ANSI and OEM code pages).");
+                "locale=0409|0407|0411|... (the locale brings its ANSI and OEM code pages),\n"
+                "trace=/HOST/FILE (every run appends its programs' calls there; trace= turns it off).");
     return [dir, settings] {
         for (auto& setting : *settings) {
             std::string error;
@@ -80,6 +82,7 @@ struct RunRequest {
     std::string machineDir;
     std::string script;
     std::string transcript;
+    std::string trace;
     std::string currentDirectory { "C:\\" };
     unsigned waitOthers { 60 };
     std::vector<std::string> program;
@@ -97,6 +100,9 @@ Runner defineRun(CLI::App& verb)
         ->option_text("FILE");
     verb.add_option("--transcript", request->transcript,
             "Record every box and page shown in FILE, one JSON object a line, in the order of the script")
+        ->option_text("FILE");
+    verb.add_option("--trace", request->trace,
+            "Write one JSON line per call the run's programs make to FILE (see ntsim trace show)")
         ->option_text("FILE");
     verb.add_option("--cwd", request->currentDirectory, "The program's current directory (default C:\\)")
         ->option_text("NTPATH");
@@ -197,6 +203,8 @@ int run(const RunRequest& given)
         request.script = absoluteHostPath(request.script);
     if (!request.transcript.empty())
         request.transcript = absoluteHostPath(request.transcript);
+    if (!request.trace.empty())
+        request.trace = absoluteHostPath(request.trace);
     std::string error;
     Machine machine;
     if (!Machine::open(request.machineDir, machine, error))
@@ -216,10 +224,12 @@ int run(const RunRequest& given)
         return usageError("run: cannot start " + request.program[0] + " (error " + std::to_string(launchError) + ")");
     if (!request.script.empty() && access(request.script.c_str(), R_OK) != 0)
         return usageError("run: cannot read the script " + request.script);
-    if (!request.transcript.empty()) {
-        int fd = ::open(request.transcript.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    for (auto& [file, what] : { std::pair { request.transcript, "transcript" }, std::pair { request.trace, "trace" } }) {
+        if (file.empty())
+            continue;
+        int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (fd < 0)
-            return usageError("run: cannot write the transcript " + request.transcript);
+            return usageError(std::string("run: cannot write the ") + what + " " + file);
         ::close(fd);
     }
 
@@ -234,6 +244,12 @@ int run(const RunRequest& given)
     std::vector<std::string> environment = programEnvironment(image, commandLine, cwd, hostEnvironment());
     for (auto& entry : runDesk.programEnvironment())
         environment.push_back(entry);
+    if (!request.trace.empty()) {
+        environment.erase(std::remove_if(environment.begin(), environment.end(),
+                              [](const std::string& e) { return e.rfind("NTSIM_TRACE=", 0) == 0; }),
+            environment.end());
+        environment.push_back("NTSIM_TRACE=" + request.trace);
+    }
     pid_t pid = startProgram(image, commandLine, environment, launchError);
     if (pid < 0) {
         runDesk.close(request.transcript);

@@ -26,6 +26,7 @@ const Verb verbs[] = {
     { "devcon", "Find, show, install and remove the machine's devices as devcon does", defineDevcon },
     { "snapshot", "Record the registry, files, services and devices for a later diff", defineSnapshot },
     { "diff", "Show what changed since a snapshot", defineDiff },
+    { "trace", "Show the calls a run traced (ntsim run --trace)", defineTrace },
 };
 
 // "reg export" for the subcommand the parse had reached.

@@ -119,6 +119,8 @@ Json MachineConfig::toJson() const
     for (auto& f : faults)
         faultList.push_back({ { "api", f.api }, { "error", f.error }, { "nth", f.nth } });
     j["faults"] = faultList;
+    if (!trace.empty())
+        j["trace"] = trace;
     return j;
 }
 
@@ -289,6 +291,10 @@ bool MachineConfig::fromJson(const Json& j, MachineConfig& out, std::string& err
         c.faults.push_back(spec);
         return true;
     });
+    const Json& trace = member(j, "trace");
+    ok = ok && (trace.is_null() || r.string(trace, "trace", c.trace));
+    if (ok && !c.trace.empty() && c.trace[0] != '/')
+        ok = r.fail("trace", "must be an absolute host path");
     if (!ok) {
         error = r.error();
         return false;

@@ -43,6 +43,7 @@ struct MachineConfig {
     UserAccount user;
     std::vector<PciDevice> pci;
     std::vector<FaultSpec> faults;
+    std::string trace; // a host file every run's calls are traced to, or empty
 
     Json toJson() const;
     static bool fromJson(const Json& j, MachineConfig& out, std::string& error);

@@ -1,6 +1,9 @@
 #include "Trace.h"
 
+#include "ApiTable.h"
+#include "Machine.h"
 #include "Process.h"
+#include "TraceFlags.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -14,12 +17,16 @@ namespace ntsim {
 
 namespace {
 
-// The trace file, opened on the first call traced.
+// The trace file, opened on the first call: the run's (ntsim run --trace)
+// or the machine's for every run.
 int traceFile()
 {
     static int fd = [] {
-        const char* path = std::getenv("NTSIM_TRACE");
-        return path && *path ? ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644) : -1;
+        const char* given = std::getenv("NTSIM_TRACE");
+        std::string path = given ? given : "";
+        if (path.empty() && Machine::attached())
+            path = Machine::current().config().trace;
+        return path.empty() ? -1 : ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     }();
     return fd;
 }
@@ -120,6 +127,22 @@ Json TraceRecord::pointer(uintptr_t value)
     return hex(value);
 }
 
+Json TraceRecord::namedArguments() const
+{
+    const ApiSignature* api = findApi(m_name);
+    Json out = Json::object();
+    for (size_t i = 0; i < m_arguments.size(); ++i) {
+        bool named = api && i < api->parameterCount;
+        std::string name = named ? api->parameters[i].name : "argument" + std::to_string(i + 1);
+        const Json& value = m_arguments[i];
+        std::optional<std::string> flags;
+        if (named && value.is_number_integer())
+            flags = describeFlags(*api, static_cast<unsigned>(i), value.get<uint64_t>());
+        out[name] = flags ? Json(*flags) : value;
+    }
+    return out;
+}
+
 void TraceRecord::write(uint32_t lastError) const
 {
     int fd = traceFile();
@@ -131,8 +154,11 @@ void TraceRecord::write(uint32_t lastError) const
     line["image"] = bytesJson(image.substr(image.find_last_of('\\') + 1));
     line["call"] = m_name;
     line["n"] = m_number;
-    line["args"] = m_arguments;
+    line["args"] = namedArguments();
     line["result"] = m_result;
+    const ApiSignature* api = findApi(m_name);
+    if (auto failed = api && m_rawResult ? resultFails(*api, *m_rawResult) : std::nullopt)
+        line["failed"] = *failed;
     line["error"] = lastError;
     std::string text = dumpLine(line) + "\n";
     // One write a line: O_APPEND keeps the processes' lines whole.
