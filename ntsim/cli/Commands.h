@@ -20,6 +20,7 @@ struct Verb {
 };
 
 Runner defineNew(CLI::App& verb);    // new DIR
+Runner definePut(CLI::App& verb);    // put DIR [HOSTDIR] [--to NTPATH]
 Runner defineSet(CLI::App& verb);    // set DIR NAME=VALUE...
 Runner defineRun(CLI::App& verb);    // run DIR [options] -- NTPATH ARGS...
 Runner defineReg(CLI::App& verb);    // reg export|import|sddl DIR ...
@@ -29,7 +30,8 @@ Runner defineWindow(CLI::App& verb); // window DIR --title TEXT
 Runner defineDevcon(CLI::App& verb); // devcon DIR find|status|classes|drivernodes|install|remove ...
 Runner defineSnapshot(CLI::App& verb); // snapshot DIR FILE
 Runner defineDiff(CLI::App& verb);     // diff DIR --since FILE
-Runner defineTrace(CLI::App& verb);    // trace show FILE [--call NAME] [--pid PID] [--failed]
+Runner defineTrace(CLI::App& verb);
+Runner defineSweep(CLI::App& verb);    // sweep DIR [options] -- NTPATH ARGS...    // trace show FILE [--call NAME] [--pid PID] [--failed]
 
 // A registry subtree as `reg export` prints it (REGEDIT4 with SDDL), or
 // only its key's descriptor; false with the error told.

@@ -47,6 +47,25 @@ Runner defineNew(CLI::App& verb)
     };
 }
 
+Runner definePut(CLI::App& verb)
+{
+    auto dir = std::make_shared<std::string>();
+    auto from = std::make_shared<std::string>();
+    auto to = std::make_shared<std::string>("C:\\MODEM");
+    verb.add_option("DIR", *dir, "The machine")->required();
+    verb.add_option("HOSTDIR", *from, "A host folder of files (default: the built sample package)");
+    verb.add_option("--to", *to, "The folder of drive C: they go to (default C:\\MODEM)")->option_text("NTPATH");
+    verb.footer("Copies the folder's files and subfolders into the machine, replacing files of the same name,\n"
+                "as a person copies a driver disk's files onto the machine.");
+    return [dir, from, to] {
+        std::string source = from->empty() ? defaultMachineOptions().packageDir : *from, error;
+        if (!copyIntoMachine(*dir, source, *to, error))
+            return failure("put: " + error);
+        std::printf("put %s into %s\n", source.c_str(), to->c_str());
+        return 0;
+    };
+}
+
 Runner defineSet(CLI::App& verb)
 {
     auto dir = std::make_shared<std::string>();

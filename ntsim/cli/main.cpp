@@ -17,6 +17,7 @@ namespace {
 
 const Verb verbs[] = {
     { "new", "Create a fresh NT 4.0 machine with the sample package in C:\\MODEM", defineNew },
+    { "put", "Copy a folder of files (the sample package by default) onto drive C:", definePut },
     { "set", "Change the machine's hardware, locale or user", defineSet },
     { "run", "Run a program of the machine", defineRun },
     { "reg", "Export, import or show the machine's registry", defineReg },
@@ -27,6 +28,7 @@ const Verb verbs[] = {
     { "snapshot", "Record the registry, files, services and devices for a later diff", defineSnapshot },
     { "diff", "Show what changed since a snapshot", defineDiff },
     { "trace", "Show the calls a run traced (ntsim run --trace)", defineTrace },
+    { "sweep", "Run a scenario once for every call it makes, with that call failing", defineSweep },
 };
 
 // "reg export" for the subcommand the parse had reached.
