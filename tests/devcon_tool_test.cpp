@@ -253,7 +253,7 @@ TEST(SnapshotDiff, ShowsWhatARunChangedAsPeopleReadIt)
     m.remove("C:\\MODEM\\QZVFAX.SYS");
     std::string inf = m.read("C:\\MODEM\\DRV_MEQ.INF");
     m.write("C:\\MODEM\\DRV_MEQ.INF", inf + "; changed\r\n");
-    auto diff = m.tool({ "diff", m.dir(), "--since", before });
+    auto diff = m.tool({ "diff", m.dir(), "--since", before, "--reg" });
     ASSERT_EQ(diff.exitCode, 0) << diff.out;
     auto lines = Lines(diff.out);
     auto has = [&](const std::string& line) { return std::find(lines.begin(), lines.end(), line) != lines.end(); };
@@ -289,7 +289,7 @@ TEST(SnapshotDiff, ShowsWhatARunChangedAsPeopleReadIt)
     RegSetValueExA(key, "BufferSize", 0, REG_DWORD, reinterpret_cast<BYTE*>(&size), sizeof size);
     RegDeleteValueA(key, "Version");
     RegCloseKey(key);
-    diff = m.tool({ "diff", m.dir(), "--since", middle });
+    diff = m.tool({ "diff", m.dir(), "--since", middle, "--reg" });
     lines = Lines(diff.out);
     EXPECT_TRUE(has("[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\Root\\Modem]")) << diff.out;
     // A removed subtree is named once, at its top.
@@ -299,6 +299,39 @@ TEST(SnapshotDiff, ShowsWhatARunChangedAsPeopleReadIt)
     EXPECT_TRUE(has("\"Version\"=-")) << diff.out;
     EXPECT_TRUE(has("  ~ Qzvmdm: RUNNING -> STOPPED")) << diff.out;
     EXPECT_TRUE(has("  - ROOT\\MODEM\\0000 (Modem: Brimlow 56K PCI Data Fax Modem): Driver is running.")) << diff.out;
+
+    // For a person: a summary per area, then the values as text, the old ones after "was".
+    auto summary = m.tool({ "diff", m.dir(), "--since", middle, "--summary" });
+    EXPECT_EQ(Lines(summary.out), (std::vector<std::string> {
+        "Summary of the changes since " + middle + ":",
+        // The stopped driver gave its port back; the modem's class key had six subkeys.
+        "  Registry: 2 keys changed, 9 removed",
+        "    HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM: 1 changed",
+        "    HKLM\\SYSTEM\\CurrentControlSet\\Control: 7 removed",
+        "    HKLM\\SYSTEM\\CurrentControlSet\\Enum: 2 removed",
+        "    HKLM\\SYSTEM\\CurrentControlSet\\Services: 1 changed",
+        "  Services: 1 changed (~Qzvmdm)",
+        "  Devices: 1 changed, 1 removed (~ROOT\\LEGACY_QZVMDM\\0000 -ROOT\\MODEM\\0000)",
+    })) << summary.out;
+    auto details = m.tool({ "diff", m.dir(), "--since", before, "--details" });
+    lines = Lines(details.out);
+    EXPECT_EQ(lines.at(0), "Registry:");
+    EXPECT_TRUE(has("  + HKLM\\SYSTEM\\CurrentControlSet\\Services\\Qzvmdm")) << details.out;
+    EXPECT_TRUE(has("      ImagePath = \"C:\\WINNT\\system32\\drivers\\QZVMDM.SYS\"  [REG_EXPAND_SZ]")) << details.out;
+    EXPECT_TRUE(has("    ~ AttachedComponents = \"Root\\LEGACY_SERIAL\\0000\", \"Root\\LEGACY_BEEP\\0000\", "
+                    "\"Root\\LEGACY_QZVMDM\\0000\"  [REG_MULTI_SZ]")) << details.out;
+    EXPECT_TRUE(has("        was \"Root\\LEGACY_SERIAL\\0000\", \"Root\\LEGACY_BEEP\\0000\"")) << details.out;
+    EXPECT_TRUE(has("      NextInstance = 0x00000001 (1)  [REG_DWORD]")) << details.out;
+    EXPECT_TRUE(has("  + Qzvmdm (kernel driver, demand start): STOPPED")) << details.out;
+    EXPECT_EQ(details.out.find("hex("), std::string::npos) << details.out;
+    auto both = m.tool({ "diff", m.dir(), "--since", middle });
+    EXPECT_EQ(both.out.rfind(summary.out + "\nRegistry:\n", 0), 0u) << both.out;
+    EXPECT_NE(both.out.find("  - HKLM\\SYSTEM\\CurrentControlSet\\Enum\\Root\\Modem (with all below it)\n"), std::string::npos)
+        << both.out;
+    EXPECT_NE(both.out.find("    - Version = \"1.0.0.1\"  [REG_SZ]\n"), std::string::npos) << both.out;
+    EXPECT_NE(both.out.find("    - \\Device\\Qzvmdm0 = \"COM3\"  [REG_SZ]\n"), std::string::npos) << both.out;
+    EXPECT_NE(both.out.find("    ~ BufferSize = 0x00002000 (8192)  [REG_DWORD]\n        was 0x00001000 (4096)\n"),
+        std::string::npos) << both.out;
 
     m.write("C:\\TEMP\\bogus.snapshot", "NOT A SNAPSHOT\n");
     auto bogus = m.tool({ "diff", m.dir(), "--since", m.host("C:\\TEMP\\bogus.snapshot") });
