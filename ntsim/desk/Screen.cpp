@@ -77,13 +77,18 @@ ScreenState fromJson(const Json& j)
 
 // The state, read and written whole under the lock: in the run's desk
 // directory, or in this process when it is in no run.
+ScreenState& processState()
+{
+    static ScreenState own;
+    return own;
+}
+
 template<typename Change>
 void changeState(Change change)
 {
-    static ScreenState own;
     const std::string& dir = runDirectory();
     if (dir.empty()) {
-        change(own);
+        change(processState());
         return;
     }
     FileLock lock(dir + "/screen.lock", FileLock::Mode::Exclusive);
