@@ -193,6 +193,16 @@ std::string otherWindowsLine(const std::vector<std::string>& others, bool typed)
     return "Other windows: " + names + (typed ? " (type switch to go there)" : " (F6 switches)");
 }
 
+// "N Next >, C Cancel", each key after `prefix` ("Alt+N Next >").
+std::string buttonKeys(const Shown& shown, const Drawing& d, const std::string& prefix)
+{
+    std::string keys;
+    for (auto& b : d.buttons)
+        if (pressable(shown, b))
+            keys += (keys.empty() ? "" : ", ") + prefix + std::string(1, b.letter) + " " + b.label;
+    return keys;
+}
+
 // What the keys do here, in words; wrapped to the terminal's width by the caller.
 std::string keysHelp(const Shown& shown, const Drawing& d, const Focus& focus, bool scrolls, bool others)
 {
@@ -202,18 +212,10 @@ std::string keysHelp(const Shown& shown, const Drawing& d, const Focus& focus, b
         parts.push_back("Tab to the buttons");
         if (d.defaultButton < d.buttons.size() && pressable(shown, d.buttons[d.defaultButton]))
             parts.push_back("Enter " + d.buttons[d.defaultButton].label);
-        std::string alt;
-        for (auto& b : d.buttons)
-            if (pressable(shown, b))
-                alt += (alt.empty() ? "Alt+" : ", Alt+") + std::string(1, b.letter) + " " + b.label;
-        if (!alt.empty())
+        if (std::string alt = buttonKeys(shown, d, "Alt+"); !alt.empty())
             parts.push_back(alt);
     } else {
-        std::string letters;
-        for (auto& b : d.buttons)
-            if (pressable(shown, b))
-                letters += (letters.empty() ? "" : ", ") + std::string(1, b.letter) + " " + b.label;
-        if (!letters.empty())
+        if (std::string letters = buttonKeys(shown, d, ""); !letters.empty())
             parts.push_back(letters);
         parts.push_back(d.lists.empty() ? "Left/Right or Tab and Enter" : "Left/Right and Enter, Tab to the list");
     }
