@@ -98,7 +98,9 @@ void changeState(Change change)
     if (readWholeFile(dir + "/screen", text) && parseJson(text, j, error))
         state = fromJson(j);
     change(state);
-    if (!writeFileAtomically(dir + "/screen", dumpLine(toJson(state)) + "\n"))
+    // Waiting windows look often; most looks change nothing.
+    std::string changed = dumpLine(toJson(state)) + "\n";
+    if (changed != text && !writeFileAtomically(dir + "/screen", changed))
         std::fprintf(stderr, "ntsim: cannot write %s/screen\n", dir.c_str());
 }
 
