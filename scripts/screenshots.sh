@@ -67,36 +67,8 @@ run() {
     wine_desk "$p" "$work/$name.script" "$work/$name.jsonl" "$name" "$@" || status=$?
     mkdir -p "$out/$name"
     if [[ -d "$p/drive_c/DESK/$name" ]]; then cp "$p/drive_c/DESK/$name"/*.png "$out/$name/" 2>/dev/null || true; fi
-    repack "$out/$name"
     cp "$work/$name.jsonl" "$out/$name/transcript.jsonl"
     echo "$name: status $status, $(find "$out/$name" -name '*.png' | wc -l) pictures in $out/$name"
-}
-
-# The desk writes its pictures uncompressed; their image data is deflated
-# again here, to a tenth of the size or less.
-repack() {
-    python3 - "$1" <<'PY'
-import glob, struct, sys, zlib
-for path in glob.glob(sys.argv[1] + "/*.png"):
-    data = open(path, "rb").read()
-    chunks, at, idat = [], 8, b""
-    while at < len(data):
-        size, kind = struct.unpack(">I4s", data[at:at + 8])
-        body = data[at + 8:at + 8 + size]
-        at += 12 + size
-        if kind == b"IDAT":
-            idat += body
-            if b"IDAT" not in [k for k, _ in chunks]:
-                chunks.append((b"IDAT", None))
-        else:
-            chunks.append((kind, body))
-    out = data[:8]
-    for kind, body in chunks:
-        if kind == b"IDAT":
-            body = zlib.compress(zlib.decompress(idat), 9)
-        out += struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
-    open(path, "wb").write(out)
-PY
 }
 
 # A copy of the template, named NAME.

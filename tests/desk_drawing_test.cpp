@@ -3,6 +3,7 @@
 #include "support/DeskPage.h"
 
 #include "desk/Drawing.h"
+#include "desk/Picture.h"
 #include "desk/Run.h"
 #include "desk/Script.h"
 
@@ -157,6 +158,9 @@ TEST(DeskScript, LinesAddressedToWindows)
     EXPECT_EQ(lines[2].answer, "cancel");
     EXPECT_EQ(*lines[3].title, "Say \"hi\"");
     EXPECT_TRUE(ntsim::desk::sameTitle("country SETTINGS", "Country Settings"));
+    // A list item keeps its words, lower-cased, blanks around it dropped.
+    ASSERT_TRUE(ntsim::desk::parseScript("@\"Country Settings\" Select   United States \r\n", lines, error)) << error;
+    EXPECT_EQ(lines.at(0).answer, "select united states");
 
     auto problem = [](const std::string& text) {
         std::vector<ntsim::desk::ScriptLine> ignored;
@@ -186,4 +190,47 @@ TEST(DeskScript, RunTranscriptIsOrderedByScriptLineThenProcess)
     EXPECT_EQ(ntsim::desk::orderedTranscript(keyed),
         (std::vector<std::string> { "{\"n\":\"wizard\"}", "{\"n\":\"wizard's record\"}",
             "{\"n\":\"second applet, no answer\"}", "{\"n\":\"applet\"}", "{\"n\":\"ninth\"}", "{\"n\":\"tenth\"}" }));
+}
+
+TEST(DeskPicture, DibsAreReadAndScaledIntoHalfBlocks)
+{
+    // A 4-bit picture as the resources hold it: 2x2, palette black, white,
+    // red, blue; bottom row first (blue, red), top row (white, black).
+    std::string dib(40, '\0');
+    dib[0] = 40;
+    dib[4] = 2;
+    dib[8] = 2;
+    dib[12] = 1;
+    dib[14] = 4;
+    dib[32] = 4; // colours used
+    dib += std::string("\0\0\0\0" "\xFF\xFF\xFF\0" "\0\0\xFF\0" "\xFF\0\0\0", 16);
+    dib += std::string("\x32\0\0\0", 4); // bottom: blue (3), red (2)
+    dib += std::string("\x10\0\0\0", 4); // top: white (1), black (0)
+    auto image = ntsim::desk::decodeDib(dib);
+    ASSERT_TRUE(image);
+    ASSERT_EQ(image->width, 2u);
+    ASSERT_EQ(image->height, 2u);
+    EXPECT_EQ(image->pixels[0].r, 255); // top left: white
+    EXPECT_EQ(image->pixels[1].r, 0);   // top right: black
+    EXPECT_EQ(image->pixels[2].b, 255); // bottom left: blue
+    EXPECT_EQ(image->pixels[3].r, 255); // bottom right: red
+    EXPECT_EQ(image->pixels[3].b, 0);
+
+    // One cell a column: the top pixel over the bottom one, in the terminal's colours.
+    auto cells = ntsim::desk::halfBlocks(*image, 2, 1, 16);
+    ASSERT_EQ(cells.size(), 2u);
+    EXPECT_EQ(cells[0].top, 15);   // white
+    EXPECT_EQ(cells[0].bottom, 12); // blue
+    EXPECT_EQ(cells[1].top, 0);    // black
+    EXPECT_EQ(cells[1].bottom, 9); // red
+    // One cell for the whole: the mean of each half.
+    auto one = ntsim::desk::halfBlocks(*image, 1, 1, 256);
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_EQ(one[0].top, ntsim::desk::nearestColour({ 127, 127, 127 }, 256));
+    EXPECT_EQ(one[0].bottom, ntsim::desk::nearestColour({ 127, 0, 127 }, 256));
+
+    EXPECT_FALSE(ntsim::desk::decodeDib(dib.substr(0, 50))) << "the bits cut short";
+    std::string rle = dib;
+    rle[16] = 2; // BI_RLE4
+    EXPECT_FALSE(ntsim::desk::decodeDib(rle));
 }

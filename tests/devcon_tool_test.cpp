@@ -1,5 +1,6 @@
 // ntsim devcon and ntsim snapshot/diff, run as a person runs them, on
 // fresh machines.
+#include "support/SetupRun.h"
 #include "support/TestMachine.h"
 
 #include <setupapi.h>
@@ -55,8 +56,8 @@ TEST(DevconTool, InstallsFindsShowsAndRemovesARootModem)
     auto find = Devcon(m, { "find", "*" });
     ASSERT_EQ(find.exitCode, 0) << find.out;
     EXPECT_EQ(Lines(find.out), (std::vector<std::string> {
-        "Root\\LEGACY_BEEP\\0000                                       : Beep",
-        "Root\\LEGACY_SERIAL\\0000                                     : Serial",
+        "ROOT\\LEGACY_BEEP\\0000                                       : Beep",
+        "ROOT\\LEGACY_SERIAL\\0000                                     : Serial",
         "2 matching device(s) found.",
     }));
 
@@ -75,7 +76,7 @@ TEST(DevconTool, InstallsFindsShowsAndRemovesARootModem)
 
     auto status = Devcon(m, { "status", "=Modem" });
     EXPECT_EQ(Lines(status.out), (std::vector<std::string> {
-        "Root\\Modem\\0000",
+        "ROOT\\MODEM\\0000",
         "    Name: Brimlow 56K PCI Data Fax Modem",
         "    Driver is running.",
         "1 matching device(s) found.",
@@ -86,7 +87,7 @@ TEST(DevconTool, InstallsFindsShowsAndRemovesARootModem)
     m.write("C:\\WINNT\\INF\\MDMQZV.INF", m.read(modemInf));
     auto nodes = Devcon(m, { "drivernodes", "VEN_1A7E*" });
     EXPECT_EQ(Lines(nodes.out), (std::vector<std::string> {
-        "Root\\Modem\\0000",
+        "ROOT\\MODEM\\0000",
         "    Name: Brimlow 56K PCI Data Fax Modem",
         "    Driver node #0:",
         "        Inf file is C:\\WINNT\\INF\\MDMQZV.INF",
@@ -102,17 +103,17 @@ TEST(DevconTool, InstallsFindsShowsAndRemovesARootModem)
     auto wrong = Devcon(m, { "install", modemInf, "NO&SUCH&MODEM" });
     EXPECT_EQ(wrong.exitCode, 1) << wrong.out;
     EXPECT_NE(wrong.out.find("ERROR_NO_COMPAT_DRIVERS"), std::string::npos) << wrong.out;
-    EXPECT_EQ(Devcon(m, { "find", "=Modem" }).out.find("Root\\Modem\\0001"), std::string::npos);
+    EXPECT_EQ(Devcon(m, { "find", "=Modem" }).out.find("ROOT\\MODEM\\0001"), std::string::npos);
 
     // A guest may look but not change.
     m.set("user=guest");
     auto denied = Devcon(m, { "remove", "@Root\\Modem\\0000" });
     EXPECT_EQ(denied.exitCode, 1) << denied.out;
-    EXPECT_NE(denied.out.find("Root\\Modem\\0000: Remove failed: ERROR_ACCESS_DENIED"), std::string::npos) << denied.out;
+    EXPECT_NE(denied.out.find("ROOT\\MODEM\\0000: Remove failed: ERROR_ACCESS_DENIED"), std::string::npos) << denied.out;
     m.set("user=administrator");
     auto remove = Devcon(m, { "remove", "@Root\\Modem\\0000" });
     ASSERT_EQ(remove.exitCode, 0) << remove.out;
-    EXPECT_EQ(Lines(remove.out), (std::vector<std::string> { "Root\\Modem\\0000: Removed", "1 device(s) were removed." }));
+    EXPECT_EQ(Lines(remove.out), (std::vector<std::string> { "ROOT\\MODEM\\0000: Removed", "1 device(s) were removed." }));
     EXPECT_EQ(Devcon(m, { "find", "=Modem" }).out, "No matching devices found.\n");
     EXPECT_EQ(m.tool({ "reg", "export", m.dir(), "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}\\0000" }).exitCode, 1);
 }
@@ -127,7 +128,8 @@ TEST(DevconTool, ListsClassesAndExplainsItself)
 
     auto help = m.tool({ "devcon", "--help" });
     EXPECT_EQ(help.exitCode, 0);
-    for (const char* verb : { "find", "status", "classes", "drivernodes", "install", "remove" })
+    for (const char* verb : { "find", "status", "classes", "drivernodes", "install", "remove", "hwids", "driverfiles",
+             "stack", "enable", "disable", "restart", "rescan" })
         EXPECT_NE(help.out.find(std::string("  ") + verb), std::string::npos) << verb;
     auto verbHelp = Devcon(m, { "install", "--help" });
     EXPECT_EQ(verbHelp.exitCode, 0);
@@ -136,6 +138,90 @@ TEST(DevconTool, ListsClassesAndExplainsItself)
     EXPECT_EQ(Devcon(m, { "frobnicate" }).exitCode, 2);
     EXPECT_EQ(Devcon(m, { "install", modemInf }).exitCode, 2);
     EXPECT_EQ(Devcon(m, { "remove" }).exitCode, 2);
+}
+
+TEST(DevconTool, ShowsIdsFilesAndStacksAndEnablesDisablesAndRestartsAsDevconDoes)
+{
+    test::TestMachine m;
+    ASSERT_EQ(m.run({ "rundll32.exe", "setupapi.dll,InstallHinfSection", "TAVRELIN_DATAFAX_QZV", "128",
+                  "C:\\MODEM\\DRV_MEQ.INF" }).exitCode, 0);
+    ASSERT_EQ(Devcon(m, { "install", modemInf, hardwareId }).exitCode, 0);
+
+    EXPECT_EQ(Lines(Devcon(m, { "hwids", "=Modem" }).out), (std::vector<std::string> {
+        "ROOT\\MODEM\\0000",
+        "    Name: Brimlow 56K PCI Data Fax Modem",
+        "    Hardware ID's:",
+        std::string("        ") + hardwareId,
+        "1 matching device(s) found.",
+    }));
+    // The modem's section copies nothing; a legacy driver has no INF at all.
+    EXPECT_EQ(Lines(Devcon(m, { "driverfiles", "@root\\*" }).out), (std::vector<std::string> {
+        "ROOT\\LEGACY_BEEP\\0000", "    Name: Beep", "    No driver information available for the device.",
+        "ROOT\\LEGACY_SERIAL\\0000", "    Name: Serial", "    No driver information available for the device.",
+        "ROOT\\MODEM\\0000", "    Name: Brimlow 56K PCI Data Fax Modem",
+        "    Driver installed from C:\\MODEM\\MDMQZV.INF [Modem56]. The driver is not using any files.",
+        "3 matching device(s) found.",
+    }));
+    // A section that copies files lists where they went.
+    importRegistry(m, "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}\\0000]\n"
+                      "\"InfPath\"=\"C:\\\\MODEM\\\\DRV_MEQ.INF\"\n\"InfSection\"=\"TAVRELIN_DATAFAX_QZV\"\n");
+    auto files = Lines(Devcon(m, { "driverfiles", "=Modem" }).out);
+    ASSERT_GE(files.size(), 5u);
+    EXPECT_EQ(files[2], "    Driver installed from C:\\MODEM\\DRV_MEQ.INF [TAVRELIN_DATAFAX_QZV]. 6 file(s) used by driver:");
+    EXPECT_EQ(files[3], "        C:\\WINNT\\system32\\drivers\\QZVMDM.SYS");
+
+    EXPECT_EQ(Lines(Devcon(m, { "stack", "=Modem" }).out), (std::vector<std::string> {
+        "ROOT\\MODEM\\0000",
+        "    Name: Brimlow 56K PCI Data Fax Modem",
+        "    Setup Class: {4D36E96D-E325-11CE-BFC1-08002BE10318} Modem",
+        "    Controlling service:",
+        "        (none)",
+        "1 matching device(s) found.",
+    }));
+    EXPECT_NE(Devcon(m, { "stack", "@ROOT\\LEGACY_SERIAL\\0000" }).out.find("    Controlling service:\n        Serial\n"),
+        std::string::npos);
+
+    // Disabling sets the device's ConfigFlags; status says so until it is enabled.
+    auto disable = Devcon(m, { "disable", "=Modem" });
+    EXPECT_EQ(disable.exitCode, 0) << disable.out;
+    EXPECT_EQ(Lines(disable.out), (std::vector<std::string> { "ROOT\\MODEM\\0000: Disabled", "1 device(s) disabled." }));
+    EXPECT_EQ(test::registryValue(m, "SYSTEM\\CurrentControlSet\\Enum\\Root\\Modem\\0000", "ConfigFlags"),
+        std::string("\x01\0\0\0", 4));
+    EXPECT_NE(Devcon(m, { "status", "=Modem" }).out.find("    Device is disabled.\n"), std::string::npos);
+    auto restartDisabled = Devcon(m, { "restart", "=Modem" });
+    EXPECT_EQ(restartDisabled.exitCode, 1);
+    EXPECT_NE(restartDisabled.out.find("ROOT\\MODEM\\0000: Restart failed: ERROR_NOT_READY"), std::string::npos)
+        << restartDisabled.out;
+    m.set("user=guest");
+    auto denied = Devcon(m, { "enable", "=Modem" });
+    EXPECT_EQ(denied.exitCode, 1);
+    EXPECT_NE(denied.out.find("ROOT\\MODEM\\0000: Enable failed: ERROR_ACCESS_DENIED"), std::string::npos) << denied.out;
+    EXPECT_NE(denied.out.find("0 device(s) are enabled."), std::string::npos) << denied.out;
+    m.set("user=administrator");
+    EXPECT_EQ(Lines(Devcon(m, { "enable", "=Modem" }).out),
+        (std::vector<std::string> { "ROOT\\MODEM\\0000: Enabled", "1 device(s) are enabled." }));
+    EXPECT_EQ(test::registryValue(m, "SYSTEM\\CurrentControlSet\\Enum\\Root\\Modem\\0000", "ConfigFlags"),
+        std::string("\0\0\0\0", 4));
+    EXPECT_NE(Devcon(m, { "status", "=Modem" }).out.find("    Driver is running.\n"), std::string::npos);
+
+    // A device with a service: its driver is stopped and started.
+    ASSERT_EQ(m.tool({ "sc", m.dir(), "start", "Qzvmdm" }).exitCode, 0);
+    test::importRegistry(m, "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\Root\\Modem\\0000]\n\"Service\"=\"Qzvmdm\"\n");
+    auto restart = Devcon(m, { "restart", "=Modem" });
+    EXPECT_EQ(Lines(restart.out), (std::vector<std::string> { "ROOT\\MODEM\\0000: Restarted", "1 device(s) restarted." }))
+        << restart.out;
+    EXPECT_EQ(test::serviceState(m, "Qzvmdm"), "RUNNING");
+    ASSERT_EQ(Devcon(m, { "disable", "=Modem" }).exitCode, 0);
+    EXPECT_EQ(test::serviceState(m, "Qzvmdm"), "STOPPED");
+    ASSERT_EQ(Devcon(m, { "enable", "=Modem" }).exitCode, 0);
+    EXPECT_EQ(test::serviceState(m, "Qzvmdm"), "RUNNING");
+
+    EXPECT_EQ(Lines(Devcon(m, { "rescan" }).out), (std::vector<std::string> { "Scanning for new hardware.", "Scanning completed." }));
+    for (const char* verb : { "find", "hwids", "driverfiles", "stack", "status", "enable", "disable", "restart", "remove" }) {
+        auto refused = Devcon(m, { verb });
+        EXPECT_EQ(refused.exitCode, 2) << verb;
+        EXPECT_EQ(refused.out.rfind(std::string("ntsim: devcon ") + verb + ": no device given", 0), 0u) << refused.out;
+    }
 }
 
 TEST(DevconTool, ItsCallsDoNotSpendAProgramsInjectedFaults)
@@ -167,7 +253,7 @@ TEST(SnapshotDiff, ShowsWhatARunChangedAsPeopleReadIt)
     m.remove("C:\\MODEM\\QZVFAX.SYS");
     std::string inf = m.read("C:\\MODEM\\DRV_MEQ.INF");
     m.write("C:\\MODEM\\DRV_MEQ.INF", inf + "; changed\r\n");
-    auto diff = m.tool({ "diff", m.dir(), "--since", before });
+    auto diff = m.tool({ "diff", m.dir(), "--since", before, "--reg" });
     ASSERT_EQ(diff.exitCode, 0) << diff.out;
     auto lines = Lines(diff.out);
     auto has = [&](const std::string& line) { return std::find(lines.begin(), lines.end(), line) != lines.end(); };
@@ -188,7 +274,7 @@ TEST(SnapshotDiff, ShowsWhatARunChangedAsPeopleReadIt)
     EXPECT_TRUE(has("  + Qzvmdm (kernel driver, demand start): RUNNING")) << diff.out;
     EXPECT_TRUE(has("  + Qzvfax (kernel driver, demand start): STOPPED")) << diff.out;
     EXPECT_TRUE(has("Devices:"));
-    EXPECT_TRUE(has("  + Root\\Modem\\0000 (Modem: Brimlow 56K PCI Data Fax Modem): Driver is running.")) << diff.out;
+    EXPECT_TRUE(has("  + ROOT\\MODEM\\0000 (Modem: Brimlow 56K PCI Data Fax Modem): Driver is running.")) << diff.out;
 
     // Changes and removals against a later snapshot.
     std::string middle = SnapshotPath(m, "middle.snapshot");
@@ -203,7 +289,7 @@ TEST(SnapshotDiff, ShowsWhatARunChangedAsPeopleReadIt)
     RegSetValueExA(key, "BufferSize", 0, REG_DWORD, reinterpret_cast<BYTE*>(&size), sizeof size);
     RegDeleteValueA(key, "Version");
     RegCloseKey(key);
-    diff = m.tool({ "diff", m.dir(), "--since", middle });
+    diff = m.tool({ "diff", m.dir(), "--since", middle, "--reg" });
     lines = Lines(diff.out);
     EXPECT_TRUE(has("[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\Root\\Modem]")) << diff.out;
     // A removed subtree is named once, at its top.
@@ -212,7 +298,40 @@ TEST(SnapshotDiff, ShowsWhatARunChangedAsPeopleReadIt)
     EXPECT_TRUE(has("\"BufferSize\"=dword:00002000")) << diff.out;
     EXPECT_TRUE(has("\"Version\"=-")) << diff.out;
     EXPECT_TRUE(has("  ~ Qzvmdm: RUNNING -> STOPPED")) << diff.out;
-    EXPECT_TRUE(has("  - Root\\Modem\\0000 (Modem: Brimlow 56K PCI Data Fax Modem): Driver is running.")) << diff.out;
+    EXPECT_TRUE(has("  - ROOT\\MODEM\\0000 (Modem: Brimlow 56K PCI Data Fax Modem): Driver is running.")) << diff.out;
+
+    // For a person: a summary per area, then the values as text, the old ones after "was".
+    auto summary = m.tool({ "diff", m.dir(), "--since", middle, "--summary" });
+    EXPECT_EQ(Lines(summary.out), (std::vector<std::string> {
+        "Summary of the changes since " + middle + ":",
+        // The stopped driver gave its port back; the modem's class key had six subkeys.
+        "  Registry: 2 keys changed, 9 removed",
+        "    HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM: 1 changed",
+        "    HKLM\\SYSTEM\\CurrentControlSet\\Control: 7 removed",
+        "    HKLM\\SYSTEM\\CurrentControlSet\\Enum: 2 removed",
+        "    HKLM\\SYSTEM\\CurrentControlSet\\Services: 1 changed",
+        "  Services: 1 changed (~Qzvmdm)",
+        "  Devices: 1 changed, 1 removed (~ROOT\\LEGACY_QZVMDM\\0000 -ROOT\\MODEM\\0000)",
+    })) << summary.out;
+    auto details = m.tool({ "diff", m.dir(), "--since", before, "--details" });
+    lines = Lines(details.out);
+    EXPECT_EQ(lines.at(0), "Registry:");
+    EXPECT_TRUE(has("  + HKLM\\SYSTEM\\CurrentControlSet\\Services\\Qzvmdm")) << details.out;
+    EXPECT_TRUE(has("      ImagePath = \"C:\\WINNT\\system32\\drivers\\QZVMDM.SYS\"  [REG_EXPAND_SZ]")) << details.out;
+    EXPECT_TRUE(has("    ~ AttachedComponents = \"Root\\LEGACY_SERIAL\\0000\", \"Root\\LEGACY_BEEP\\0000\", "
+                    "\"Root\\LEGACY_QZVMDM\\0000\"  [REG_MULTI_SZ]")) << details.out;
+    EXPECT_TRUE(has("        was \"Root\\LEGACY_SERIAL\\0000\", \"Root\\LEGACY_BEEP\\0000\"")) << details.out;
+    EXPECT_TRUE(has("      NextInstance = 0x00000001 (1)  [REG_DWORD]")) << details.out;
+    EXPECT_TRUE(has("  + Qzvmdm (kernel driver, demand start): STOPPED")) << details.out;
+    EXPECT_EQ(details.out.find("hex("), std::string::npos) << details.out;
+    auto both = m.tool({ "diff", m.dir(), "--since", middle });
+    EXPECT_EQ(both.out.rfind(summary.out + "\nRegistry:\n", 0), 0u) << both.out;
+    EXPECT_NE(both.out.find("  - HKLM\\SYSTEM\\CurrentControlSet\\Enum\\Root\\Modem (with all below it)\n"), std::string::npos)
+        << both.out;
+    EXPECT_NE(both.out.find("    - Version = \"1.0.0.1\"  [REG_SZ]\n"), std::string::npos) << both.out;
+    EXPECT_NE(both.out.find("    - \\Device\\Qzvmdm0 = \"COM3\"  [REG_SZ]\n"), std::string::npos) << both.out;
+    EXPECT_NE(both.out.find("    ~ BufferSize = 0x00002000 (8192)  [REG_DWORD]\n        was 0x00001000 (4096)\n"),
+        std::string::npos) << both.out;
 
     m.write("C:\\TEMP\\bogus.snapshot", "NOT A SNAPSHOT\n");
     auto bogus = m.tool({ "diff", m.dir(), "--since", m.host("C:\\TEMP\\bogus.snapshot") });

@@ -56,14 +56,22 @@ TEST(NtsimCli, SetChangesTheMachineAndRefusesWhatItDoesNotKnow)
 TEST(NtsimCli, RunNamesWhatItCannotStart)
 {
     test::TestMachine m;
+    // A program that cannot start says why in words, with a status of its own.
     auto missing = m.run({ "C:\\MODEM\\NOSUCH.EXE" });
-    EXPECT_EQ(missing.exitCode, 2);
-    EXPECT_NE(missing.out.find("cannot start C:\\MODEM\\NOSUCH.EXE (error 2)"), std::string::npos) << missing.out;
+    EXPECT_EQ(missing.exitCode, 127);
+    EXPECT_EQ(missing.out, "ntsim: run: cannot start C:\\MODEM\\NOSUCH.EXE: The system cannot find the file specified\n");
 
     m.write("C:\\MODEM\\WINDOWS.EXE", std::string("MZ\x90\0\x03\0\0\0", 8));
     auto windowsImage = m.run({ "C:\\MODEM\\WINDOWS.EXE" });
-    EXPECT_EQ(windowsImage.exitCode, 2);
-    EXPECT_NE(windowsImage.out.find("(error 193)"), std::string::npos) << windowsImage.out;
+    EXPECT_EQ(windowsImage.exitCode, 127);
+    EXPECT_NE(windowsImage.out.find("cannot start C:\\MODEM\\WINDOWS.EXE: "), std::string::npos) << windowsImage.out;
+    EXPECT_EQ(windowsImage.out.find("error 193"), std::string::npos) << windowsImage.out;
+
+    // The program's own options without "--" before them.
+    auto noDashes = m.tool({ "run", m.dir(), "C:\\MODEM\\SETUP.EXE", "-s" });
+    EXPECT_EQ(noDashes.exitCode, 2);
+    EXPECT_EQ(noDashes.out, "ntsim: run: -s after the program is taken for an option of run; put -- before the program "
+                            "and its arguments: ntsim run " + m.dir() + " -- 'C:\\MODEM\\SETUP.EXE' -s\n");
 
     auto noProgram = m.tool({ "run", m.dir(), "--" });
     EXPECT_EQ(noProgram.exitCode, 2);
@@ -138,6 +146,11 @@ TEST(NtsimCli, EveryVerbHasHelpAndOneFormOfUsageError)
         { { "fault", m.dir(), "startservicea", "5" }, "ntsim: fault: 'startservicea' is no call" },
         { { "window", m.dir() }, "ntsim: window: --title is required" },
         { { "new", m.dir(), "extra" }, "ntsim: new: " },
+        { { "new", m.dir() }, "ntsim: new: " + m.dir() + ": a machine is there already" },
+        { { "sc", m.dir() + "/nowhere", "query", "Qzvmdm" }, "ntsim: sc: " },
+        { { "devcon", m.dir(), "frobnicate" }, "ntsim: devcon: unknown command 'frobnicate'; the commands are classes, "
+            "driverfiles, drivernodes, find, hwids, stack, status, enable, disable, restart, rescan, install, remove" },
+        { { "devcon", m.dir(), "find" }, "ntsim: devcon find: no device given: '*' for every device" },
         { { "frobnicate" }, "ntsim: no command 'frobnicate' (see ntsim --help)" },
     };
     for (auto& [args, message] : refused) {
@@ -147,6 +160,18 @@ TEST(NtsimCli, EveryVerbHasHelpAndOneFormOfUsageError)
         EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << "one line: " << r.out;
     }
     EXPECT_TRUE(ConfigOf(m).faults.empty()) << "no refused fault was set";
+
+    // A failure at the work names its verb too.
+    auto noMachine = m.tool({ "reg", "export", m.dir() + "/nowhere", "HKLM" });
+    EXPECT_EQ(noMachine.exitCode, 1);
+    EXPECT_EQ(noMachine.out, "ntsim: reg: " + m.dir() + "/nowhere: no such machine directory\n");
+
+    // new says what it made and how to go on.
+    std::string second = m.dir() + "/second";
+    auto made = m.tool({ "new", second });
+    EXPECT_EQ(made.exitCode, 0) << made.out;
+    EXPECT_EQ(made.out.rfind("Made an NT 4.0 machine in " + second + ": ", 0), 0u) << made.out;
+    EXPECT_NE(made.out.find("ntsim run " + second + " -- 'C:\\MODEM\\SETUP.EXE' -l\n"), std::string::npos) << made.out;
     auto none = m.tool({});
     EXPECT_EQ(none.exitCode, 2);
     EXPECT_NE(none.out.find("Usage: ntsim"), std::string::npos) << none.out;

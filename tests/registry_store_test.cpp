@@ -51,7 +51,7 @@ int waitFor(pid_t pid)
 LONG withFreshStore(const test::TestMachine& m, const std::function<LONG(ntsim::registry::Store&)>& f)
 {
     std::string error;
-    auto store = ntsim::registry::Store::open(m.dir() + "/registry", 1252, error);
+    auto store = ntsim::registry::Store::open(m.dir() + "/registry", error);
     if (!store) {
         ADD_FAILURE() << error;
         return ERROR_REGISTRY_CORRUPT;

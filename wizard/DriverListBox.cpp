@@ -25,8 +25,14 @@ BOOL CDriverListBox::CreateDriverListBox()
         pPlaceholder->ShowWindow(SW_HIDE);
         pPlaceholder->EnableWindow(FALSE);
     }
-    return Create(WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | LBS_HASSTRINGS | LBS_NOTIFY, rect, m_pPage,
-        driverListBoxID);
+    if (!Create(WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | LBS_HASSTRINGS | LBS_NOTIFY, rect, m_pPage,
+            driverListBoxID))
+        return FALSE;
+    // A control made after its dialog draws in the system font until it is
+    // given the dialog's.
+    if (LRESULT font = ::SendMessageA(m_pPage->GetSafeHwnd(), WM_GETFONT, 0, 0))
+        ::SendMessageA(GetSafeHwnd(), WM_SETFONT, static_cast<WPARAM>(font), FALSE);
+    return TRUE;
 }
 
 void ClearListBox(CListBox* pListBox)

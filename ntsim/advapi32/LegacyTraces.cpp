@@ -73,7 +73,7 @@ LONG attachToRoot(const std::string& instanceId)
     LONG status = root.create(rootDevice);
     if (status != ERROR_SUCCESS)
         return status;
-    registry::Value stored;
+    registry::ValueData stored;
     std::optional<std::vector<BYTE>> data;
     if (root.read(attachedComponents, stored) == ERROR_SUCCESS) {
         if (stored.type != REG_MULTI_SZ)
@@ -99,7 +99,7 @@ LONG attachToRoot(const std::string& instanceId)
     list.insert(list.end(), instanceId.begin(), instanceId.end());
     list.push_back(0);
     list.push_back(0);
-    return root.write(attachedComponents, registry::Value { REG_MULTI_SZ, list });
+    return root.write(attachedComponents, registry::ValueData { REG_MULTI_SZ, list });
 }
 
 LONG writeServiceEnum(const std::string& service, const std::string& instanceId)

@@ -3,6 +3,7 @@
 // command line is parsed; the runner returns the tool's exit status.
 #pragma once
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace CLI {
@@ -43,6 +44,14 @@ bool exportRegistryText(const std::string& dir, const std::string& keyPath, bool
 bool attachMachine(const std::string& dir, std::string& error);
 // "RUNNING" and the other states as sc names them.
 const char* serviceStateName(unsigned long state);
+
+// What is wrong with a run command line CLI11 refused, when it is the
+// program's arguments given without "--" before them.
+std::optional<std::string> runCommandLineProblem(int argc, char** argv);
+
+// The status of `run` when the program could not start at all, as a
+// shell's for a command it cannot run.
+constexpr int cannotStartStatus = 127;
 
 // The one form of every refusal of the command line: "ntsim: " and the
 // message on standard error; returns 2, the status of a usage error.

@@ -12,17 +12,25 @@ namespace ntsim::devcon {
 
 using Args = std::vector<std::string>;
 
-
 // One device of the machine as the verbs see it.
 struct DeviceEntry {
     SP_DEVINFO_DATA data {};
-    std::string instanceId;
+    std::string instanceId;       // upper-cased, as devcon prints it
     std::string description;
     std::string className;
+    std::string classGuid;
     std::vector<std::string> ids; // hardware ids, then compatible ids
+    std::vector<std::string> hardwareIds;
+    std::vector<std::string> compatibleIds;
+    std::vector<std::string> upperFilters;
+    std::vector<std::string> lowerFilters;
     std::string driver;           // below Control\Class, empty without one
     std::string service;
+    DWORD configFlags { 0 };
 };
+
+// CONFIGFLAG_DISABLED of regstr.h: the device is not to be started.
+constexpr DWORD configFlagDisabled = 0x00000001;
 
 // The present devices of the machine, all classes, and the set that holds them.
 class DeviceList {
@@ -56,7 +64,16 @@ std::u16string wide(const std::string& utf8Text);
 // "text of ERROR_NAME (code)" for a failed call.
 std::string errorText(unsigned long error);
 
+// The verbs, each with devcon's output. A verb that shows or changes
+// devices takes one pattern at least, as devcon does.
 int verbFind(const Args& args);
+int verbHardwareIds(const Args& args);
+int verbDriverFiles(const Args& args);
+int verbStack(const Args& args);
+int verbEnable(const Args& args);
+int verbDisable(const Args& args);
+int verbRestart(const Args& args);
+int verbRescan(const Args& args);
 int verbStatus(const Args& args);
 int verbClasses(const Args& args);
 int verbDriverNodes(const Args& args);

@@ -24,14 +24,11 @@ namespace devcon {
 namespace {
 
 // How a verb takes its arguments; each declares them on its subcommand.
-void optionalPatterns(CLI::App& sub, Args& args)
+// Patterns are checked by the verb's runner, so that every verb refuses
+// a missing one in the same words.
+void devicePatterns(CLI::App& sub, Args& args)
 {
-    sub.add_option("PATTERN", args, "Devices to show; all when none is given");
-}
-
-void patterns(CLI::App& sub, Args& args)
-{
-    sub.add_option("PATTERN", args, "Devices to act on")->required();
+    sub.add_option("PATTERN", args, "The devices: '*' for all, an id, '@' and an instance id, or '=' and a class");
 }
 
 void noArguments(CLI::App&, Args&)
@@ -51,17 +48,39 @@ struct DevconVerb {
     const char* help;
     void (*declare)(CLI::App& sub, Args& args);
     int (*run)(const Args& args);
+    bool needsPattern;
 };
 
+// In devcon's order of its help: the verbs that show, then those that change.
 const DevconVerb verbs[] = {
-    { "find", "List the devices that match, each with its description", optionalPatterns, verbFind },
-    { "status", "Show whether the driver of each matching device is running", optionalPatterns, verbStatus },
-    { "classes", "List the setup classes of the machine", noArguments, verbClasses },
-    { "drivernodes", "List the INF directory's drivers that suit each matching device", patterns, verbDriverNodes },
+    { "classes", "List the setup classes of the machine", noArguments, verbClasses, false },
+    { "driverfiles", "List the INF and the files of each matching device's driver", devicePatterns, verbDriverFiles,
+        true },
+    { "drivernodes", "List the INF directory's drivers that suit each matching device", devicePatterns,
+        verbDriverNodes, true },
+    { "find", "List the devices that match, each with its description", devicePatterns, verbFind, true },
+    { "hwids", "List the hardware and compatible ids of each matching device", devicePatterns, verbHardwareIds,
+        true },
+    { "stack", "Show the setup class, controlling service and filters of each matching device", devicePatterns,
+        verbStack, true },
+    { "status", "Show whether the driver of each matching device is running", devicePatterns, verbStatus, true },
+    { "enable", "Enable the matching devices and start their drivers", devicePatterns, verbEnable, true },
+    { "disable", "Disable the matching devices and stop their drivers", devicePatterns, verbDisable, true },
+    { "restart", "Stop and start the drivers of the matching devices", devicePatterns, verbRestart, true },
+    { "rescan", "Look for devices that are not yet in the machine's device tree", noArguments, verbRescan, false },
     { "install", "Add a root-enumerated device with the hardware id, installed with the INF's best driver",
-        infAndHardwareId, verbInstall },
-    { "remove", "Remove the matching devices with their keys, through their class installers", patterns, verbRemove },
+        infAndHardwareId, verbInstall, false },
+    { "remove", "Remove the matching devices with their keys, through their class installers", devicePatterns,
+        verbRemove, true },
 };
+
+std::string verbNames()
+{
+    std::string names;
+    for (const DevconVerb& v : verbs)
+        names += (names.empty() ? "" : ", ") + std::string(v.name);
+    return names;
+}
 
 const char patternHelp[] =
     "PATTERN: a hardware or compatible id, '@' and an instance id, or '=' and a class name first;\n"
@@ -136,6 +155,8 @@ std::string errorText(unsigned long error)
 // driver is installed (the root enumerator starts what has one).
 std::string deviceState(const DeviceEntry& device)
 {
+    if (device.configFlags & configFlagDisabled)
+        return "Device is disabled.";
     if (!device.service.empty()) {
         scm::RunStates states;
         const scm::RunState* state = states.find(device.service);
@@ -162,7 +183,7 @@ DeviceList::DeviceList()
         WCHAR id[MAX_DEVICE_ID_LEN + 1];
         if (setupapi::devinst::deviceInstanceId(m_set, &entry.data, id, MAX_DEVICE_ID_LEN + 1, nullptr) != NO_ERROR)
             continue;
-        entry.instanceId = utf8(id);
+        entry.instanceId = upperAscii(utf8(id));
         DWORD type = 0;
         entry.description = firstString(property(m_set, entry.data, SPDRP_FRIENDLYNAME, type));
         if (entry.description.empty())
@@ -170,9 +191,18 @@ DeviceList::DeviceList()
         entry.className = firstString(property(m_set, entry.data, SPDRP_CLASS, type));
         entry.driver = firstString(property(m_set, entry.data, SPDRP_DRIVER, type));
         entry.service = firstString(property(m_set, entry.data, SPDRP_SERVICE, type));
-        for (DWORD which : { DWORD(SPDRP_HARDWAREID), DWORD(SPDRP_COMPATIBLEIDS) })
-            for (auto& id : setupapi::devreg::splitMultiString(property(m_set, entry.data, which, type)))
-                entry.ids.push_back(id);
+        entry.classGuid = firstString(property(m_set, entry.data, SPDRP_CLASSGUID, type));
+        auto list = [&](DWORD which) { return setupapi::devreg::splitMultiString(property(m_set, entry.data, which, type)); };
+        entry.hardwareIds = list(SPDRP_HARDWAREID);
+        entry.compatibleIds = list(SPDRP_COMPATIBLEIDS);
+        entry.upperFilters = list(SPDRP_UPPERFILTERS);
+        entry.lowerFilters = list(SPDRP_LOWERFILTERS);
+        entry.ids = entry.hardwareIds;
+        entry.ids.insert(entry.ids.end(), entry.compatibleIds.begin(), entry.compatibleIds.end());
+        DWORD flags = 0, size = 0;
+        if (setupapi::devinst::getProperty(m_set, &entry.data, SPDRP_CONFIGFLAGS, &type, reinterpret_cast<BYTE*>(&flags),
+                sizeof flags, &size) == NO_ERROR && type == REG_DWORD)
+            entry.configFlags = flags;
         m_devices.push_back(std::move(entry));
     }
 }
@@ -212,7 +242,9 @@ Runner defineDevcon(CLI::App& verb)
     auto dir = std::make_shared<std::string>();
     auto args = std::make_shared<Args>();
     verb.add_option("DIR", *dir, "The machine")->required();
-    verb.require_subcommand(1);
+    // An unknown verb is told as such below, not as CLI11's stray argument.
+    verb.require_subcommand(0, 1);
+    verb.allow_extras();
     auto subs = std::make_shared<std::vector<std::pair<CLI::App*, const DevconVerb*>>>();
     for (const DevconVerb& v : verbs) {
         CLI::App* sub = verb.add_subcommand(v.name, v.help);
@@ -220,15 +252,29 @@ Runner defineDevcon(CLI::App& verb)
         subs->emplace_back(sub, &v);
     }
     verb.footer(patternHelp);
+    CLI::App* app = &verb;
     return [=] {
-        std::string error;
-        if (!attachMachine(*dir, error))
-            return usageError(error);
-        currentProcess().currentDirectory = "C:\\";
-        for (auto& [sub, v] : *subs)
-            if (sub->parsed())
-                return v->run(*args);
-        return usageError("devcon: no verb given (see ntsim devcon --help)");
+        for (auto& [sub, v] : *subs) {
+            if (!sub->parsed())
+                continue;
+            if (v->needsPattern && args->empty())
+                return usageError(std::string("devcon ") + v->name
+                    + ": no device given: '*' for every device, an id, '@' and an instance id, or '=' and a class"
+                      " (see ntsim devcon " + v->name + " --help)");
+            if (!sub->remaining().empty())
+                return usageError(std::string("devcon ") + v->name + ": unexpected " + sub->remaining().front()
+                    + " (see ntsim devcon " + v->name + " --help)");
+            std::string error;
+            if (!attachMachine(*dir, error))
+                return usageError("devcon: " + error);
+            currentProcess().currentDirectory = "C:\\";
+            return v->run(*args);
+        }
+        auto extra = app->remaining();
+        if (!extra.empty())
+            return usageError("devcon: unknown command '" + extra.front() + "'; the commands are " + verbNames()
+                + " (see ntsim devcon --help)");
+        return usageError("devcon: no command given; the commands are " + verbNames() + " (see ntsim devcon --help)");
     };
 }
 

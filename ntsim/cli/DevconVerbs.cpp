@@ -2,10 +2,13 @@
 #include "Commands.h"
 #include "Devcon.h"
 
+#include "advapi32/ScmCalls.h"
+#include "registry/Key.h"
 #include "kernel32/CodePage.h"
 #include "machine/NtPath.h"
 #include "setupapi/DeviceRegistry.h"
 #include "setupapi/InfFile.h"
+#include "setupapi/InstallSupport.h"
 
 #include <cstdio>
 
@@ -100,6 +103,91 @@ int verbFind(const Args& args)
     });
 }
 
+int verbHardwareIds(const Args& args)
+{
+    return eachSelected(args, [](const DeviceList&, const DeviceEntry& device) {
+        printNamed(device);
+        for (auto [title, ids] : { std::pair { "Hardware ID's:", &device.hardwareIds },
+                 std::pair { "Compatible ID's:", &device.compatibleIds } }) {
+            if (ids->empty())
+                continue;
+            std::printf("    %s\n", title);
+            for (auto& id : *ids)
+                std::printf("        %s\n", id.c_str());
+        }
+    });
+}
+
+int verbDriverFiles(const Args& args)
+{
+    return eachSelected(args, [](const DeviceList&, const DeviceEntry& device) {
+        printNamed(device);
+        registry::SystemKey key;
+        std::string infName, section;
+        if (!device.driver.empty() && key.open("SYSTEM\\CurrentControlSet\\Control\\Class\\" + device.driver) == ERROR_SUCCESS) {
+            infName = key.string("InfPath").value_or("");
+            section = key.string("InfSection").value_or("");
+        }
+        if (infName.empty() || section.empty()) {
+            std::puts("    No driver information available for the device.");
+            return;
+        }
+        // A bare name is one of the Windows directory's INFs.
+        std::string infPath = infName.find('\\') == std::string::npos ? "C:\\WINNT\\INF\\" + infName
+                                                                    : fullNtPath(infName, "C:\\");
+        std::unique_ptr<InfFile> file;
+        std::vector<std::string> files;
+        DWORD error = loadInfFile(infPath, nullptr, INF_STYLE_WIN4, nullptr, file);
+        const inf::Section* install = error == NO_ERROR ? file->section(section) : nullptr;
+        if (error == NO_ERROR && !install)
+            error = ERROR_SECTION_NOT_FOUND;
+        if (error == NO_ERROR)
+            error = copiedFiles(*file, *install, files);
+        if (error != NO_ERROR) {
+            std::printf("    Driver installed from %s [%s]. Cannot read its files: %s\n", shown(infPath).c_str(),
+                shown(section).c_str(), errorText(error).c_str());
+            return;
+        }
+        if (files.empty()) {
+            std::printf("    Driver installed from %s [%s]. The driver is not using any files.\n", shown(infPath).c_str(),
+                shown(section).c_str());
+            return;
+        }
+        std::printf("    Driver installed from %s [%s]. %zu file(s) used by driver:\n", shown(infPath).c_str(),
+            shown(section).c_str(), files.size());
+        for (auto& path : files)
+            std::printf("        %s\n", shown(path).c_str());
+    });
+}
+
+int verbStack(const Args& args)
+{
+    return eachSelected(args, [](const DeviceList&, const DeviceEntry& device) {
+        printNamed(device);
+        std::printf("    Setup Class: %s %s\n", device.classGuid.c_str(), device.className.c_str());
+        registry::SystemKey classKey;
+        std::vector<std::string> classUpper, classLower;
+        if (!device.classGuid.empty()
+            && classKey.open("SYSTEM\\CurrentControlSet\\Control\\Class\\" + device.classGuid) == ERROR_SUCCESS) {
+            classUpper = classKey.multiString("UpperFilters").value_or(std::vector<std::string> {});
+            classLower = classKey.multiString("LowerFilters").value_or(std::vector<std::string> {});
+        }
+        // Top of the stack first, as the drivers are layered.
+        auto list = [](const char* title, const std::vector<std::string>& names) {
+            if (names.empty())
+                return;
+            std::printf("    %s\n", title);
+            for (auto& name : names)
+                std::printf("        %s\n", name.c_str());
+        };
+        list("Class upper filters:", classUpper);
+        list("Upper filters:", device.upperFilters);
+        std::printf("    Controlling service:\n        %s\n", device.service.empty() ? "(none)" : device.service.c_str());
+        list("Lower filters:", device.lowerFilters);
+        list("Class lower filters:", classLower);
+    });
+}
+
 int verbStatus(const Args& args)
 {
     return eachSelected(args, [](const DeviceList&, const DeviceEntry& device) {
@@ -151,6 +239,152 @@ int verbDriverNodes(const Args& args)
             std::printf("        Driver node rank is %u\n", node.rank);
         }
     });
+}
+
+namespace {
+
+enum class Change { Enable, Disable, Restart };
+
+// What became of one device: done, done once the machine restarts, or failed.
+enum class Outcome { Done, OnReboot, Failed };
+
+// Starts or stops a device's service through the service controller; a
+// running driver that takes no stop is left for the restart (needsReboot).
+DWORD driveService(const std::string& service, bool start, bool& needsReboot)
+{
+    needsReboot = false;
+    scm::ScHandle manager(scm::openManager(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager.get())
+        return GetLastError();
+    scm::ScHandle handle(scm::openService(manager.get(), service.c_str(),
+        SERVICE_QUERY_STATUS | (start ? SERVICE_START : SERVICE_STOP)));
+    if (!handle.get())
+        return GetLastError();
+    SERVICE_STATUS status {};
+    if (!scm::queryStatus(handle.get(), &status))
+        return GetLastError();
+    bool running = status.dwCurrentState != SERVICE_STOPPED;
+    if (start == running)
+        return NO_ERROR;
+    if (start)
+        return scm::start(handle.get()) ? NO_ERROR : GetLastError();
+    if (!(status.dwControlsAccepted & SERVICE_ACCEPT_STOP)) {
+        needsReboot = true;
+        return NO_ERROR;
+    }
+    return scm::control(handle.get(), SERVICE_CONTROL_STOP, &status) ? NO_ERROR : GetLastError();
+}
+
+DWORD setDisabled(const DeviceList& list, const DeviceEntry& device, bool disabled)
+{
+    DWORD flags = disabled ? device.configFlags | configFlagDisabled : device.configFlags & ~configFlagDisabled;
+    if (flags == device.configFlags)
+        return NO_ERROR;
+    SP_DEVINFO_DATA data = device.data;
+    return devinst::setProperty(list.set(), &data, SPDRP_CONFIGFLAGS, reinterpret_cast<const BYTE*>(&flags), sizeof flags);
+}
+
+Outcome changeDevice(const DeviceList& list, const DeviceEntry& device, Change change, DWORD& error)
+{
+    bool reboot = false, stopReboot = false;
+    error = NO_ERROR;
+    switch (change) {
+    case Change::Disable:
+        error = setDisabled(list, device, true);
+        if (error == NO_ERROR && !device.service.empty())
+            error = driveService(device.service, false, reboot);
+        break;
+    case Change::Enable:
+        error = setDisabled(list, device, false);
+        if (error == NO_ERROR && !device.service.empty())
+            error = driveService(device.service, true, reboot);
+        break;
+    case Change::Restart:
+        if (device.configFlags & configFlagDisabled) {
+            error = ERROR_NOT_READY;
+            break;
+        }
+        if (device.service.empty())
+            break;
+        error = driveService(device.service, false, stopReboot);
+        if (error == NO_ERROR && !stopReboot)
+            error = driveService(device.service, true, reboot);
+        reboot = reboot || stopReboot;
+        break;
+    }
+    if (error != NO_ERROR)
+        return Outcome::Failed;
+    return reboot ? Outcome::OnReboot : Outcome::Done;
+}
+
+int changeDevices(const Args& args, Change change)
+{
+    // devcon's words of each change.
+    static const struct {
+        const char* done;     // "Enabled"
+        const char* verb;     // "Enable"
+        const char* summary;  // "%zu device(s) are enabled."
+        const char* ready;    // "enabled"
+        const char* infinitive;
+    } words[] = {
+        { "Enabled", "Enable", "%zu device(s) are enabled.\n", "enabled", "enable" },
+        { "Disabled", "Disable", "%zu device(s) disabled.\n", "disabled", "disable" },
+        { "Restarted", "Restart", "%zu device(s) restarted.\n", "restarted", "restart" },
+    };
+    const auto& w = words[static_cast<int>(change)];
+    return withSelected(args, [&](const DeviceList& list, const std::vector<DeviceEntry>& found) {
+        size_t done = 0, onReboot = 0;
+        for (auto& device : found) {
+            DWORD error = NO_ERROR;
+            switch (changeDevice(list, device, change, error)) {
+            case Outcome::Done:
+                std::printf("%s: %s\n", device.instanceId.c_str(), w.done);
+                ++done;
+                break;
+            case Outcome::OnReboot:
+                std::printf("%s: %s on reboot\n", device.instanceId.c_str(), w.done);
+                ++onReboot;
+                break;
+            case Outcome::Failed:
+                std::printf("%s: %s failed: %s\n", device.instanceId.c_str(), w.verb, errorText(error).c_str());
+                break;
+            }
+        }
+        if (onReboot)
+            std::printf("The %zu device(s) are ready to be %s. To %s the devices, reboot the system.\n", onReboot,
+                w.ready, w.infinitive);
+        std::printf(w.summary, done);
+        return done + onReboot == found.size() ? 0 : 1;
+    });
+}
+
+}
+
+int verbEnable(const Args& args)
+{
+    return changeDevices(args, Change::Enable);
+}
+
+int verbDisable(const Args& args)
+{
+    return changeDevices(args, Change::Disable);
+}
+
+int verbRestart(const Args& args)
+{
+    return changeDevices(args, Change::Restart);
+}
+
+// NT 4.0 has no bus that announces a device: the root enumerator's devices
+// are all the machine has, and a scan finds nothing to add.
+int verbRescan(const Args&)
+{
+    DeviceList list;
+    if (!list.valid())
+        return failed("cannot list the devices", list.error());
+    std::puts("Scanning for new hardware.");
+    std::puts("Scanning completed.");
+    return 0;
 }
 
 int verbInstall(const Args& args)

@@ -1,4 +1,5 @@
 #include "Commands.h"
+#include "ErrorTable.h"
 #include "NewMachine.h"
 
 #include "kernel32/FileShare.h"
@@ -43,6 +44,10 @@ Runner defineNew(CLI::App& verb)
         std::string error;
         if (!createMachine(*dir, defaultMachineOptions(), error))
             return usageError(error);
+        std::printf("Made an NT 4.0 machine in %s: a PCI soft modem, the administrator at the keyboard,\n"
+                    "the sample package in C:\\MODEM and ISDEL.EXE in C:\\WINNT. Its setup runs with\n"
+                    "  ntsim run %s -- 'C:\\MODEM\\SETUP.EXE' -l\n",
+            dir->c_str(), dir->c_str());
         return 0;
     };
 }
@@ -111,6 +116,34 @@ int run(const RunRequest& request);
 
 }
 
+std::optional<std::string> runCommandLineProblem(int argc, char** argv)
+{
+    static const char* const withValue[] = { "--script", "--transcript", "--cwd", "--wait-others" };
+    int positionals = 0;
+    std::string dir, program;
+    for (int i = 2; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--")
+            return std::nullopt;
+        bool option = arg.size() > 1 && arg[0] == '-';
+        if (option && positionals < 2) {
+            for (const char* name : withValue)
+                if (arg == name)
+                    ++i;
+            continue;
+        }
+        if (!option) {
+            (positionals == 0 ? dir : program) = positionals < 2 ? arg : program;
+            ++positionals;
+            continue;
+        }
+        // An option after the program: the program's own, without "--".
+        return "run: " + arg + " after the program is taken for an option of run; put -- before the program and its "
+            "arguments: ntsim run " + dir + " -- '" + program + "' " + arg;
+    }
+    return std::nullopt;
+}
+
 Runner defineRun(CLI::App& verb)
 {
     auto request = std::make_shared<RunRequest>();
@@ -141,13 +174,27 @@ Runner defineRun(CLI::App& verb)
                 "Lines addressed to no window go, in order, to the program the run starts; a process it\n"
                 "starts takes only lines addressed to its windows. A process left without an answer ends.\n"
                 "Without a script the terminal desk asks at the keyboard: a button's letter, Left/Right or\n"
-                "Tab and Enter, Esc for Cancel.\n"
+                "Tab and Enter, Esc for Cancel; Up/Down, Home/End or a first letter in a list; F6 to another\n"
+                "window of the run (one is shown at a time, the most recently created or activated).\n"
+                "\n"
+                "A program that cannot start at all (no such file, not a program) ends the run with status 127.\n"
                 "\n"
                 "Example: ntsim run M --script answers.txt -- 'C:\\MODEM\\SETUP.EXE' -l");
     return [request] { return run(*request); };
 }
 
 namespace {
+
+// "The system cannot find the file specified" for a launch error.
+std::string whyNoStart(uint32_t error)
+{
+    std::string words = systemMessage(error);
+    if (words.empty())
+        return "error " + std::to_string(error);
+    while (!words.empty() && (words.back() == '.' || words.back() == '\n' || words.back() == '\r'))
+        words.pop_back();
+    return words;
+}
 
 // The processes this one would reap: its children, and the orphans of the
 // run that came to it.
@@ -239,8 +286,10 @@ int run(const RunRequest& given)
     std::string commandLine = quoteCommandLine(request.program);
     uint32_t launchError = 0;
     std::string image = resolveProgram("", commandLine, cwd, launchError);
-    if (image.empty())
-        return usageError("run: cannot start " + request.program[0] + " (error " + std::to_string(launchError) + ")");
+    if (image.empty()) {
+        std::fprintf(stderr, "ntsim: run: cannot start %s: %s\n", request.program[0].c_str(), whyNoStart(launchError).c_str());
+        return cannotStartStatus;
+    }
     if (!request.script.empty() && access(request.script.c_str(), R_OK) != 0)
         return usageError("run: cannot read the script " + request.script);
     for (auto& [file, what] : { std::pair { request.transcript, "transcript" }, std::pair { request.trace, "trace" } }) {
@@ -272,7 +321,8 @@ int run(const RunRequest& given)
     pid_t pid = startProgram(image, commandLine, environment, launchError);
     if (pid < 0) {
         runDesk.close(request.transcript);
-        return failure("run: cannot start " + image + " (error " + std::to_string(launchError) + ")");
+        std::fprintf(stderr, "ntsim: run: cannot start %s: %s\n", image.c_str(), whyNoStart(launchError).c_str());
+        return cannotStartStatus;
     }
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {

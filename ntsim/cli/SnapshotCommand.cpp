@@ -12,12 +12,15 @@
 #include "Commands.h"
 #include "Devcon.h"
 
-#include "registry/Key.h"
 #include "advapi32/ScmRunState.h"
+#include "kernel32/CodePage.h"
 #include "machine/FileLock.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
 #include "machine/Process.h"
+#include "registry/Key.h"
+#include "registry/Text.h"
+#include "setupapi/DeviceRegistry.h"
 
 #include <CLI/CLI.hpp>
 
@@ -56,6 +59,11 @@ struct DeviceEntryText {
     std::string state;
     std::string description;
 };
+
+// How the summary names each.
+const std::string& nameOf(const FileEntry& f) { return f.path; }
+const std::string& nameOf(const ServiceEntry& s) { return s.name; }
+const std::string& nameOf(const DeviceEntryText& d) { return d.id; }
 
 // Ordered by upper-cased name, as NT compares names.
 template<typename T>
@@ -332,49 +340,87 @@ bool below(const std::string& path, const std::string& parent)
         && equalsNoCase(path.substr(0, parent.size()), parent);
 }
 
-std::string registryChanges(const Snapshot& before, const Snapshot& after)
+struct KeyChange {
+    enum class Kind { Added, Changed, Removed } kind;
+    const RegKey* before; // null for an added key
+    const RegKey* after;  // null for a removed key
+    bool topOfRemoved { false }; // the first of a removed subtree, which REGEDIT4 names alone
+    const std::string& path() const { return after ? after->path : before->path; }
+};
+
+bool sameKey(const RegKey& a, const RegKey& b)
 {
-    auto old = parseExport(before.registry);
-    auto now = parseExport(after.registry);
+    if (a.meta != b.meta || a.values.size() != b.values.size())
+        return false;
+    for (auto& v : a.values) {
+        const RegValue* other = findValue(b, v.name);
+        if (!other || other->text != v.text)
+            return false;
+    }
+    return true;
+}
+
+// Every key that differs, in the order of their paths.
+std::vector<KeyChange> keyChanges(const std::map<std::string, RegKey, PathOrder>& old,
+    const std::map<std::string, RegKey, PathOrder>& now)
+{
     std::map<std::string, bool, PathOrder> paths;
     for (auto& [path, key] : old)
         paths[path] = true;
     for (auto& [path, key] : now)
         paths[path] = true;
-    std::string out, removedTop;
+    std::vector<KeyChange> out;
+    std::string removedTop;
     for (auto& [path, unused] : paths) {
         auto o = old.find(path);
         auto n = now.find(path);
         if (n == now.end()) {
-            if (!below(path, removedTop)) {
-                out += "[-" + o->second.path + "]\n\n";
+            bool top = !below(path, removedTop);
+            if (top)
                 removedTop = path;
-            }
+            out.push_back({ KeyChange::Kind::Removed, &o->second, nullptr, top });
+        } else if (o == old.end()) {
+            out.push_back({ KeyChange::Kind::Added, nullptr, &n->second });
+        } else if (!sameKey(o->second, n->second)) {
+            out.push_back({ KeyChange::Kind::Changed, &o->second, &n->second });
+        }
+    }
+    return out;
+}
+
+// The changes as REGEDIT4 text, as reg import would take them.
+std::string registryText(const std::vector<KeyChange>& changes)
+{
+    std::string out;
+    for (auto& change : changes) {
+        if (change.kind == KeyChange::Kind::Removed) {
+            if (change.topOfRemoved)
+                out += "[-" + change.before->path + "]\n\n";
             continue;
         }
-        const RegKey& key = n->second;
+        const RegKey& key = *change.after;
         std::string body;
-        if (o == old.end()) {
+        if (change.kind == KeyChange::Kind::Added) {
             for (auto& v : key.values)
                 body += v.text + "\n";
             out += "[" + key.path + "]\n" + body + "\n";
             continue;
         }
-        if (o->second.meta != key.meta) {
-            for (auto& m : o->second.meta)
+        if (change.before->meta != key.meta) {
+            for (auto& m : change.before->meta)
                 body += "; was " + m + "\n";
             for (auto& m : key.meta)
                 body += m + "\n";
         }
         for (auto& v : key.values) {
-            const RegValue* was = findValue(o->second, v.name);
+            const RegValue* was = findValue(*change.before, v.name);
             if (was && was->text == v.text)
                 continue;
             if (was)
                 body += "; was " + was->text + "\n";
             body += v.text + "\n";
         }
-        for (auto& v : o->second.values)
+        for (auto& v : change.before->values)
             if (!findValue(key, v.name))
                 body += v.name + "=-\n";
         if (!body.empty())
@@ -383,26 +429,226 @@ std::string registryChanges(const Snapshot& before, const Snapshot& after)
     return out;
 }
 
-// --- files, services, devices ---------------------------------------------
+// HKEY_LOCAL_MACHINE\X as people write it: HKLM\X.
+std::string shortPath(const std::string& path)
+{
+    for (auto [root, abbreviation] : { std::pair { "HKEY_LOCAL_MACHINE", "HKLM" }, std::pair { "HKEY_USERS", "HKU" } }) {
+        std::string r = root;
+        if (path.compare(0, r.size(), r) == 0 && (path.size() == r.size() || path[r.size()] == '\\'))
+            return abbreviation + path.substr(r.size());
+    }
+    return path;
+}
 
-template<typename T, typename Describe, typename Changed>
-std::string namedChanges(const ByName<T>& before, const ByName<T>& after, Describe describe, Changed changed)
+// A value's data as text: strings as they read, REG_EXPAND_SZ unexpanded,
+// REG_MULTI_SZ's strings quoted one after the other, numbers in both bases.
+std::string valueText(const RegValue& value, std::string& typeName, std::string* name = nullptr)
+{
+    registry::RegText parsed;
+    std::string error;
+    typeName = "?";
+    auto text = [&](std::string s) {
+        while (!s.empty() && s.back() == '\0')
+            s.pop_back();
+        return ansiToUtf8(s, ansiCodePage());
+    };
+    if (!registry::parseRegText("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\X]\n" + value.text + "\n", parsed, error)
+        || parsed.keys.empty() || parsed.keys[0].values.empty()) {
+        if (name)
+            *name = value.name;
+        return value.text.substr(value.name.size() + 1);
+    }
+    const registry::TextValue& v = parsed.keys[0].values[0];
+    if (name)
+        *name = v.name.empty() ? "(default)" : text(v.name);
+    std::string bytes(v.data.begin(), v.data.end());
+    char number[40];
+    switch (v.type) {
+    case REG_SZ:
+        typeName = "REG_SZ";
+        return "\"" + text(bytes) + "\"";
+    case REG_EXPAND_SZ:
+        typeName = "REG_EXPAND_SZ";
+        return "\"" + text(bytes) + "\"";
+    case REG_MULTI_SZ: {
+        typeName = "REG_MULTI_SZ";
+        std::string out;
+        for (auto& item : setupapi::devreg::splitMultiString(bytes))
+            out += (out.empty() ? "\"" : ", \"") + text(item) + "\"";
+        return out.empty() ? "(no strings)" : out;
+    }
+    case REG_DWORD:
+        if (v.data.size() == 4) {
+            typeName = "REG_DWORD";
+            uint32_t d = v.data[0] | v.data[1] << 8 | v.data[2] << 16 | static_cast<uint32_t>(v.data[3]) << 24;
+            std::snprintf(number, sizeof number, "0x%08x (%u)", d, d);
+            return number;
+        }
+        break;
+    case REG_BINARY:
+        typeName = "REG_BINARY";
+        break;
+    default:
+        std::snprintf(number, sizeof number, "type %lu", static_cast<unsigned long>(v.type));
+        typeName = number;
+        break;
+    }
+    std::string out;
+    for (BYTE b : v.data) {
+        std::snprintf(number, sizeof number, "%s%02x", out.empty() ? "" : " ", b);
+        out += number;
+    }
+    return out.empty() ? "(empty)" : out;
+}
+
+std::string valueLine(const RegValue& value, const char* indent)
+{
+    std::string type, name;
+    std::string data = valueText(value, type, &name);
+    return indent + name + " = " + data + "  [" + type + "]\n";
+}
+
+// The changes for a person: each key with its values' data as text.
+std::string registryDetails(const std::vector<KeyChange>& changes)
 {
     std::string out;
-    for (auto& [name, entry] : after) {
-        auto was = before.find(name);
-        if (was == before.end())
-            out += "  + " + describe(entry) + "\n";
-        else if (std::string change = changed(was->second, entry); !change.empty())
-            out += "  ~ " + change + "\n";
+    for (auto& change : changes) {
+        switch (change.kind) {
+        case KeyChange::Kind::Removed:
+            if (change.topOfRemoved)
+                out += "  - " + shortPath(change.before->path) + " (with all below it)\n";
+            continue;
+        case KeyChange::Kind::Added:
+            out += "  + " + shortPath(change.after->path) + "\n";
+            for (auto& v : change.after->values)
+                out += valueLine(v, "      ");
+            continue;
+        case KeyChange::Kind::Changed:
+            out += "  ~ " + shortPath(change.after->path) + "\n";
+            if (change.before->meta != change.after->meta)
+                out += "      (its security descriptor or class changed)\n";
+            for (auto& v : change.after->values) {
+                const RegValue* was = findValue(*change.before, v.name);
+                if (was && was->text == v.text)
+                    continue;
+                out += valueLine(v, was ? "    ~ " : "    + ");
+                if (was) {
+                    std::string type;
+                    out += "        was " + valueText(*was, type) + "\n";
+                }
+            }
+            for (auto& v : change.before->values)
+                if (!findValue(*change.after, v.name))
+                    out += valueLine(v, "    - ");
+            continue;
+        }
     }
-    for (auto& [name, entry] : before)
-        if (!after.count(name))
-            out += "  - " + describe(entry) + "\n";
     return out;
 }
 
-std::string fileChanges(const Snapshot& before, const Snapshot& after)
+// The part of the registry a key belongs to, for the summary: its first
+// four names (HKLM\SYSTEM\CurrentControlSet\Services).
+std::string areaOf(const std::string& path)
+{
+    size_t at = 0;
+    for (int names = 0; names < 4; ++names) {
+        at = path.find('\\', at + 1);
+        if (at == std::string::npos)
+            return shortPath(path);
+    }
+    return shortPath(path.substr(0, at));
+}
+
+struct Counts {
+    size_t added { 0 }, changed { 0 }, removed { 0 };
+    bool any() const { return added || changed || removed; }
+};
+
+std::string countsText(const Counts& c, const char* noun)
+{
+    std::string out;
+    auto part = [&](size_t n, const char* what) {
+        if (n)
+            out += (out.empty() ? std::to_string(n) + noun : ", " + std::to_string(n)) + " " + what;
+    };
+    part(c.added, "added");
+    part(c.changed, "changed");
+    part(c.removed, "removed");
+    return out;
+}
+
+std::string registrySummary(const std::vector<KeyChange>& changes)
+{
+    Counts all;
+    std::map<std::string, Counts, PathOrder> areas;
+    for (auto& change : changes) {
+        Counts& area = areas[areaOf(change.path())];
+        size_t Counts::*field = change.kind == KeyChange::Kind::Added ? &Counts::added
+            : change.kind == KeyChange::Kind::Changed                 ? &Counts::changed
+                                                                      : &Counts::removed;
+        ++(area.*field);
+        ++(all.*field);
+    }
+    if (!all.any())
+        return {};
+    std::string out = "  Registry: " + countsText(all, " keys") + "\n";
+    for (auto& [area, counts] : areas)
+        out += "    " + area + ": " + countsText(counts, "") + "\n";
+    return out;
+}
+
+// --- files, services, devices ---------------------------------------------
+
+// What changed of one kind of named things: a line each, and their counts.
+struct NamedChanges {
+    std::string lines;
+    Counts counts;
+    std::vector<std::string> names; // "+Qzvmdm", "~Serial", "-ROOT\\MODEM\\0000"
+};
+
+template<typename T, typename Describe, typename Changed>
+NamedChanges namedChanges(const ByName<T>& before, const ByName<T>& after, Describe describe, Changed changed)
+{
+    NamedChanges out;
+    for (auto& [name, entry] : after) {
+        auto was = before.find(name);
+        if (was == before.end()) {
+            out.lines += "  + " + describe(entry) + "\n";
+            ++out.counts.added;
+            out.names.push_back("+" + nameOf(entry));
+        } else if (std::string change = changed(was->second, entry); !change.empty()) {
+            out.lines += "  ~ " + change + "\n";
+            ++out.counts.changed;
+            out.names.push_back("~" + nameOf(entry));
+        }
+    }
+    for (auto& [name, entry] : before) {
+        if (!after.count(name)) {
+            out.lines += "  - " + describe(entry) + "\n";
+            ++out.counts.removed;
+            out.names.push_back("-" + nameOf(entry));
+        }
+    }
+    return out;
+}
+
+// "Services: 3 added (+Qzvfax +Qzvmdm +Qzvtapi)" for the summary; names only
+// while they are few enough to read.
+std::string namedSummary(const char* title, const NamedChanges& changes, bool withNames)
+{
+    if (!changes.counts.any())
+        return {};
+    std::string out = std::string("  ") + title + ": " + countsText(changes.counts, "");
+    if (withNames && changes.names.size() <= 8) {
+        std::string names;
+        for (auto& n : changes.names)
+            names += (names.empty() ? "" : " ") + n;
+        out += " (" + names + ")";
+    }
+    return out + "\n";
+}
+
+NamedChanges fileChanges(const Snapshot& before, const Snapshot& after)
 {
     return namedChanges(before.files, after.files,
         [](const FileEntry& f) {
@@ -421,7 +667,7 @@ std::string fileChanges(const Snapshot& before, const Snapshot& after)
         });
 }
 
-std::string serviceChanges(const Snapshot& before, const Snapshot& after)
+NamedChanges serviceChanges(const Snapshot& before, const Snapshot& after)
 {
     return namedChanges(before.services, after.services,
         [](const ServiceEntry& s) { return s.name + " (" + s.type + ", " + s.start + "): " + s.state; },
@@ -435,7 +681,7 @@ std::string serviceChanges(const Snapshot& before, const Snapshot& after)
         });
 }
 
-std::string deviceChanges(const Snapshot& before, const Snapshot& after)
+NamedChanges deviceChanges(const Snapshot& before, const Snapshot& after)
 {
     return namedChanges(before.devices, after.devices,
         [](const DeviceEntryText& d) { return d.id + " (" + d.className + ": " + d.description + "): " + d.state; },
@@ -471,34 +717,62 @@ Runner defineSnapshot(CLI::App& verb)
 
 Runner defineDiff(CLI::App& verb)
 {
-    auto dir = std::make_shared<std::string>();
-    auto since = std::make_shared<std::string>();
-    verb.add_option("DIR", *dir, "The machine")->required();
-    verb.add_option("--since", *since, "A snapshot of ntsim snapshot")->required();
-    verb.footer("Registry keys and values come as REGEDIT4 lines: an added or changed key with its new values,\n"
-                "\"; was\" and the old line before a changed value, \"name\"=- for a removed value and [-key] for a\n"
-                "removed key and all below it. Files under C:\\, services and devices follow, each line + added,\n"
-                "- removed or ~ changed.");
+    struct Request {
+        std::string dir, since;
+        bool summary { false }, details { false }, reg { false };
+    };
+    auto request = std::make_shared<Request>();
+    verb.add_option("DIR", request->dir, "The machine")->required();
+    verb.add_option("--since", request->since, "A snapshot of ntsim snapshot")->required();
+    verb.add_flag("--summary", request->summary, "Only the counts: registry keys per area, files, services, devices");
+    verb.add_flag("--details", request->details,
+        "Every change, registry values as text (REG_EXPAND_SZ and REG_MULTI_SZ as their strings)");
+    verb.add_flag("--reg", request->reg, "The registry's changes as raw REGEDIT4, as reg import takes them");
+    verb.footer("Without an option: the summary, then the details. Each line of the details is + added,\n"
+                "- removed or ~ changed; a changed value's old data follows it after \"was\". With --reg the\n"
+                "registry comes as REGEDIT4 lines: an added or changed key with its new values, \"; was\" and the\n"
+                "old line before a changed value, \"name\"=- for a removed value and [-key] for a removed key and\n"
+                "all below it; files, services and devices follow as in the details.");
     return [=] {
+        const Request& r = *request;
         Snapshot before, after;
         std::string error;
-        if (!readSnapshot(*since, before, error) || !takeSnapshot(*dir, after, error))
+        if (!readSnapshot(r.since, before, error) || !takeSnapshot(r.dir, after, error))
             return failure(error);
-        const std::pair<const char*, std::string> sections[] = {
-            { "Registry:\nREGEDIT4\n\n", registryChanges(before, after) },
-            { "Files:\n", fileChanges(before, after) },
-            { "Services:\n", serviceChanges(before, after) },
-            { "Devices:\n", deviceChanges(before, after) },
-        };
+        // The changes point into both exports' keys, which live as long.
+        auto oldKeys = parseExport(before.registry);
+        auto newKeys = parseExport(after.registry);
+        std::vector<KeyChange> keys = keyChanges(oldKeys, newKeys);
+        NamedChanges files = fileChanges(before, after);
+        NamedChanges services = serviceChanges(before, after);
+        NamedChanges devices = deviceChanges(before, after);
+        if (keys.empty() && !files.counts.any() && !services.counts.any() && !devices.counts.any()) {
+            std::printf("No changes since %s.\n", r.since.c_str());
+            return 0;
+        }
+        bool summary = r.summary || (!r.details && !r.reg);
+        bool details = r.details || (!r.summary && !r.reg);
+        std::vector<std::pair<std::string, std::string>> sections;
+        if (summary)
+            sections.emplace_back("Summary of the changes since " + r.since + ":\n",
+                registrySummary(keys) + namedSummary("Files", files, false) + namedSummary("Services", services, true)
+                    + namedSummary("Devices", devices, true));
+        if (details)
+            sections.emplace_back("Registry:\n", registryDetails(keys));
+        if (r.reg)
+            sections.emplace_back("Registry:\nREGEDIT4\n\n", registryText(keys));
+        if (details || r.reg) {
+            sections.emplace_back("Files:\n", files.lines);
+            sections.emplace_back("Services:\n", services.lines);
+            sections.emplace_back("Devices:\n", devices.lines);
+        }
         bool any = false;
         for (auto& [title, body] : sections) {
             if (body.empty())
                 continue;
-            std::printf("%s%s%s", any ? "\n" : "", title, body.c_str());
+            std::printf("%s%s%s", any ? "\n" : "", title.c_str(), body.c_str());
             any = true;
         }
-        if (!any)
-            std::printf("No changes since %s.\n", since->c_str());
         return 0;
     };
 }

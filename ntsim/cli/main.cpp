@@ -31,6 +31,16 @@ const Verb verbs[] = {
     { "sweep", "Run a scenario once for every call it makes, with that call failing", defineSweep },
 };
 
+// The verb whose runner runs: its refusals start with it, whoever words them.
+std::string runningVerb;
+
+std::string fromVerb(const std::string& message)
+{
+    if (runningVerb.empty() || message.compare(0, runningVerb.size(), runningVerb) == 0)
+        return message;
+    return runningVerb + ": " + message;
+}
+
 // "reg export" for the subcommand the parse had reached.
 std::string verbPath(const CLI::App& app)
 {
@@ -58,13 +68,13 @@ bool attachMachine(const std::string& dir, std::string& error)
 
 int usageError(const std::string& message)
 {
-    std::fprintf(stderr, "ntsim: %s\n", message.c_str());
+    std::fprintf(stderr, "ntsim: %s\n", fromVerb(message).c_str());
     return 2;
 }
 
 int failure(const std::string& message)
 {
-    std::fprintf(stderr, "ntsim: %s\n", message.c_str());
+    std::fprintf(stderr, "ntsim: %s\n", fromVerb(message).c_str());
     return 1;
 }
 
@@ -89,13 +99,19 @@ int main(int argc, char** argv)
         return app.exit(e, std::cout, std::cerr); // --help: the help of the verb given
     } catch (const CLI::ParseError& e) {
         std::string verb = ntsim::verbPath(app);
+        if (verb == "run")
+            if (auto problem = ntsim::runCommandLineProblem(argc, argv))
+                return ntsim::usageError(*problem);
         if (verb.empty() && argv[1][0] != '-')
             return ntsim::usageError(std::string("no command '") + argv[1] + "' (see ntsim --help)");
         std::string where = verb.empty() ? "ntsim --help" : "ntsim " + verb + " --help";
         return ntsim::usageError((verb.empty() ? "" : verb + ": ") + e.what() + " (see " + where + ")");
     }
-    for (auto& [sub, run] : runners)
-        if (sub->parsed())
+    for (auto& [sub, run] : runners) {
+        if (sub->parsed()) {
+            ntsim::runningVerb = sub->get_name();
             return run();
+        }
+    }
     return ntsim::usageError("no command given (see ntsim --help)");
 }

@@ -585,6 +585,7 @@ desk::Shown Sheet::pageShown() const
     shown.fields["template"] = templateId;
     shown.fields["title"] = shown.title;
     shown.fields["controls"] = describeControls(page, dialog ? dialog->units : systemBaseUnits());
+    shown.pictures = picturesOf(page);
 
     Json buttons = Json::object();
     auto state = [&](const char* answer, int id) {

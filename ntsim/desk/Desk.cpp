@@ -108,17 +108,19 @@ std::string show(const Shown& shown)
     std::string script = std::getenv("NTSIM_SCRIPT") ? std::getenv("NTSIM_SCRIPT") : "";
     std::optional<std::string> answer;
     std::string failure;
-    {
-        // One process at a time takes an answer, from the script or the person.
+    if (!script.empty()) {
+        // One process at a time takes an answer from the script.
         Question question;
-        if (!script.empty()) {
-            answer = answerFromScript(question, script, shown, failure);
+        answer = answerFromScript(question, script, shown, failure);
+    } else {
+        // The terminal lets each process's windows wait at once and shows
+        // one of them; the answer takes its place when it is given.
+        answer = askAtTerminal(shown);
+        if (answer) {
+            Question question;
+            question.take(question.nextAnswerPosition());
         } else {
-            answer = askAtTerminal(shown);
-            if (answer)
-                question.take(question.nextAnswerPosition());
-            else
-                failure = "no terminal to answer " + shown.name + " and no script given";
+            failure = "no terminal to answer " + shown.name + " and no script given";
         }
     }
     if (!answer) {

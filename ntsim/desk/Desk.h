@@ -4,6 +4,7 @@
 #pragma once
 #include "machine/Json.h"
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@ struct Shown {
     std::string name;                 // how an error names it: message box "Brimlow Error"
     std::string drawing;              // what the terminal desk draws (UTF-8)
     std::string title;                // the window's title, which script lines may be addressed to (UTF-8)
+    std::map<size_t, std::string> pictures; // packed DIBs of the pictures, by their place in fields' "controls"
 };
 
 // Shows a thing, records it, and returns the answer given (one of answers).

@@ -1,5 +1,6 @@
 #include "Drawing.h"
 
+#include "Picture.h"
 #include "Script.h"
 
 #include <algorithm>
@@ -215,16 +216,15 @@ void placeButtons(Canvas& canvas, std::vector<DrawnButton>& buttons, size_t colu
     }
 }
 
+// A wizard's default button is Next or Finish; while neither can be
+// pressed Enter presses nothing.
 size_t defaultIndex(const std::vector<DrawnButton>& buttons, const std::vector<std::string>& preferred)
 {
     for (auto& answer : preferred)
         for (size_t i = 0; i < buttons.size(); ++i)
             if (buttons[i].answer == answer && buttons[i].enabled)
                 return i;
-    for (size_t i = 0; i < buttons.size(); ++i)
-        if (buttons[i].enabled)
-            return i;
-    return 0;
+    return buttons.size();
 }
 
 // The outer frame with the title in its top line.
@@ -288,6 +288,7 @@ Drawing drawBox(const std::string& caption, const std::string& text, uint32_t st
 // --- Wizard pages ---
 
 struct Control {
+    size_t index { 0 }; // its place in the controls' list
     std::string className;
     std::string text;
     uint32_t style { 0 };
@@ -311,10 +312,13 @@ std::vector<Control> controlsOf(const Json& fields)
     const Json& list = member(fields, "controls");
     if (!list.is_array())
         return out;
+    size_t index = 0;
     for (auto& item : list) {
+        ++index;
         if (!item.is_object() || !boolMember(item, "visible", true))
             continue;
         Control c;
+        c.index = index - 1;
         c.className = stringMember(item, "class");
         c.text = stringMember(item, "text");
         c.style = static_cast<uint32_t>(intMember(item, "style"));
@@ -341,6 +345,17 @@ std::vector<Control> controlsOf(const Json& fields)
     return out;
 }
 
+// The first item a list shows in `room` lines: the top, or as far down
+// as keeps the selected item in view above the "(N more)" line.
+size_t listFirstShown(const Control& c, size_t room)
+{
+    if (c.selected < 0 || c.items.size() <= room)
+        return 0;
+    size_t selected = static_cast<size_t>(c.selected);
+    size_t visible = room > 1 ? room - 1 : 1;
+    return selected < visible ? 0 : std::min(selected + 1 - visible, c.items.size() - visible);
+}
+
 // What a control shows, as lines of at most `columns` columns.
 std::vector<std::string> controlLines(const Control& c, size_t columns, size_t rows)
 {
@@ -348,8 +363,9 @@ std::vector<std::string> controlLines(const Control& c, size_t columns, size_t r
     if (isClass(c, "ListBox")) {
         std::vector<std::string> out { "+" + std::string(columns - 2, '-') + "+" };
         size_t room = std::max<size_t>(rows, 3) - 2;
-        for (size_t i = 0; i < c.items.size() && i < room; ++i) {
-            bool last = i + 1 == room && c.items.size() > room;
+        size_t first = listFirstShown(c, room);
+        for (size_t i = first; i < c.items.size() && i - first < room; ++i) {
+            bool last = i - first + 1 == room && c.items.size() > i + 1;
             std::string item = last ? "(" + std::to_string(c.items.size() - i) + " more)" : c.items[i];
             if (!last && static_cast<int64_t>(i) == c.selected)
                 item = "> " + item;
@@ -377,7 +393,7 @@ std::vector<std::string> controlLines(const Control& c, size_t columns, size_t r
     return wrapText(text, columns);
 }
 
-Drawing drawPage(const Shown& shown, size_t width)
+Drawing drawPage(const Shown& shown, size_t width, int colours)
 {
     const Json& fields = shown.fields;
     size_t inner = width - 4;
@@ -386,6 +402,8 @@ Drawing drawPage(const Shown& shown, size_t width)
     auto line = [](double units) { return static_cast<size_t>(std::lround(std::max(0.0, units) / unitsPerLine)); };
 
     Canvas body(inner);
+    std::vector<DrawnList> lists;
+    std::vector<PaintedCell> painted; // in the body's rows and columns
     std::vector<size_t> floor(inner, 0); // the first free line below what is drawn, per column
     std::vector<Control> controls = controlsOf(fields);
     std::stable_sort(controls.begin(), controls.end(),
@@ -405,6 +423,19 @@ Drawing drawPage(const Shown& shown, size_t width)
         if (picture) {
             height = std::max<size_t>(line(c.y + c.cy) - std::min(line(c.y), line(c.y + c.cy)), 3);
             body.grow(top + height);
+            auto dib = shown.pictures.find(c.index);
+            std::optional<Image> image = colours && dib != shown.pictures.end() ? decodeDib(dib->second) : std::nullopt;
+            if (image) {
+                std::vector<HalfBlock> cells = halfBlocks(*image, right - left, height, colours);
+                for (size_t i = 0; i < cells.size(); ++i) {
+                    size_t row = top + i / (right - left), col = left + i % (right - left);
+                    body.put(row, col, upperHalfBlock);
+                    painted.push_back({ row, col, cells[i].top, cells[i].bottom });
+                }
+                for (size_t k = left; k < right; ++k)
+                    floor[k] = top + height;
+                continue;
+            }
             body.frame(top, left, top + height - 1, right - 1);
             std::string label = "bitmap " + std::to_string(c.bitmap);
             if (columnsOf(label) + 2 > right - left - 1)
@@ -416,6 +447,18 @@ Drawing drawPage(const Shown& shown, size_t width)
             for (size_t i = 0; i < lines.size(); ++i)
                 body.put(top + i, left, lines[i], right);
             height = lines.size();
+            if (isClass(c, "ListBox") && c.enabled) {
+                size_t room = std::max<size_t>(rows, 3) - 2;
+                DrawnList l;
+                l.items = c.items;
+                l.selected = c.selected;
+                l.first = listFirstShown(c, room);
+                l.shown = std::min(c.items.size() - std::min(c.items.size(), l.first), room);
+                l.row = top + 1;
+                l.column = left + 1;
+                l.width = right - left - 2;
+                lists.push_back(std::move(l));
+            }
         }
         // A blank line keeps the next control below from touching this one.
         for (size_t k = left; k < right; ++k)
@@ -426,6 +469,15 @@ Drawing drawPage(const Shown& shown, size_t width)
     std::vector<std::string> bodyLines = body.lines();
     for (size_t i = 0; i < bodyLines.size(); ++i)
         canvas.put(1 + i, 2, bodyLines[i]);
+    // The body stands one line down and two columns in.
+    for (auto& cell : painted) {
+        cell.row += 1;
+        cell.column += 2;
+    }
+    for (auto& l : lists) {
+        l.row += 1;
+        l.column += 2;
+    }
     size_t separator = 1 + bodyLines.size();
     canvas.put(separator, 1, std::string(width - 2, '-'));
 
@@ -446,6 +498,8 @@ Drawing drawPage(const Shown& shown, size_t width)
     d.lines = canvas.lines();
     d.buttons = drawn;
     d.defaultButton = defaultIndex(drawn, { "next", "finish" });
+    d.lists = std::move(lists);
+    d.painted = std::move(painted);
     return d;
 }
 
@@ -461,11 +515,11 @@ Drawing drawText(const Shown& shown, size_t width)
 
 }
 
-Drawing draw(const Shown& shown, size_t width)
+Drawing draw(const Shown& shown, size_t width, int colours)
 {
     width = std::max(width, narrowestDrawing);
     if (shown.event == "page")
-        return drawPage(shown, width);
+        return drawPage(shown, width, colours);
     if (shown.event == "messagebox")
         return drawBox(stringMember(shown.fields, "caption"), stringMember(shown.fields, "text"),
             static_cast<uint32_t>(intMember(shown.fields, "style")), shown.answers, width);

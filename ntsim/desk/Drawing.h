@@ -6,6 +6,7 @@
 #include "Desk.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -22,16 +23,37 @@ struct DrawnButton {
     bool enabled { true };
 };
 
+// A list box as drawn: where its items are and which of them shows.
+struct DrawnList {
+    std::vector<std::string> items; // all of them, as the page gives them
+    int64_t selected { -1 };
+    size_t first { 0 };  // the item on the list's first row
+    size_t shown { 0 };  // how many items show
+    size_t row { 0 };    // line of the drawing of the first item shown
+    size_t column { 0 }; // where the items start, inside the list's frame
+    size_t width { 0 };
+};
+
+// A cell of a picture in colour: the upper half block over the lower.
+struct PaintedCell {
+    size_t row { 0 }, column { 0 };
+    uint8_t top { 0 }, bottom { 0 }; // palette indices
+};
+
 struct Drawing {
     std::vector<std::string> lines;   // UTF-8, none wider than asked
     std::vector<DrawnButton> buttons; // as drawn, left to right
-    size_t defaultButton { 0 };       // index into buttons: what Enter presses
+    size_t defaultButton { 0 };       // index into buttons: what Enter presses (buttons.size(): nothing)
+    std::vector<DrawnList> lists;     // the page's list boxes, in the order of its controls
+    std::vector<PaintedCell> painted; // the pictures' cells, when drawn in colour
 };
 
 // The narrowest drawing: narrower widths are drawn at this width.
 constexpr size_t narrowestDrawing = 40;
 
-Drawing draw(const Shown& shown, size_t width);
+// colours: how many the terminal has (0, 8, 16, 256); with none a picture
+// is a frame around its name.
+Drawing draw(const Shown& shown, size_t width, int colours = 0);
 std::string drawingText(const Drawing& drawing);
 
 // The label of a button an answer presses: "next" -> "Next >".

@@ -98,6 +98,11 @@ bool isRunsProgram()
     return state().place.empty() || state().place == "1";
 }
 
+const std::string& runDirectory()
+{
+    return state().runDir;
+}
+
 std::vector<std::string> childPlaceEnvironment()
 {
     ProcessState& s = state();
@@ -247,7 +252,7 @@ bool RunDesk::close(const std::string& transcriptPath)
         if (fd >= 0)
             ::close(fd);
     }
-    for (const char* name : { "/taken", "/transcript", "/unanswered", "/lock" })
+    for (const char* name : { "/taken", "/transcript", "/unanswered", "/lock", "/screen", "/screen.lock" })
         unlink((m_dir + name).c_str());
     rmdir(m_dir.c_str());
     m_dir.clear();

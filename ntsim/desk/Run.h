@@ -29,6 +29,9 @@ namespace ntsim::desk {
 const std::string& processPlace();
 bool isRunsProgram();
 
+// The run's desk directory, empty when the process is not in a run.
+const std::string& runDirectory();
+
 // NTSIM_* entries that give a process started now its place in the run.
 std::vector<std::string> childPlaceEnvironment();
 

@@ -1,8 +1,9 @@
+// Built into ntsim and into WINDESK.EXE (MinGW): the standard library only.
 #include "Script.h"
 
-#include "machine/FileLock.h"
-
 #include <cctype>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 namespace ntsim::desk {
@@ -122,8 +123,13 @@ bool parseScript(const std::string& text, std::vector<ScriptLine>& lines, std::s
 
 bool loadScript(const std::string& path, std::vector<ScriptLine>& lines, std::string& error)
 {
-    std::string text;
-    if (!readWholeFile(path, text)) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "cannot read the script " + path;
+        return false;
+    }
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) {
         error = "cannot read the script " + path;
         return false;
     }

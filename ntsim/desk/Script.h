@@ -2,6 +2,9 @@
 // a window by its title, @"Country Settings" ok, and is then taken only by
 // a process showing a window of that title; the other lines belong to the
 // process that the run started, in their order.
+//
+// One parser for both desks: ntsim's and WINDESK.EXE, the script desk for
+// Windows and Wine, which builds this file with MinGW.
 #pragma once
 #include <optional>
 #include <string>

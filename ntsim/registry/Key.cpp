@@ -49,7 +49,7 @@ void Key::close()
     m_key = nullptr;
 }
 
-LONG Key::read(const std::string& name, Value& out) const
+LONG Key::read(const std::string& name, ValueData& out) const
 {
     Acting acting(m_as);
     DWORD type = 0, size = 0;
@@ -65,7 +65,7 @@ LONG Key::read(const std::string& name, Value& out) const
 
 std::optional<DWORD> Key::dword(const char* name) const
 {
-    Value v;
+    ValueData v;
     if (read(name, v) != ERROR_SUCCESS || v.type != REG_DWORD || v.data.size() != sizeof(DWORD))
         return std::nullopt;
     DWORD value = 0;
@@ -75,7 +75,7 @@ std::optional<DWORD> Key::dword(const char* name) const
 
 std::optional<std::string> Key::string(const char* name) const
 {
-    Value v;
+    ValueData v;
     if (read(name, v) != ERROR_SUCCESS || (v.type != REG_SZ && v.type != REG_EXPAND_SZ))
         return std::nullopt;
     return valueText(v);
@@ -83,7 +83,7 @@ std::optional<std::string> Key::string(const char* name) const
 
 std::optional<std::vector<std::string>> Key::multiString(const char* name) const
 {
-    Value v;
+    ValueData v;
     if (read(name, v) != ERROR_SUCCESS || (v.type != REG_MULTI_SZ && v.type != REG_SZ))
         return std::nullopt;
     return splitMultiString(std::string(v.data.begin(), v.data.end()));
@@ -91,7 +91,7 @@ std::optional<std::vector<std::string>> Key::multiString(const char* name) const
 
 std::optional<std::vector<BYTE>> Key::binary(const char* name) const
 {
-    Value v;
+    ValueData v;
     if (read(name, v) != ERROR_SUCCESS || v.type != REG_BINARY)
         return std::nullopt;
     return std::move(v.data);
@@ -103,7 +103,7 @@ bool Key::hasValue(const char* name) const
     return queryValue(m_key, name, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
-LONG Key::write(const std::string& name, const Value& value) const
+LONG Key::write(const std::string& name, const ValueData& value) const
 {
     Acting acting(m_as);
     return setValue(m_key, name.c_str(), value.type, value.data.data(), static_cast<DWORD>(value.data.size()));
@@ -121,7 +121,7 @@ LONG Key::setString(const char* name, const std::string& value, DWORD type) cons
 
 LONG Key::setMultiString(const char* name, const std::vector<std::string>& values) const
 {
-    Value v { REG_MULTI_SZ, {} };
+    ValueData v { REG_MULTI_SZ, {} };
     for (auto& s : values) {
         v.data.insert(v.data.end(), s.begin(), s.end());
         v.data.push_back(0);
@@ -134,7 +134,7 @@ LONG Key::setMultiString(const char* name, const std::vector<std::string>& value
 
 LONG Key::setBinary(const char* name, const std::vector<BYTE>& data) const
 {
-    return write(name, Value { REG_BINARY, data });
+    return write(name, ValueData { REG_BINARY, data });
 }
 
 LONG Key::deleteValue(const char* name) const
@@ -157,9 +157,9 @@ std::vector<std::string> Key::subkeys() const
     return names;
 }
 
-std::vector<std::pair<std::string, Value>> Key::values() const
+std::vector<std::pair<std::string, ValueData>> Key::values() const
 {
-    std::vector<std::pair<std::string, Value>> out;
+    std::vector<std::pair<std::string, ValueData>> out;
     for (DWORD i = 0;; ++i) {
         char name[512];
         DWORD length = sizeof name;
@@ -168,7 +168,7 @@ std::vector<std::pair<std::string, Value>> Key::values() const
             if (enumValue(m_key, i, name, &length, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
                 break;
         }
-        Value value;
+        ValueData value;
         if (read(std::string(name, length), value) == ERROR_SUCCESS)
             out.emplace_back(std::string(name, length), std::move(value));
     }
@@ -200,21 +200,21 @@ LONG deleteSystemKeyTree(const std::string& path)
     return deleteKeyTree(HKEY_LOCAL_MACHINE, path, Key::As::System);
 }
 
-Value stringValue(const std::string& text, DWORD type)
+ValueData stringValue(const std::string& text, DWORD type)
 {
-    Value value { type, { text.begin(), text.end() } };
+    ValueData value { type, { text.begin(), text.end() } };
     value.data.push_back(0);
     return value;
 }
 
-Value dwordValue(DWORD n)
+ValueData dwordValue(DWORD n)
 {
-    Value value { REG_DWORD, std::vector<BYTE>(sizeof n) };
+    ValueData value { REG_DWORD, std::vector<BYTE>(sizeof n) };
     std::memcpy(value.data.data(), &n, sizeof n);
     return value;
 }
 
-std::string valueText(const Value& value)
+std::string valueText(const ValueData& value)
 {
     std::string text(value.data.begin(), value.data.end());
     return text.substr(0, text.find('\0'));

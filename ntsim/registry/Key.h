@@ -12,7 +12,7 @@
 
 namespace ntsim::registry {
 
-struct Value {
+struct ValueData {
     DWORD type { REG_NONE };
     std::vector<BYTE> data;
 };
@@ -43,7 +43,7 @@ public:
     HKEY handle() const { return m_key; }
 
     // A value's data as stored, whatever its type.
-    LONG read(const std::string& name, Value& out) const;
+    LONG read(const std::string& name, ValueData& out) const;
     std::optional<DWORD> dword(const char* name) const;
     // REG_SZ or REG_EXPAND_SZ, up to the first NUL whatever the writer stored.
     std::optional<std::string> string(const char* name) const;
@@ -52,7 +52,7 @@ public:
     std::optional<std::vector<BYTE>> binary(const char* name) const;
     bool hasValue(const char* name) const;
 
-    LONG write(const std::string& name, const Value& value) const;
+    LONG write(const std::string& name, const ValueData& value) const;
     LONG setDword(const char* name, DWORD value) const;
     LONG setString(const char* name, const std::string& value, DWORD type = REG_SZ) const;
     LONG setMultiString(const char* name, const std::vector<std::string>& values) const;
@@ -61,7 +61,7 @@ public:
 
     std::vector<std::string> subkeys() const;
     // Every value, in the key's order.
-    std::vector<std::pair<std::string, Value>> values() const;
+    std::vector<std::pair<std::string, ValueData>> values() const;
     // A subkey with everything below it; a missing one is no error.
     LONG deleteTree(const std::string& subkey) const;
 
@@ -93,11 +93,11 @@ LONG deleteKeyTree(HKEY parent, const std::string& path, Key::As as = Key::As::C
 // The same below HKEY_LOCAL_MACHINE as the system.
 LONG deleteSystemKeyTree(const std::string& path);
 
-// Value data built from a text or a number.
-Value stringValue(const std::string& text, DWORD type = REG_SZ);
-Value dwordValue(DWORD value);
+// ValueData data built from a text or a number.
+ValueData stringValue(const std::string& text, DWORD type = REG_SZ);
+ValueData dwordValue(DWORD value);
 // The text of a string value, whatever its writer left at its end.
-std::string valueText(const Value& value);
+std::string valueText(const ValueData& value);
 // The strings of a multi-string ("a\0b\0\0"), up to the first empty one.
 std::vector<std::string> splitMultiString(const std::string& text);
 

@@ -189,7 +189,7 @@ bool isText(DWORD type)
 }
 
 // What an unregistered device would write on registration.
-bool unregisteredValue(const Device& device, const std::string& name, registry::Value& out)
+bool unregisteredValue(const Device& device, const std::string& name, registry::ValueData& out)
 {
     auto it = device.pending.find(name);
     if (it != device.pending.end()) {
@@ -215,7 +215,7 @@ bool unregisteredValue(const Device& device, const std::string& name, registry::
 }
 
 // The registry's 8-bit text as the W calls give it, terminators and all.
-std::vector<BYTE> wideBytes(const registry::Value& value)
+std::vector<BYTE> wideBytes(const registry::ValueData& value)
 {
     if (!isText(value.type))
         return value.data;
@@ -228,9 +228,9 @@ std::vector<BYTE> wideBytes(const registry::Value& value)
 
 DWORD writeOnRegistration(const Device& device)
 {
-    std::vector<std::pair<std::string, registry::Value>> values;
+    std::vector<std::pair<std::string, registry::ValueData>> values;
     for (const char* name : { "ClassGUID", "Class", "DeviceDesc" }) {
-        registry::Value value;
+        registry::ValueData value;
         if (device.pending.find(name) == device.pending.end() && unregisteredValue(device, name, value))
             values.emplace_back(name, value);
     }
@@ -250,7 +250,7 @@ DWORD deleteKeyOf(const Device& device, DWORD scope, DWORD profile, DWORD keyTyp
         status = scope == DICS_FLAG_GLOBAL ? devreg::deleteDeviceSubkey(device.instanceId, "Device Parameters")
                                            : registry::deleteSystemKeyTree(devreg::profilePath(profile, path));
     } else {
-        registry::Value driver;
+        registry::ValueData driver;
         if (devreg::readDeviceValue(device.instanceId, "Driver", driver) == ERROR_SUCCESS) {
             std::string name = devreg::valueText(driver);
             if (scope == DICS_FLAG_GLOBAL) {
@@ -532,7 +532,7 @@ DWORD getProperty(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD property, PDWORD
         return ERROR_INVALID_REG_PROPERTY;
     if (!buffer && size)
         return ERROR_INVALID_USER_BUFFER;
-    registry::Value value;
+    registry::ValueData value;
     if (t.device->registered) {
         if (devreg::readDeviceValue(t.device->instanceId, p->value, value) != ERROR_SUCCESS)
             return ERROR_INVALID_DATA;
@@ -562,7 +562,7 @@ DWORD setProperty(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD property, const 
     if (!buffer && size)
         return ERROR_INVALID_USER_BUFFER;
     bool clear = size == 0;
-    registry::Value value;
+    registry::ValueData value;
     value.type = p->type;
     if (!clear && p->type == REG_DWORD) {
         if (size != sizeof(DWORD))

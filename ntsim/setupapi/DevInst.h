@@ -67,7 +67,7 @@ struct Device : DriverScope {
     bool registered { false };
     bool removed { false }; // its devnode and keys are gone
     // Properties given before registration, by value name.
-    std::map<std::string, registry::Value> pending;
+    std::map<std::string, registry::ValueData> pending;
 };
 
 class DeviceInfoSet : public DriverScope {

@@ -158,7 +158,7 @@ std::vector<std::string> deviceIds(const Device& device)
 {
     std::vector<std::string> ids;
     for (const char* name : { "HardwareID", "CompatibleIDs" }) {
-        registry::Value value;
+        registry::ValueData value;
         if (device.registered) {
             if (devreg::readDeviceValue(device.instanceId, name, value) != ERROR_SUCCESS)
                 continue;

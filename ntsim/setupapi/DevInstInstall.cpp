@@ -134,7 +134,7 @@ DWORD installDevice(DeviceInfoSet& set, Device& device, std::string& driverKeyNa
     // A device installed before keeps its driver key.
     devreg::Key key;
     bool created = false;
-    registry::Value driver;
+    registry::ValueData driver;
     if (devreg::readDeviceValue(device.instanceId, "Driver", driver) == ERROR_SUCCESS
         && devreg::openDriverKey(devreg::valueText(driver), key) == ERROR_SUCCESS) {
         driverKeyName = devreg::valueText(driver);
@@ -157,7 +157,7 @@ DWORD installDevice(DeviceInfoSet& set, Device& device, std::string& driverKeyNa
             error = static_cast<DWORD>(key.write(name, devreg::stringValue(text)));
     if (error == NO_ERROR)
         error = runInstallSection(set, device, *file, *section, key.handle());
-    const std::pair<const char*, registry::Value> deviceValues[] = {
+    const std::pair<const char*, registry::ValueData> deviceValues[] = {
         { "Driver", devreg::stringValue(driverKeyName) },
         { "Mfg", devreg::stringValue(node->manufacturer) },
         { "DeviceDesc", devreg::stringValue(node->description) },

@@ -177,7 +177,7 @@ LONG deleteDeviceKey(const std::string& instanceId)
     return ERROR_SUCCESS;
 }
 
-LONG readDeviceValue(const std::string& instanceId, const std::string& name, registry::Value& out)
+LONG readDeviceValue(const std::string& instanceId, const std::string& name, registry::ValueData& out)
 {
     SystemKey key;
     if (LONG status = key.open(enumPath(instanceId)); status != ERROR_SUCCESS)
@@ -185,7 +185,7 @@ LONG readDeviceValue(const std::string& instanceId, const std::string& name, reg
     return key.read(name, out);
 }
 
-LONG writeDeviceValue(const std::string& instanceId, const std::string& name, const registry::Value& value)
+LONG writeDeviceValue(const std::string& instanceId, const std::string& name, const registry::ValueData& value)
 {
     SystemKey key;
     if (LONG status = key.open(enumPath(instanceId), KEY_SET_VALUE); status != ERROR_SUCCESS)

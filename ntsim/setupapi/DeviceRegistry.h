@@ -56,8 +56,8 @@ bool deviceExists(const std::string& instanceId);
 LONG createDeviceKey(const std::string& instanceId);
 // The instance key with all below it, and its device key once it is empty.
 LONG deleteDeviceKey(const std::string& instanceId);
-LONG readDeviceValue(const std::string& instanceId, const std::string& name, registry::Value& out);
-LONG writeDeviceValue(const std::string& instanceId, const std::string& name, const registry::Value& value);
+LONG readDeviceValue(const std::string& instanceId, const std::string& name, registry::ValueData& out);
+LONG writeDeviceValue(const std::string& instanceId, const std::string& name, const registry::ValueData& value);
 LONG deleteDeviceValue(const std::string& instanceId, const std::string& name);
 // A key below the instance key ("Device Parameters"), with all below it.
 LONG deleteDeviceSubkey(const std::string& instanceId, const std::string& subkey);

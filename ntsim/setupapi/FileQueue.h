@@ -36,6 +36,7 @@ public:
     void remove(DeleteOperation op) { m_deletes.push_back(std::move(op)); }
     void rename(RenameOperation op) { m_renames.push_back(std::move(op)); }
     bool empty() const { return m_copies.empty() && m_deletes.empty() && m_renames.empty(); }
+    const std::vector<CopyOperation>& copies() const { return m_copies; }
 
     // NO_ERROR, or the error the commit ended with (ERROR_CANCELLED when
     // the callback aborted without saying why).

@@ -185,6 +185,16 @@ DWORD checkLogConfig(const InfFile& file, const inf::Section& install)
 
 namespace ntsim::setupapi {
 
+DWORD copiedFiles(const InfFile& file, const inf::Section& section, std::vector<std::string>& paths)
+{
+    SectionInstaller installer(file, file.directory(), 0);
+    if (DWORD error = installer.queueFiles(section); error != NO_ERROR)
+        return error;
+    for (auto& copy : installer.queue().copies())
+        paths.push_back(joinNtPath(copy.targetDir, copy.targetFile));
+    return NO_ERROR;
+}
+
 DWORD installFromSection(HWND owner, const InfFile& file, const inf::Section& section, UINT flags, HKEY relativeRoot,
     const std::string& sourceRoot, UINT copyFlags, PSP_FILE_CALLBACK_A handler, PVOID context, bool forDevice)
 {

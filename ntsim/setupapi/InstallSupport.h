@@ -36,4 +36,8 @@ DWORD installUpdateInis(const InfFile& file, const inf::Section& section);
 DWORD installFromSection(HWND owner, const InfFile& file, const inf::Section& section, UINT flags, HKEY relativeRoot,
     const std::string& sourceRoot, UINT copyFlags, PSP_FILE_CALLBACK_A handler, PVOID context, bool forDevice);
 
+// The full NT paths of the files an install section's CopyFiles puts in
+// place, in its order; NO_ERROR or the error its lists end with.
+DWORD copiedFiles(const InfFile& file, const inf::Section& section, std::vector<std::string>& paths);
+
 }

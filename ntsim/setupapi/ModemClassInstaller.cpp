@@ -29,7 +29,7 @@ DWORD addCountry(const devreg::Key& driverKey)
     devreg::Key country;
     if (LONG status = country.create(driverKey.handle(), "Country"); status != ERROR_SUCCESS)
         return static_cast<DWORD>(status);
-    registry::Value current;
+    registry::ValueData current;
     if (country.read("Current", current) == ERROR_SUCCESS)
         return NO_ERROR;
     current.type = REG_BINARY;

@@ -32,7 +32,8 @@ State* controlState(HWND hwnd, UINT message, std::shared_ptr<Window>& window)
 
 class StaticState : public WindowState {
 public:
-    Json bitmap; // the resource id or name of the picture shown, null if none loaded
+    Json bitmap;     // the resource id or name of the picture shown, null if none loaded
+    std::string dib; // the picture: the resource's packed DIB, for the desk to draw
 };
 
 // A picture's name as a template passes it: "\xFF" and the ordinal's two
@@ -79,6 +80,7 @@ void loadPicture(Window& window, const CREATESTRUCTA& create, StaticState& state
     SIZE picture {};
     if (!data || !bitmapSize(data, size, picture))
         return;
+    state.dib.assign(reinterpret_cast<const char*>(data), size);
     if (IS_INTRESOURCE(name))
         state.bitmap = static_cast<int>(reinterpret_cast<uintptr_t>(name));
     else
@@ -418,6 +420,20 @@ Json describeControls(HWND dialog, const BaseUnits& units)
         controls.push_back(std::move(c));
     }
     return controls;
+}
+
+std::map<size_t, std::string> picturesOf(HWND dialog)
+{
+    std::map<size_t, std::string> pictures;
+    size_t index = 0;
+    for (HWND child : WindowList::childrenOf(dialog)) {
+        auto window = WindowList::find(child);
+        auto* picture = window ? window->stateAs<StaticState>() : nullptr;
+        if (picture && (window->style() & SS_TYPEMASK) == SS_BITMAP && !picture->dib.empty())
+            pictures[index] = picture->dib;
+        ++index;
+    }
+    return pictures;
 }
 
 std::vector<std::string> selectionAnswers(HWND dialog)

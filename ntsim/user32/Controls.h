@@ -7,6 +7,7 @@
 #include "machine/Json.h"
 #include "Dialog.h"
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,10 @@ const std::vector<ControlClass>& controlClasses();
 // dialog's units), style, and what the class shows besides: "bitmap" of a
 // picture, "checked" of a check box, "items" and "selected" of a list box.
 Json describeControls(HWND dialog, const BaseUnits& units);
+
+// The pictures of a dialog's bitmap controls, by their place in
+// describeControls' list, each its resource's packed DIB.
+std::map<size_t, std::string> picturesOf(HWND dialog);
 
 // What a person may do with a dialog's controls besides pressing its
 // buttons: "select <item>" for every item of an enabled, visible list box,

@@ -318,6 +318,7 @@ INT_PTR runModal(HWND dialog, HWND owner, const Json& templateId)
         shown.fields["template"] = templateId;
         shown.fields["title"] = shown.title;
         shown.fields["controls"] = describeControls(dialog, stateOf()->units);
+        shown.pictures = picturesOf(dialog);
         for (HWND child : WindowList::childrenOf(dialog)) {
             auto control = WindowList::find(child);
             if (control && isPushButton(*control) && control->enabled() && control->visible())

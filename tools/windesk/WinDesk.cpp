@@ -8,12 +8,15 @@
 //
 // Exit status: the program's, 3 when something shown found no answer in
 // the script, 2 when the desk itself could not run.
-#include "DeskFormat.h"
+#include "desk/Script.h"
+
+#include <nlohmann/json.hpp>
 
 #include <windows.h>
 #include <commctrl.h>
 #include <prsht.h>
 #include <tlhelp32.h>
+#include <wincodec.h>
 
 #include <algorithm>
 #include <cctype>
@@ -22,15 +25,26 @@
 #include <map>
 #include <memory>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
-using windesk::jsonString;
-using windesk::lowered;
-using windesk::ScriptLine;
+using ntsim::desk::ScriptLine;
+// The transcript's lines, members in the order written, as ntsim writes them.
+using Json = nlohmann::ordered_json;
 
 namespace {
+
+std::string lowered(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string dumpLine(const Json& j)
+{
+    return j.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
 
 // The wizard's own buttons, as the sheet numbers them.
 constexpr int sheetBackId = 0x3023;
@@ -327,13 +341,11 @@ struct Shown {
     HWND page = nullptr;   // the sheet's current page
     DWORD pid = 0;
     std::string title;     // the box's caption or the sheet's title
-    std::string json;      // the transcript line without its answer
+    Json line;             // the transcript line without its answer
     std::vector<std::string> answers;
     std::string name;      // for messages: page 102 "..." or message box "..."
     std::string templateId; // a page's, or empty
 };
-
-std::string bool_(bool value) { return value ? "true" : "false"; }
 
 // The button ids a message box answers with.
 const std::pair<const char*, int> boxButtons[] = {
@@ -409,15 +421,12 @@ Shown describeBox(HWND box, DWORD pid)
         }
     }
     HWND owner = GetWindow(box, GW_OWNER);
-    std::ostringstream json;
-    json << "{\"event\":\"messagebox\",\"owner\":";
-    if (owner)
-        json << reinterpret_cast<uintptr_t>(owner);
-    else
-        json << "null";
-    json << ",\"caption\":" << jsonString(shown.title) << ",\"text\":" << jsonString(text)
-         << ",\"style\":" << boxStyle(box);
-    shown.json = json.str();
+    shown.line = Json::object();
+    shown.line["event"] = "messagebox";
+    shown.line["owner"] = owner ? Json(reinterpret_cast<uintptr_t>(owner)) : Json(nullptr);
+    shown.line["caption"] = shown.title;
+    shown.line["text"] = text;
+    shown.line["style"] = boxStyle(box);
     shown.name = "message box \"" + shown.title + "\"";
     return shown;
 }
@@ -437,15 +446,6 @@ std::vector<std::string> listItemTexts(HWND list)
     return items;
 }
 
-std::string listItems(HWND list, int& selected)
-{
-    std::string items = "[";
-    for (const std::string& item : listItemTexts(list))
-        items += (items.size() > 1 ? "," : "") + jsonString(item);
-    selected = static_cast<int>(SendMessageW(list, LB_GETCURSEL, 0, 0));
-    return items + "]";
-}
-
 Shown describePage(HWND sheet, HWND page, DWORD pid, Templates& templates)
 {
     Shown shown;
@@ -455,12 +455,7 @@ Shown describePage(HWND sheet, HWND page, DWORD pid, Templates& templates)
     shown.title = windowText(sheet);
     const Template* t = templates.match(pid, page);
     Units units(t);
-    std::string templateId = t ? std::to_string(t->id) : "null";
-
-    std::ostringstream json;
-    json << "{\"event\":\"page\",\"template\":" << templateId << ",\"title\":" << jsonString(shown.title)
-         << ",\"controls\":[";
-    bool first = true;
+    Json controls = Json::array();
     for (HWND child : childrenOf(page)) {
         std::string cls = classOf(child);
         LONG style = GetWindowLongW(child, GWL_STYLE);
@@ -471,55 +466,58 @@ Shown describePage(HWND sheet, HWND page, DWORD pid, Templates& templates)
         DWORD staticType = lowered(cls) == "static" ? (style & SS_TYPEMASK) : 0;
         bool picture = staticType == SS_BITMAP || staticType == SS_ICON;
         std::wstring text = picture ? windowTextW(child) : std::wstring();
-        json << (first ? "" : ",") << "{\"id\":" << static_cast<short>(GetDlgCtrlID(child))
-             << ",\"class\":" << jsonString(cls) << ",\"text\":" << jsonString(picture ? std::string() : windowText(child))
-             << ",\"enabled\":" << bool_(IsWindowEnabled(child)) << ",\"visible\":" << bool_(IsWindowVisible(child))
-             << ",\"rect\":[" << units.x(r.left) << "," << units.y(r.top) << "," << units.x(r.right) << ","
-             << units.y(r.bottom) << "],\"style\":" << static_cast<DWORD>(style);
+        Json c = Json::object();
+        c["id"] = static_cast<short>(GetDlgCtrlID(child));
+        c["class"] = cls;
+        c["text"] = picture ? std::string() : windowText(child);
+        c["enabled"] = IsWindowEnabled(child) != FALSE;
+        c["visible"] = IsWindowVisible(child) != FALSE;
+        c["rect"] = { units.x(r.left), units.y(r.top), units.x(r.right), units.y(r.bottom) };
+        c["style"] = static_cast<DWORD>(style);
         if (staticType == SS_BITMAP) {
-            json << ",\"bitmap\":";
             if (text.size() >= 2 && text[0] == 0xFF)
-                json << static_cast<unsigned>(text[1]);
+                c["bitmap"] = static_cast<unsigned>(text[1]);
             else
-                json << (text.empty() ? "null" : jsonString(utf8Of(text)));
+                c["bitmap"] = text.empty() ? Json(nullptr) : Json(utf8Of(text));
         }
         std::string lcls = lowered(cls);
         if (lcls == "button") {
             DWORD type = style & BS_TYPEMASK;
             if (type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_3STATE || type == BS_AUTO3STATE
                 || type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON)
-                json << ",\"checked\":" << SendMessageW(child, BM_GETCHECK, 0, 0);
+                c["checked"] = SendMessageW(child, BM_GETCHECK, 0, 0);
         } else if (lcls == "listbox") {
-            int selected = -1;
-            json << ",\"items\":" << listItems(child, selected) << ",\"selected\":" << selected;
+            std::vector<std::string> items = listItemTexts(child);
+            c["items"] = items;
+            c["selected"] = static_cast<int>(SendMessageW(child, LB_GETCURSEL, 0, 0));
             if (IsWindowEnabled(child) && IsWindowVisible(child)) {
-                for (const std::string& item : listItemTexts(child))
+                for (const std::string& item : items)
                     shown.answers.push_back("select " + lowered(item));
             }
         }
-        json << "}";
-        first = false;
+        controls.push_back(std::move(c));
     }
-    json << "],\"buttons\":{";
     static const std::pair<const char*, int> buttons[] = {
         { "back", sheetBackId }, { "next", sheetNextId }, { "finish", sheetFinishId }, { "cancel", IDCANCEL },
         { "help", IDHELP },
     };
-    first = true;
+    Json states = Json::object();
     for (auto& [answer, id] : buttons) {
         HWND button = GetDlgItem(sheet, id);
         bool visible = button && IsWindowVisible(button);
         bool enabled = button && IsWindowEnabled(button);
         if (!button || (id == IDHELP && !visible))
             continue;
-        json << (first ? "" : ",") << "\"" << answer << "\":{\"shown\":" << bool_(visible)
-             << ",\"enabled\":" << bool_(enabled) << "}";
-        first = false;
+        states[answer] = { { "shown", visible }, { "enabled", enabled } };
         if (visible && enabled)
             shown.answers.push_back(answer);
     }
-    json << "}";
-    shown.json = json.str();
+    shown.line = Json::object();
+    shown.line["event"] = "page";
+    shown.line["template"] = t ? Json(t->id) : Json(nullptr);
+    shown.line["title"] = shown.title;
+    shown.line["controls"] = std::move(controls);
+    shown.line["buttons"] = std::move(states);
     shown.templateId = t ? std::to_string(t->id) : std::string();
     shown.name = "page " + (t ? shown.templateId + " " : std::string()) + "\"" + shown.title + "\"";
     return shown;
@@ -593,13 +591,58 @@ void pressPageButton(const Shown& shown, const std::string& answer)
 
 // Shots --------------------------------------------------------------------
 
+// Writes 32-bit BGR rows, top first, as a PNG file through the platform's
+// imaging component, which compresses them.
+bool writePng(const std::wstring& file, UINT width, UINT height, const BYTE* bgrx)
+{
+    IWICImagingFactory* factory = nullptr;
+    IWICStream* stream = nullptr;
+    IWICBitmapEncoder* encoder = nullptr;
+    IWICBitmapFrameEncode* frame = nullptr;
+    HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory));
+    if (SUCCEEDED(hr))
+        hr = factory->CreateStream(&stream);
+    if (SUCCEEDED(hr))
+        hr = stream->InitializeFromFilename(file.c_str(), GENERIC_WRITE);
+    if (SUCCEEDED(hr))
+        hr = factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder);
+    if (SUCCEEDED(hr))
+        hr = encoder->Initialize(stream, WICBitmapEncoderNoCache);
+    if (SUCCEEDED(hr))
+        hr = encoder->CreateNewFrame(&frame, nullptr);
+    if (SUCCEEDED(hr))
+        hr = frame->Initialize(nullptr);
+    if (SUCCEEDED(hr))
+        hr = frame->SetSize(width, height);
+    WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGR;
+    if (SUCCEEDED(hr))
+        hr = frame->SetPixelFormat(&format);
+    // The encoder may only take another format; then the rows are not its.
+    if (SUCCEEDED(hr) && !IsEqualGUID(format, GUID_WICPixelFormat32bppBGR))
+        hr = E_FAIL;
+    if (SUCCEEDED(hr))
+        hr = frame->WritePixels(height, width * 4, width * height * 4, const_cast<BYTE*>(bgrx));
+    if (SUCCEEDED(hr))
+        hr = frame->Commit();
+    if (SUCCEEDED(hr))
+        hr = encoder->Commit();
+    for (IUnknown* object : std::initializer_list<IUnknown*> { frame, encoder, stream, factory }) {
+        if (object)
+            object->Release();
+    }
+    return SUCCEEDED(hr);
+}
+
 // Saves the window as the screen shows it: another process's window cannot
-// be asked to paint into this one's device context.
+// be asked to paint into this one's device context. Only its client area:
+// without a window manager nothing draws the caption, and the screen there
+// shows what lies behind.
 bool saveShot(HWND hwnd, const std::wstring& file)
 {
     RECT r;
-    if (!GetWindowRect(hwnd, &r) || r.right <= r.left || r.bottom <= r.top)
+    if (!GetClientRect(hwnd, &r) || r.right <= r.left || r.bottom <= r.top)
         return false;
+    MapWindowPoints(hwnd, nullptr, reinterpret_cast<POINT*>(&r), 2);
     int width = r.right - r.left;
     int height = r.bottom - r.top;
     HDC screen = GetDC(nullptr);
@@ -618,20 +661,7 @@ bool saveShot(HWND hwnd, const std::wstring& file)
         HGDIOBJ old = SelectObject(memory, dib);
         if (BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY)) {
             GdiFlush();
-            std::vector<uint8_t> rgb(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
-            auto* bgrx = static_cast<const uint8_t*>(bits);
-            for (size_t i = 0, n = static_cast<size_t>(width) * static_cast<size_t>(height); i < n; ++i) {
-                rgb[i * 3] = bgrx[i * 4 + 2];
-                rgb[i * 3 + 1] = bgrx[i * 4 + 1];
-                rgb[i * 3 + 2] = bgrx[i * 4];
-            }
-            std::vector<uint8_t> png = windesk::encodePng(static_cast<uint32_t>(width), static_cast<uint32_t>(height), rgb);
-            HANDLE out = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (out != INVALID_HANDLE_VALUE) {
-                DWORD written = 0;
-                saved = WriteFile(out, png.data(), static_cast<DWORD>(png.size()), &written, nullptr) && written == png.size();
-                CloseHandle(out);
-            }
+            saved = writePng(file, static_cast<UINT>(width), static_cast<UINT>(height), static_cast<const BYTE*>(bits));
         }
         SelectObject(memory, old);
     }
@@ -811,15 +841,14 @@ private:
     // its title, else, for the started program, the next unaddressed one.
     int lineFor(const Shown& shown, DWORD rootPid)
     {
-        std::string title = lowered(shown.title);
         for (size_t i = 0; i < m_script.size(); ++i) {
-            if (!m_used[i] && m_script[i].addressed && m_script[i].title == title)
+            if (!m_used[i] && m_script[i].title && ntsim::desk::sameTitle(*m_script[i].title, shown.title))
                 return static_cast<int>(i);
         }
         if (shown.pid != rootPid)
             return -1;
         for (size_t i = 0; i < m_script.size(); ++i) {
-            if (!m_used[i] && !m_script[i].addressed)
+            if (!m_used[i] && !m_script[i].title)
                 return static_cast<int>(i);
         }
         return -1;
@@ -837,14 +866,16 @@ private:
         bool fits = false;
         for (auto& a : shown.answers)
             fits = fits || a == answer;
-        m_transcript << shown.json << ",\"answer\":" << (fits ? jsonString(answer) : "null") << "}\n";
+        Json record = shown.line;
+        record["answer"] = fits ? Json(answer) : Json(nullptr);
+        m_transcript << dumpLine(record) << "\n";
         m_transcript.flush();
         if (line < 0) {
             std::fprintf(stderr, "windesk: no answer in the script for the %s\n", shown.name.c_str());
             return false;
         }
         if (!fits) {
-            std::fprintf(stderr, "windesk: line %d: the %s does not take \"%s\"\n",
+            std::fprintf(stderr, "windesk: line %u: the %s does not take \"%s\"\n",
                 m_script[static_cast<size_t>(line)].number, shown.name.c_str(), answer.c_str());
             return false;
         }
@@ -894,23 +925,11 @@ std::string quoted(const std::string& arg)
 
 bool readScript(const std::string& file, std::vector<ScriptLine>& script)
 {
-    std::ifstream in(file);
-    if (!in) {
-        std::fprintf(stderr, "windesk: cannot read the script %s\n", file.c_str());
-        return false;
-    }
-    std::string text;
-    for (int number = 1; std::getline(in, text); ++number) {
-        ScriptLine line;
-        std::string error;
-        if (windesk::parseScriptLine(text, number, line, error))
-            script.push_back(line);
-        else if (!error.empty()) {
-            std::fprintf(stderr, "windesk: %s: %s\n", file.c_str(), error.c_str());
-            return false;
-        }
-    }
-    return true;
+    std::string error;
+    if (ntsim::desk::loadScript(file, script, error))
+        return true;
+    std::fprintf(stderr, "windesk: %s: %s\n", file.c_str(), error.c_str());
+    return false;
 }
 
 }
@@ -947,8 +966,13 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "windesk: cannot write the transcript %s\n", transcriptFile.c_str());
         return 2;
     }
-    if (!shots.empty())
+    if (!shots.empty()) {
         CreateDirectoryA(shots.c_str(), nullptr);
+        if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+            std::fprintf(stderr, "windesk: cannot start COM for the pictures\n");
+            return 2;
+        }
+    }
 
     std::string commandLine;
     for (int i = programArg; i < argc; ++i)
