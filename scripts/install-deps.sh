@@ -7,7 +7,7 @@ set -euo pipefail
 #   --wine   also Wine, for scripts/conformance.sh
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
     g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
-    clang libclang-rt-dev python3 zlib1g-dev nlohmann-json3-dev libcli11-dev libncurses-dev libsqlite3-dev ccache)
+    clang libclang-rt-dev python3 nlohmann-json3-dev libcli11-dev libncurses-dev libsqlite3-dev ccache)
 for arg in "$@"; do
     case "$arg" in
     --ci) packages+=(valgrind) ;;
