@@ -115,7 +115,10 @@ int standInSetup(const std::string& extra, const std::string& logFlag, DWORD hol
 // unless CAPTION is -), "hold FILE MS EVENT" (holds a file open for a
 // while, setting EVENT once it has it), "setup EXTRA -L|log HOLDMS" (the
 // setup program's side of ISDEL.EXE; EXTRA - for none; exits with what the
-// wait returned), "then CAPTION COMMAND..." (a box first, then the command).
+// wait returned), "then CAPTION COMMAND..." (a box first, then the command),
+// "careless -" (a program with three faults a sweep finds: it writes through
+// what a failed GlobalAlloc gave, leaves a key open when a query fails, and
+// waits for good when SetEvent fails).
 int runCommand(std::vector<std::string> args)
 {
     if (args.size() < 3)
@@ -177,6 +180,23 @@ int runCommand(std::vector<std::string> args)
     }
     if (command == "setup" && args.size() >= 5)
         return standInSetup(args[2], args[3], number(4));
+    if (command == "careless") {
+        auto* block = static_cast<char*>(GlobalLock(GlobalAlloc(GMEM_FIXED, 16)));
+        *static_cast<volatile char*>(block) = 1;
+        GlobalFree(block);
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\.txt", 0, KEY_READ, &key) != ERROR_SUCCESS)
+            return 7;
+        DWORD size = 0;
+        if (RegQueryValueExA(key, "", nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS)
+            return 8;
+        RegCloseKey(key);
+        HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        SetEvent(event);
+        WaitForSingleObject(event, INFINITE);
+        CloseHandle(event);
+        return 0;
+    }
     if (command == "then") {
         messageBox(args[2], 0);
         args.erase(args.begin() + 1, args.begin() + 3);

@@ -391,8 +391,9 @@ void Sweep::recover(const std::string& machine, Outcome& outcome)
         std::vector<std::string> argv { m_tool, words[0], machine };
         argv.insert(argv.end(), words.begin() + 1, words.end());
         ChildResult r = runChild(argv, machine + ".recover" + std::to_string(i + 1) + ".log", m_request.timeout);
-        if (r.hung || r.signal) {
-            outcome.failedRecovery = "recovery command " + std::to_string(i + 1) + (r.hung ? " hung" : " crashed");
+        if (r.hung || r.signal || r.status) {
+            outcome.failedRecovery = "recovery command " + std::to_string(i + 1)
+                + (r.hung ? " hung" : r.signal ? " crashed" : " ended with " + std::to_string(r.status));
             return;
         }
     }
@@ -628,12 +629,18 @@ Runner defineSweep(CLI::App& verb)
     verb.add_option("--recover", request->recover,
             "After a faulted run, with the fault gone: an ntsim command without its machine, e.g. "
             "\"run --script u.txt -- C:\\MODEM\\SETUP.EXE -u -l\" or \"put\"; repeat for several, run in order")
-        ->option_text("COMMAND");
+        ->option_text("COMMAND")
+        ->expected(1)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     verb.add_option("--log", request->log, "The program's log (an NT path): its last line is reported")
         ->option_text("NTPATH");
     verb.add_option("--ignore", request->ignore,
             "A file (NT path) left out when machines are compared; the log always is")
-        ->option_text("NTPATH");
+        ->option_text("NTPATH")
+        ->expected(1)
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     verb.add_option("--every", request->every, "Fail only every k-th site (a sample)")
         ->option_text("K")
         ->check(CLI::Range(1u, 1000000u));

@@ -757,6 +757,8 @@ HPROPSHEETPAGE WINAPI CreatePropertySheetPageA(LPCPROPSHEETPAGEA constPropSheetP
 BOOL WINAPI DestroyPropertySheetPage(HPROPSHEETPAGE hPSPage)
 {
     ntsim::ApiCall call("DestroyPropertySheetPage", hPSPage);
+    if (call.faulted())
+        return call.returns(FALSE);
     PageRecord* record = recordOf(hPSPage);
     if (!record) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -785,6 +787,8 @@ void WINAPI InitCommonControls(void)
 BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX* picce)
 {
     ntsim::ApiCall call("InitCommonControlsEx", picce);
+    if (call.faulted())
+        return call.returns(FALSE);
     if (!picce || picce->dwSize != sizeof(INITCOMMONCONTROLSEX)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return call.returns(FALSE);

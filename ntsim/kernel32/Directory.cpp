@@ -96,6 +96,8 @@ extern "C" BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES
 extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName)
 {
     ntsim::ApiCall call("RemoveDirectoryA", lpPathName);
+    if (call.faulted())
+        return call.returns(FALSE);
     ntsim::ResolvedPath path;
     if (!resolveDirectory(lpPathName, path))
         return call.returns(FALSE);
@@ -122,6 +124,8 @@ extern "C" DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer
 extern "C" BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName)
 {
     ntsim::ApiCall call("SetCurrentDirectoryA", lpPathName);
+    if (call.faulted())
+        return call.returns(FALSE);
     ntsim::ResolvedPath path;
     if (!resolveDirectory(lpPathName, path))
         return call.returns(FALSE);
@@ -132,11 +136,15 @@ extern "C" BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName)
 extern "C" UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize)
 {
     ntsim::ApiCall call("GetWindowsDirectoryA", lpBuffer, uSize);
+    if (call.faulted())
+        return call.returns(UINT(0));
     return call.returns(ntsim::copyPathOut("C:\\WINNT", lpBuffer, uSize));
 }
 
 extern "C" UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize)
 {
     ntsim::ApiCall call("GetSystemDirectoryA", lpBuffer, uSize);
+    if (call.faulted())
+        return call.returns(UINT(0));
     return call.returns(ntsim::copyPathOut("C:\\WINNT\\system32", lpBuffer, uSize));
 }

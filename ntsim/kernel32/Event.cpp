@@ -312,6 +312,8 @@ extern "C" HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, B
 extern "C" HANDLE WINAPI OpenEventA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName)
 {
     ntsim::ApiCall call("OpenEventA", dwDesiredAccess, bInheritHandle, lpName);
+    if (call.faulted())
+        return call.returns(HANDLE(nullptr));
     using namespace ntsim;
     if (!lpName)
         return call.returns(failWith(ERROR_INVALID_PARAMETER));
@@ -330,11 +332,15 @@ extern "C" HANDLE WINAPI OpenEventA(DWORD dwDesiredAccess, BOOL bInheritHandle, 
 extern "C" BOOL WINAPI SetEvent(HANDLE hEvent)
 {
     ntsim::ApiCall call("SetEvent", hEvent);
+    if (call.faulted())
+        return call.returns(FALSE);
     return call.returns(ntsim::changeEvent(hEvent, &ntsim::Event::set));
 }
 
 extern "C" BOOL WINAPI ResetEvent(HANDLE hEvent)
 {
     ntsim::ApiCall call("ResetEvent", hEvent);
+    if (call.faulted())
+        return call.returns(FALSE);
     return call.returns(ntsim::changeEvent(hEvent, &ntsim::Event::reset));
 }

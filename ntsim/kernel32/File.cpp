@@ -229,6 +229,8 @@ extern "C" BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBy
     LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped)
 {
     ntsim::ApiCall call("ReadFile", hFile, lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead, lpOverlapped);
+    if (call.faulted())
+        return call.returns(FALSE);
     auto file = transferFile(hFile, lpNumberOfBytesRead, lpOverlapped, ntsim::fileReadData, nNumberOfBytesToRead, lpBuffer);
     if (!file)
         return call.returns(FALSE);
@@ -285,6 +287,8 @@ extern "C" BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOf
 extern "C" DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod)
 {
     ntsim::ApiCall call("SetFilePointer", hFile, lDistanceToMove, lpDistanceToMoveHigh, dwMoveMethod);
+    if (call.faulted())
+        return call.returns(DWORD(INVALID_SET_FILE_POINTER));
     auto file = fileOf(hFile);
     if (!file)
         return call.returns(INVALID_SET_FILE_POINTER);
@@ -332,6 +336,8 @@ extern "C" DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG
 extern "C" BOOL WINAPI SetEndOfFile(HANDLE hFile)
 {
     ntsim::ApiCall call("SetEndOfFile", hFile);
+    if (call.faulted())
+        return call.returns(FALSE);
     auto file = fileWith(hFile, ntsim::fileWriteData);
     if (!file)
         return call.returns(FALSE);
@@ -341,6 +347,8 @@ extern "C" BOOL WINAPI SetEndOfFile(HANDLE hFile)
 extern "C" DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh)
 {
     ntsim::ApiCall call("GetFileSize", hFile, lpFileSizeHigh);
+    if (call.faulted())
+        return call.returns(DWORD(INVALID_FILE_SIZE));
     auto file = fileOf(hFile);
     if (!file)
         return call.returns(INVALID_FILE_SIZE);
@@ -359,6 +367,8 @@ extern "C" DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh)
 extern "C" BOOL WINAPI FlushFileBuffers(HANDLE hFile)
 {
     ntsim::ApiCall call("FlushFileBuffers", hFile);
+    if (call.faulted())
+        return call.returns(FALSE);
     auto file = fileWith(hFile, ntsim::fileWriteData | ntsim::fileAppendData);
     if (!file)
         return call.returns(FALSE);
@@ -368,6 +378,8 @@ extern "C" BOOL WINAPI FlushFileBuffers(HANDLE hFile)
 extern "C" BOOL WINAPI GetFileTime(HANDLE hFile, LPFILETIME lpCreationTime, LPFILETIME lpLastAccessTime, LPFILETIME lpLastWriteTime)
 {
     ntsim::ApiCall call("GetFileTime", hFile, lpCreationTime, lpLastAccessTime, lpLastWriteTime);
+    if (call.faulted())
+        return call.returns(FALSE);
     auto file = fileOf(hFile);
     if (!file)
         return call.returns(FALSE);

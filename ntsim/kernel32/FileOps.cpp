@@ -273,6 +273,8 @@ extern "C" BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName
 extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName)
 {
     ntsim::ApiCall call("GetFileAttributesA", lpFileName);
+    if (call.faulted())
+        return call.returns(DWORD(INVALID_FILE_ATTRIBUTES));
     ntsim::ResolvedPath path;
     struct stat st;
     if (!ntsim::resolveExisting(lpFileName, path, st))
@@ -283,6 +285,8 @@ extern "C" DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName)
 extern "C" BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes)
 {
     ntsim::ApiCall call("SetFileAttributesA", lpFileName, dwFileAttributes);
+    if (call.faulted())
+        return call.returns(FALSE);
     ntsim::ResolvedPath path;
     struct stat st;
     if (!ntsim::resolveExisting(lpFileName, path, st))

@@ -75,6 +75,8 @@ bool hasWildcards(const std::string& s)
 extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData)
 {
     ntsim::ApiCall call("FindFirstFileA", lpFileName, lpFindFileData);
+    if (call.faulted())
+        return call.returns(INVALID_HANDLE_VALUE);
     if (!lpFindFileData) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return call.returns(INVALID_HANDLE_VALUE);
@@ -130,6 +132,8 @@ extern "C" HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lp
 extern "C" BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData)
 {
     ntsim::ApiCall call("FindNextFileA", hFindFile, lpFindFileData);
+    if (call.faulted())
+        return call.returns(FALSE);
     auto search = ntsim::lookupHandleOf<FindSearch>(hFindFile, ntsim::KernelObject::Type::Find);
     if (!search) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -149,6 +153,8 @@ extern "C" BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFind
 extern "C" BOOL WINAPI FindClose(HANDLE hFindFile)
 {
     ntsim::ApiCall call("FindClose", hFindFile);
+    if (call.faulted())
+        return call.returns(FALSE);
     auto search = ntsim::lookupHandleOf<FindSearch>(hFindFile, ntsim::KernelObject::Type::Find);
     if (!search || !ntsim::removeHandle(hFindFile)) {
         SetLastError(ERROR_INVALID_HANDLE);

@@ -38,6 +38,8 @@ bool removeHandle(HANDLE handle)
 extern "C" BOOL WINAPI CloseHandle(HANDLE hObject)
 {
     ntsim::ApiCall call("CloseHandle", hObject);
+    if (call.faulted())
+        return call.returns(FALSE);
     using ntsim::KernelObject;
     if (hObject == ntsim::currentProcessHandle())
         return call.returns(TRUE);

@@ -125,12 +125,16 @@ extern "C" HGLOBAL WINAPI GlobalAlloc(UINT uFlags, SIZE_T dwBytes)
 extern "C" HGLOBAL WINAPI GlobalFree(HGLOBAL hMem)
 {
     ntsim::ApiCall call("GlobalFree", hMem);
+    if (call.faulted())
+        return call.returns(hMem);
     return call.returns(globalHeap().release(hMem));
 }
 
 extern "C" LPVOID WINAPI GlobalLock(HGLOBAL hMem)
 {
     ntsim::ApiCall call("GlobalLock", hMem);
+    if (call.faulted())
+        return call.returns(LPVOID(nullptr));
     return call.returns(globalHeap().lock(hMem));
 }
 
@@ -143,12 +147,16 @@ extern "C" BOOL WINAPI GlobalUnlock(HGLOBAL hMem)
 extern "C" HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes)
 {
     ntsim::ApiCall call("LocalAlloc", uFlags, uBytes);
+    if (call.faulted())
+        return call.returns(HLOCAL(nullptr));
     return call.returns(localHeap().allocate(uFlags, uBytes));
 }
 
 extern "C" HLOCAL WINAPI LocalFree(HLOCAL hMem)
 {
     ntsim::ApiCall call("LocalFree", hMem);
+    if (call.faulted())
+        return call.returns(hMem);
     return call.returns(localHeap().release(hMem));
 }
 
@@ -181,6 +189,8 @@ extern "C" LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes)
 extern "C" BOOL WINAPI HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem)
 {
     ntsim::ApiCall call("HeapFree", hHeap, dwFlags, lpMem);
+    if (call.faulted())
+        return call.returns(FALSE);
     if (hHeap != GetProcessHeap()) {
         SetLastError(ERROR_INVALID_HANDLE);
         return call.returns(FALSE);

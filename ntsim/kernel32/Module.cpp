@@ -225,6 +225,8 @@ FARPROC procAddress(HMODULE hModule, LPCSTR lpProcName)
 extern "C" HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName)
 {
     ntsim::ApiCall call("GetModuleHandleA", lpModuleName);
+    if (call.faulted())
+        return call.returns(HMODULE(nullptr));
     std::lock_guard guard(ModuleList::the().lock());
     if (!lpModuleName)
         return call.returns(ModuleList::the().image().handle());
@@ -290,11 +292,15 @@ extern "C" HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName)
 extern "C" BOOL WINAPI FreeLibrary(HMODULE hLibModule)
 {
     ntsim::ApiCall call("FreeLibrary", hLibModule);
+    if (call.faulted())
+        return call.returns(FALSE);
     return call.returns(ntsim::kernel32::freeLibrary(hLibModule));
 }
 
 extern "C" FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
 {
     ntsim::ApiCall call("GetProcAddress", hModule, lpProcName);
+    if (call.faulted())
+        return call.returns(FARPROC(nullptr));
     return call.returns(ntsim::kernel32::procAddress(hModule, lpProcName));
 }

@@ -49,6 +49,8 @@ extern "C" int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR l
     LPWSTR lpWideCharStr, int cchWideChar)
 {
     ntsim::ApiCall call("MultiByteToWideChar", CodePage, dwFlags, lpMultiByteStr, cbMultiByte, lpWideCharStr, cchWideChar);
+    if (call.faulted())
+        return call.returns(0);
     if (!lpMultiByteStr || cbMultiByte == 0 || cbMultiByte < -1 || cchWideChar < 0
         || (cchWideChar > 0 && !lpWideCharStr)
         || static_cast<const void*>(lpMultiByteStr) == static_cast<const void*>(lpWideCharStr))
@@ -71,6 +73,8 @@ extern "C" int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR 
     LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar)
 {
     ntsim::ApiCall call("WideCharToMultiByte", CodePage, dwFlags, lpWideCharStr, cchWideChar, lpMultiByteStr, cbMultiByte, lpDefaultChar, lpUsedDefaultChar);
+    if (call.faulted())
+        return call.returns(0);
     if (!lpWideCharStr || cchWideChar == 0 || cchWideChar < -1 || cbMultiByte < 0
         || (cbMultiByte > 0 && !lpMultiByteStr)
         || static_cast<const void*>(lpMultiByteStr) == static_cast<const void*>(lpWideCharStr))

@@ -15,6 +15,8 @@
 extern "C" DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer, LPSTR* lpFilePart)
 {
     ntsim::ApiCall call("GetFullPathNameA", lpFileName, nBufferLength, lpBuffer, lpFilePart);
+    if (call.faulted())
+        return call.returns(DWORD(0));
     if (!lpFileName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return call.returns(0);
@@ -48,6 +50,8 @@ extern "C" DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength,
 extern "C" DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer)
 {
     ntsim::ApiCall call("GetTempPathA", nBufferLength, lpBuffer);
+    if (call.faulted())
+        return call.returns(DWORD(0));
     // The machine's user has TEMP at C:\TEMP; without it NT falls back to
     // the Windows directory.
     std::string temp = "C:\\TEMP\\";

@@ -263,6 +263,8 @@ extern "C" HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle,
 extern "C" BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode)
 {
     ntsim::ApiCall call("GetExitCodeProcess", hProcess, lpExitCode);
+    if (call.faulted())
+        return call.returns(FALSE);
     if (!lpExitCode)
         return call.returns(fail(ERROR_INVALID_PARAMETER));
     if (hProcess == ntsim::currentProcessHandle()) {
@@ -281,6 +283,8 @@ extern "C" BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode)
 extern "C" BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode)
 {
     ntsim::ApiCall call("TerminateProcess", hProcess, uExitCode);
+    if (call.faulted())
+        return call.returns(FALSE);
     if (hProcess == ntsim::currentProcessHandle())
         ExitProcess(uExitCode);
     auto object = ntsim::lookupHandleOf<ntsim::ProcessHandleObject>(hProcess, ntsim::KernelObject::Type::Process);

@@ -166,6 +166,8 @@ extern "C" DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyN
 extern "C" BOOL WINAPI WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString, LPCSTR lpFileName)
 {
     ntsim::ApiCall call("WritePrivateProfileStringA", lpAppName, lpKeyName, lpString, lpFileName);
+    if (call.faulted())
+        return call.returns(FALSE);
     if (!lpAppName && !lpKeyName && !lpString)
         return call.returns(TRUE); // flushes the cache; there is none
     if (!lpAppName) {

@@ -93,6 +93,8 @@ extern "C" HRSRC WINAPI FindResourceExA(HMODULE hModule, LPCSTR lpType, LPCSTR l
 extern "C" HGLOBAL WINAPI LoadResource(HMODULE hModule, HRSRC hResInfo)
 {
     ntsim::ApiCall call("LoadResource", hModule, hResInfo);
+    if (call.faulted())
+        return call.returns(HGLOBAL(nullptr));
     std::lock_guard guard(ModuleList::the().lock());
     const ResourceEntry* entry = entryOf(hModule, hResInfo);
     if (!entry) {

@@ -112,12 +112,16 @@ DWORD waitFor(DWORD count, const HANDLE* handles, bool all, DWORD milliseconds)
 extern "C" DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
 {
     ntsim::ApiCall call("WaitForSingleObject", hHandle, dwMilliseconds);
+    if (call.faulted())
+        return call.returns(DWORD(WAIT_FAILED));
     return call.returns(waitFor(1, &hHandle, false, dwMilliseconds));
 }
 
 extern "C" DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll, DWORD dwMilliseconds)
 {
     ntsim::ApiCall call("WaitForMultipleObjects", nCount, lpHandles, bWaitAll, dwMilliseconds);
+    if (call.faulted())
+        return call.returns(DWORD(WAIT_FAILED));
     return call.returns(waitFor(nCount, lpHandles, bWaitAll, dwMilliseconds));
 }
 

@@ -30,6 +30,11 @@ std::optional<bool> resultFails(const ApiSignature& api, uint64_t result)
 {
     const char* type = api.result;
     const uint64_t invalid = ~uint64_t(0);
+    // Answers, not failures: a state, a predicate, a handle that is always there.
+    if (isOneOf(api.name, { "IsWindow", "IsChild", "IsWindowVisible", "IsWindowEnabled", "ShowWindow", "EnableWindow",
+            "GlobalUnlock", "PeekMessageA", "TranslateMessage", "GetMessageA", "GetFocus", "SetFocus", "GetParent",
+            "GetCurrentProcess", "FreeResource", "LockResource", "IsDialogMessageA" }))
+        return std::nullopt;
     // These give back null when they succeed: the handle is gone.
     if (isOneOf(api.name, { "GlobalFree", "LocalFree" }))
         return result != 0;

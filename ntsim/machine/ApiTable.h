@@ -29,7 +29,9 @@ const ApiSignature* findApi(const std::string& name);
 
 // Whether a call's result says it failed, by its documented convention (a
 // registry status other than ERROR_SUCCESS, FALSE, a null or invalid
-// handle, WAIT_FAILED ...); nothing for a result that tells no failure.
+// handle, WAIT_FAILED ...); nothing for a result that tells no failure
+// (GetLastError, IsWindow). A call with a convention is one the machine can
+// be told to fail: its entry point asks the gate for a fault.
 std::optional<bool> resultFails(const ApiSignature& api, uint64_t result);
 
 }

@@ -622,6 +622,8 @@ INT_PTR WINAPI DialogBoxIndirectParamA(HINSTANCE hInstance, LPCDLGTEMPLATEA hDia
 BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult)
 {
     ntsim::ApiCall call("EndDialog", hDlg, nResult);
+    if (call.faulted())
+        return call.returns(FALSE);
     DialogState* state = nullptr;
     if (!dialogWindow(hDlg, state))
         return call.returns(FALSE);
@@ -671,6 +673,8 @@ LRESULT WINAPI DefDlgProcA(HWND hDlg, UINT Msg, WPARAM wParam, LPARAM lParam)
 HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem)
 {
     ntsim::ApiCall call("GetDlgItem", hDlg, nIDDlgItem);
+    if (call.faulted())
+        return call.returns(HWND(nullptr));
     if (!WindowList::find(hDlg)) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return call.returns(nullptr);
@@ -704,6 +708,8 @@ LRESULT WINAPI SendDlgItemMessageA(HWND hDlg, int nIDDlgItem, UINT Msg, WPARAM w
 BOOL WINAPI SetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPCSTR lpString)
 {
     ntsim::ApiCall call("SetDlgItemTextA", hDlg, nIDDlgItem, lpString);
+    if (call.faulted())
+        return call.returns(FALSE);
     HWND item = GetDlgItem(hDlg, nIDDlgItem);
     if (!item)
         return call.returns(FALSE);
@@ -724,6 +730,8 @@ UINT WINAPI GetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPSTR lpString, int cchMa
 BOOL WINAPI CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck)
 {
     ntsim::ApiCall call("CheckDlgButton", hDlg, nIDButton, uCheck);
+    if (call.faulted())
+        return call.returns(FALSE);
     HWND item = GetDlgItem(hDlg, nIDButton);
     if (!item)
         return call.returns(FALSE);
@@ -743,6 +751,8 @@ UINT WINAPI IsDlgButtonChecked(HWND hDlg, int nIDButton)
 BOOL WINAPI MapDialogRect(HWND hDlg, LPRECT lpRect)
 {
     ntsim::ApiCall call("MapDialogRect", hDlg, lpRect);
+    if (call.faulted())
+        return call.returns(FALSE);
     DialogState* state = nullptr;
     if (!dialogWindow(hDlg, state))
         return call.returns(FALSE);

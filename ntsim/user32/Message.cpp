@@ -253,6 +253,8 @@ LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 {
     ntsim::ApiCall call("PostMessageA", hWnd, Msg, wParam, lParam);
+    if (call.faulted())
+        return call.returns(FALSE);
     if (carriesPointers(Msg)) {
         SetLastError(ERROR_MESSAGE_SYNC_ONLY);
         return call.returns(FALSE);

@@ -280,6 +280,8 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
 BOOL WINAPI DestroyWindow(HWND hWnd)
 {
     ntsim::ApiCall call("DestroyWindow", hWnd);
+    if (call.faulted())
+        return call.returns(FALSE);
     if (!ownWindow(hWnd))
         return call.returns(FALSE);
     WindowList::destroy(hWnd);
@@ -513,6 +515,8 @@ int WINAPI GetWindowTextLengthA(HWND hWnd)
 BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString)
 {
     ntsim::ApiCall call("SetWindowTextA", hWnd, lpString);
+    if (call.faulted())
+        return call.returns(FALSE);
     if (auto window = WindowList::find(hWnd))
         return call.returns(window->call(WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lpString)) ? TRUE : FALSE);
     if (auto entry = foreignWindow(hWnd))

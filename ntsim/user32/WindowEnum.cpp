@@ -50,6 +50,8 @@ void collectDescendants(HWND parent, std::vector<HWND>& out)
 BOOL WINAPI EnumChildWindows(HWND hWndParent, WNDENUMPROC lpEnumFunc, LPARAM lParam)
 {
     ntsim::ApiCall call("EnumChildWindows", hWndParent, lpEnumFunc, lParam);
+    if (call.faulted())
+        return call.returns(FALSE);
     if (!lpEnumFunc) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return call.returns(FALSE);
@@ -76,6 +78,8 @@ BOOL WINAPI EnumChildWindows(HWND hWndParent, WNDENUMPROC lpEnumFunc, LPARAM lPa
 BOOL WINAPI EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
 {
     ntsim::ApiCall call("EnumWindows", lpEnumFunc, lParam);
+    if (call.faulted())
+        return call.returns(FALSE);
     if (!lpEnumFunc) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return call.returns(FALSE);
@@ -90,6 +94,8 @@ BOOL WINAPI EnumWindows(WNDENUMPROC lpEnumFunc, LPARAM lParam)
 HWND WINAPI FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName)
 {
     ntsim::ApiCall call("FindWindowA", lpClassName, lpWindowName);
+    if (call.faulted())
+        return call.returns(HWND(nullptr));
     std::string className;
     if (lpClassName) {
         if (reinterpret_cast<uintptr_t>(lpClassName) < 0x10000) {

@@ -175,12 +175,16 @@ using namespace ntsim::user32;
 BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect)
 {
     ntsim::ApiCall call("GetWindowRect", hWnd, lpRect);
+    if (call.faulted())
+        return call.returns(FALSE);
     return call.returns(rectOf(hWnd, lpRect, screenRectOf, "windowrect"));
 }
 
 BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect)
 {
     ntsim::ApiCall call("GetClientRect", hWnd, lpRect);
+    if (call.faulted())
+        return call.returns(FALSE);
     return call.returns(rectOf(hWnd, lpRect, clientRectOf, "clientrect"));
 }
 
@@ -203,18 +207,24 @@ int WINAPI MapWindowPoints(HWND hWndFrom, HWND hWndTo, LPPOINT lpPoints, UINT cP
 BOOL WINAPI ScreenToClient(HWND hWnd, LPPOINT lpPoint)
 {
     ntsim::ApiCall call("ScreenToClient", hWnd, lpPoint);
+    if (call.faulted())
+        return call.returns(FALSE);
     return call.returns(movePoint(hWnd, lpPoint, -1));
 }
 
 BOOL WINAPI ClientToScreen(HWND hWnd, LPPOINT lpPoint)
 {
     ntsim::ApiCall call("ClientToScreen", hWnd, lpPoint);
+    if (call.faulted())
+        return call.returns(FALSE);
     return call.returns(movePoint(hWnd, lpPoint, 1));
 }
 
 BOOL WINAPI MoveWindow(HWND hWnd, int X, int Y, int nWidth, int nHeight, BOOL bRepaint)
 {
     ntsim::ApiCall call("MoveWindow", hWnd, X, Y, nWidth, nHeight, bRepaint);
+    if (call.faulted())
+        return call.returns(FALSE);
     auto window = ownWindow(hWnd);
     if (!window)
         return call.returns(FALSE);
