@@ -336,7 +336,7 @@ TEST(SnapshotDiff, ShowsWhatARunChangedAsPeopleReadIt)
     m.write("C:\\TEMP\\bogus.snapshot", "NOT A SNAPSHOT\n");
     auto bogus = m.tool({ "diff", m.dir(), "--since", m.host("C:\\TEMP\\bogus.snapshot") });
     EXPECT_EQ(bogus.exitCode, 1);
-    EXPECT_NE(bogus.out.find("is not a snapshot of ntsim"), std::string::npos) << bogus.out;
+    EXPECT_NE(bogus.out.find("is not a snapshot of this ntsim"), std::string::npos) << bogus.out;
     EXPECT_EQ(m.tool({ "diff", m.dir(), before }).exitCode, 2);
     unlink(before.c_str());
     unlink(middle.c_str());

@@ -3,12 +3,14 @@
 // compared key by key and value by value; files, services and devices
 // are compared by name.
 //
-// A snapshot file is text: the line "NTSIM SNAPSHOT 1", then one record a
-// line, its fields separated by tabs:
+// A snapshot file is text: the line "NTSIM SNAPSHOT 2", then one record a
+// line, its fields separated by tabs, and last "end <number of records>",
+// so that a snapshot cut short is told from a whole one:
 //   reg    <a line of the registry export>
 //   file   <size or "dir">  <content hash>  <NT path>
 //   service <name>  <state>  <type>  <start type>
 //   device <instance id>  <class>  <state>  <description>
+//   end    <records>
 #include "Commands.h"
 #include "Devcon.h"
 
@@ -28,7 +30,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -38,7 +42,9 @@ namespace ntsim {
 
 namespace {
 
-constexpr char Header[] = "NTSIM SNAPSHOT 1";
+constexpr char Header[] = "NTSIM SNAPSHOT 2";
+// A snapshot of a machine with a million keys stays below this.
+constexpr size_t snapshotLimit = size_t(1) << 30;
 
 struct FileEntry {
     std::string path;
@@ -206,6 +212,18 @@ bool takeSnapshot(const std::string& dir, Snapshot& snapshot, std::string& error
     return true;
 }
 
+// Whether a host path lies inside the machine's directory, where writing
+// a snapshot would change (or break) the machine it records.
+bool insideMachine(const std::string& dir, const std::string& file)
+{
+    char machine[PATH_MAX], parent[PATH_MAX];
+    std::string folder = file.find('/') == std::string::npos ? "." : file.substr(0, file.find_last_of('/') + 1);
+    if (!realpath(dir.c_str(), machine) || !realpath(folder.c_str(), parent))
+        return false;
+    std::string m = machine, p = std::string(parent) + "/";
+    return p.compare(0, m.size() + 1, m + "/") == 0;
+}
+
 bool writeSnapshot(const std::string& file, const Snapshot& s, std::string& error)
 {
     std::ostringstream out;
@@ -218,8 +236,9 @@ bool writeSnapshot(const std::string& file, const Snapshot& s, std::string& erro
         out << "service\t" << v.name << "\t" << v.state << "\t" << v.type << "\t" << v.start << "\n";
     for (auto& [key, d] : s.devices)
         out << "device\t" << d.id << "\t" << d.className << "\t" << d.state << "\t" << d.description << "\n";
+    out << "end\t" << s.registry.size() + s.files.size() + s.services.size() + s.devices.size() << "\n";
     if (!writeFileAtomically(file, out.str())) {
-        error = "cannot write " + file;
+        error = "cannot write " + file + ": " + std::strerror(errno);
         return false;
     }
     return true;
@@ -227,39 +246,67 @@ bool writeSnapshot(const std::string& file, const Snapshot& s, std::string& erro
 
 bool readSnapshot(const std::string& file, Snapshot& s, std::string& error)
 {
+    // The header first: a file that is no snapshot (/dev/zero) is told
+    // before anything else of it is read.
+    std::ifstream probe(file, std::ios::binary);
+    char head[sizeof Header] = {};
+    probe.read(head, sizeof Header - 1);
     std::string text;
-    if (!readWholeFile(file, text)) {
-        error = "cannot read " + file;
+    if (probe && std::string(head) == Header) {
+        probe.close();
+        if (!readFileUpTo(file, snapshotLimit, text, error))
+            return false;
+    } else if (!probe.is_open()) {
+        error = "cannot read " + file + ": " + std::strerror(errno);
         return false;
     }
     std::istringstream in(text);
     std::string line;
     if (!std::getline(in, line) || line != Header) {
-        error = file + " is not a snapshot of ntsim (it does not begin with \"" + Header + "\")";
+        error = file + " is not a snapshot of this ntsim (it does not begin with \"" + Header
+            + "\"; take the snapshot again)";
         return false;
     }
     unsigned number = 1;
+    size_t records = 0;
+    bool ended = false;
+    auto bad = [&](const char* what) {
+        error = file + ":" + std::to_string(number) + ": " + what;
+        return false;
+    };
     while (std::getline(in, line)) {
         ++number;
+        if (ended)
+            return bad("a record after the end");
         std::string kind = line.substr(0, line.find('\t'));
         if (kind == "reg" && line.size() >= 4) {
             s.registry.push_back(line.substr(4));
         } else if (kind == "file") {
             auto f = split(line, 4);
-            if (f.size() == 4)
-                s.files[upperAscii(f[3])] = { f[3], f[1], f[2] };
-        } else if (kind == "service") {
+            if (f.size() != 4)
+                return bad("a file record without its four fields");
+            s.files[upperAscii(f[3])] = { f[3], f[1], f[2] };
+        } else if (kind == "service" || kind == "device") {
             auto f = split(line, 5);
-            if (f.size() == 5)
+            if (f.size() != 5)
+                return bad("a service or device record without its five fields");
+            if (kind == "service")
                 s.services[upperAscii(f[1])] = { f[1], f[2], f[3], f[4] };
-        } else if (kind == "device") {
-            auto f = split(line, 5);
-            if (f.size() == 5)
+            else
                 s.devices[upperAscii(f[1])] = { f[1], f[2], f[3], f[4] };
+        } else if (kind == "end") {
+            ended = true;
+            if (line.substr(4) != std::to_string(records))
+                return bad("the end record counts another number of records");
+            continue;
         } else {
-            error = file + ":" + std::to_string(number) + ": not a snapshot record";
-            return false;
+            return bad("not a snapshot record");
         }
+        ++records;
+    }
+    if (!ended) {
+        error = file + " is cut short: it has no end record";
+        return false;
     }
     return true;
 }
@@ -707,6 +754,8 @@ Runner defineSnapshot(CLI::App& verb)
     return [=] {
         Snapshot snapshot;
         std::string error;
+        if (insideMachine(*dir, *file))
+            return usageError("snapshot: " + *file + " lies inside the machine it would record");
         if (!takeSnapshot(*dir, snapshot, error) || !writeSnapshot(*file, snapshot, error))
             return failure(error);
         std::printf("snapshot of %s: %zu registry lines, %zu files, %zu services, %zu devices\n", dir->c_str(),

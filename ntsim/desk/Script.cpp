@@ -1,9 +1,10 @@
 // Built into ntsim and into WINDESK.EXE (MinGW): the standard library only.
 #include "Script.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 
 namespace ntsim::desk {
@@ -104,14 +105,28 @@ bool parseLine(const std::string& line, unsigned number, std::optional<ScriptLin
 bool parseScript(const std::string& text, std::vector<ScriptLine>& lines, std::string& error)
 {
     lines.clear();
-    std::istringstream in(text);
+    // An editor's UTF-8 byte-order mark before the first line is no answer.
+    static const std::string byteOrderMark = "\xEF\xBB\xBF";
+    std::istringstream in(text.compare(0, byteOrderMark.size(), byteOrderMark) == 0 ? text.substr(3) : text);
     std::string line;
     unsigned number = 0;
     while (std::getline(in, line)) {
         ++number;
         std::optional<ScriptLine> parsed;
         std::string problem;
-        if (!parseLine(line, number, parsed, problem)) {
+        auto control = std::find_if(line.begin(), line.end(), [](char c) {
+            auto u = static_cast<unsigned char>(c);
+            return (u < 0x20 && c != '\t' && c != '\r') || u == 0x7F;
+        });
+        if (control != line.end()) {
+            char code[8];
+            std::snprintf(code, sizeof code, "0x%02X", static_cast<unsigned char>(*control));
+            problem = std::string("holds the control character ") + code + (*control ? "" : " (a NUL byte)")
+                + ", which no answer has";
+        } else if (line.find(byteOrderMark) != std::string::npos) {
+            problem = "holds a byte-order mark, which belongs only before the first line";
+        }
+        if (!problem.empty() || !parseLine(line, number, parsed, problem)) {
             error = "script line " + std::to_string(number) + ": " + problem;
             return false;
         }
@@ -128,7 +143,17 @@ bool loadScript(const std::string& path, std::vector<ScriptLine>& lines, std::st
         error = "cannot read the script " + path;
         return false;
     }
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Read no further than a script can be, whatever the file (/dev/zero).
+    std::string text;
+    char buffer[1 << 16];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        text.append(buffer, static_cast<size_t>(in.gcount()));
+        if (text.size() > scriptLimit) {
+            error = "the script " + path + " is larger than a script can be (" + std::to_string(scriptLimit >> 20)
+                + " MB)";
+            return false;
+        }
+    }
     if (in.bad()) {
         error = "cannot read the script " + path;
         return false;

@@ -18,11 +18,16 @@ struct ScriptLine {
     std::string answer;               // lower-cased
 };
 
-// Reads a script: blank lines and lines starting with # are skipped. False,
-// with error naming the line, for a line that is not an answer.
+// Reads a script: blank lines and lines starting with # are skipped, and a
+// UTF-8 byte-order mark before the first line. False, with error naming
+// the line, for a line that is not an answer (a control character, a NUL
+// byte or a byte-order mark in it among them).
 bool parseScript(const std::string& text, std::vector<ScriptLine>& lines, std::string& error);
 
-// Reads and parses a script file.
+// A script of a million answers is far below this.
+constexpr size_t scriptLimit = size_t(64) << 20;
+
+// Reads and parses a script file of at most scriptLimit bytes.
 bool loadScript(const std::string& path, std::vector<ScriptLine>& lines, std::string& error);
 
 // Window titles are matched as NT's FindWindow does: without regard to case.

@@ -6,6 +6,35 @@
 
 namespace ntsim {
 
+namespace {
+
+// A name the Win32 layer takes for a device wherever it stands as the last
+// component, with or without an extension: CON, PRN, AUX, NUL, COM1-9, LPT1-9.
+bool isDeviceName(std::string name)
+{
+    name = upperAscii(name.substr(0, name.find('.')));
+    while (!name.empty() && name.back() == ' ')
+        name.pop_back();
+    if (name == "CON" || name == "PRN" || name == "AUX" || name == "NUL")
+        return true;
+    return name.size() == 4 && (name.compare(0, 3, "COM") == 0 || name.compare(0, 3, "LPT") == 0) && name[3] >= '1'
+        && name[3] <= '9';
+}
+
+// What NT refuses in a name of drive C: characters no file system of NT
+// takes, and ':', which names a stream: the machine's drive keeps none.
+bool validComponents(const std::string& nt)
+{
+    for (size_t i = 3; i < nt.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(nt[i]);
+        if (c < 0x20 || c == ':' || c == '<' || c == '>' || c == '"' || c == '|')
+            return false;
+    }
+    return true;
+}
+
+}
+
 bool resolvePath(LPCSTR name, ResolvedPath& out, bool allowWildcards)
 {
     if (!name) {
@@ -26,8 +55,16 @@ bool resolvePath(LPCSTR name, ResolvedPath& out, bool allowWildcards)
         return false;
     }
     std::string nt = fullNtPath(text, currentProcess().currentDirectory);
-    if (nt.empty()) {
+    if (nt.empty() || !validComponents(nt)) {
         SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
+    // A device is no file of the drive: the console is not a GUI program's
+    // (ERROR_INVALID_HANDLE, as Wine answers), and the machine gives its
+    // programs no other device, the null device among them.
+    if (isDeviceName(nt.substr(nt.find_last_of('\\') + 1))) {
+        SetLastError(upperAscii(nt.substr(nt.find_last_of('\\') + 1, 3)) == "CON" ? ERROR_INVALID_HANDLE
+                                                                                   : ERROR_FILE_NOT_FOUND);
         return false;
     }
     Machine::PathProblem problem;

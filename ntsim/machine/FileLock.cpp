@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace ntsim {
 
@@ -96,20 +97,60 @@ bool makeDirectories(const std::string& path)
 
 bool writeFileAtomically(const std::string& path, const std::string& contents)
 {
+    // Only a regular file is replaced; a device or a pipe (/dev/full,
+    // /dev/stdout) is written as it is, and its errors are the write's.
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        bool written = writeAll(fd, contents.data(), contents.size());
+        return ::close(fd) == 0 && written;
+    }
     std::string tmp = path + ".tmp." + std::to_string(getpid());
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return false;
-    if (!writeAll(fd, contents.data(), contents.size())) {
-        ::close(fd);
+    bool written = writeAll(fd, contents.data(), contents.size());
+    if (::close(fd) != 0 || !written) {
         ::unlink(tmp.c_str());
         return false;
     }
-    ::close(fd);
     if (std::rename(tmp.c_str(), path.c_str()) != 0) {
         ::unlink(tmp.c_str());
         return false;
     }
+    return true;
+}
+
+bool readFileUpTo(const std::string& path, size_t limit, std::string& out, std::string& error)
+{
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = "cannot read " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    out.clear();
+    char buffer[1 << 16];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = "cannot read " + path + ": " + std::strerror(errno);
+            ::close(fd);
+            return false;
+        }
+        if (n == 0)
+            break;
+        out.append(buffer, static_cast<size_t>(n));
+        if (out.size() > limit) {
+            error = path + " is larger than " + std::to_string(limit >> 20) + " MB, more than it can be";
+            ::close(fd);
+            return false;
+        }
+    }
+    ::close(fd);
     return true;
 }
 

@@ -21,9 +21,13 @@ private:
 // Creates a directory and its parents; true if it exists afterwards.
 bool makeDirectories(const std::string& path);
 // Writes a file whole through a temporary and a rename, so that readers
-// see either the old or the new contents.
+// see either the old or the new contents. A path that names no regular
+// file (a device, a pipe) is written in place. False on any error.
 bool writeFileAtomically(const std::string& path, const std::string& contents);
 bool readWholeFile(const std::string& path, std::string& out);
+// Reads a file of at most limit bytes, whatever it is (/dev/zero stops at
+// the limit); false with error saying why.
+bool readFileUpTo(const std::string& path, size_t limit, std::string& out, std::string& error);
 
 // A small state file that is read and written only under its lock, kept as
 // two copies (path.0, path.1) and a byte in path naming the whole one: a

@@ -1,6 +1,7 @@
 #include "Machine.h"
 
 #include "NtPath.h"
+#include "Sid.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -252,11 +253,15 @@ bool MachineConfig::fromJson(const Json& j, MachineConfig& out, std::string& err
                std::string sid;
                if (!r.string(g, name, sid))
                    return false;
+               if (!security::sidFromString(sid))
+                   return r.fail(name, "is not a SID (S-1-...)");
                c.user.groups.push_back(sid);
                return true;
            });
     if (ok && (c.user.name.empty() || c.user.sid.empty()))
         ok = r.fail("user", "has no name or SID");
+    if (ok && !security::sidFromString(c.user.sid))
+        ok = r.fail("user.sid", "is not a SID (S-1-...)");
 
     ok = ok && r.array(member(j, "pci"), "pci", [&](const Json& d, const std::string& name) {
         PciDevice dev;
