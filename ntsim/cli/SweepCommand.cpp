@@ -191,6 +191,9 @@ std::set<std::string> snapshotRecords(const std::string& path, const std::vector
     std::ifstream in(path);
     std::string line;
     while (std::getline(in, line)) {
+        // The header and the end record tell nothing of the machine.
+        if (line.compare(0, 4, "end\t") == 0 || line.compare(0, 15, "NTSIM SNAPSHOT ") == 0)
+            continue;
         bool ignored = false;
         if (line.compare(0, 5, "file\t") == 0)
             for (auto& nt : ignore)
