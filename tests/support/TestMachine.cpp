@@ -157,7 +157,9 @@ RunResult TestMachine::run(const std::vector<std::string>& args, const std::vect
     argv.insert(argv.end(), args.begin(), args.end());
     RunResult result;
     result.exitCode = runCommand(argv, result.out);
-    result.transcript = readTranscript(transcriptPath);
+    auto events = readTranscript(transcriptPath);
+    result.transcript = shownEvents(events);
+    result.records = machineRecords(events);
     unlink(scriptPath.c_str());
     unlink(transcriptPath.c_str());
     return result;
@@ -177,6 +179,30 @@ std::vector<ntsim::Json> readTranscript(const std::string& path)
             ADD_FAILURE() << "bad transcript line: " << line << " (" << error << ")";
     }
     return events;
+}
+
+bool isMachineRecord(const ntsim::Json& event)
+{
+    std::string kind = ntsim::stringMember(event, "event");
+    return kind == "exit" || kind == "process" || kind == "device-install";
+}
+
+std::vector<ntsim::Json> shownEvents(const std::vector<ntsim::Json>& events)
+{
+    std::vector<ntsim::Json> shown;
+    for (auto& e : events)
+        if (!isMachineRecord(e))
+            shown.push_back(e);
+    return shown;
+}
+
+std::vector<ntsim::Json> machineRecords(const std::vector<ntsim::Json>& events)
+{
+    std::vector<ntsim::Json> records;
+    for (auto& e : events)
+        if (isMachineRecord(e))
+            records.push_back(e);
+    return records;
 }
 
 void TestMachine::attach(const std::string& imagePath, const std::string& commandLine,
