@@ -170,7 +170,7 @@ UINT WINAPI SetupDefaultQueueCallbackA(PVOID, UINT Notification, UINT_PTR Param1
     }
 }
 
-int WINAPI SetupPromptReboot(PVOID FileQueue, HWND, BOOL ScanOnly)
+int WINAPI SetupPromptReboot(PVOID FileQueue, HWND Owner, BOOL ScanOnly)
 {
     if (ScanOnly) {
         if (!FileQueue) {
@@ -183,6 +183,10 @@ int WINAPI SetupPromptReboot(PVOID FileQueue, HWND, BOOL ScanOnly)
     shown.event = "prompt";
     shown.fields = ntsim::Json::object();
     shown.fields["kind"] = "reboot";
+    if (Owner)
+        shown.fields["owner"] = static_cast<int64_t>(reinterpret_cast<uintptr_t>(Owner));
+    else
+        shown.fields["owner"] = nullptr;
     shown.fields["caption"] = "System Settings Change";
     std::string text = "You must restart your computer before the new settings will take effect.\n\n"
                        "Do you want to restart your computer now?";
