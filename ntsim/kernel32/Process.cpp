@@ -6,6 +6,7 @@
 
 #include "machine/Faults.h"
 #include "machine/FileLock.h"
+#include "machine/HandleTable.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
 #include "machine/Process.h"
@@ -203,9 +204,30 @@ std::vector<std::string> environmentBlockEntries(const char* block)
 
 namespace ntsim::kernel32 {
 
+namespace {
+
+// The machine's record of a process's end: what it still held, by kind.
+void recordHandlesAtExit()
+{
+    Json handles = Json::object();
+    for (auto& [kind, count] : countOpenHandles())
+        handles[kind] = static_cast<int64_t>(count);
+    Json fields = Json::object();
+    fields["program"] = currentProcess().imagePath;
+    fields["handles"] = std::move(handles);
+    desk::record("exit", fields);
+}
+
+}
+
 void attachProcess()
 {
     std::atexit(releaseProcessFiles);
+    // Exit functions run in the reverse order of their registration, after
+    // the destructors of statics made later: what the count reads is made
+    // first, and the count runs before the files are let go.
+    desk::processPlace();
+    std::atexit(recordHandlesAtExit);
 }
 
 }

@@ -8,6 +8,7 @@
 #include "WindowClass.h"
 
 #include "machine/Faults.h"
+#include "machine/HandleTable.h"
 
 #include <unistd.h>
 
@@ -32,6 +33,12 @@ ProcessWindows& processWindows()
 }
 
 std::map<uint64_t, std::shared_ptr<Window>>& windows() { return processWindows().windows; }
+
+HandleCount& windowCount()
+{
+    static auto* count = new HandleCount("windows");
+    return *count;
+}
 
 // A process that ends with windows takes them off the machine's table.
 void forgetWindowsAtExit()
@@ -316,6 +323,7 @@ HWND WindowList::create(DWORD exStyle, const WindowClass& cls, HINSTANCE instanc
         window->m_owner = topLevelOf(parent);
     }
     windows()[entry.handle] = window;
+    windowCount().opened();
     WindowTable::add(entry);
     return handle;
 }
@@ -342,7 +350,8 @@ void WindowList::destroy(HWND handle)
         auto& siblings = parent->m_children;
         siblings.erase(std::remove(siblings.begin(), siblings.end(), handle), siblings.end());
     }
-    windows().erase(handleValue(handle));
+    if (windows().erase(handleValue(handle)))
+        windowCount().closed();
 }
 
 std::vector<HWND> WindowList::childrenOf(HWND handle)
