@@ -1,6 +1,7 @@
 // The modem's control-panel applet, run as the install sequence starts it:
 // rundll32 shell32.dll,Control_RunDLL nyvcpl.cpl on a machine whose modem
 // the package installed.
+#include "support/Reaper.h"
 #include "support/TestMachine.h"
 
 #include <gtest/gtest.h>
@@ -140,19 +141,7 @@ TEST(Applet, ControlPanelWindowEndsTheAppletWhenClosed)
     test::TestMachine m;
     installModem(m);
     // No script: the applet's page waits at a terminal where nobody types.
-    struct Reaper {
-        pid_t pid { -1 };
-        int master { -1 };
-        ~Reaper()
-        {
-            if (pid > 0 && waitpid(pid, nullptr, WNOHANG) != pid) {
-                kill(pid, SIGKILL);
-                waitpid(pid, nullptr, 0);
-            }
-            if (master >= 0)
-                ::close(master);
-        }
-    } reaper;
+    test::Reaper reaper;
     pid_t child = forkpty(&reaper.master, nullptr, nullptr, nullptr);
     if (child == 0) {
         int nul = ::open("/dev/null", O_RDWR);

@@ -136,7 +136,7 @@ int leaveHandlesOpen()
 // while, setting EVENT once it has it), "setup EXTRA -L|log HOLDMS" (the
 // setup program's side of ISDEL.EXE; EXTRA - for none; exits with what the
 // wait returned), "then CAPTION COMMAND..." (a box first, then the command).
-int runCommand(std::vector<std::string> args)
+int runChildCommand(std::vector<std::string> args)
 {
     if (args.size() < 3)
         return 100;
@@ -202,7 +202,7 @@ int runCommand(std::vector<std::string> args)
     if (command == "then") {
         messageBox(args[2], 0);
         args.erase(args.begin() + 1, args.begin() + 3);
-        return runCommand(args);
+        return runChildCommand(args);
     }
     return 101;
 }
@@ -211,7 +211,7 @@ int childMain()
 {
     ntsim::initProcessFromHost(0, nullptr);
     ntsim::kernel32::attachProcess();
-    return runCommand(ntsim::splitCommandLine(GetCommandLineA()));
+    return runChildCommand(ntsim::splitCommandLine(GetCommandLineA()));
 }
 
 // Started as K32CHILD.EXE, or as a stand-in ISDEL.EXE that answers nobody.

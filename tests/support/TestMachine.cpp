@@ -23,9 +23,7 @@ std::string buildDir() { return MODEM_BUILD_DIR; }
 std::string sourceDir() { return MODEM_SOURCE_DIR; }
 std::string ntsimTool() { return buildDir() + "/ntsim"; }
 
-namespace {
-
-int runCommand(const std::vector<std::string>& argv, std::string& output, const std::string& hostCwd = "")
+int runCommand(const std::vector<std::string>& argv, std::string& output, const std::string& hostCwd)
 {
     std::string outFile = "/tmp/modem-test-out-" + std::to_string(getpid()) + "-" + std::to_string(rand());
     pid_t pid = fork();
@@ -51,8 +49,6 @@ int runCommand(const std::vector<std::string>& argv, std::string& output, const 
     if (WIFEXITED(status))
         return WEXITSTATUS(status);
     return 128 + WTERMSIG(status);
-}
-
 }
 
 TestMachine::TestMachine()

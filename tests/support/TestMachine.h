@@ -57,6 +57,11 @@ bool isMachineRecord(const ntsim::Json& event);
 std::vector<ntsim::Json> shownEvents(const std::vector<ntsim::Json>& events);
 std::vector<ntsim::Json> machineRecords(const std::vector<ntsim::Json>& events);
 
+// Runs a host program (argv[0] a full path) with no input; what it writes
+// to its standard output and error lands in output. Returns its exit
+// status, or 128 and the signal that ended it.
+int runCommand(const std::vector<std::string>& argv, std::string& output, const std::string& hostCwd = "");
+
 std::string buildDir();
 std::string sourceDir();
 std::string ntsimTool();
