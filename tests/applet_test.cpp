@@ -2,6 +2,7 @@
 // rundll32 shell32.dll,Control_RunDLL nyvcpl.cpl on a machine whose modem
 // the package installed.
 #include "support/Reaper.h"
+#include "support/SetupRun.h"
 #include "support/TestMachine.h"
 
 #include <gtest/gtest.h>
@@ -73,6 +74,7 @@ TEST(Applet, ChosenCountryIsWrittenByteForByte)
     auto run = m.run(appletCommand, { "select united states", "finish" });
     EXPECT_EQ(run.exitCode, 0) << run.out;
     EXPECT_EQ(currentCountry(m), std::string("\xB5\x00", 2));
+    test::expectHandlesAtExit(run);
     ASSERT_EQ(run.transcript.size(), 2u);
     const ntsim::Json& page = run.transcript[0];
     EXPECT_EQ(ntsim::stringMember(page, "event"), "page");
@@ -115,6 +117,7 @@ TEST(Applet, CancelWritesNothing)
     EXPECT_EQ(currentCountry(m), std::string("\x00\x01", 2));
     ASSERT_EQ(run.transcript.size(), 2u);
     EXPECT_EQ(ntsim::stringMember(run.transcript[1], "answer"), "cancel");
+    test::expectHandlesAtExit(run);
 }
 
 TEST(Applet, MissingModemOrAppletIsSaid)
