@@ -159,6 +159,23 @@ TEST(InstallWizard, NextNextFinishInstallsTheModemAndTheAppletSetsTheCountry)
     EXPECT_EQ(test::registryValue(m, driverKey + "\\Country", "Current"), std::string("\xb5\x00", 2));
 }
 
+TEST(InstallWizard, TheSuccessPageNamesTheDriverOnlyWhileItRuns)
+{
+    test::TestMachine m;
+    // The success page's state query is the program's first: the driver
+    // reads as installed, not running.
+    ASSERT_EQ(m.tool({ "fault", m.dir(), "QueryServiceStatus", "ERROR_ACCESS_DENIED", "--nth", "1" }).exitCode, 0);
+    auto run = m.run({ test::setupProgram, "-l", "-h=us" }, { "next", "next", "finish" });
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    const ntsim::Json* success = pageOf(run.transcript, 103);
+    ASSERT_NE(success, nullptr) << run.out;
+    EXPECT_EQ(test::controlText(*success, 1006), "");
+    EXPECT_EQ(buttonStates(*success), "back:off next:hidden finish:on cancel:off");
+    Lines log = test::logLines(m);
+    EXPECT_NE(std::find(log.begin(), log.end(), "GetInfo state 1 (DRV_S_INSTALLED, odd case)"), log.end());
+    test::expectHandlesAtExit(run);
+}
+
 TEST(InstallWizard, SilentWithACountryShowsNothingAndRecordsTheCountry)
 {
     test::TestMachine m;

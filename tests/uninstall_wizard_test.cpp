@@ -388,6 +388,18 @@ TEST(UninstallWizard, TheFinishStageGoesOnWithoutTheResponsesAndStopsWhereTheDev
         test::expectHandlesAtExit(run);
     }
     {
+        SCOPED_TRACE("an empty ResponsesKeyName takes no other modem's responses");
+        test::TestMachine m;
+        installSilently(m);
+        test::importRegistry(m, "[HKEY_LOCAL_MACHINE\\" + driverKey + "]\n\"ResponsesKeyName\"=\"\"\n");
+        auto run = m.run({ test::setupProgram, "-u", "-l" }, { "next", "finish", "no" });
+        EXPECT_EQ(run.exitCode, 0) << run.out;
+        Lines stage = finishStage(test::logLines(m));
+        EXPECT_NE(std::find(stage.begin(), stage.end(), "RemoveUnimodemResponses bRet 0"), stage.end());
+        EXPECT_TRUE(test::registryKeyExists(m, responsesKey));
+        test::expectHandlesAtExit(run);
+    }
+    {
         SCOPED_TRACE("the hardware id not found: the setup INF's id finds nothing");
         test::TestMachine m;
         installSilently(m);

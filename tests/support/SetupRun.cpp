@@ -183,6 +183,9 @@ std::string buttonStates(const ntsim::Json& page)
         }
         line += (line.empty() ? "" : " ") + std::string(name) + ":" + state;
     }
+    // A sheet without Help has no such button at all.
+    if (page.contains("buttons") && page["buttons"].contains("help"))
+        line += " help:" + std::string(page["buttons"]["help"].value("enabled", false) ? "on" : "off");
     return line;
 }
 
