@@ -338,6 +338,18 @@ Lines finishStage(const Lines& log)
     return Lines(from, to + 1);
 }
 
+// A wizard uninstall (Next, Finish, No) of a silent install, the registry
+// changed in between as the REGEDIT4 text says.
+test::RunResult uninstallAfterInstall(const test::TestMachine& m, const std::string& change = "")
+{
+    installSilently(m);
+    if (!change.empty())
+        test::importRegistry(m, change);
+    auto run = m.run({ test::setupProgram, "-u", "-l" }, { "next", "finish", "no" });
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    return run;
+}
+
 Lines responsesLookup(const std::string& hardwareId)
 {
     return { "GetPnPEnumID exit with " + hardwareId,
@@ -353,9 +365,7 @@ TEST(UninstallWizard, TheFinishStageGoesOnWithoutTheResponsesAndStopsWhereTheDev
     {
         SCOPED_TRACE("the responses are found and removed before the device");
         test::TestMachine m;
-        installSilently(m);
-        auto run = m.run({ test::setupProgram, "-u", "-l" }, { "next", "finish", "no" });
-        EXPECT_EQ(run.exitCode, 0) << run.out;
+        auto run = uninstallAfterInstall(m);
         const std::string name = "Brimlow 56K PCI Data Fax Modem::Brimlow::Brimlow";
         Lines stage = finishStage(test::logLines(m));
         ASSERT_GE(stage.size(), 9u) << ::testing::PrintToString(stage);
@@ -372,10 +382,7 @@ TEST(UninstallWizard, TheFinishStageGoesOnWithoutTheResponsesAndStopsWhereTheDev
     {
         SCOPED_TRACE("no ResponsesKeyName: the device goes all the same");
         test::TestMachine m;
-        installSilently(m);
-        test::importRegistry(m, "[HKEY_LOCAL_MACHINE\\" + driverKey + "]\n\"ResponsesKeyName\"=-\n");
-        auto run = m.run({ test::setupProgram, "-u", "-l" }, { "next", "finish", "no" });
-        EXPECT_EQ(run.exitCode, 0) << run.out;
+        auto run = uninstallAfterInstall(m, "[HKEY_LOCAL_MACHINE\\" + driverKey + "]\n\"ResponsesKeyName\"=-\n");
         EXPECT_EQ(finishStage(test::logLines(m)),
             test::join({ responsesLookup(id),
                 { "FetchOurModemResponses Opening Driver", "FetchOurModemResponses Opening " + classKey,
@@ -390,10 +397,7 @@ TEST(UninstallWizard, TheFinishStageGoesOnWithoutTheResponsesAndStopsWhereTheDev
     {
         SCOPED_TRACE("an empty ResponsesKeyName takes no other modem's responses");
         test::TestMachine m;
-        installSilently(m);
-        test::importRegistry(m, "[HKEY_LOCAL_MACHINE\\" + driverKey + "]\n\"ResponsesKeyName\"=\"\"\n");
-        auto run = m.run({ test::setupProgram, "-u", "-l" }, { "next", "finish", "no" });
-        EXPECT_EQ(run.exitCode, 0) << run.out;
+        auto run = uninstallAfterInstall(m, "[HKEY_LOCAL_MACHINE\\" + driverKey + "]\n\"ResponsesKeyName\"=\"\"\n");
         Lines stage = finishStage(test::logLines(m));
         EXPECT_NE(std::find(stage.begin(), stage.end(), "RemoveUnimodemResponses bRet 0"), stage.end());
         EXPECT_TRUE(test::registryKeyExists(m, responsesKey));
