@@ -2,6 +2,7 @@
 // objects, the Help flags, CListBox, and the run-time class pattern the
 // program's pages follow.
 #include "support/DeskFiles.h"
+#include "support/Heard.h"
 #include "support/TestMachine.h"
 
 #include "afx/afx.h"
@@ -13,11 +14,7 @@
 
 namespace {
 
-std::vector<std::string>& heard()
-{
-    static std::vector<std::string> log;
-    return log;
-}
+using test::heard;
 
 // A page that tells what the framework asks of it.
 class CTestPage : public CPropertyPage {

@@ -1,6 +1,8 @@
 // The modem's control-panel applet, run as the install sequence starts it:
 // rundll32 shell32.dll,Control_RunDLL nyvcpl.cpl on a machine whose modem
 // the package installed.
+#include "support/Reaper.h"
+#include "support/SetupRun.h"
 #include "support/TestMachine.h"
 
 #include <gtest/gtest.h>
@@ -72,6 +74,7 @@ TEST(Applet, ChosenCountryIsWrittenByteForByte)
     auto run = m.run(appletCommand, { "select united states", "finish" });
     EXPECT_EQ(run.exitCode, 0) << run.out;
     EXPECT_EQ(currentCountry(m), std::string("\xB5\x00", 2));
+    test::expectHandlesAtExit(run);
     ASSERT_EQ(run.transcript.size(), 2u);
     const ntsim::Json& page = run.transcript[0];
     EXPECT_EQ(ntsim::stringMember(page, "event"), "page");
@@ -114,6 +117,7 @@ TEST(Applet, CancelWritesNothing)
     EXPECT_EQ(currentCountry(m), std::string("\x00\x01", 2));
     ASSERT_EQ(run.transcript.size(), 2u);
     EXPECT_EQ(ntsim::stringMember(run.transcript[1], "answer"), "cancel");
+    test::expectHandlesAtExit(run);
 }
 
 TEST(Applet, MissingModemOrAppletIsSaid)
@@ -140,19 +144,7 @@ TEST(Applet, ControlPanelWindowEndsTheAppletWhenClosed)
     test::TestMachine m;
     installModem(m);
     // No script: the applet's page waits at a terminal where nobody types.
-    struct Reaper {
-        pid_t pid { -1 };
-        int master { -1 };
-        ~Reaper()
-        {
-            if (pid > 0 && waitpid(pid, nullptr, WNOHANG) != pid) {
-                kill(pid, SIGKILL);
-                waitpid(pid, nullptr, 0);
-            }
-            if (master >= 0)
-                ::close(master);
-        }
-    } reaper;
+    test::Reaper reaper;
     pid_t child = forkpty(&reaper.master, nullptr, nullptr, nullptr);
     if (child == 0) {
         int nul = ::open("/dev/null", O_RDWR);

@@ -1,6 +1,7 @@
 // Wizards of plain Win32 dialog procedures on fresh machines: page order,
 // the buttons, the notifications' answers, and what the desk is shown.
 #include "support/DeskFiles.h"
+#include "support/Heard.h"
 #include "support/TestMachine.h"
 
 #include <commctrl.h>
@@ -15,11 +16,7 @@
 
 namespace {
 
-std::vector<std::string>& heard()
-{
-    static std::vector<std::string> log;
-    return log;
-}
+using test::heard;
 
 std::string codeName(UINT code)
 {

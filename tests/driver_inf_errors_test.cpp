@@ -14,11 +14,6 @@ using test::join;
 
 namespace {
 
-CDriver MakeDriver()
-{
-    return CDriver("Brimlow PCI Data/Fax Modem", DriverHarness::infPath(), "TAVRELIN_DATAFAX_QZV", "ID");
-}
-
 // Even administrators may not write below Enum: NT's own protection.
 const char blockedAddReg[] = "HKLM, SYSTEM\\CurrentControlSet\\Enum\\Root\\Blocked, Value, 0x00010001, 1\r\n";
 
@@ -38,7 +33,7 @@ TEST(DriverInfErrors, AnInstallSectionThatFailsStopsBeforeTheServices)
     DriverHarness h;
     h.writeInf(DriverHarness::setupInfWith("[TAVRELIN_DATAFAX_QZV.AddReg]\r\n",
         std::string("[TAVRELIN_DATAFAX_QZV.AddReg]\r\n") + blockedAddReg));
-    CDriver driver = MakeDriver();
+    CDriver driver = test::harnessDriver();
     EXPECT_EQ(driver.Install(nullptr), ST_INF_CANT_INSTALL_FILES);
     EXPECT_EQ(h.newLogLines(), join({ firstInstallStart, {
         "Install 3 (ST_INF_CANT_INSTALL_FILES)",
@@ -54,7 +49,7 @@ TEST(DriverInfErrors, AServiceSectionThatFailsLeavesTheInstalledFiles)
 {
     DriverHarness h;
     h.writeInf(DriverHarness::setupInfWith("ServiceBinary = %12%\\QZVMDM.SYS\r\n", ""));
-    CDriver driver = MakeDriver();
+    CDriver driver = test::harnessDriver();
     EXPECT_EQ(driver.Install(nullptr), ST_INF_CANT_INSTALL_SERVICE);
     EXPECT_EQ(h.newLogLines(), join({ firstInstallStart, {
         "Install 4 (ST_INF_CANT_INSTALL_SERVICE)",
@@ -68,7 +63,7 @@ TEST(DriverInfErrors, AServiceSectionThatFailsLeavesTheInstalledFiles)
 TEST(DriverInfErrors, AnUninstallSectionThatFailsAfterTheServiceWentGivesSix)
 {
     DriverHarness h;
-    CDriver driver = MakeDriver();
+    CDriver driver = test::harnessDriver();
     ASSERT_EQ(driver.Install(nullptr), ST_SUCCESS);
     const std::string failingUninstall = "[TAVRELIN_DATAFAX_QZV.Uninstall]\r\n"
                                          "DelFiles = TAVRELIN_DATAFAX_QZV.CopyFiles\r\n"
@@ -113,7 +108,7 @@ TEST(DriverInfErrors, AnAddServiceLineWithoutAName)
             "GetDriverServiceName looking for TAVRELIN_DATAFAX_QZV.Services",
             "GetDriverServiceName 10 (ST_INF_NO_ADDSERVICE_NAME)",
         };
-        CDriver driver = MakeDriver();
+        CDriver driver = test::harnessDriver();
         char name[16] = "unset";
         EXPECT_EQ(driver.GetDriverServiceName(name, sizeof name), ST_INF_NO_ADDSERVICE_NAME);
         EXPECT_STREQ(name, "") << "the empty name fits and is copied out";
@@ -141,7 +136,7 @@ TEST(DriverInfErrors, AServiceKeyThatMayNotBeOpenedForAllAccessGivesFifteen)
     RegCloseKey(key);
     ASSERT_EQ(test::setKeyDacl(DriverHarness::serviceKey(), "D:(A;CI;KR;;;BA)(A;CI;KA;;;SY)"), ERROR_SUCCESS);
 
-    CDriver driver = MakeDriver();
+    CDriver driver = test::harnessDriver();
     EXPECT_EQ(driver.Install(nullptr), ST_REG_CANT_CREATE_SERVICE_ROOT_KEY);
     EXPECT_EQ(h.newLogLines(), join({ firstInstallStart, {
         "Install 15 (ST_REG_CANT_CREATE_SERVICE_ROOT_KEY)",
@@ -157,7 +152,7 @@ TEST(DriverInfErrors, TheServicesKeyIsOpenedOnlyToCreateUnderIt)
     const char services[] = "SYSTEM\\CurrentControlSet\\Services";
     // Administrators may create under it, and do no more than Install asks.
     ASSERT_EQ(test::setKeyDacl(services, "D:(A;;0xf0004;;;BA)(A;CI;KA;;;SY)(A;CIIO;KA;;;CO)"), ERROR_SUCCESS);
-    CDriver driver = MakeDriver();
+    CDriver driver = test::harnessDriver();
     EXPECT_EQ(driver.Install(nullptr), ST_SUCCESS);
     EXPECT_TRUE(ServiceExists());
     ASSERT_EQ(driver.Uninstall(nullptr), ST_SUCCESS);

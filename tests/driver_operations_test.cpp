@@ -23,13 +23,7 @@ using test::join;
 
 namespace {
 
-const char installSection[] = "TAVRELIN_DATAFAX_QZV";
 const char packagedDriver[] = "C:\\MODEM\\QZVMDM.SYS";
-
-CDriver MakeDriver()
-{
-    return CDriver("Brimlow PCI Data/Fax Modem", DriverHarness::infPath(), installSection, "PCI\\VEN_1A7E\\DEV_5C21");
-}
 
 // Installs and starts the driver from an image of the given behaviour.
 void RunDriver(DriverHarness& h, CDriver& driver, const char* behaviour)
@@ -62,13 +56,6 @@ std::string ReadString(HKEY root, const std::string& key, const char* value)
     return r == ERROR_SUCCESS ? data : "<no value>";
 }
 
-DWORD ServiceState()
-{
-    scmtest::Sc manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-    scmtest::Sc service(OpenServiceA(manager.get(), "Qzvmdm", SERVICE_QUERY_STATUS));
-    return service ? scmtest::statusOf(service.get()).dwCurrentState : 0;
-}
-
 BOOL ControlDriver(DWORD control)
 {
     scmtest::Sc manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
@@ -95,7 +82,7 @@ std::vector<std::string> TopLevelTitles()
 TEST(DriverOperations, AFirstInstallOnACleanMachineTracesEachStepAndCreatesTheService)
 {
     DriverHarness h;
-    CDriver driver = MakeDriver();
+    CDriver driver = test::harnessDriver("PCI\\VEN_1A7E\\DEV_5C21");
     ASSERT_FALSE(h.machine().exists(DriverHarness::driverFile()));
 
     EXPECT_EQ(driver.Install(nullptr), ST_SUCCESS);
@@ -111,7 +98,7 @@ TEST(DriverOperations, AFirstInstallOnACleanMachineTracesEachStepAndCreatesTheSe
     EXPECT_TRUE(ReadDword(HKEY_LOCAL_MACHINE, std::string(DriverHarness::serviceKey()) + "\\Parameters", "BufferSize",
         bufferSize));
     EXPECT_EQ(bufferSize, 4096u);
-    EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_STOPPED)) << "Install does not start the service";
+    EXPECT_EQ(test::harnessServiceState(), static_cast<DWORD>(SERVICE_STOPPED)) << "Install does not start the service";
 
     UINT state = 99;
     EXPECT_EQ(driver.GetInfo(&state), ST_SUCCESS);
@@ -159,7 +146,7 @@ TEST(DriverOperations, StartRunsTheSoftModemDriverAndStopRemovesItsPort)
 TEST(DriverOperations, ARunningDriverIsNeitherInstalledNorStartedNorUninstalled)
 {
     DriverHarness h;
-    CDriver driver = MakeDriver();
+    CDriver driver = test::harnessDriver("PCI\\VEN_1A7E\\DEV_5C21");
     ASSERT_EQ(driver.Install(nullptr), ST_SUCCESS);
     ASSERT_EQ(driver.Start(), ST_SUCCESS);
     h.machine().remove(DriverHarness::driverFile());
@@ -196,7 +183,7 @@ TEST(DriverOperations, ARunningDriverIsNeitherInstalledNorStartedNorUninstalled)
 TEST(DriverOperations, TheServiceNameIsCopiedOutOnlyWhenItFits)
 {
     DriverHarness h;
-    CDriver driver = MakeDriver();
+    CDriver driver = test::harnessDriver("PCI\\VEN_1A7E\\DEV_5C21");
     EXPECT_EQ(driver.GetDriverServiceName(nullptr, 0), ST_SUCCESS);
     EXPECT_EQ(h.newLogLines(), test::nameReadLines()) << "no buffer, no line naming it";
 
@@ -222,7 +209,7 @@ TEST(DriverOperations, AServiceSectionWithoutAddServiceFailsEveryOperationWithNi
         "GetDriverServiceName exit with uRet 9",
     };
 
-    CDriver driver = MakeDriver();
+    CDriver driver = test::harnessDriver("PCI\\VEN_1A7E\\DEV_5C21");
     UINT state = 77;
     EXPECT_EQ(driver.GetDriverServiceName(nullptr, 0), ST_INF_NO_ADDSERVICE_KEY);
     EXPECT_EQ(h.newLogLines(), failedRead);
@@ -245,7 +232,7 @@ TEST(DriverOperations, AMissingOrBrokenSetupInf)
 {
     DriverHarness h;
     h.machine().remove(DriverHarness::infPath());
-    CDriver missing = MakeDriver();
+    CDriver missing = test::harnessDriver("PCI\\VEN_1A7E\\DEV_5C21");
     EXPECT_EQ(missing.GetDriverServiceName(nullptr, 0), ST_INF_FILE_NOT_FOUND);
     EXPECT_EQ(h.newLogLines(), (Lines {
         "GetDriverServiceName calling SetupOpenInfFile for C:\\MODEM\\DRV_MEQ.INF",
@@ -254,7 +241,7 @@ TEST(DriverOperations, AMissingOrBrokenSetupInf)
     }));
 
     h.writeInf("; no [Version] signature: not an INF of the asked style\r\n[Models]\r\n");
-    CDriver wrongStyle = MakeDriver();
+    CDriver wrongStyle = test::harnessDriver("PCI\\VEN_1A7E\\DEV_5C21");
     EXPECT_EQ(wrongStyle.GetDriverServiceName(nullptr, 0), ST_INF_CANT_OPEN_INF_FILE);
     EXPECT_EQ(h.newLogLines(), (Lines {
         "GetDriverServiceName calling SetupOpenInfFile for C:\\MODEM\\DRV_MEQ.INF",
@@ -266,7 +253,7 @@ TEST(DriverOperations, AMissingOrBrokenSetupInf)
 TEST(DriverOperations, StopOfAStoppedDriverOnlyAsksItsState)
 {
     DriverHarness h;
-    CDriver driver = MakeDriver();
+    CDriver driver = test::harnessDriver("PCI\\VEN_1A7E\\DEV_5C21");
     ASSERT_EQ(driver.Install(nullptr), ST_SUCCESS);
     h.newLogLines();
     EXPECT_EQ(driver.Stop(), ST_SUCCESS);
@@ -276,7 +263,7 @@ TEST(DriverOperations, StopOfAStoppedDriverOnlyAsksItsState)
 TEST(DriverOperations, StopOfADriverThatRefusesTheControl)
 {
     DriverHarness h;
-    CDriver driver = MakeDriver();
+    CDriver driver = test::harnessDriver("PCI\\VEN_1A7E\\DEV_5C21");
     ASSERT_NO_FATAL_FAILURE(RunDriver(h, driver, "refuse-stop"));
     h.newLogLines();
     EXPECT_EQ(driver.Stop(), ST_SCM_CANT_STOP_SERVICE_INVALID_SERVICE_CONTROL);
@@ -285,16 +272,16 @@ TEST(DriverOperations, StopOfADriverThatRefusesTheControl)
         "Stop 1052 (ST_SCM_CANT_STOP_SERVICE_INVALID_SERVICE_CONTROL)",
         "Stop exit with uRet 31",
     } }));
-    EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(test::harnessServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
 }
 
 TEST(DriverOperations, APausedDriverCountsAsStarted)
 {
     DriverHarness h;
-    CDriver driver = MakeDriver();
+    CDriver driver = test::harnessDriver("PCI\\VEN_1A7E\\DEV_5C21");
     ASSERT_NO_FATAL_FAILURE(RunDriver(h, driver, "pauses"));
     ASSERT_TRUE(ControlDriver(SERVICE_CONTROL_PAUSE)) << GetLastError();
-    ASSERT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_PAUSED));
+    ASSERT_EQ(test::harnessServiceState(), static_cast<DWORD>(SERVICE_PAUSED));
     h.newLogLines();
     const Lines started = test::infoLines("GetInfo state 2 (DRV_S_STARTED)");
 
@@ -309,16 +296,16 @@ TEST(DriverOperations, APausedDriverCountsAsStarted)
     // Stop sends the paused driver its stop.
     EXPECT_EQ(driver.Stop(), ST_SUCCESS);
     EXPECT_EQ(h.newLogLines(), join({ started, { "open_service exit with uRet 0", "Stop exit with uRet 0" } }));
-    EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(test::harnessServiceState(), static_cast<DWORD>(SERVICE_STOPPED));
 }
 
 TEST(DriverOperations, ADriverLeftStopPendingCountsAsInstalled)
 {
     DriverHarness h;
-    CDriver driver = MakeDriver();
+    CDriver driver = test::harnessDriver("PCI\\VEN_1A7E\\DEV_5C21");
     ASSERT_NO_FATAL_FAILURE(RunDriver(h, driver, "stop-pending"));
     EXPECT_EQ(driver.Stop(), ST_SUCCESS) << "the request was accepted";
-    ASSERT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_STOP_PENDING));
+    ASSERT_EQ(test::harnessServiceState(), static_cast<DWORD>(SERVICE_STOP_PENDING));
     h.newLogLines();
     UINT state = 99;
     EXPECT_EQ(driver.GetInfo(&state), ST_SUCCESS);
@@ -330,7 +317,7 @@ TEST(DriverOperations, AStatusThatCannotBeReadCountsAsInstalled)
 {
     // Only the first status query fails: Install and Start make none.
     DriverHarness h({ { "QueryServiceStatus", "ERROR_INVALID_HANDLE" } });
-    CDriver driver = MakeDriver();
+    CDriver driver = test::harnessDriver("PCI\\VEN_1A7E\\DEV_5C21");
     ASSERT_EQ(driver.Install(nullptr), ST_SUCCESS);
     ASSERT_EQ(driver.Start(), ST_SUCCESS);
     h.newLogLines();
@@ -351,7 +338,7 @@ TEST(DriverOperations, TheCopyKeepsANewerDriverOfTheMachineAndReplacesAnOlderOne
         utimbuf times { modified, modified };
         ASSERT_EQ(utime(target.c_str(), &times), 0);
     };
-    CDriver driver = MakeDriver();
+    CDriver driver = test::harnessDriver("PCI\\VEN_1A7E\\DEV_5C21");
 
     writeTarget("NTSIM DRIVER IMAGE\r\nBehaviour: plain\r\nDescription: newer\r\n", time(nullptr) + 86400);
     EXPECT_EQ(driver.Install(nullptr), ST_SUCCESS);
@@ -371,7 +358,7 @@ TEST(DriverOperations, AMissingDriverFileCannotBeSkipped)
     std::ofstream(base + ".script") << "cancel\n";
     setenv("NTSIM_SCRIPT", (base + ".script").c_str(), 1);
     setenv("NTSIM_TRANSCRIPT", (base + ".jsonl").c_str(), 1);
-    CDriver driver = MakeDriver();
+    CDriver driver = test::harnessDriver("PCI\\VEN_1A7E\\DEV_5C21");
     UINT status = driver.Install(nullptr);
     unsetenv("NTSIM_SCRIPT");
     unsetenv("NTSIM_TRANSCRIPT");
@@ -395,7 +382,7 @@ TEST(DriverOperations, AMissingDriverFileCannotBeSkipped)
 TEST(DriverOperations, UninstallWithAFailingServiceSectionStillClosesThePanelAndRemovesTheFiles)
 {
     DriverHarness h;
-    CDriver driver = MakeDriver();
+    CDriver driver = test::harnessDriver("PCI\\VEN_1A7E\\DEV_5C21");
     ASSERT_EQ(driver.Install(nullptr), ST_SUCCESS);
     ASSERT_TRUE(h.machine().exists(DriverHarness::driverFile()));
 
@@ -450,7 +437,7 @@ LRESULT CALLBACK PanelProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam
 TEST(DriverOperations, ThePanelClosesAfterTheServiceGoesAndBeforeTheFilesDo)
 {
     DriverHarness h;
-    CDriver driver = MakeDriver();
+    CDriver driver = test::harnessDriver("PCI\\VEN_1A7E\\DEV_5C21");
     ASSERT_EQ(driver.Install(nullptr), ST_SUCCESS);
     driverHostPath = h.machine().host(DriverHarness::driverFile());
     WNDCLASSA cls {};
@@ -474,7 +461,7 @@ TEST(DriverOperations, AReadOnlyProgramDirectoryLosesTheLogAndNothingElse)
     DriverHarness h;
     std::string programDir = h.machine().host("C:\\MODEM");
     ASSERT_EQ(chmod(programDir.c_str(), 0555), 0);
-    CDriver driver = MakeDriver();
+    CDriver driver = test::harnessDriver("PCI\\VEN_1A7E\\DEV_5C21");
     UINT status = driver.Install(nullptr);
     UINT state = 99;
     UINT infoStatus = driver.GetInfo(&state);

@@ -20,21 +20,9 @@ struct Case {
     const char* line;
 };
 
-CDriver MakeDriver()
-{
-    return CDriver("Brimlow PCI Data/Fax Modem", DriverHarness::infPath(), "TAVRELIN_DATAFAX_QZV", "ID");
-}
-
 std::string Exit(const char* operation, UINT uStatus)
 {
     return std::string(operation) + " exit with uRet " + std::to_string(uStatus);
-}
-
-DWORD ServiceState()
-{
-    scmtest::Sc manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-    scmtest::Sc service(OpenServiceA(manager.get(), "Qzvmdm", SERVICE_QUERY_STATUS));
-    return service ? scmtest::statusOf(service.get()).dwCurrentState : 0;
 }
 
 }
@@ -43,7 +31,7 @@ TEST(DriverScmErrors, OpeningTheManagerOrTheService)
 {
     {
         DriverHarness h({ { "OpenSCManagerA", "5" } });
-        CDriver driver = MakeDriver();
+        CDriver driver = test::harnessDriver();
         EXPECT_EQ(driver.Start(), ST_SCM_CANT_OPEN_SCMANAGER);
         EXPECT_EQ(h.newLogLines(), join({ test::nameReadLines(), {
             "open_service 17 (ST_SCM_CANT_OPEN_SCMANAGER)",
@@ -61,7 +49,7 @@ TEST(DriverScmErrors, OpeningTheManagerOrTheService)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
         DriverHarness h({ { "OpenServiceA", std::to_string(c.dwError) } });
-        CDriver driver = MakeDriver();
+        CDriver driver = test::harnessDriver();
         EXPECT_EQ(driver.Start(), c.uStatus);
         EXPECT_EQ(h.newLogLines(), join({ test::nameReadLines(), {
             c.line,
@@ -74,7 +62,7 @@ TEST(DriverScmErrors, OpeningTheManagerOrTheService)
 TEST(DriverScmErrors, GetInfoTurnsAnyOpenFailureIntoNotInstalled)
 {
     DriverHarness h({ { "OpenSCManagerA", "5" } });
-    CDriver driver = MakeDriver();
+    CDriver driver = test::harnessDriver();
     UINT state = 99;
     EXPECT_EQ(driver.GetInfo(&state), ST_SUCCESS);
     EXPECT_EQ(state, DRV_S_NONE);
@@ -98,7 +86,7 @@ TEST(DriverScmErrors, StartingTheService)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
         DriverHarness h({ { "StartServiceA", std::to_string(c.dwError) } });
-        CDriver driver = MakeDriver();
+        CDriver driver = test::harnessDriver();
         ASSERT_EQ(driver.Install(nullptr), ST_SUCCESS);
         h.newLogLines();
         EXPECT_EQ(driver.Start(), c.uStatus);
@@ -113,7 +101,7 @@ TEST(DriverScmErrors, StartingTheService)
 TEST(DriverScmErrors, ADisabledServiceIsRefusedByTheMachineItself)
 {
     DriverHarness h;
-    CDriver driver = MakeDriver();
+    CDriver driver = test::harnessDriver();
     ASSERT_EQ(driver.Install(nullptr), ST_SUCCESS);
     HKEY hKey;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, DriverHarness::serviceKey(), 0, KEY_SET_VALUE, &hKey), ERROR_SUCCESS);
@@ -137,7 +125,7 @@ TEST(DriverScmErrors, StoppingTheServiceLogsTheSystemError)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
         DriverHarness h({ { "ControlService", std::to_string(c.dwError) } });
-        CDriver driver = MakeDriver();
+        CDriver driver = test::harnessDriver();
         ASSERT_EQ(driver.Install(nullptr), ST_SUCCESS);
         ASSERT_EQ(driver.Start(), ST_SUCCESS);
         h.newLogLines();
@@ -153,7 +141,7 @@ TEST(DriverScmErrors, StoppingTheServiceLogsTheSystemError)
 TEST(DriverScmErrors, EachOperationAsksForItsOwnRights)
 {
     DriverHarness h;
-    CDriver driver = MakeDriver();
+    CDriver driver = test::harnessDriver();
     ASSERT_EQ(driver.Install(nullptr), ST_SUCCESS);
     ASSERT_EQ(driver.Start(), ST_SUCCESS);
     const Lines denied = { "open_service 18 (ST_SCM_CANT_OPEN_SERVICE_ACCESS_DENIED)", "open_service exit with uRet 18" };
@@ -178,23 +166,23 @@ TEST(DriverScmErrors, EachOperationAsksForItsOwnRights)
                                     { "Stop exit with uRet 18" } }));
     ASSERT_TRUE(grant("D:(A;;0x24;;;BA)(A;;0xf01ff;;;SY)"));
     EXPECT_EQ(driver.Stop(), ST_SUCCESS);
-    EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(test::harnessServiceState(), static_cast<DWORD>(SERVICE_STOPPED));
     h.newLogLines();
 
     // Start asks for every right of the service: starting alone is not enough.
     ASSERT_TRUE(grant("D:(A;;0xf00ff;;;BA)(A;;0xf01ff;;;SY)"));
     EXPECT_EQ(driver.Start(), ST_SCM_CANT_OPEN_SERVICE_ACCESS_DENIED);
     EXPECT_EQ(h.newLogLines(), join({ test::nameKnownLines(), denied, { "Start exit with uRet 18" } }));
-    EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_EQ(test::harnessServiceState(), static_cast<DWORD>(SERVICE_STOPPED));
     ASSERT_TRUE(grant("D:(A;;0xf01ff;;;BA)(A;;0xf01ff;;;SY)"));
     EXPECT_EQ(driver.Start(), ST_SUCCESS);
-    EXPECT_EQ(ServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(test::harnessServiceState(), static_cast<DWORD>(SERVICE_RUNNING));
 }
 
 TEST(DriverScmErrors, AUserWhoMayNotManageServicesSeesNoDriverAndInstallsNothing)
 {
     DriverHarness h;
-    CDriver driver = MakeDriver();
+    CDriver driver = test::harnessDriver();
     ASSERT_EQ(driver.Install(nullptr), ST_SUCCESS);
     h.machine().remove(DriverHarness::driverFile());
     // A guest may query the service's state but not open the manager for all access.

@@ -3,6 +3,7 @@
 // does: the event, ISDEL.EXE held open with delete-on-close, the start, the
 // wait, the handles closed.
 #include "kernel32_child.h"
+#include "support/SetupRun.h"
 
 #include "isdel/DeleteRequest.h"
 
@@ -81,6 +82,7 @@ TEST(Isdel, DeletesTheFilesAfterTheSetupProgramAndGoesItself)
     s.m.write("C:\\MODEM\\SETUP.TXT", "the run's log\r\n");
     test::RunResult r = s.setup("C:\\MODEM\\setupres.dll", "log");
     EXPECT_EQ(r.exitCode, 0) << r.out; // the event, not ISDEL.EXE's end, ended the wait
+    test::expectHandlesAtExit(r);
     EXPECT_FALSE(s.m.exists(standIn));
     EXPECT_FALSE(s.m.exists("C:\\MODEM\\setupres.dll"));
     EXPECT_FALSE(s.m.exists("C:\\WINNT\\ISDEL.EXE"));
@@ -114,6 +116,7 @@ TEST(Isdel, WithoutALogTheEmptiedDirectoryGoesToo)
     closedir(dir);
     test::RunResult r = s.setup("C:\\MODEM\\setupres.dll", "-L");
     EXPECT_EQ(r.exitCode, 0) << r.out;
+    test::expectHandlesAtExit(r);
     EXPECT_FALSE(s.m.exists("C:\\MODEM"));
     EXPECT_FALSE(s.m.exists("C:\\WINNT\\ISDEL.EXE"));
 
@@ -134,6 +137,7 @@ TEST(Isdel, FileHeldOpenIsTriedAgainThenLeft)
     s.m.write("C:\\MODEM\\SETUP.TXT", "");
     test::RunResult r = s.setup("C:\\MODEM\\setupres.dll", "log", 1000);
     EXPECT_EQ(r.exitCode, 0) << r.out;
+    test::expectHandlesAtExit(r);
     EXPECT_FALSE(s.m.exists("C:\\MODEM\\setupres.dll"));
     EXPECT_EQ(s.m.read("C:\\MODEM\\SETUP.TXT"), "ISDEL deleted C:\\MODEM\\K32CHILD.EXE\r\n"
                                                 "ISDEL deleted C:\\MODEM\\setupres.dll\r\n");
@@ -157,6 +161,7 @@ TEST(Isdel, PathsOutsideTheSetupProgramsDirectoryAreRefused)
     s.m.write("C:\\MODEM\\SETUP.TXT", "");
     test::RunResult r = s.setup("C:\\TEMP\\keep.dll", "log");
     EXPECT_EQ(r.exitCode, 0) << r.out;
+    test::expectHandlesAtExit(r);
     EXPECT_EQ(s.m.read("C:\\TEMP\\keep.dll"), "keep");
     EXPECT_FALSE(s.m.exists(standIn));
     EXPECT_EQ(s.m.read("C:\\MODEM\\SETUP.TXT"),
@@ -188,6 +193,7 @@ TEST(Isdel, NothingHappensWithoutASetupProgramWaiting)
     std::snprintf(pid, sizeof pid, "%lx", static_cast<unsigned long>(pi.dwProcessId));
     test::RunResult r = s.m.run({ "C:\\WINNT\\ISDEL.EXE", pid, "C:\\MODEM\\SETUP.EXE", "C:\\MODEM\\setupres.dll" });
     EXPECT_EQ(r.exitCode, 3) << r.out;
+    test::expectHandlesAtExit(r);
     EXPECT_EQ(WaitForSingleObject(pi.hProcess, INFINITE), DWORD(WAIT_OBJECT_0));
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <setupapi.h>
 
 #include <limits.h>
 #include <sys/stat.h>
@@ -107,7 +108,26 @@ int standInSetup(const std::string& extra, const std::string& logFlag, DWORD hol
     return status;
 }
 
-// Commands: "exit N", "setevent NAME", "waitevent NAME" (then exit 0, or 2
+// Opens one handle of each kind a process can hold and ends without
+// closing any, for the machine's record of what it held at its end.
+int leaveHandlesOpen()
+{
+    HKEY key = nullptr;
+    RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM", 0, KEY_READ, &key);
+    CreateFileA("C:\\TEMP\\left.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    WIN32_FIND_DATAA found;
+    FindFirstFileA("C:\\WINNT\\*", &found);
+    OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SetupOpenInfFileA("C:\\MODEM\\DRV_MEQ.INF", nullptr, INF_STYLE_WIN4, nullptr);
+    SetupDiCreateDeviceInfoList(nullptr, nullptr);
+    LoadLibraryA("C:\\MODEM\\setupres.dll");
+    CreateWindowExA(0, "Static", "Left", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    return 0;
+}
+
+// Commands: "exit N", "leave" (handles of every kind left open), "setevent NAME", "waitevent NAME" (then exit 0, or 2
 // when the event is missing), "report FILE" (command line, directory),
 // "whoami FILE" (process id, system directory), "sleep MS", "box CAPTION
 // [MS]" (a message box after a pause; exits with its answer), "spawn MS
@@ -119,7 +139,7 @@ int standInSetup(const std::string& extra, const std::string& logFlag, DWORD hol
 // "careless -" (a program with three faults a sweep finds: it writes through
 // what a failed GlobalAlloc gave, leaves a key open when a query fails, and
 // waits for good when SetEvent fails).
-int runCommand(std::vector<std::string> args)
+int runChildCommand(std::vector<std::string> args)
 {
     if (args.size() < 3)
         return 100;
@@ -127,6 +147,8 @@ int runCommand(std::vector<std::string> args)
     auto number = [&](size_t i) { return i < args.size() ? static_cast<DWORD>(std::strtoul(args[i].c_str(), nullptr, 10)) : 0; };
     if (command == "exit")
         return std::atoi(args[2].c_str());
+    if (command == "leave")
+        return leaveHandlesOpen();
     if (command == "setevent" || command == "waitevent") {
         HANDLE event = OpenEventA(command == "setevent" ? EVENT_MODIFY_STATE : SYNCHRONIZE, FALSE, args[2].c_str());
         if (!event)
@@ -200,7 +222,7 @@ int runCommand(std::vector<std::string> args)
     if (command == "then") {
         messageBox(args[2], 0);
         args.erase(args.begin() + 1, args.begin() + 3);
-        return runCommand(args);
+        return runChildCommand(args);
     }
     return 101;
 }
@@ -209,7 +231,7 @@ int childMain()
 {
     ntsim::initProcessFromHost(0, nullptr);
     ntsim::kernel32::attachProcess();
-    return runCommand(ntsim::splitCommandLine(GetCommandLineA()));
+    return runChildCommand(ntsim::splitCommandLine(GetCommandLineA()));
 }
 
 // Started as K32CHILD.EXE, or as a stand-in ISDEL.EXE that answers nobody.

@@ -218,3 +218,34 @@ TEST(Kernel32Process, AutoResetEvents)
     EXPECT_FALSE(ResetEvent(local));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
 }
+
+TEST(Kernel32Process, TheRunRecordsWhatAStartWasGivenAndWhatEachProcessHeldAtItsEnd)
+{
+    test::TestMachine m;
+    test::installChildProgram(m);
+    auto run = m.run({ "C:\\WINNT\\system32\\K32CHILD.EXE", "spawn", "0", "-", "leave", "all" });
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    ASSERT_EQ(run.records.size(), 3u) << run.out;
+
+    const ntsim::Json& started = run.records[0];
+    EXPECT_EQ(ntsim::stringMember(started, "event"), "process");
+    EXPECT_EQ(ntsim::stringMember(started, "command"), "C:\\WINNT\\system32\\K32CHILD.EXE leave all");
+    EXPECT_TRUE(started["application"].is_null());
+    EXPECT_EQ(started["inherit"], false);
+    EXPECT_EQ(started["flags"], 0);
+    EXPECT_EQ(started["startup"]["cb"], sizeof(STARTUPINFOA));
+    EXPECT_EQ(started["startup"]["flags"], 0);
+    EXPECT_TRUE(started["startup"]["desktop"].is_null());
+
+    // Each process's end, in the run's order: the program, then the one it started.
+    const ntsim::Json& parent = run.records[1];
+    EXPECT_EQ(ntsim::stringMember(parent, "event"), "exit");
+    EXPECT_EQ(ntsim::stringMember(parent, "program"), "C:\\WINNT\\system32\\K32CHILD.EXE");
+    const ntsim::Json& child = run.records[2];
+    EXPECT_EQ(ntsim::stringMember(child, "event"), "exit");
+    EXPECT_EQ(child["handles"],
+        ntsim::Json({ { "INF handles", 1 }, { "device information sets", 1 }, { "events", 2 }, { "files", 1 },
+            { "find handles", 1 }, { "modules", 1 }, { "registry keys", 1 }, { "service handles", 1 },
+            { "windows", 1 } }));
+    EXPECT_EQ(parent["handles"], ntsim::Json::object()) << "spawn closes the handles of its child";
+}

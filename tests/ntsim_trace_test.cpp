@@ -190,23 +190,26 @@ TEST(Sweep, EachCallSiteFailedInTurnFindsTheCrashTheHangAndTheLeak)
     ASSERT_EQ(sites.count("GlobalAlloc#1"), 1u);
     EXPECT_NE(sites["GlobalAlloc#1"]["signal"], 0) << "a write through null";
     EXPECT_EQ(sites["GlobalAlloc#1"]["error"], ERROR_NOT_ENOUGH_MEMORY);
+    ASSERT_EQ(sites.count("GlobalLock#1"), 1u);
+    EXPECT_NE(sites["GlobalLock#1"]["signal"], 0) << "the same write, of what a failed lock gave";
     ASSERT_EQ(sites.count("SetEvent#1"), 1u);
     EXPECT_EQ(sites["SetEvent#1"]["hung"], true);
     ASSERT_EQ(sites.count("RegQueryValueExA#1"), 1u);
     EXPECT_EQ(sites["RegQueryValueExA#1"]["exit"], 8);
     EXPECT_EQ(sites["RegQueryValueExA#1"]["error"], ERROR_ACCESS_DENIED);
-    EXPECT_EQ(sites["RegQueryValueExA#1"]["handlesLeft"], ntsim::Json::array({ "K32CHILD.EXE: key 1" }));
-    // A fault the program checks and gets past changes nothing.
-    ASSERT_EQ(sites.count("RegCloseKey#1"), 1u);
-    EXPECT_EQ(sites["RegCloseKey#1"]["exit"], 0);
-    EXPECT_EQ(sites["RegCloseKey#1"]["signal"], 0);
+    EXPECT_EQ(sites["RegQueryValueExA#1"]["handlesLeft"], ntsim::Json::array({ "K32CHILD.EXE: registry keys 1" }));
+    // A fault the program gets past changes nothing; closing a handle is no site.
+    ASSERT_EQ(sites.count("CreateEventA#1"), 1u);
+    EXPECT_EQ(sites["CreateEventA#1"]["exit"], 0);
+    EXPECT_EQ(sites["CreateEventA#1"]["signal"], 0);
+    EXPECT_EQ(sites.count("RegCloseKey#1"), 0u);
 
     auto& summary = report["summary"];
     EXPECT_EQ(summary["sites"], report["sites"].size());
-    EXPECT_EQ(summary["crashes"], 1);
+    EXPECT_EQ(summary["crashes"], 2);
     EXPECT_EQ(summary["hangs"], 1);
-    EXPECT_GE(summary["leaks"], 1);
-    std::string line = "sweep: " + std::to_string(report["sites"].size()) + " sites, 1 crashes, 1 hangs, ";
+    EXPECT_EQ(summary["leaks"], 1);
+    std::string line = "sweep: " + std::to_string(report["sites"].size()) + " sites, 2 crashes, 1 hangs, 1 leaks";
     EXPECT_NE(sweep.out.find(line), std::string::npos) << sweep.out;
     // The machine the sweep started from is never touched.
     EXPECT_FALSE(m.exists("C:\\WINNT\\system32\\K32CHILD.EXE.transcript"));

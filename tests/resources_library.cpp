@@ -1,4 +1,5 @@
 #include "resources_helpers.h"
+#include "support/Bytes.h"
 #include "support/TestMachine.h"
 
 #include "kernel32/ModuleList.h"
@@ -8,14 +9,10 @@
 #include <algorithm>
 
 using namespace restest;
+using test::le32;
 
 namespace {
 
-DWORD le32(const std::string& b, size_t o)
-{
-    return static_cast<BYTE>(b[o]) | static_cast<BYTE>(b[o + 1]) << 8 | static_cast<BYTE>(b[o + 2]) << 16
-        | DWORD(static_cast<BYTE>(b[o + 3])) << 24;
-}
 WORD le16(const std::string& b, size_t o) { return static_cast<WORD>(static_cast<BYTE>(b[o]) | static_cast<BYTE>(b[o + 1]) << 8); }
 
 void expectItem(const DialogTemplate& d, WORD id, DWORD style, short x, short y, short cx, short cy, const std::string& where)

@@ -1,4 +1,5 @@
 #include "resources_helpers.h"
+#include "support/Bytes.h"
 #include "support/TestMachine.h"
 
 #include "kernel32/ModuleList.h"
@@ -9,20 +10,11 @@
 #include <cstring>
 
 using namespace restest;
+using test::le32;
+using test::putLe32;
 
 namespace {
 
-DWORD le32(const std::string& b, size_t o)
-{
-    return static_cast<BYTE>(b[o]) | static_cast<BYTE>(b[o + 1]) << 8 | static_cast<BYTE>(b[o + 2]) << 16
-        | DWORD(static_cast<BYTE>(b[o + 3])) << 24;
-}
-
-void putLe32(std::string& b, size_t o, DWORD v)
-{
-    for (int i = 0; i < 4; ++i)
-        b[o + i] = static_cast<char>(v >> (8 * i));
-}
 
 // File offset of the resource directory of a PE file whose sections lie
 // at their file offsets plus a fixed delta, as the linker writes them.

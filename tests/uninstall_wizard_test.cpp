@@ -22,6 +22,9 @@ const std::string responsesKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\
 const char enumRoot[] = "SYSTEM\\CurrentControlSet\\Enum\\Root";
 const char htreeRoot[] = "SYSTEM\\CurrentControlSet\\Enum\\HTREE\\Root\\0";
 const char eventLog[] = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\System";
+const std::string restartPrompt = "prompt reboot page 106 System Settings Change: You must restart your computer "
+                                  "before the new settings will take effect.\\n\\nDo you want to restart your "
+                                  "computer now?";
 const char noAccess[] = "The wizard cannot proceed because it does not have access to the system data files. You "
                         "must be logged in as a system administrator to run this program.";
 
@@ -78,8 +81,18 @@ TEST(UninstallWizard, NextFinishYesRemovesTheModemTheDriverAndTheProgram)
     ASSERT_EQ(path.size(), 4u) << ::testing::PrintToString(path);
     EXPECT_EQ(path[0], "page 105 next");
     EXPECT_EQ(path[1], "page 106 finish");
-    EXPECT_EQ(path[2].rfind("prompt You must restart your computer", 0), 0u) << path[2];
     EXPECT_EQ(path[3], "reboot");
+    // The restart prompt belongs to the report page.
+    EXPECT_EQ(test::boxLines(run.transcript), Lines { restartPrompt + " -> yes" });
+    const ntsim::Json* first = test::pageOf(run.transcript, 105);
+    const ntsim::Json* report = test::pageOf(run.transcript, 106);
+    ASSERT_TRUE(first && report);
+    EXPECT_EQ(ntsim::stringMember(*first, "title"), "Modem Board Uninstallation Wizard");
+    EXPECT_EQ(test::buttonStates(*first), "back:off next:on finish:hidden cancel:on");
+    EXPECT_EQ(test::listItems(*first), Lines { "Brimlow PCI Data/Fax Modem" });
+    EXPECT_EQ(test::buttonStates(*report), "back:off next:hidden finish:on cancel:off");
+    EXPECT_EQ(test::controlText(*report, 1006), "Brimlow PCI Data/Fax Modem\r\n");
+    test::expectHandlesAtExit(run);
 
     EXPECT_EQ(resultLines(test::logLines(m)),
         (Lines { "Stop exit with uRet 0", "Uninstall exit with uRet 0", "RemoveEnumRootDriverKey bRet 1",
@@ -160,6 +173,8 @@ TEST(UninstallWizard, SilentRemovesTheDriverAloneAndOffersNoRestart)
     auto run = m.run({ test::setupProgram, "-u", "-s", "-l" });
     EXPECT_EQ(run.exitCode, 0) << run.out;
     EXPECT_TRUE(run.transcript.empty()) << "no page, no box, no restart prompt";
+    EXPECT_TRUE(test::recordsOf(run, "process").empty()) << "no ISDEL.EXE";
+    test::expectHandlesAtExit(run);
     EXPECT_EQ(test::serviceState(m, "Qzvmdm"), "");
     EXPECT_FALSE(m.exists("C:\\WINNT\\system32\\drivers\\QZVMDM.SYS"));
     EXPECT_TRUE(test::registryKeyExists(m, enumDevice + "\\0000"));
@@ -195,6 +210,21 @@ TEST(UninstallWizard, AStopRefusedForRightsIsSaidTwiceOtherStopFailuresNotAtAll)
         Lines path = test::shownPath(run.transcript);
         ASSERT_GE(path.size(), expected.size());
         EXPECT_EQ(Lines(path.begin(), path.begin() + static_cast<long>(expected.size())), expected);
+        // The driver stage's box and the page's, both the sheet's; the
+        // device goes at Finish and the restart is offered, but the
+        // program's files stay while the driver's service is there.
+        Lines boxes;
+        if (c.boxes)
+            boxes = Lines(2, std::string("box sheet MB_OK Installation Error: ") + noAccess + " -> ok");
+        boxes.push_back(restartPrompt + " -> no");
+        EXPECT_EQ(test::boxLines(run.transcript), boxes);
+        const ntsim::Json* report = test::pageOf(run.transcript, 106);
+        ASSERT_NE(report, nullptr);
+        EXPECT_EQ(test::controlText(*report, 1006), "Brimlow PCI Data/Fax Modem\r\n");
+        EXPECT_TRUE(test::recordsOf(run, "process").empty()) << "ISDEL.EXE is not started";
+        for (const char* file : { "C:\\MODEM\\SETUP.EXE", "C:\\MODEM\\setupres.dll", "C:\\WINNT\\ISDEL.EXE" })
+            EXPECT_TRUE(m.exists(file)) << file;
+        test::expectHandlesAtExit(run);
         Lines log = test::logLines(m);
         std::string stage = "CUninstIntroPage::UninstallDrivers returning UINT " + std::to_string(c.status);
         std::string next = "CUninstIntroPage::OnWizardNext UninstallDrivers returned UINT " + std::to_string(c.status);
@@ -213,6 +243,7 @@ TEST(UninstallWizard, InstallUninstallInstallAgainLogsTheSameInstall)
     Lines firstLog = test::logLines(m);
     auto uninstall = m.run({ test::setupProgram, "-u" }, { "next", "finish", "no" });
     ASSERT_EQ(uninstall.exitCode, 0) << uninstall.out;
+    test::expectHandlesAtExit(uninstall);
     ASSERT_FALSE(m.exists(test::setupProgram));
     // The package again, as from its disk.
     for (const char* file : { "SETUP.EXE", "setupres.dll" }) {
@@ -225,6 +256,7 @@ TEST(UninstallWizard, InstallUninstallInstallAgainLogsTheSameInstall)
     auto second = m.run({ test::setupProgram, "-s", "-l", "-h=us" });
     EXPECT_EQ(second.exitCode, 0) << second.out;
     EXPECT_EQ(test::logLines(m), firstLog);
+    test::expectHandlesAtExit(second);
     EXPECT_EQ(test::serviceState(m, "Qzvfax"), "RUNNING");
     EXPECT_EQ(test::registryValue(m, driverKey, "AttachedTo"), std::string("COM3") + '\0');
 }
@@ -247,6 +279,34 @@ TEST(UninstallWizard, TheProgramAndItsLibraryGoToIsdelOrStayWithoutIt)
     // What ISDEL.EXE did, appended once the program had ended.
     EXPECT_EQ(*(at + 4), "ISDEL deleted C:\\MODEM\\SETUP.EXE");
     EXPECT_EQ(*(at + 5), "ISDEL deleted C:\\MODEM\\setupres.dll");
+    // Started with the setup program's handles to inherit, no creation
+    // flags, and no busy cursor.
+    auto starts = test::recordsOf(run, "process");
+    ASSERT_EQ(starts.size(), 1u);
+    EXPECT_EQ(ntsim::stringMember(starts[0], "command"), commandLine);
+    EXPECT_TRUE(starts[0]["application"].is_null());
+    EXPECT_EQ(starts[0]["inherit"], true);
+    EXPECT_EQ(starts[0]["flags"], 0);
+    EXPECT_EQ(starts[0]["startup"]["cb"], sizeof(STARTUPINFOA));
+    EXPECT_EQ(starts[0]["startup"]["flags"], STARTF_FORCEOFFFEEDBACK);
+    for (const char* field : { "reserved", "x", "y", "xsize", "ysize", "showwindow", "stdinput", "stdoutput" })
+        EXPECT_EQ(starts[0]["startup"][field], 0) << field;
+    test::expectHandlesAtExit(run);
+
+    // A run without the log asks ISDEL.EXE to write none, and the program's
+    // directory goes with its files.
+    test::TestMachine quiet;
+    installSilently(quiet);
+    run = quiet.run({ test::setupProgram, "-u" }, { "next", "finish", "no" });
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    starts = test::recordsOf(run, "process");
+    ASSERT_EQ(starts.size(), 1u);
+    std::string quietCommand = ntsim::stringMember(starts[0], "command");
+    EXPECT_EQ(quietCommand.substr(quietCommand.find(" C:\\MODEM")),
+        " C:\\MODEM\\SETUP.EXE C:\\MODEM\\setupres.dll -L");
+    EXPECT_FALSE(quiet.exists("C:\\MODEM\\SETUP.EXE"));
+    EXPECT_FALSE(quiet.exists("C:\\MODEM\\SETUP.TXT"));
+    test::expectHandlesAtExit(run);
 
     // Without the delete program the files stay; the restart is offered still.
     test::TestMachine bare;
@@ -254,9 +314,129 @@ TEST(UninstallWizard, TheProgramAndItsLibraryGoToIsdelOrStayWithoutIt)
     bare.remove("C:\\WINNT\\ISDEL.EXE");
     run = bare.run({ test::setupProgram, "-u", "-l" }, { "next", "finish", "no" });
     EXPECT_EQ(run.exitCode, 0) << run.out;
-    EXPECT_EQ(test::shownPath(run.transcript).back().rfind("prompt You must restart", 0), 0u);
+    EXPECT_EQ(test::boxLines(run.transcript), Lines { restartPrompt + " -> no" });
+    EXPECT_TRUE(test::recordsOf(run, "process").empty());
+    test::expectHandlesAtExit(run);
     EXPECT_TRUE(bare.exists(test::setupProgram));
     EXPECT_TRUE(bare.exists("C:\\MODEM\\setupres.dll"));
     log = test::logLines(bare);
     EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.rfind("CreateFile ok", 0) == 0; }), 0);
+}
+
+namespace {
+
+// The finish stage's lines: from the report page's Finish to the class
+// device's removal.
+Lines finishStage(const Lines& log)
+{
+    auto startsWith = [](const char* text) { return [text](const std::string& l) { return l.rfind(text, 0) == 0; }; };
+    auto stage = std::find_if(log.begin(), log.end(), startsWith("CUninstIntroPage::UninstallDrivers returning"));
+    auto from = std::find_if(stage, log.end(), startsWith("GetPnPEnumID exit with"));
+    auto to = std::find_if(from, log.end(), startsWith("UnInstallClassDevice exit"));
+    if (to == log.end())
+        return { "(no finish stage)" };
+    return Lines(from, to + 1);
+}
+
+// A wizard uninstall (Next, Finish, No) of a silent install, the registry
+// changed in between as the REGEDIT4 text says.
+test::RunResult uninstallAfterInstall(const test::TestMachine& m, const std::string& change = "")
+{
+    installSilently(m);
+    if (!change.empty())
+        test::importRegistry(m, change);
+    auto run = m.run({ test::setupProgram, "-u", "-l" }, { "next", "finish", "no" });
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    return run;
+}
+
+Lines responsesLookup(const std::string& hardwareId)
+{
+    return { "GetPnPEnumID exit with " + hardwareId,
+        "FetchOurModemResponses Opening SYSTEM\\CurrentControlSet\\Enum\\Root\\" + hardwareId + "\\0000" };
+}
+
+}
+
+TEST(UninstallWizard, TheFinishStageGoesOnWithoutTheResponsesAndStopsWhereTheDeviceStays)
+{
+    const std::string id = test::modemHardwareId;
+    const std::string classKey = "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}\\0000";
+    {
+        SCOPED_TRACE("the responses are found and removed before the device");
+        test::TestMachine m;
+        auto run = uninstallAfterInstall(m);
+        const std::string name = "Brimlow 56K PCI Data Fax Modem::Brimlow::Brimlow";
+        Lines stage = finishStage(test::logLines(m));
+        ASSERT_GE(stage.size(), 9u) << ::testing::PrintToString(stage);
+        EXPECT_EQ(Lines(stage.begin(), stage.begin() + 9),
+            test::join({ responsesLookup(id),
+                { "FetchOurModemResponses Opening Driver", "FetchOurModemResponses Opening " + classKey,
+                    "FetchOurModemResponses Opening ResponsesKeyName", "FetchOurModemResponses Got " + name,
+                    "FetchOurModemResponses bRet 1",
+                    "RemoveUnimodemResponses Opening SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Unimodem\\DeviceSpecific",
+                    "RemoveUnimodemResponses removing " + name + " and all subkeys" } }));
+        EXPECT_EQ(stage.back(), "UnInstallClassDevice exit with 1");
+        test::expectHandlesAtExit(run);
+    }
+    {
+        SCOPED_TRACE("no ResponsesKeyName: the device goes all the same");
+        test::TestMachine m;
+        auto run = uninstallAfterInstall(m, "[HKEY_LOCAL_MACHINE\\" + driverKey + "]\n\"ResponsesKeyName\"=-\n");
+        EXPECT_EQ(finishStage(test::logLines(m)),
+            test::join({ responsesLookup(id),
+                { "FetchOurModemResponses Opening Driver", "FetchOurModemResponses Opening " + classKey,
+                    "FetchOurModemResponses Opening ResponsesKeyName", "FetchOurModemResponses RegQueryValueEx returned 2",
+                    "FetchOurModemResponses bRet 0", "UnInstallClassDevice SetupDiGetClassDevs found " + id,
+                    "UnInstallClassDevice SetupDiDeleteDevRegKey failed for " + id, "UnInstallClassDevice exit with 1" } }));
+        EXPECT_FALSE(test::registryKeyExists(m, enumDevice + "\\0000"));
+        EXPECT_TRUE(test::registryKeyExists(m, responsesKey)) << "nothing named it";
+        EXPECT_EQ(test::recordsOf(run, "process").size(), 1u) << "ISDEL.EXE";
+        test::expectHandlesAtExit(run);
+    }
+    {
+        SCOPED_TRACE("an empty ResponsesKeyName takes no other modem's responses");
+        test::TestMachine m;
+        auto run = uninstallAfterInstall(m, "[HKEY_LOCAL_MACHINE\\" + driverKey + "]\n\"ResponsesKeyName\"=\"\"\n");
+        Lines stage = finishStage(test::logLines(m));
+        EXPECT_NE(std::find(stage.begin(), stage.end(), "RemoveUnimodemResponses bRet 0"), stage.end());
+        EXPECT_TRUE(test::registryKeyExists(m, responsesKey));
+        test::expectHandlesAtExit(run);
+    }
+    {
+        SCOPED_TRACE("the hardware id not found: the setup INF's id finds nothing");
+        test::TestMachine m;
+        installSilently(m);
+        // The uninstall's second key: the driver's Parameters key.
+        ASSERT_EQ(m.tool({ "fault", m.dir(), "RegOpenKeyExA", "ERROR_FILE_NOT_FOUND", "--nth", "2" }).exitCode, 0);
+        auto run = m.run({ test::setupProgram, "-u", "-l" }, { "next", "finish", "no" });
+        EXPECT_EQ(run.exitCode, 0) << run.out;
+        EXPECT_EQ(finishStage(test::logLines(m)),
+            test::join({ responsesLookup("PCI&VEN_1A7E&DEV_5C21"),
+                { "FetchOurModemResponses RegOpenKeyEx returned 2", "FetchOurModemResponses bRet 0",
+                    "UnInstallClassDevice exit with 1" } }));
+        EXPECT_TRUE(test::registryKeyExists(m, enumDevice + "\\0000")) << "the modem device stays";
+        EXPECT_TRUE(test::registryKeyExists(m, responsesKey));
+        EXPECT_EQ(test::boxLines(run.transcript), Lines { restartPrompt + " -> no" });
+        test::expectHandlesAtExit(run);
+    }
+    {
+        SCOPED_TRACE("the device cannot be removed: no ISDEL.EXE, no restart");
+        test::TestMachine m;
+        installSilently(m);
+        ASSERT_EQ(m.tool({ "fault", m.dir(), "SetupDiCallClassInstaller", "ERROR_ACCESS_DENIED", "--nth", "1" }).exitCode, 0);
+        auto run = m.run({ test::setupProgram, "-u", "-l" }, { "next", "finish" });
+        EXPECT_EQ(run.exitCode, 0) << run.out;
+        EXPECT_EQ(test::shownPath(run.transcript), (Lines { "page 105 next", "page 106 finish" }));
+        Lines stage = finishStage(test::logLines(m));
+        ASSERT_GE(stage.size(), 2u);
+        EXPECT_EQ(Lines(stage.end() - 2, stage.end()),
+            (Lines { "UnInstallClassDevice SetupDiCallClassInstaller failed for " + id, "UnInstallClassDevice exit with 0" }));
+        Lines log = test::logLines(m);
+        EXPECT_EQ(log.back(), "UnInstallClassDevice exit with 0") << "nothing after it: no GetInfo, no ISDEL.EXE";
+        EXPECT_TRUE(test::recordsOf(run, "process").empty());
+        for (const char* file : { "C:\\MODEM\\SETUP.EXE", "C:\\MODEM\\setupres.dll", "C:\\WINNT\\ISDEL.EXE" })
+            EXPECT_TRUE(m.exists(file)) << file;
+        test::expectHandlesAtExit(run);
+    }
 }

@@ -191,19 +191,27 @@ TEST(User32Desk, RestartPromptIsRecordedAndRestartsNothing)
 {
     test::TestMachine m;
     m.attach();
-    DeskFiles desk(m, { "yes", "no" });
+    DeskFiles desk(m, { "yes", "no", "no" });
     SetLastError(1);
     EXPECT_EQ(SetupPromptReboot(nullptr, nullptr, FALSE), SPFILEQ_REBOOT_RECOMMENDED | SPFILEQ_REBOOT_IN_PROGRESS);
     EXPECT_EQ(GetLastError(), DWORD(NO_ERROR));
     EXPECT_EQ(SetupPromptReboot(nullptr, nullptr, FALSE), SPFILEQ_REBOOT_RECOMMENDED);
-    const std::string prompt = R"({"event":"prompt","kind":"reboot","caption":"System Settings Change",)"
-                               R"("text":"You must restart your computer before the new settings will take effect.\n\n)"
-                               R"(Do you want to restart your computer now?","buttons":["yes","no"],"answer":")";
+    // The owner it was given is kept with it, as a message box's is.
+    HWND owner = CreateWindowExA(0, "Static", "Owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(owner, nullptr);
+    EXPECT_EQ(SetupPromptReboot(nullptr, owner, FALSE), SPFILEQ_REBOOT_RECOMMENDED);
+    DestroyWindow(owner);
+    const std::string text = R"("caption":"System Settings Change",)"
+                             R"("text":"You must restart your computer before the new settings will take effect.\n\n)"
+                             R"(Do you want to restart your computer now?","buttons":["yes","no"],"answer":")";
+    const std::string prompt = R"({"event":"prompt","kind":"reboot","owner":null,)" + text;
     auto lines = desk.transcript();
-    ASSERT_EQ(lines.size(), 3u);
+    ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0], prompt + "yes\"}");
     EXPECT_EQ(lines[1], R"({"event":"reboot"})");
     EXPECT_EQ(lines[2], prompt + "no\"}");
+    EXPECT_EQ(lines[3], R"({"event":"prompt","kind":"reboot","owner":)"
+            + std::to_string(reinterpret_cast<uintptr_t>(owner)) + "," + text + "no\"}");
     // The machine goes on: its registry still answers.
     HKEY key = nullptr;
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM", 0, KEY_READ, &key), ERROR_SUCCESS);
@@ -211,5 +219,5 @@ TEST(User32Desk, RestartPromptIsRecordedAndRestartsNothing)
     // Scanning needs a queue.
     EXPECT_EQ(SetupPromptReboot(nullptr, nullptr, TRUE), -1);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
-    EXPECT_EQ(desk.transcript().size(), 3u);
+    EXPECT_EQ(desk.transcript().size(), 4u);
 }

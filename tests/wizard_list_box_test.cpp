@@ -1,5 +1,6 @@
 // The driver list box takes the place of the page template's placeholder,
 // or a fixed place on a template without one.
+#include "support/DialogTemplate.h"
 #include "support/TestMachine.h"
 
 #include "afx/afx.h"
@@ -56,12 +57,8 @@ TEST(DriverListBox, TakesThePlaceholdersPlaceOrTheFixedOne)
 
     // A template of no controls at all, which also holds the page made
     // from the library's template (a child window, as in a sheet).
-    std::vector<WORD> bare(16, 0);
-    auto* header = reinterpret_cast<DLGTEMPLATE*>(bare.data());
-    header->style = WS_POPUP | WS_VISIBLE;
-    header->cx = 304;
-    header->cy = 172;
-    HWND without = CreateDialogIndirectParamA(library, header, nullptr, quietDialog, 0);
+    test::TemplateBuilder bare(WS_POPUP | WS_VISIBLE, 304, 172, "");
+    HWND without = CreateDialogIndirectParamA(library, bare.get(), nullptr, quietDialog, 0);
     ASSERT_NE(without, nullptr) << GetLastError();
 
     HWND withPlaceholder = CreateDialogParamA(library, MAKEINTRESOURCEA(102), without, quietDialog, 0);

@@ -11,8 +11,8 @@ namespace {
 
 HandleTable<ScObject>& table()
 {
-    static HandleTable<ScObject> t(0xCC0004);
-    return t;
+    static auto* t = new HandleTable<ScObject>(0xCC0004, "service handles"); // counted at exit
+    return *t;
 }
 
 }

@@ -267,6 +267,18 @@ uint32_t plausibleError(const ApiSignature& api)
     return ERROR_ACCESS_DENIED;
 }
 
+bool releasesHandle(const std::string& name)
+{
+    static const char* const releases[] = { "CloseHandle", "RegCloseKey", "CloseServiceHandle", "FindClose",
+        "FreeLibrary", "SetupDiDestroyDeviceInfoList", "SetupDiDestroyDriverInfoList", "GlobalFree", "LocalFree",
+        "HeapFree", "SetupCloseFileQueue", "UnlockServiceDatabase", "DestroyPropertySheetPage", "DestroyWindow",
+        "EndDialog" };
+    for (const char* r : releases)
+        if (name == r)
+            return true;
+    return false;
+}
+
 std::vector<Site> sitesOf(const std::string& tracePath, const std::optional<uint32_t>& given, std::string& error)
 {
     std::vector<Site> sites;
@@ -282,8 +294,10 @@ std::vector<Site> sitesOf(const std::string& tracePath, const std::optional<uint
             return {};
         }
         const ApiSignature* api = findApi(stringMember(j, "call"));
-        // A call without a failure convention (GetLastError) cannot fail.
-        if (!api || !resultFails(*api, 0))
+        // A call without a failure convention (GetLastError) cannot fail;
+        // one that lets a handle go fails only for a handle that is none,
+        // which a program's own never is (ntsim fault still takes them).
+        if (!api || !resultFails(*api, 0) || releasesHandle(api->name))
             continue;
         sites.push_back({ api->name, static_cast<unsigned>(intMember(j, "n")), given.value_or(plausibleError(*api)) });
     }

@@ -584,6 +584,9 @@ desk::Shown Sheet::pageShown() const
     shown.fields = Json::object();
     shown.fields["template"] = templateId;
     shown.fields["title"] = shown.title;
+    // The windows' handles, so that a box or prompt can be told by its owner.
+    shown.fields["sheet"] = static_cast<int64_t>(reinterpret_cast<uintptr_t>(m_hwnd));
+    shown.fields["window"] = static_cast<int64_t>(reinterpret_cast<uintptr_t>(page));
     shown.fields["controls"] = describeControls(page, dialog ? dialog->units : systemBaseUnits());
     shown.pictures = picturesOf(page);
 

@@ -9,9 +9,28 @@ namespace {
 
 using KernelHandleTable = HandleTable<std::shared_ptr<KernelObject>>;
 
+const char* kindName(KernelObject::Type type)
+{
+    switch (type) {
+    case KernelObject::Type::File: return "files";
+    case KernelObject::Type::Find: return "find handles";
+    case KernelObject::Type::Event: return "events";
+    case KernelObject::Type::Process: return "processes";
+    case KernelObject::Type::Thread: return "threads";
+    }
+    return "kernel objects";
+}
+
 KernelHandleTable& table()
 {
-    static auto* instance = new KernelHandleTable(4); // outlives static destructors that close handles
+    // Outlives static destructors that close handles, and the count at exit.
+    static auto* instance = [] {
+        auto* made = new KernelHandleTable(4);
+        addHandleCounter([made](HandleCounts& counts) {
+            made->forEach([&](const std::shared_ptr<KernelObject>& object) { ++counts[kindName(object->type())]; });
+        });
+        return made;
+    }();
     return *instance;
 }
 

@@ -1,5 +1,6 @@
 #include "ModuleList.h"
 
+#include "machine/HandleTable.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
 #include "machine/Process.h"
@@ -155,9 +156,21 @@ Module* ModuleList::byName(const std::string& name)
     return nullptr;
 }
 
+namespace {
+
+// The modules LoadLibrary mapped and FreeLibrary has not unmapped.
+HandleCount& loadedModules()
+{
+    static auto* count = new HandleCount("modules");
+    return *count;
+}
+
+}
+
 Module& ModuleList::add(std::unique_ptr<Module> module)
 {
     m_modules.push_back(std::move(module));
+    loadedModules().opened();
     return *m_modules.back();
 }
 
@@ -166,6 +179,7 @@ void ModuleList::remove(Module& module)
     for (auto it = m_modules.begin(); it != m_modules.end(); ++it) {
         if (it->get() == &module) {
             m_modules.erase(it);
+            loadedModules().closed();
             return;
         }
     }

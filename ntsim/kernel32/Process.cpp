@@ -6,10 +6,13 @@
 
 #include "machine/ApiCall.h"
 #include "machine/FileLock.h"
+#include "machine/HandleTable.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
 #include "machine/Process.h"
+#include "desk/Desk.h"
 #include "desk/Run.h"
+#include "CodePage.h"
 
 #include <windows.h>
 
@@ -137,6 +140,53 @@ BOOL fail(DWORD error)
     return FALSE;
 }
 
+int64_t handleNumber(const void* value)
+{
+    return static_cast<int64_t>(reinterpret_cast<uintptr_t>(value));
+}
+
+ntsim::Json textOrNull(const char* text)
+{
+    if (!text)
+        return nullptr;
+    return ntsim::ansiToUtf8(text, ntsim::ansiCodePage());
+}
+
+// What a started process was given, for the desk's transcript: the flags
+// and start-up fields change nothing the machine shows, so a test reads them
+// there.
+void recordStart(LPCSTR application, const std::string& commandLine, BOOL inherit, DWORD flags,
+    LPCSTR directory, const STARTUPINFOA& si)
+{
+    ntsim::Json startup = ntsim::Json::object();
+    startup["cb"] = static_cast<int64_t>(si.cb);
+    startup["reserved"] = handleNumber(si.lpReserved);
+    startup["desktop"] = textOrNull(si.lpDesktop);
+    startup["title"] = textOrNull(si.lpTitle);
+    startup["x"] = static_cast<int64_t>(si.dwX);
+    startup["y"] = static_cast<int64_t>(si.dwY);
+    startup["xsize"] = static_cast<int64_t>(si.dwXSize);
+    startup["ysize"] = static_cast<int64_t>(si.dwYSize);
+    startup["xcountchars"] = static_cast<int64_t>(si.dwXCountChars);
+    startup["ycountchars"] = static_cast<int64_t>(si.dwYCountChars);
+    startup["fillattribute"] = static_cast<int64_t>(si.dwFillAttribute);
+    startup["flags"] = static_cast<int64_t>(si.dwFlags);
+    startup["showwindow"] = static_cast<int64_t>(si.wShowWindow);
+    startup["cbreserved2"] = static_cast<int64_t>(si.cbReserved2);
+    startup["reserved2"] = handleNumber(si.lpReserved2);
+    startup["stdinput"] = handleNumber(si.hStdInput);
+    startup["stdoutput"] = handleNumber(si.hStdOutput);
+    startup["stderror"] = handleNumber(si.hStdError);
+    ntsim::Json fields = ntsim::Json::object();
+    fields["application"] = textOrNull(application);
+    fields["command"] = ntsim::ansiToUtf8(commandLine, ntsim::ansiCodePage());
+    fields["inherit"] = inherit != FALSE;
+    fields["flags"] = static_cast<int64_t>(flags);
+    fields["directory"] = textOrNull(directory);
+    fields["startup"] = std::move(startup);
+    ntsim::desk::record("process", fields);
+}
+
 // An NT environment block: NAME=VALUE strings, each ended by a zero, and
 // one more zero at the end.
 std::vector<std::string> environmentBlockEntries(const char* block)
@@ -154,9 +204,30 @@ std::vector<std::string> environmentBlockEntries(const char* block)
 
 namespace ntsim::kernel32 {
 
+namespace {
+
+// The machine's record of a process's end: what it still held, by kind.
+void recordHandlesAtExit()
+{
+    Json handles = Json::object();
+    for (auto& [kind, count] : countOpenHandles())
+        handles[kind] = static_cast<int64_t>(count);
+    Json fields = Json::object();
+    fields["program"] = currentProcess().imagePath;
+    fields["handles"] = std::move(handles);
+    desk::record("exit", fields);
+}
+
+}
+
 void attachProcess()
 {
     std::atexit(releaseProcessFiles);
+    // Exit functions run in the reverse order of their registration, after
+    // the destructors of statics made later: what the count reads is made
+    // first, and the count runs before the files are let go.
+    desk::processPlace();
+    std::atexit(recordHandlesAtExit);
 }
 
 }
@@ -191,7 +262,8 @@ extern "C" void WINAPI ExitProcess(UINT uExitCode)
 }
 
 extern "C" BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
-    LPSECURITY_ATTRIBUTES lpProcessAttributes, LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles, DWORD dwCreationFlags, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
+    LPSECURITY_ATTRIBUTES lpProcessAttributes, LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
+    DWORD dwCreationFlags, LPVOID lpEnvironment, LPCSTR lpCurrentDirectory,
     LPSTARTUPINFOA lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation)
 {
     ntsim::ApiCall call("CreateProcessA", lpApplicationName, lpCommandLine, lpProcessAttributes, lpThreadAttributes, bInheritHandles, dwCreationFlags, lpEnvironment, lpCurrentDirectory, lpStartupInfo, lpProcessInformation);
@@ -227,6 +299,7 @@ extern "C" BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandL
     if (pid < 0)
         return call.returns(fail(error));
 
+    recordStart(lpApplicationName, commandLine, bInheritHandles, dwCreationFlags, lpCurrentDirectory, *lpStartupInfo);
     auto child = std::make_shared<ntsim::ChildProcess>(pid);
     lpProcessInformation->hProcess = ntsim::insertHandle(
         std::make_shared<ntsim::ProcessHandleObject>(ntsim::KernelObject::Type::Process, child));

@@ -27,8 +27,8 @@ struct KeyHandle {
 
 HandleTable<KeyHandle>& handles()
 {
-    static HandleTable<KeyHandle> table { 0x1000 };
-    return table;
+    static auto* table = new HandleTable<KeyHandle>(0x1000, "registry keys"); // counted at exit
+    return *table;
 }
 
 HKEY addHandle(KeyId key, ACCESS_MASK granted)

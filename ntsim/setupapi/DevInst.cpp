@@ -23,7 +23,7 @@ namespace {
 
 HandleTable<std::shared_ptr<DeviceInfoSet>>& sets()
 {
-    static auto* table = new HandleTable<std::shared_ptr<DeviceInfoSet>>(0x5E000);
+    static auto* table = new HandleTable<std::shared_ptr<DeviceInfoSet>>(0x5E000, "device information sets");
     return *table;
 }
 

@@ -6,6 +6,7 @@
 #include "DeviceRegistry.h"
 #include "InstallSupport.h"
 
+#include "desk/Desk.h"
 #include "machine/ApiCall.h"
 #include "machine/NtPath.h"
 
@@ -80,6 +81,22 @@ DWORD defaultAction(DI_FUNCTION function, DeviceInfoSet& set, Device* device)
         // What would need a person (selecting, properties) or hardware.
         return ERROR_DI_DO_DEFAULT;
     }
+}
+
+// The flags a device install was given change nothing the machine shows
+// (it has no progress or found-new-hardware windows), so the desk's
+// transcript keeps them for a test to read.
+void recordDeviceInstall(const DeviceInfoSet& set, const Device& device)
+{
+    HWND owner = device.params.parent ? device.params.parent : set.parent;
+    Json fields = Json::object();
+    fields["device"] = device.instanceId;
+    fields["flags"] = static_cast<int64_t>(device.params.flags);
+    if (owner)
+        fields["owner"] = static_cast<int64_t>(reinterpret_cast<uintptr_t>(owner));
+    else
+        fields["owner"] = nullptr;
+    desk::record("device-install", fields);
 }
 
 bool needsDevice(DI_FUNCTION function)
@@ -193,6 +210,8 @@ DWORD callClassInstaller(DI_FUNCTION function, HDEVINFO handle, PSP_DEVINFO_DATA
         return ERROR_NO_DEVICE_SELECTED;
     if (device && device->removed)
         return ERROR_NO_SUCH_DEVINST;
+    if (function == DIF_INSTALLDEVICE && device)
+        recordDeviceInstall(*set, *device);
     ClassInstallerProc installer = nullptr;
     if (device || set->hasClass)
         if (DWORD error = installerOf(device ? device->classGuid : set->classGuid, installer); error != NO_ERROR)

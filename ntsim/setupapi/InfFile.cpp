@@ -1,5 +1,6 @@
 #include "InfFile.h"
 
+#include "machine/HandleTable.h"
 #include "machine/NtPath.h"
 
 #include <cstdlib>
@@ -21,6 +22,12 @@ std::unordered_map<HINF, std::unique_ptr<InfFile>>& table()
 {
     static std::unordered_map<HINF, std::unique_ptr<InfFile>> files;
     return files;
+}
+
+HandleCount& openInfs()
+{
+    static auto* count = new HandleCount("INF handles");
+    return *count;
 }
 
 std::optional<long> dirIdNumber(std::string_view text)
@@ -108,6 +115,7 @@ const inf::Line* InfFile::lineWithKey(const inf::Section& section, std::string_v
 HINF InfFile::add(std::unique_ptr<InfFile> file)
 {
     HINF handle = file.get();
+    openInfs().opened();
     std::lock_guard<std::mutex> guard(tableLock());
     table().emplace(handle, std::move(file));
     return handle;
@@ -129,6 +137,7 @@ bool InfFile::close(HINF handle)
         return false;
     doomed = std::move(it->second);
     table().erase(it);
+    openInfs().closed();
     return true;
 }
 

@@ -189,6 +189,10 @@ int WINAPI SetupPromptReboot(PVOID FileQueue, HWND Owner, BOOL ScanOnly)
     shown.event = "prompt";
     shown.fields = ntsim::Json::object();
     shown.fields["kind"] = "reboot";
+    if (Owner)
+        shown.fields["owner"] = static_cast<int64_t>(reinterpret_cast<uintptr_t>(Owner));
+    else
+        shown.fields["owner"] = nullptr;
     shown.fields["caption"] = "System Settings Change";
     std::string text = "You must restart your computer before the new settings will take effect.\n\n"
                        "Do you want to restart your computer now?";

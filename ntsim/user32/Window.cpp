@@ -5,6 +5,7 @@
 #include "WindowClass.h"
 
 #include "machine/ApiCall.h"
+#include "machine/HandleTable.h"
 
 #include <unistd.h>
 
@@ -29,6 +30,12 @@ ProcessWindows& processWindows()
 }
 
 std::map<uint64_t, std::shared_ptr<Window>>& windows() { return processWindows().windows; }
+
+HandleCount& windowCount()
+{
+    static auto* count = new HandleCount("windows");
+    return *count;
+}
 
 // A process that ends with windows takes them off the machine's table.
 void forgetWindowsAtExit()
@@ -123,6 +130,7 @@ HWND WindowList::create(DWORD exStyle, const WindowClass& cls, HINSTANCE instanc
         window->m_owner = topLevelOf(parent);
     }
     windows()[entry.handle] = window;
+    windowCount().opened();
     WindowTable::add(entry);
     return handle;
 }
@@ -149,7 +157,8 @@ void WindowList::destroy(HWND handle)
         auto& siblings = parent->m_children;
         siblings.erase(std::remove(siblings.begin(), siblings.end(), handle), siblings.end());
     }
-    windows().erase(handleValue(handle));
+    if (windows().erase(handleValue(handle)))
+        windowCount().closed();
 }
 
 std::vector<HWND> WindowList::childrenOf(HWND handle)

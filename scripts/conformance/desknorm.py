@@ -27,6 +27,10 @@ def shown(path):
             continue
         entry = json.loads(raw)
         event = entry.get("event")
+        # What the simulated machine notes of calls and of each process's
+        # end, which WINDESK.EXE has no way to see.
+        if event in ("process", "device-install", "exit"):
+            continue
         if event == "page":
             title = entry.get("title", "")
             key = "page"

@@ -22,7 +22,8 @@ public:
     std::string transcriptPath() const { return m_base + ".jsonl"; }
     // The transcript's lines as written, and as parsed events.
     std::vector<std::string> transcript() const;
-    std::vector<ntsim::Json> events() const { return readTranscript(transcriptPath()); }
+    std::vector<ntsim::Json> events() const { return shownEvents(readTranscript(transcriptPath())); }
+    std::vector<ntsim::Json> records() const { return machineRecords(readTranscript(transcriptPath())); }
 
 private:
     std::string m_base;

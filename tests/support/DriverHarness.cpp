@@ -2,6 +2,7 @@
 #include "SetupRun.h"
 
 #include "machine/SecurityDescriptor.h"
+#include "scm_helpers.h"
 
 #include <gtest/gtest.h>
 
@@ -89,6 +90,18 @@ Lines DriverHarness::newLogLines()
     Lines fresh(lines.begin() + static_cast<long>(std::min(m_seen, lines.size())), lines.end());
     m_seen = lines.size();
     return fresh;
+}
+
+CDriver harnessDriver(const char* pnpEnumId)
+{
+    return CDriver("Brimlow PCI Data/Fax Modem", DriverHarness::infPath(), "TAVRELIN_DATAFAX_QZV", pnpEnumId);
+}
+
+DWORD harnessServiceState()
+{
+    scmtest::Sc manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    scmtest::Sc service(OpenServiceA(manager.get(), "Qzvmdm", SERVICE_QUERY_STATUS));
+    return service ? scmtest::statusOf(service.get()).dwCurrentState : 0;
 }
 
 Lines join(std::initializer_list<Lines> parts)

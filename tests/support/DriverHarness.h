@@ -6,6 +6,7 @@
 #include "TestMachine.h"
 
 #include "app/SetupLog.h"
+#include "driver/Driver.h"
 
 #include <windows.h>
 
@@ -45,6 +46,11 @@ private:
     TestMachine m_machine;
     size_t m_seen { 0 };
 };
+
+// The driver of the harness's INF, as the driver list would make it.
+CDriver harnessDriver(const char* pnpEnumId = "ID");
+// The current state of the harness's driver service, 0 when it does not exist.
+DWORD harnessServiceState();
 
 Lines join(std::initializer_list<Lines> parts);
 // GetDriverServiceName reading the name from the INF, and serving it from memory.

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <fstream>
 #include <functional>
 
@@ -84,6 +85,134 @@ Lines shownPath(const std::vector<ntsim::Json>& transcript)
             + (e.contains("answer") ? " " + ntsim::stringMember(e, "answer") : ""));
     }
     return path;
+}
+
+namespace {
+
+// The pages' windows, by handle, to name a box's owner.
+std::string ownerName(const ntsim::Json& owner, const std::vector<ntsim::Json>& transcript)
+{
+    if (owner.is_null())
+        return "none";
+    for (auto& e : transcript) {
+        if (ntsim::stringMember(e, "event") != "page")
+            continue;
+        if (e.contains("sheet") && e["sheet"] == owner)
+            return "sheet";
+        if (e.contains("window") && e["window"] == owner)
+            return "page " + std::to_string(e.value("template", 0));
+    }
+    return "window";
+}
+
+std::string oneLine(std::string text)
+{
+    for (size_t at = 0; (at = text.find('\n', at)) != std::string::npos;)
+        text.replace(at, 1, "\\n");
+    return text;
+}
+
+}
+
+std::string styleName(unsigned style)
+{
+    static const char* const types[] = { "MB_OK", "MB_OKCANCEL", "MB_ABORTRETRYIGNORE", "MB_YESNOCANCEL", "MB_YESNO",
+        "MB_RETRYCANCEL" };
+    static const char* const icons[] = { "", "|MB_ICONERROR", "|MB_ICONQUESTION", "|MB_ICONEXCLAMATION",
+        "|MB_ICONINFORMATION" };
+    unsigned type = style & MB_TYPEMASK;
+    unsigned icon = (style & MB_ICONMASK) >> 4;
+    std::string name = type < 6 ? types[type] : "type " + std::to_string(type);
+    name += icon < 5 ? icons[icon] : "|icon " + std::to_string(icon);
+    unsigned rest = style & ~(MB_TYPEMASK | MB_ICONMASK);
+    if (rest) {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "|0x%X", rest);
+        name += hex;
+    }
+    return name;
+}
+
+Lines boxLines(const std::vector<ntsim::Json>& transcript)
+{
+    Lines lines;
+    for (auto& e : transcript) {
+        std::string event = ntsim::stringMember(e, "event");
+        std::string owner = e.contains("owner") ? ownerName(e["owner"], transcript) : "unrecorded";
+        std::string what = ntsim::stringMember(e, "caption") + ": " + oneLine(ntsim::stringMember(e, "text"));
+        std::string answer = e.contains("answer") ? " -> " + ntsim::stringMember(e, "answer") : "";
+        if (event == "messagebox")
+            lines.push_back("box " + owner + " " + styleName(static_cast<unsigned>(e.value("style", 0))) + " " + what
+                + answer);
+        else if (event == "prompt")
+            lines.push_back("prompt " + ntsim::stringMember(e, "kind") + " " + owner + " " + what + answer);
+    }
+    return lines;
+}
+
+const ntsim::Json* pageOf(const std::vector<ntsim::Json>& transcript, int id)
+{
+    for (auto& e : transcript) {
+        if (ntsim::stringMember(e, "event") == "page" && e.value("template", 0) == id)
+            return &e;
+    }
+    return nullptr;
+}
+
+Lines listItems(const ntsim::Json& page)
+{
+    Lines items;
+    if (!page.contains("controls"))
+        return items;
+    for (auto& c : page["controls"]) {
+        if (c.value("id", 0) == 9000 && c.contains("items"))
+            for (auto& item : c["items"])
+                items.push_back(item.get<std::string>());
+    }
+    return items;
+}
+
+std::string buttonStates(const ntsim::Json& page)
+{
+    std::string line;
+    for (const char* name : { "back", "next", "finish", "cancel" }) {
+        std::string state = "missing";
+        if (page.contains("buttons") && page["buttons"].contains(name)) {
+            auto& b = page["buttons"][name];
+            state = !b.value("shown", false) ? "hidden" : b.value("enabled", false) ? "on" : "off";
+        }
+        line += (line.empty() ? "" : " ") + std::string(name) + ":" + state;
+    }
+    // A sheet without Help has no such button at all.
+    if (page.contains("buttons") && page["buttons"].contains("help"))
+        line += " help:" + std::string(page["buttons"]["help"].value("enabled", false) ? "on" : "off");
+    return line;
+}
+
+std::vector<ntsim::Json> recordsOf(const RunResult& run, const char* event)
+{
+    std::vector<ntsim::Json> out;
+    for (auto& r : run.records)
+        if (ntsim::stringMember(r, "event") == event)
+            out.push_back(r);
+    return out;
+}
+
+void expectHandlesAtExit(const RunResult& run, const std::map<std::string, HandlesByKind>& leftOpen)
+{
+    size_t ends = 0;
+    for (auto& r : run.records) {
+        if (ntsim::stringMember(r, "event") != "exit")
+            continue;
+        ++ends;
+        std::string program = ntsim::stringMember(r, "program");
+        ntsim::Json expected = ntsim::Json::object();
+        if (auto it = leftOpen.find(program); it != leftOpen.end())
+            for (auto& [kind, count] : it->second)
+                expected[kind] = count;
+        EXPECT_EQ(r["handles"], expected) << program << " ended holding these";
+    }
+    EXPECT_GT(ends, 0u) << "the run recorded no process's end";
 }
 
 std::string controlText(const ntsim::Json& page, int id)

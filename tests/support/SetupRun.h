@@ -6,6 +6,7 @@
 
 #include "machine/Json.h"
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,31 @@ Lines logLines(const TestMachine& m);
 // Each shown thing as "page 101 next" or "messagebox <text> ok", to check
 // a run's path.
 Lines shownPath(const std::vector<ntsim::Json>& transcript);
+
+// Each message box and prompt of a run, one line each, as a person meets
+// it and with whom it belongs to: "box OWNER STYLE CAPTION: TEXT -> ANSWER"
+// or "prompt KIND OWNER CAPTION: TEXT -> ANSWER". OWNER is "none",
+// "sheet" (the wizard's window), "page N" (a page's own window) or
+// "window" (any other); STYLE names the MB_ flags ("MB_OK|MB_ICONERROR").
+Lines boxLines(const std::vector<ntsim::Json>& transcript);
+std::string styleName(unsigned style);
+
+// The first time a page of that template was shown, or null.
+const ntsim::Json* pageOf(const std::vector<ntsim::Json>& transcript, int id);
+// The items of a page's driver list box (control 9000).
+Lines listItems(const ntsim::Json& page);
+// The wizard buttons of a page: "back:off next:on finish:hidden cancel:on".
+std::string buttonStates(const ntsim::Json& page);
+
+// What the machine recorded of the run's calls: each record of that event
+// ("process", "device-install").
+std::vector<ntsim::Json> recordsOf(const RunResult& run, const char* event);
+
+// Each process of the run ended holding none of the handles it opened,
+// but for those named here: a program's NT path and its handles by kind
+// ({ { "files", 1 } }). Fails the test when no process end was recorded.
+using HandlesByKind = std::map<std::string, int>;
+void expectHandlesAtExit(const RunResult& run, const std::map<std::string, HandlesByKind>& leftOpen = {});
 
 // The text of a page's control, by id; empty when the page has none.
 std::string controlText(const ntsim::Json& page, int id);

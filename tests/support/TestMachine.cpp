@@ -23,9 +23,7 @@ std::string buildDir() { return MODEM_BUILD_DIR; }
 std::string sourceDir() { return MODEM_SOURCE_DIR; }
 std::string ntsimTool() { return buildDir() + "/ntsim"; }
 
-namespace {
-
-int runCommand(const std::vector<std::string>& argv, std::string& output, const std::string& hostCwd = "")
+int runCommand(const std::vector<std::string>& argv, std::string& output, const std::string& hostCwd)
 {
     std::string outFile = "/tmp/modem-test-out-" + std::to_string(getpid()) + "-" + std::to_string(rand());
     pid_t pid = fork();
@@ -51,8 +49,6 @@ int runCommand(const std::vector<std::string>& argv, std::string& output, const 
     if (WIFEXITED(status))
         return WEXITSTATUS(status);
     return 128 + WTERMSIG(status);
-}
-
 }
 
 TestMachine::TestMachine()
@@ -157,7 +153,9 @@ RunResult TestMachine::run(const std::vector<std::string>& args, const std::vect
     argv.insert(argv.end(), args.begin(), args.end());
     RunResult result;
     result.exitCode = runCommand(argv, result.out);
-    result.transcript = readTranscript(transcriptPath);
+    auto events = readTranscript(transcriptPath);
+    result.transcript = shownEvents(events);
+    result.records = machineRecords(events);
     unlink(scriptPath.c_str());
     unlink(transcriptPath.c_str());
     return result;
@@ -177,6 +175,30 @@ std::vector<ntsim::Json> readTranscript(const std::string& path)
             ADD_FAILURE() << "bad transcript line: " << line << " (" << error << ")";
     }
     return events;
+}
+
+bool isMachineRecord(const ntsim::Json& event)
+{
+    std::string kind = ntsim::stringMember(event, "event");
+    return kind == "exit" || kind == "process" || kind == "device-install";
+}
+
+std::vector<ntsim::Json> shownEvents(const std::vector<ntsim::Json>& events)
+{
+    std::vector<ntsim::Json> shown;
+    for (auto& e : events)
+        if (!isMachineRecord(e))
+            shown.push_back(e);
+    return shown;
+}
+
+std::vector<ntsim::Json> machineRecords(const std::vector<ntsim::Json>& events)
+{
+    std::vector<ntsim::Json> records;
+    for (auto& e : events)
+        if (isMachineRecord(e))
+            records.push_back(e);
+    return records;
 }
 
 void TestMachine::attach(const std::string& imagePath, const std::string& commandLine,

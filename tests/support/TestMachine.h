@@ -11,6 +11,7 @@ struct RunResult {
     int exitCode { -1 };
     std::string out;                         // the program's standard output and error
     std::vector<ntsim::Json> transcript;     // one object per thing shown
+    std::vector<ntsim::Json> records;        // what the machine noted besides: starts, device installs, exits
 };
 
 class TestMachine {
@@ -49,6 +50,17 @@ private:
 // The transcript a run wrote, one event a line; a line that is not JSON
 // fails the test.
 std::vector<ntsim::Json> readTranscript(const std::string& path);
+// Whether an event is one the machine notes of a call ("process",
+// "device-install") or of a process's end ("exit"), not one shown.
+bool isMachineRecord(const ntsim::Json& event);
+// The events shown, or the machine's records, of a transcript.
+std::vector<ntsim::Json> shownEvents(const std::vector<ntsim::Json>& events);
+std::vector<ntsim::Json> machineRecords(const std::vector<ntsim::Json>& events);
+
+// Runs a host program (argv[0] a full path) with no input; what it writes
+// to its standard output and error lands in output. Returns its exit
+// status, or 128 and the signal that ended it.
+int runCommand(const std::vector<std::string>& argv, std::string& output, const std::string& hostCwd = "");
 
 std::string buildDir();
 std::string sourceDir();
