@@ -659,3 +659,35 @@ TEST(InfConformance, FileCompressionInfoFindsTheCompressedNameAndReadsItsHeader)
     EXPECT_EQ(SetupGetFileCompressionInfoA("C:\\MODEM\\PLAIN.TXT", nullptr, &sourceSize, &targetSize, &type),
         static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
+
+TEST(InfConformance, AnsiSizesCountTheBytesOfTheMachinesCodePage)
+{
+    test::TestMachine m;
+    m.set("locale=0411");
+    m.attach();
+    std::u16string text = u"\xFEFF[Version]\r\nSignature=\"$Windows NT$\"\r\n[S]\r\nk = \x4E2D\x6587\r\n";
+    std::string bytes;
+    for (char16_t c : text) {
+        bytes += static_cast<char>(c & 0xFF);
+        bytes += static_cast<char>(c >> 8);
+    }
+    m.write("C:\\MODEM\\W.INF", bytes);
+    HINF inf = SetupOpenInfFileA("C:\\MODEM\\W.INF", nullptr, INF_STYLE_WIN4, nullptr);
+    ASSERT_NE(inf, INVALID_HANDLE_VALUE);
+    INFCONTEXT c;
+    ASSERT_TRUE(SetupFindFirstLineA(inf, "S", "k", &c));
+    // Two characters: four bytes of code page 932 and their NUL.
+    DWORD required = 0;
+    ASSERT_TRUE(SetupGetStringFieldA(&c, 1, nullptr, 0, &required));
+    EXPECT_EQ(required, 5u);
+    char a[8];
+    ASSERT_TRUE(SetupGetStringFieldA(&c, 1, a, sizeof a, nullptr));
+    EXPECT_STREQ(a, "\x92\x86\x95\xB6");
+    EXPECT_FALSE(SetupGetStringFieldA(&c, 1, a, 4, &required));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    ASSERT_TRUE(SetupGetStringFieldW(&c, 1, nullptr, 0, &required));
+    EXPECT_EQ(required, 3u);
+    // A key of the ANSI form finds the line as the wide one does.
+    EXPECT_TRUE(SetupFindFirstLineW(inf, u"S", u"K", &c));
+    SetupCloseInfFile(inf);
+}

@@ -496,6 +496,15 @@ TEST(SetupDiConformance, TheDefaultHandlersInstallAndRemoveAndTheDeviceKeysFollo
     RegCloseKey(key);
     SetupCloseInfFile(inf);
 
+    // A hardware key the PnP manager makes, opened with the caller's rights:
+    // the Enum tree is not the administrators' to write.
+    EXPECT_EQ(SetupDiCreateDevRegKeyA(device.set, &device.data, DICS_FLAG_GLOBAL, 0, DIREG_DEV, nullptr, nullptr),
+        static_cast<HKEY>(INVALID_HANDLE_VALUE));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(SetupDiOpenDevRegKey(device.set, &device.data, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ),
+        static_cast<HKEY>(INVALID_HANDLE_VALUE));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_KEY_DOES_NOT_EXIST));
+
     ASSERT_TRUE(SetupDiRemoveDevice(device.set, &device.data));
     EXPECT_TRUE(valueNames("SYSTEM\\CurrentControlSet\\Enum\\Root\\MODEM\\0000").empty());
     EXPECT_FALSE(SetupDiInstallDevice(device.set, &device.data));

@@ -271,49 +271,6 @@ Charset charsetOf()
     return std::is_same_v<Record, SP_DEVINSTALL_PARAMS_W> ? Charset::Wide : Charset::Ansi;
 }
 
-template<typename Record>
-DWORD getParams(HDEVINFO handle, PSP_DEVINFO_DATA data, Record* params)
-{
-    Target t;
-    if (DWORD error = resolve(handle, data, false, t); error != NO_ERROR)
-        return error;
-    if (DWORD error = checkRecord(params); error != NO_ERROR)
-        return error;
-    const InstallParams& p = t.device ? t.device->params : t.set->params;
-    params->Flags = p.flags;
-    params->FlagsEx = p.flagsEx;
-    params->InstallMsgHandlerContext = p.handlerContext;
-    params->FileQueue = p.fileQueue;
-    params->ClassInstallReserved = p.classInstallReserved;
-    params->Reserved = 0;
-    readParams(p, t.set->parent, *params);
-    return NO_ERROR;
-}
-
-template<typename Record>
-DWORD setParams(HDEVINFO handle, PSP_DEVINFO_DATA data, Record* params)
-{
-    Target t;
-    if (DWORD error = resolve(handle, data, false, t); error != NO_ERROR)
-        return error;
-    if (DWORD error = checkRecord(params); error != NO_ERROR)
-        return error;
-    std::string path;
-    if (!driverPath(*params, path))
-        return ERROR_INVALID_PARAMETER;
-    InstallParams& p = t.device ? t.device->params : t.set->params;
-    p.flags = params->Flags;
-    p.flagsEx = params->FlagsEx;
-    p.parent = params->hwndParent;
-    p.handler = reinterpret_cast<void*>(params->InstallMsgHandler);
-    p.handlerCharset = charsetOf<Record>();
-    p.handlerContext = params->InstallMsgHandlerContext;
-    p.fileQueue = params->FileQueue;
-    p.classInstallReserved = params->ClassInstallReserved;
-    p.driverPath = path;
-    return NO_ERROR;
-}
-
 // Whether a registered device of the class is a duplicate of the new one,
 // in the eyes of the caller's comparison. The one it is joins the set.
 DWORD findDuplicate(HDEVINFO handle, DeviceInfoSet& set, Device& device, PSP_DETSIG_CMPPROC compare, PVOID context,
@@ -831,25 +788,53 @@ DWORD setProperty(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD property, const BYT
     return setProperty(Charset::Wide, set, data, property, buffer, size);
 }
 
-DWORD getInstallParams(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DEVINSTALL_PARAMS_A params)
+template<typename Record>
+DWORD getInstallParams(HDEVINFO handle, PSP_DEVINFO_DATA data, Record* params)
 {
-    return getParams(set, data, params);
+    Target t;
+    if (DWORD error = resolve(handle, data, false, t); error != NO_ERROR)
+        return error;
+    if (DWORD error = checkRecord(params); error != NO_ERROR)
+        return error;
+    const InstallParams& p = t.device ? t.device->params : t.set->params;
+    params->Flags = p.flags;
+    params->FlagsEx = p.flagsEx;
+    params->InstallMsgHandlerContext = p.handlerContext;
+    params->FileQueue = p.fileQueue;
+    params->ClassInstallReserved = p.classInstallReserved;
+    params->Reserved = 0;
+    readParams(p, t.set->parent, *params);
+    return NO_ERROR;
 }
 
-DWORD getInstallParams(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DEVINSTALL_PARAMS_W params)
+template<typename Record>
+DWORD setInstallParams(HDEVINFO handle, PSP_DEVINFO_DATA data, Record* params)
 {
-    return getParams(set, data, params);
+    Target t;
+    if (DWORD error = resolve(handle, data, false, t); error != NO_ERROR)
+        return error;
+    if (DWORD error = checkRecord(params); error != NO_ERROR)
+        return error;
+    std::string path;
+    if (!driverPath(*params, path))
+        return ERROR_INVALID_PARAMETER;
+    InstallParams& p = t.device ? t.device->params : t.set->params;
+    p.flags = params->Flags;
+    p.flagsEx = params->FlagsEx;
+    p.parent = params->hwndParent;
+    p.handler = reinterpret_cast<void*>(params->InstallMsgHandler);
+    p.handlerCharset = charsetOf<Record>();
+    p.handlerContext = params->InstallMsgHandlerContext;
+    p.fileQueue = params->FileQueue;
+    p.classInstallReserved = params->ClassInstallReserved;
+    p.driverPath = path;
+    return NO_ERROR;
 }
 
-DWORD setInstallParams(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DEVINSTALL_PARAMS_A params)
-{
-    return setParams(set, data, params);
-}
-
-DWORD setInstallParams(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DEVINSTALL_PARAMS_W params)
-{
-    return setParams(set, data, params);
-}
+template DWORD getInstallParams(HDEVINFO, PSP_DEVINFO_DATA, SP_DEVINSTALL_PARAMS_A*);
+template DWORD getInstallParams(HDEVINFO, PSP_DEVINFO_DATA, SP_DEVINSTALL_PARAMS_W*);
+template DWORD setInstallParams(HDEVINFO, PSP_DEVINFO_DATA, SP_DEVINSTALL_PARAMS_A*);
+template DWORD setInstallParams(HDEVINFO, PSP_DEVINFO_DATA, SP_DEVINSTALL_PARAMS_W*);
 
 DWORD getClassInstallParams(HDEVINFO handle, PSP_DEVINFO_DATA data, PSP_CLASSINSTALL_HEADER params, DWORD size,
     PDWORD required)

@@ -181,10 +181,11 @@ DWORD getProperty(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD property, PDWORD ty
 DWORD setProperty(Charset charset, HDEVINFO set, PSP_DEVINFO_DATA data, DWORD property, const BYTE* buffer,
     DWORD size);
 DWORD setProperty(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD property, const BYTE* buffer, DWORD size);
-DWORD getInstallParams(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DEVINSTALL_PARAMS_A params);
-DWORD getInstallParams(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DEVINSTALL_PARAMS_W params);
-DWORD setInstallParams(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DEVINSTALL_PARAMS_A params);
-DWORD setInstallParams(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DEVINSTALL_PARAMS_W params);
+// For SP_DEVINSTALL_PARAMS_A and _W.
+template<typename Record>
+DWORD getInstallParams(HDEVINFO set, PSP_DEVINFO_DATA data, Record* params);
+template<typename Record>
+DWORD setInstallParams(HDEVINFO set, PSP_DEVINFO_DATA data, Record* params);
 DWORD getClassInstallParams(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_CLASSINSTALL_HEADER params, DWORD size,
     PDWORD required);
 DWORD setClassInstallParams(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_CLASSINSTALL_HEADER params, DWORD size);
@@ -201,24 +202,20 @@ DWORD createDevRegKey(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD scope, DWORD pr
 DWORD deleteDevRegKey(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD scope, DWORD profile, DWORD keyType);
 
 DWORD buildDriverInfoList(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD type);
-DWORD enumDriverInfo(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD type, DWORD index, PSP_DRVINFO_DATA_A driver);
-DWORD enumDriverInfo(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD type, DWORD index, PSP_DRVINFO_DATA_W driver);
-DWORD getSelectedDriver(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA_A driver);
-DWORD getSelectedDriver(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA_W driver);
-DWORD setSelectedDriver(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA_A driver);
-DWORD setSelectedDriver(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA_W driver);
-DWORD driverInfoDetail(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA_A driver,
-    PSP_DRVINFO_DETAIL_DATA_A detail, DWORD size, PDWORD required);
-DWORD driverInfoDetail(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA_W driver,
-    PSP_DRVINFO_DETAIL_DATA_W detail, DWORD size, PDWORD required);
-DWORD getDriverInstallParams(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA_A driver,
-    PSP_DRVINSTALL_PARAMS params);
-DWORD getDriverInstallParams(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA_W driver,
-    PSP_DRVINSTALL_PARAMS params);
-DWORD setDriverInstallParams(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA_A driver,
-    PSP_DRVINSTALL_PARAMS params);
-DWORD setDriverInstallParams(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA_W driver,
-    PSP_DRVINSTALL_PARAMS params);
+// For the A and W forms of SP_DRVINFO_DATA and SP_DRVINFO_DETAIL_DATA.
+template<typename Record>
+DWORD enumDriverInfo(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD type, DWORD index, Record* driver);
+template<typename Record>
+DWORD getSelectedDriver(HDEVINFO set, PSP_DEVINFO_DATA data, Record* driver);
+template<typename Record>
+DWORD setSelectedDriver(HDEVINFO set, PSP_DEVINFO_DATA data, Record* driver);
+template<typename Record, typename Detail>
+DWORD driverInfoDetail(HDEVINFO set, PSP_DEVINFO_DATA data, Record* driver, Detail* detail, DWORD size,
+    PDWORD required);
+template<typename Record>
+DWORD getDriverInstallParams(HDEVINFO set, PSP_DEVINFO_DATA data, Record* driver, PSP_DRVINSTALL_PARAMS params);
+template<typename Record>
+DWORD setDriverInstallParams(HDEVINFO set, PSP_DEVINFO_DATA data, Record* driver, PSP_DRVINSTALL_PARAMS params);
 DWORD destroyDriverInfoList(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD type);
 // SetupDiGetActualSectionToInstall; extension is the offset of the
 // decoration, npos for none.

@@ -272,62 +272,6 @@ DriverNode* nodeOf(DriverScope& scope, const Record& driver)
     return nullptr;
 }
 
-template<typename Record>
-DWORD enumDriver(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD type, DWORD index, Record* driver)
-{
-    DriverTarget t;
-    if (DWORD error = resolveScope(handle, data, t); error != NO_ERROR)
-        return error;
-    if (!isDriverType(type))
-        return ERROR_INVALID_PARAMETER;
-    if (DWORD error = checkRecord(driver); error != NO_ERROR)
-        return error;
-    const DriverList& list = t.scope->list(type);
-    if (index >= list.nodes.size())
-        return ERROR_NO_MORE_ITEMS;
-    describe(list.nodes[index], *driver);
-    return NO_ERROR;
-}
-
-template<typename Record>
-DWORD selectedDriver(HDEVINFO handle, PSP_DEVINFO_DATA data, Record* driver)
-{
-    DriverTarget t;
-    if (DWORD error = resolveScope(handle, data, t); error != NO_ERROR)
-        return error;
-    if (DWORD error = checkRecord(driver); error != NO_ERROR)
-        return error;
-    const DriverNode* node = t.scope->selectedDriver();
-    if (!node)
-        return ERROR_NO_DRIVER_SELECTED;
-    describe(*node, *driver);
-    return NO_ERROR;
-}
-
-template<typename Record>
-DWORD selectDriver(HDEVINFO handle, PSP_DEVINFO_DATA data, Record* driver)
-{
-    DriverTarget t;
-    if (DWORD error = resolveScope(handle, data, t); error != NO_ERROR)
-        return error;
-    if (!driver) {
-        t.scope->selectedType = SPDIT_NODRIVER;
-        t.scope->selectedSerial = 0;
-        return NO_ERROR;
-    }
-    if (DWORD error = checkRecord(driver); error != NO_ERROR)
-        return error;
-    if (!isDriverType(driver->DriverType))
-        return ERROR_INVALID_PARAMETER;
-    DriverNode* node = nodeOf(*t.scope, *driver);
-    if (!node)
-        return ERROR_INVALID_PARAMETER;
-    t.scope->selectedType = driver->DriverType;
-    t.scope->selectedSerial = node->serial;
-    driver->Reserved = node->serial;
-    return NO_ERROR;
-}
-
 // The node of a driver record that must name one.
 template<typename Record>
 DWORD namedNode(HDEVINFO handle, PSP_DEVINFO_DATA data, Record* driver, DriverNode*& out)
@@ -357,10 +301,99 @@ FILETIME infDate(const std::string& ntPath)
     return out;
 }
 
+}
+
+std::string actualSection(const InfFile& file, const std::string& section)
+{
+    // NT 4.0 on x86 knows these decorations, the most particular first.
+    for (const char* decoration : { ".NTx86", ".NT" })
+        if (const inf::Section* found = file.section(section + decoration))
+            return found->name;
+    return section;
+}
+
+namespace devinst {
+
+DWORD buildDriverInfoList(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD type)
+{
+    DriverTarget t;
+    if (DWORD error = resolveScope(handle, data, t); error != NO_ERROR)
+        return error;
+    if (!isDriverType(type) || (type == SPDIT_COMPATDRIVER && !t.device))
+        return ERROR_INVALID_PARAMETER;
+    if (t.device && t.device->removed)
+        return ERROR_NO_SUCH_DEVINST;
+    if (t.scope->list(type).built)
+        return NO_ERROR;
+    std::optional<GUID> classGuid;
+    if (t.device)
+        classGuid = t.device->classGuid;
+    else if (t.set->hasClass)
+        classGuid = t.set->classGuid;
+    return buildList(*t.scope, classGuid, t.device, type);
+}
+
+template<typename Record>
+DWORD enumDriverInfo(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD type, DWORD index, Record* driver)
+{
+    DriverTarget t;
+    if (DWORD error = resolveScope(handle, data, t); error != NO_ERROR)
+        return error;
+    if (!isDriverType(type))
+        return ERROR_INVALID_PARAMETER;
+    if (DWORD error = checkRecord(driver); error != NO_ERROR)
+        return error;
+    const DriverList& list = t.scope->list(type);
+    if (index >= list.nodes.size())
+        return ERROR_NO_MORE_ITEMS;
+    describe(list.nodes[index], *driver);
+    return NO_ERROR;
+}
+
+template<typename Record>
+DWORD getSelectedDriver(HDEVINFO handle, PSP_DEVINFO_DATA data, Record* driver)
+{
+    DriverTarget t;
+    if (DWORD error = resolveScope(handle, data, t); error != NO_ERROR)
+        return error;
+    if (DWORD error = checkRecord(driver); error != NO_ERROR)
+        return error;
+    const DriverNode* node = t.scope->selectedDriver();
+    if (!node)
+        return ERROR_NO_DRIVER_SELECTED;
+    describe(*node, *driver);
+    return NO_ERROR;
+}
+
+template<typename Record>
+DWORD setSelectedDriver(HDEVINFO handle, PSP_DEVINFO_DATA data, Record* driver)
+{
+    DriverTarget t;
+    if (DWORD error = resolveScope(handle, data, t); error != NO_ERROR)
+        return error;
+    if (!driver) {
+        t.scope->selectedType = SPDIT_NODRIVER;
+        t.scope->selectedSerial = 0;
+        return NO_ERROR;
+    }
+    if (DWORD error = checkRecord(driver); error != NO_ERROR)
+        return error;
+    if (!isDriverType(driver->DriverType))
+        return ERROR_INVALID_PARAMETER;
+    DriverNode* node = nodeOf(*t.scope, *driver);
+    if (!node)
+        return ERROR_INVALID_PARAMETER;
+    t.scope->selectedType = driver->DriverType;
+    t.scope->selectedSerial = node->serial;
+    driver->Reserved = node->serial;
+    return NO_ERROR;
+}
+
 // SP_DRVINFO_DETAIL_DATA: the fixed part, then the hardware id and the
 // compatible ids as one list, each with its NUL and the list's NUL last.
-template<typename Detail, typename Record>
-DWORD detailOf(HDEVINFO handle, PSP_DEVINFO_DATA data, Record* driver, Detail* detail, DWORD size, PDWORD required)
+template<typename Record, typename Detail>
+DWORD driverInfoDetail(HDEVINFO handle, PSP_DEVINFO_DATA data, Record* driver, Detail* detail, DWORD size,
+    PDWORD required)
 {
     using Char = std::remove_extent_t<decltype(Detail::HardwareID)>;
     DriverNode* node = nullptr;
@@ -408,7 +441,8 @@ DWORD detailOf(HDEVINFO handle, PSP_DEVINFO_DATA data, Record* driver, Detail* d
 }
 
 template<typename Record>
-DWORD driverParams(HDEVINFO handle, PSP_DEVINFO_DATA data, Record* driver, PSP_DRVINSTALL_PARAMS params)
+DWORD getDriverInstallParams(HDEVINFO handle, PSP_DEVINFO_DATA data, Record* driver,
+    PSP_DRVINSTALL_PARAMS params)
 {
     DriverNode* node = nullptr;
     if (DWORD error = namedNode(handle, data, driver, node); error != NO_ERROR)
@@ -423,7 +457,8 @@ DWORD driverParams(HDEVINFO handle, PSP_DEVINFO_DATA data, Record* driver, PSP_D
 }
 
 template<typename Record>
-DWORD setDriverParams(HDEVINFO handle, PSP_DEVINFO_DATA data, Record* driver, PSP_DRVINSTALL_PARAMS params)
+DWORD setDriverInstallParams(HDEVINFO handle, PSP_DEVINFO_DATA data, Record* driver,
+    PSP_DRVINSTALL_PARAMS params)
 {
     DriverNode* node = nullptr;
     if (DWORD error = namedNode(handle, data, driver, node); error != NO_ERROR)
@@ -436,103 +471,20 @@ DWORD setDriverParams(HDEVINFO handle, PSP_DEVINFO_DATA data, Record* driver, PS
     return NO_ERROR;
 }
 
-}
-
-std::string actualSection(const InfFile& file, const std::string& section)
-{
-    // NT 4.0 on x86 knows these decorations, the most particular first.
-    for (const char* decoration : { ".NTx86", ".NT" })
-        if (const inf::Section* found = file.section(section + decoration))
-            return found->name;
-    return section;
-}
-
-namespace devinst {
-
-DWORD buildDriverInfoList(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD type)
-{
-    DriverTarget t;
-    if (DWORD error = resolveScope(handle, data, t); error != NO_ERROR)
-        return error;
-    if (!isDriverType(type) || (type == SPDIT_COMPATDRIVER && !t.device))
-        return ERROR_INVALID_PARAMETER;
-    if (t.device && t.device->removed)
-        return ERROR_NO_SUCH_DEVINST;
-    if (t.scope->list(type).built)
-        return NO_ERROR;
-    std::optional<GUID> classGuid;
-    if (t.device)
-        classGuid = t.device->classGuid;
-    else if (t.set->hasClass)
-        classGuid = t.set->classGuid;
-    return buildList(*t.scope, classGuid, t.device, type);
-}
-
-DWORD enumDriverInfo(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD type, DWORD index, PSP_DRVINFO_DATA_A driver)
-{
-    return enumDriver(set, data, type, index, driver);
-}
-
-DWORD enumDriverInfo(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD type, DWORD index, PSP_DRVINFO_DATA_W driver)
-{
-    return enumDriver(set, data, type, index, driver);
-}
-
-DWORD getSelectedDriver(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA_A driver)
-{
-    return selectedDriver(set, data, driver);
-}
-
-DWORD getSelectedDriver(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA_W driver)
-{
-    return selectedDriver(set, data, driver);
-}
-
-DWORD setSelectedDriver(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA_A driver)
-{
-    return selectDriver(set, data, driver);
-}
-
-DWORD setSelectedDriver(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA_W driver)
-{
-    return selectDriver(set, data, driver);
-}
-
-DWORD driverInfoDetail(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA_A driver,
-    PSP_DRVINFO_DETAIL_DATA_A detail, DWORD size, PDWORD required)
-{
-    return detailOf(set, data, driver, detail, size, required);
-}
-
-DWORD driverInfoDetail(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA_W driver,
-    PSP_DRVINFO_DETAIL_DATA_W detail, DWORD size, PDWORD required)
-{
-    return detailOf(set, data, driver, detail, size, required);
-}
-
-DWORD getDriverInstallParams(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA_A driver,
-    PSP_DRVINSTALL_PARAMS params)
-{
-    return driverParams(set, data, driver, params);
-}
-
-DWORD getDriverInstallParams(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA_W driver,
-    PSP_DRVINSTALL_PARAMS params)
-{
-    return driverParams(set, data, driver, params);
-}
-
-DWORD setDriverInstallParams(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA_A driver,
-    PSP_DRVINSTALL_PARAMS params)
-{
-    return setDriverParams(set, data, driver, params);
-}
-
-DWORD setDriverInstallParams(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA_W driver,
-    PSP_DRVINSTALL_PARAMS params)
-{
-    return setDriverParams(set, data, driver, params);
-}
+template DWORD enumDriverInfo(HDEVINFO, PSP_DEVINFO_DATA, DWORD, DWORD, SP_DRVINFO_DATA_A*);
+template DWORD enumDriverInfo(HDEVINFO, PSP_DEVINFO_DATA, DWORD, DWORD, SP_DRVINFO_DATA_W*);
+template DWORD getSelectedDriver(HDEVINFO, PSP_DEVINFO_DATA, SP_DRVINFO_DATA_A*);
+template DWORD getSelectedDriver(HDEVINFO, PSP_DEVINFO_DATA, SP_DRVINFO_DATA_W*);
+template DWORD setSelectedDriver(HDEVINFO, PSP_DEVINFO_DATA, SP_DRVINFO_DATA_A*);
+template DWORD setSelectedDriver(HDEVINFO, PSP_DEVINFO_DATA, SP_DRVINFO_DATA_W*);
+template DWORD driverInfoDetail(HDEVINFO, PSP_DEVINFO_DATA, SP_DRVINFO_DATA_A*, SP_DRVINFO_DETAIL_DATA_A*, DWORD,
+    PDWORD);
+template DWORD driverInfoDetail(HDEVINFO, PSP_DEVINFO_DATA, SP_DRVINFO_DATA_W*, SP_DRVINFO_DETAIL_DATA_W*, DWORD,
+    PDWORD);
+template DWORD getDriverInstallParams(HDEVINFO, PSP_DEVINFO_DATA, SP_DRVINFO_DATA_A*, PSP_DRVINSTALL_PARAMS);
+template DWORD getDriverInstallParams(HDEVINFO, PSP_DEVINFO_DATA, SP_DRVINFO_DATA_W*, PSP_DRVINSTALL_PARAMS);
+template DWORD setDriverInstallParams(HDEVINFO, PSP_DEVINFO_DATA, SP_DRVINFO_DATA_A*, PSP_DRVINSTALL_PARAMS);
+template DWORD setDriverInstallParams(HDEVINFO, PSP_DEVINFO_DATA, SP_DRVINFO_DATA_W*, PSP_DRVINSTALL_PARAMS);
 
 DWORD destroyDriverInfoList(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD type)
 {

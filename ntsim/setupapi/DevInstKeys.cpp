@@ -49,7 +49,7 @@ DWORD deviceForKey(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD scope, DWORD ke
 // Makes the key a device's registry path names: its hardware key as the
 // PnP manager makes it, a driver key as the installing user does, with the
 // device's Driver value when it had none.
-DWORD makeKey(Device& device, DWORD scope, DWORD profile, DWORD keyType, std::string& path)
+DWORD makeKey(Device& device, DWORD scope, DWORD profile, DWORD keyType, std::string& path, bool& created)
 {
     if (keyType == DIREG_DRV && keyPath(device, scope, profile, keyType, path) != NO_ERROR) {
         devreg::Key key;
@@ -64,7 +64,10 @@ DWORD makeKey(Device& device, DWORD scope, DWORD profile, DWORD keyType, std::st
     if (DWORD error = keyPath(device, scope, profile, keyType, path); error != NO_ERROR)
         return error;
     registry::Key key(keyType == DIREG_DEV ? registry::Key::As::System : registry::Key::As::Caller);
-    return static_cast<DWORD>(key.create(HKEY_LOCAL_MACHINE, path));
+    DWORD disposition = 0;
+    LONG status = key.create(HKEY_LOCAL_MACHINE, path, KEY_ALL_ACCESS, REG_OPTION_NON_VOLATILE, &disposition);
+    created = disposition == REG_CREATED_NEW_KEY;
+    return static_cast<DWORD>(status);
 }
 
 }
@@ -102,11 +105,17 @@ DWORD createDevRegKey(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD scope, DWORD
     if (DWORD error = needAdministrator(); error != NO_ERROR)
         return error;
     std::string path;
-    if (DWORD error = makeKey(*t.device, scope, profile, keyType, path); error != NO_ERROR)
+    bool created = false;
+    if (DWORD error = makeKey(*t.device, scope, profile, keyType, path, created); error != NO_ERROR)
         return error;
+    // The caller's rights decide; a hardware key made for a caller who may
+    // not have it goes again.
     if (LONG status = registry::openKey(HKEY_LOCAL_MACHINE, path.c_str(), KEY_ALL_ACCESS, &out);
-        status != ERROR_SUCCESS)
+        status != ERROR_SUCCESS) {
+        if (created && keyType == DIREG_DEV)
+            registry::deleteSystemKeyTree(path);
         return static_cast<DWORD>(status);
+    }
     // The section goes into the new key as its HKR; files are not its part.
     if (install) {
         DWORD error = installFromSection(t.set->parent, *file, *install, SPINST_ALL & ~DWORD(SPINST_FILES), out,

@@ -199,20 +199,14 @@ DWORD infVersionInformation(const SP_INF_INFORMATION* info, UINT index, const st
     return copyText(keys, buffer, required);
 }
 
-BOOL infInformationFrom(LPCVOID InfSpec, PCSTR name, DWORD SearchControl, PSP_INF_INFORMATION ReturnBuffer,
+// InfSpec is a handle or a name in the call's form.
+template<typename Char>
+BOOL infInformationFrom(LPCVOID InfSpec, DWORD SearchControl, PSP_INF_INFORMATION ReturnBuffer,
     DWORD ReturnBufferSize, PDWORD RequiredSize)
 {
     bool isName = InfSpec && SearchControl != INFINFO_INF_SPEC_IS_HINF;
-    return finish(infInformation(InfSpec, isName ? argument(name) : std::string(), SearchControl, ReturnBuffer,
-        ReturnBufferSize, RequiredSize));
-}
-
-BOOL infInformationFrom(LPCVOID InfSpec, PCWSTR name, DWORD SearchControl, PSP_INF_INFORMATION ReturnBuffer,
-    DWORD ReturnBufferSize, PDWORD RequiredSize)
-{
-    bool isName = InfSpec && SearchControl != INFINFO_INF_SPEC_IS_HINF;
-    return finish(infInformation(InfSpec, isName ? argument(name) : std::string(), SearchControl, ReturnBuffer,
-        ReturnBufferSize, RequiredSize));
+    std::string name = isName ? argument(static_cast<const Char*>(InfSpec)) : std::string();
+    return finish(infInformation(InfSpec, name, SearchControl, ReturnBuffer, ReturnBufferSize, RequiredSize));
 }
 
 }
@@ -223,8 +217,8 @@ BOOL WINAPI SetupGetInfInformationA(LPCVOID InfSpec, DWORD SearchControl, PSP_IN
     ntsim::ApiCall call("SetupGetInfInformationA", InfSpec, SearchControl, ReturnBuffer, ReturnBufferSize, RequiredSize);
     if (call.faulted())
         return call.returns(FALSE);
-    return call.returns(infInformationFrom(InfSpec, static_cast<PCSTR>(InfSpec), SearchControl, ReturnBuffer,
-        ReturnBufferSize, RequiredSize));
+    return call.returns(infInformationFrom<CHAR>(InfSpec, SearchControl, ReturnBuffer, ReturnBufferSize,
+        RequiredSize));
 }
 
 BOOL WINAPI SetupGetInfInformationW(LPCVOID InfSpec, DWORD SearchControl, PSP_INF_INFORMATION ReturnBuffer,
@@ -233,8 +227,8 @@ BOOL WINAPI SetupGetInfInformationW(LPCVOID InfSpec, DWORD SearchControl, PSP_IN
     ntsim::ApiCall call("SetupGetInfInformationW", InfSpec, SearchControl, ReturnBuffer, ReturnBufferSize, RequiredSize);
     if (call.faulted())
         return call.returns(FALSE);
-    return call.returns(infInformationFrom(InfSpec, static_cast<PCWSTR>(InfSpec), SearchControl, ReturnBuffer,
-        ReturnBufferSize, RequiredSize));
+    return call.returns(infInformationFrom<WCHAR>(InfSpec, SearchControl, ReturnBuffer, ReturnBufferSize,
+        RequiredSize));
 }
 
 BOOL WINAPI SetupQueryInfFileInformationA(PSP_INF_INFORMATION InfInformation, UINT InfIndex, PSTR ReturnBuffer,

@@ -1,5 +1,7 @@
 #include "InfParser.h"
 
+#include "machine/Utf8.h"
+
 namespace ntsim::inf {
 
 namespace {
@@ -25,29 +27,16 @@ char32_t upperCodePoint(char32_t c)
     return c;
 }
 
-void appendUtf8(char32_t c, std::string& out)
+// Folds the code point at s[i] into out, moving i past it.
+void foldCodePoint(std::string_view s, size_t& i, std::string& out)
 {
-    if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-// Folds a two-byte UTF-8 sequence at s[i] into out; false for any other.
-bool foldTwoBytes(std::string_view s, size_t i, std::string& out)
-{
-    auto lead = static_cast<unsigned char>(s[i]);
-    if ((lead >> 5) != 0x6 || i + 1 >= s.size())
-        return false;
-    auto trail = static_cast<unsigned char>(s[i + 1]);
-    if ((trail & 0xC0) != 0x80)
-        return false;
-    appendUtf8(upperCodePoint(static_cast<char32_t>(((lead & 0x1F) << 6) | (trail & 0x3F))), out);
-    return true;
+    size_t start = i;
+    char32_t c = utf::next(s, i);
+    // A byte that begins no sequence is kept as it is.
+    if (c == 0xFFFD && i == start + 1)
+        out += s[start];
+    else
+        utf::append(upperCodePoint(c), out);
 }
 
 }
@@ -56,15 +45,14 @@ std::string foldCase(std::string_view s)
 {
     std::string out;
     out.reserve(s.size());
-    for (size_t i = 0; i < s.size(); ++i) {
+    for (size_t i = 0; i < s.size();) {
         char c = s[i];
-        if (c >= 'a' && c <= 'z') {
-            out += static_cast<char>(c - 'a' + 'A');
-        } else if (static_cast<unsigned char>(c) < 0x80 || !foldTwoBytes(s, i, out)) {
-            out += c;
-        } else {
-            ++i;
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            foldCodePoint(s, i, out);
+            continue;
         }
+        out += c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+        ++i;
     }
     return out;
 }

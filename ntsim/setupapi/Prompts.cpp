@@ -60,7 +60,7 @@ UINT promptForDisk(const std::string* title, const std::string* diskName, const 
 {
     path = pathToSource;
     // With IDF_CHECKFIRST a file that is there needs no asking.
-    if ((style & IDF_CHECKFIRST) && isFileOnMachine(joinNtPath(pathToSource, fileSought)))
+    if ((style & IDF_CHECKFIRST) && !fileSought.empty() && isFileOnMachine(joinNtPath(pathToSource, fileSought)))
         return DPROMPT_SUCCESS;
     std::string disk = diskName && !diskName->empty() ? *diskName : "the source disk";
     std::string text = "The file '" + fileSought + "' on " + disk
@@ -127,17 +127,14 @@ UINT promptResult(UINT answer, const std::string& path, const TextBuffer& buffer
     return copyText(path, buffer, required) == NO_ERROR ? answer : DPROMPT_BUFFERTOOSMALL;
 }
 
+// Without a file sought, the disk is known by its tag file.
 template<typename Char>
 UINT promptForDiskFrom(const Char* DialogTitle, const Char* DiskName, const Char* PathToSource, const Char* FileSought,
-    DWORD DiskPromptStyle, const TextBuffer& buffer, PDWORD PathRequiredSize)
+    const Char* TagFile, DWORD DiskPromptStyle, const TextBuffer& buffer, PDWORD PathRequiredSize)
 {
-    if (!FileSought) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return DPROMPT_CANCEL;
-    }
     std::string title, disk, path;
     UINT answer = promptForDisk(optionalArgument(DialogTitle, title), optionalArgument(DiskName, disk),
-        argument(PathToSource), argument(FileSought), DiskPromptStyle, path);
+        argument(PathToSource), argument(FileSought ? FileSought : TagFile), DiskPromptStyle, path);
     SetLastError(NO_ERROR);
     return promptResult(answer, path, buffer, PathRequiredSize);
 }
@@ -225,7 +222,7 @@ UINT WINAPI SetupPromptForDiskA(HWND hwndParent, PCSTR DialogTitle, PCSTR DiskNa
     ntsim::ApiCall call("SetupPromptForDiskA", hwndParent, DialogTitle, DiskName, PathToSource, FileSought, TagFile, DiskPromptStyle, PathBuffer, PathBufferSize, PathRequiredSize);
     if (call.faulted())
         return call.returns(UINT(DPROMPT_CANCEL));
-    return call.returns(promptForDiskFrom(DialogTitle, DiskName, PathToSource, FileSought, DiskPromptStyle,
+    return call.returns(promptForDiskFrom(DialogTitle, DiskName, PathToSource, FileSought, TagFile, DiskPromptStyle,
         TextBuffer::ansi(PathBuffer, PathBufferSize), PathRequiredSize));
 }
 
@@ -236,7 +233,7 @@ UINT WINAPI SetupPromptForDiskW(HWND hwndParent, PCWSTR DialogTitle, PCWSTR Disk
     ntsim::ApiCall call("SetupPromptForDiskW", hwndParent, DialogTitle, DiskName, PathToSource, FileSought, TagFile, DiskPromptStyle, PathBuffer, PathBufferSize, PathRequiredSize);
     if (call.faulted())
         return call.returns(UINT(DPROMPT_CANCEL));
-    return call.returns(promptForDiskFrom(DialogTitle, DiskName, PathToSource, FileSought, DiskPromptStyle,
+    return call.returns(promptForDiskFrom(DialogTitle, DiskName, PathToSource, FileSought, TagFile, DiskPromptStyle,
         TextBuffer::wide(PathBuffer, PathBufferSize), PathRequiredSize));
 }
 

@@ -75,6 +75,22 @@ void queueRenameLines(FileQueue& queue, const InfFile& list, const inf::Section&
     }
 }
 
+using LinesQueuer = void (*)(FileQueue&, const InfFile&, const inf::Section&, const std::string&);
+
+// A delete or rename list of `list`, its directory from `inf`.
+DWORD queueListSection(FileQueue& queue, const InfFile& inf, const InfFile& list, const std::string& section,
+    LinesQueuer queueLines)
+{
+    const inf::Section* lines = nullptr;
+    if (DWORD error = listLines(list, section, lines); error != NO_ERROR)
+        return error;
+    std::string dir;
+    if (DWORD error = targetDirectory(inf, &section, inf.directory(), dir); error != NO_ERROR)
+        return error;
+    queueLines(queue, list, *lines, dir);
+    return NO_ERROR;
+}
+
 }
 
 CopyOperation layoutCopy(const InfFile& layout, const std::string& sourceRoot, const std::string& fileName,
@@ -112,26 +128,12 @@ DWORD queueCopySection(FileQueue& queue, const InfFile& layout, const InfFile& l
 
 DWORD queueDeleteSection(FileQueue& queue, const InfFile& inf, const InfFile& list, const std::string& section)
 {
-    const inf::Section* lines = nullptr;
-    if (DWORD error = listLines(list, section, lines); error != NO_ERROR)
-        return error;
-    std::string dir;
-    if (DWORD error = targetDirectory(inf, &section, inf.directory(), dir); error != NO_ERROR)
-        return error;
-    queueDeleteLines(queue, list, *lines, dir);
-    return NO_ERROR;
+    return queueListSection(queue, inf, list, section, queueDeleteLines);
 }
 
 DWORD queueRenameSection(FileQueue& queue, const InfFile& inf, const InfFile& list, const std::string& section)
 {
-    const inf::Section* lines = nullptr;
-    if (DWORD error = listLines(list, section, lines); error != NO_ERROR)
-        return error;
-    std::string dir;
-    if (DWORD error = targetDirectory(inf, &section, inf.directory(), dir); error != NO_ERROR)
-        return error;
-    queueRenameLines(queue, list, *lines, dir);
-    return NO_ERROR;
+    return queueListSection(queue, inf, list, section, queueRenameLines);
 }
 
 DWORD queueDefaultCopy(FileQueue& queue, const InfFile& inf, const std::string& sourceRoot,
@@ -149,19 +151,16 @@ DWORD queueSectionFiles(FileQueue& queue, const InfFile& inf, const InfFile& lay
 {
     // A delete or rename list's destination must be valid even when the
     // list is not there.
-    for (auto& name : inf.directiveValues(install, "DelFiles")) {
-        std::string dir;
-        if (DWORD error = targetDirectory(inf, &name, sourceRoot, dir); error != NO_ERROR)
-            return error;
-        if (const inf::Section* list = inf.section(name))
-            queueDeleteLines(queue, inf, *list, dir);
-    }
-    for (auto& name : inf.directiveValues(install, "RenFiles")) {
-        std::string dir;
-        if (DWORD error = targetDirectory(inf, &name, sourceRoot, dir); error != NO_ERROR)
-            return error;
-        if (const inf::Section* list = inf.section(name))
-            queueRenameLines(queue, inf, *list, dir);
+    const std::pair<const char*, LinesQueuer> lists[] = { { "DelFiles", queueDeleteLines },
+        { "RenFiles", queueRenameLines } };
+    for (auto& [directive, queueLines] : lists) {
+        for (auto& name : inf.directiveValues(install, directive)) {
+            std::string dir;
+            if (DWORD error = targetDirectory(inf, &name, sourceRoot, dir); error != NO_ERROR)
+                return error;
+            if (const inf::Section* list = inf.section(name))
+                queueLines(queue, inf, *list, dir);
+        }
     }
     for (auto& name : inf.directiveValues(install, "CopyFiles")) {
         // "@file" copies one file to the default destination.

@@ -1,6 +1,7 @@
 #include "Text.h"
 
 #include "kernel32/CodePage.h"
+#include "machine/Utf8.h"
 
 #include <cstring>
 
@@ -16,80 +17,16 @@ bool isAscii(std::string_view text)
     return true;
 }
 
-void appendUtf8(char32_t c, std::string& out)
-{
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-// The code point at text[i], moving i past it; a byte that begins no valid
-// sequence stands for itself, so that no input is lost or read past.
-char32_t nextCodePoint(std::string_view text, size_t& i)
-{
-    auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-    unsigned char lead = byte(i);
-    size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-    if (length <= 1 || i + length > text.size()) {
-        ++i;
-        return length == 1 ? lead : 0xFFFD;
-    }
-    char32_t c = lead & (0x7F >> length);
-    for (size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) {
-            ++i;
-            return 0xFFFD;
-        }
-        c = (c << 6) | (byte(i + k) & 0x3F);
-    }
-    i += length;
-    return c;
-}
-
 }
 
 std::string fromWide(std::u16string_view wide)
 {
-    std::string out;
-    out.reserve(wide.size());
-    for (size_t i = 0; i < wide.size(); ++i) {
-        char32_t c = wide[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
-            ++i;
-        }
-        appendUtf8(c, out);
-    }
-    return out;
+    return utf::utf8Of(wide);
 }
 
 std::u16string toWide(std::string_view utf8)
 {
-    std::u16string out;
-    out.reserve(utf8.size());
-    for (size_t i = 0; i < utf8.size();) {
-        char32_t c = nextCodePoint(utf8, i);
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (c >> 10));
-            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(c);
-        }
-    }
-    return out;
+    return utf::utf16Of(utf8);
 }
 
 std::string fromAnsi(std::string_view ansi)
@@ -125,21 +62,7 @@ std::string argument(PCWSTR text)
     return fromWide(std::u16string_view(text, length));
 }
 
-const std::string* optionalArgument(PCSTR text, std::string& storage)
-{
-    if (!text)
-        return nullptr;
-    storage = argument(text);
-    return &storage;
-}
 
-const std::string* optionalArgument(PCWSTR text, std::string& storage)
-{
-    if (!text)
-        return nullptr;
-    storage = argument(text);
-    return &storage;
-}
 
 DWORD copyText(std::string_view utf8, const TextBuffer& buffer, PDWORD required)
 {

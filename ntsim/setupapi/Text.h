@@ -22,8 +22,14 @@ std::u16string toWide(std::string_view utf8);
 std::string argument(PCSTR text);
 std::string argument(PCWSTR text);
 // An optional one: null for a null pointer, else its text in storage.
-const std::string* optionalArgument(PCSTR text, std::string& storage);
-const std::string* optionalArgument(PCWSTR text, std::string& storage);
+template<typename Char>
+const std::string* optionalArgument(const Char* text, std::string& storage)
+{
+    if (!text)
+        return nullptr;
+    storage = argument(text);
+    return &storage;
+}
 
 // A caller's buffer for a text result, in either form.
 struct TextBuffer {
