@@ -512,3 +512,25 @@ TEST(InstallConformance, TheDefaultCallbackAsksForAMissingSourceAlikeInBothForms
     }
     SetupCloseInfFile(inf);
 }
+
+TEST(InstallConformance, InstallHinfSectionInstallsASectionAndItsServicesAlikeInBothForms)
+{
+    test::TestMachine m;
+    m.attach();
+    m.write("C:\\MODEM\\H.INF", std::string(Version)
+            + "[A]\r\nAddReg = A.Reg\r\n[A.Reg]\r\nHKLM, Software\\HinfA, Form, , \"ansi\"\r\n"
+              "[W]\r\nAddReg = W.Reg\r\n[W.Reg]\r\nHKLM, Software\\HinfW, Form, , \"wide\"\r\n"
+              "[W.Services]\r\nAddService = HinfSvc, 0, Hinf.Service\r\n"
+              "[Hinf.Service]\r\nServiceType = 1\r\nStartType = 3\r\nErrorControl = 1\r\nServiceBinary = %12%\\h.sys\r\n");
+    InstallHinfSectionA(nullptr, nullptr, "A 128 C:\\MODEM\\H.INF", SW_SHOWNORMAL);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NO_ERROR));
+    InstallHinfSectionW(nullptr, nullptr, u"W 128 C:\\MODEM\\H.INF", SW_SHOWNORMAL);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(NO_ERROR));
+    EXPECT_EQ(regString(HKEY_LOCAL_MACHINE, "Software\\HinfA", "Form"), std::string("ansi\0", 5));
+    EXPECT_EQ(regString(HKEY_LOCAL_MACHINE, "Software\\HinfW", "Form"), std::string("wide\0", 5));
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = OpenServiceA(manager, "HinfSvc", SERVICE_QUERY_STATUS);
+    EXPECT_NE(service, nullptr);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+}

@@ -541,3 +541,54 @@ TEST(SetupDiConformance, TheActualSectionToInstallCarriesThePlatformsDecoration)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     SetupCloseInfFile(inf);
 }
+
+TEST(SetupDiConformance, CoInstallersOfTheSelectedDriverAreRegisteredInItsDriverKey)
+{
+    test::TestMachine m;
+    m.attach();
+    m.write("C:\\MODEM\\CO.INF", "[Version]\r\nSignature=$Chicago$\r\nClass=Modem\r\nProvider=Maker\r\n"
+                                 "[Manufacturer]\r\nMaker = Models\r\n[Models]\r\nCo Modem = Co, CO_MODEM\r\n"
+                                 "[Co]\r\n[Co.NT]\r\nAddReg = Co.Reg\r\n[Co.Reg]\r\nHKR,, Decorated, , \"yes\"\r\n"
+                                 "[Co.NT.CoInstallers]\r\nAddReg = Co.Add\r\n"
+                                 "[Co.Add]\r\nHKR,, CoInstallers32, 0x00010000, \"coinst.dll,CoEntry\"\r\n");
+    HDEVINFO set = SetupDiCreateDeviceInfoList(&ModemClass, nullptr);
+    SP_DEVINFO_DATA data { sizeof data, {}, 0, 0 };
+    ASSERT_TRUE(SetupDiCreateDeviceInfoW(set, u"CO", &ModemClass, nullptr, nullptr, DICD_GENERATE_ID, &data));
+    ASSERT_TRUE(SetupDiRegisterDeviceInfo(set, &data, 0, nullptr, nullptr, nullptr));
+    SP_DEVINSTALL_PARAMS_W params {};
+    params.cbSize = sizeof params;
+    ASSERT_TRUE(SetupDiGetDeviceInstallParamsW(set, &data, &params));
+    params.Flags |= DI_ENUMSINGLEINF;
+    std::u16string path = u"C:\\MODEM\\CO.INF";
+    std::copy(path.begin(), path.end(), params.DriverPath);
+    ASSERT_TRUE(SetupDiSetDeviceInstallParamsW(set, &data, &params));
+    ASSERT_TRUE(SetupDiBuildDriverInfoList(set, &data, SPDIT_CLASSDRIVER));
+    SP_DRVINFO_DATA_W driver {};
+    driver.cbSize = sizeof driver;
+    ASSERT_TRUE(SetupDiEnumDriverInfoW(set, &data, SPDIT_CLASSDRIVER, 0, &driver));
+    ASSERT_TRUE(SetupDiSetSelectedDriverW(set, &data, &driver));
+    ASSERT_TRUE(SetupDiRegisterCoDeviceInstallers(set, &data)) << GetLastError();
+    // The driver key is made for them, and the install later keeps it.
+    HKEY key = SetupDiOpenDevRegKey(set, &data, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
+    ASSERT_NE(key, static_cast<HKEY>(INVALID_HANDLE_VALUE));
+    char value[64] = {};
+    DWORD size = sizeof value, type = 0;
+    EXPECT_EQ(RegQueryValueExA(key, "CoInstallers32", nullptr, &type, reinterpret_cast<BYTE*>(value), &size),
+        ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
+    EXPECT_STREQ(value, "coinst.dll,CoEntry");
+    RegCloseKey(key);
+    // The decorated install section is the one installed.
+    ASSERT_TRUE(SetupDiInstallDevice(set, &data)) << GetLastError();
+    key = SetupDiOpenDevRegKey(set, &data, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
+    ASSERT_NE(key, static_cast<HKEY>(INVALID_HANDLE_VALUE));
+    size = sizeof value;
+    EXPECT_EQ(RegQueryValueExA(key, "Decorated", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size),
+        ERROR_SUCCESS);
+    size = sizeof value;
+    EXPECT_EQ(RegQueryValueExA(key, "CoInstallers32", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size),
+        ERROR_SUCCESS);
+    RegCloseKey(key);
+    EXPECT_EQ(valueNames("SYSTEM\\CurrentControlSet\\Enum\\Root\\CO\\0000").count("Driver"), 1u);
+    SetupDiDestroyDeviceInfoList(set);
+}
