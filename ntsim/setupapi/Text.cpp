@@ -62,32 +62,30 @@ std::string argument(PCWSTR text)
     return fromWide(std::u16string_view(text, length));
 }
 
+namespace {
 
-
-DWORD copyText(std::string_view utf8, const TextBuffer& buffer, PDWORD required)
+// The text in the buffer's form, its NUL counted.
+template<typename Encoded>
+DWORD copyEncoded(const Encoded& text, const TextBuffer& buffer, PDWORD required)
 {
-    if (buffer.charset == Charset::Ansi) {
-        std::string text = toAnsi(utf8);
-        DWORD needed = static_cast<DWORD>(text.size() + 1);
-        if (required)
-            *required = needed;
-        if (!buffer.data)
-            return NO_ERROR;
-        if (buffer.size < needed)
-            return ERROR_INSUFFICIENT_BUFFER;
-        std::memcpy(buffer.data, text.c_str(), needed);
-        return NO_ERROR;
-    }
-    std::u16string text = toWide(utf8);
-    DWORD needed = static_cast<DWORD>(text.size() + 1);
+    auto needed = static_cast<DWORD>(text.size() + 1);
     if (required)
         *required = needed;
     if (!buffer.data)
         return NO_ERROR;
     if (buffer.size < needed)
         return ERROR_INSUFFICIENT_BUFFER;
-    std::memcpy(buffer.data, text.c_str(), needed * sizeof(char16_t));
+    std::memcpy(buffer.data, text.c_str(), needed * sizeof(text[0]));
     return NO_ERROR;
+}
+
+}
+
+DWORD copyText(std::string_view utf8, const TextBuffer& buffer, PDWORD required)
+{
+    if (buffer.charset == Charset::Ansi)
+        return copyEncoded(toAnsi(utf8), buffer, required);
+    return copyEncoded(toWide(utf8), buffer, required);
 }
 
 }
