@@ -115,14 +115,20 @@ DWORD installDeviceFiles(const DeviceInfoSet& set, const Device& device, const I
     return error;
 }
 
+// The section's directives in their order: its log configurations
+// checked, its files, then its INI and registry lines.
 DWORD runInstallSection(const DeviceInfoSet& set, const Device& device, const InfFile& file,
     const inf::Section& section, HKEY driverKey)
 {
+    HWND owner = device.params.parent ? device.params.parent : set.parent;
+    if (DWORD error = installFromSection(owner, file, section, SPINST_LOGCONFIG, driverKey, file.directory(), 0,
+            QueueCallback(), true);
+        error != NO_ERROR)
+        return error;
     if (DWORD error = installDeviceFiles(set, device, file, section); error != NO_ERROR)
         return error;
-    HWND owner = device.params.parent ? device.params.parent : set.parent;
-    return installFromSection(owner, file, section, SPINST_ALL & ~DWORD(SPINST_FILES), driverKey, file.directory(),
-        SP_COPY_NEWER, QueueCallback(), true);
+    return installFromSection(owner, file, section, SPINST_ALL & ~DWORD(SPINST_FILES | SPINST_LOGCONFIG), driverKey,
+        file.directory(), SP_COPY_NEWER, QueueCallback(), true);
 }
 
 // The value InfPath takes: the name of an INF of the INF directory, else its path.

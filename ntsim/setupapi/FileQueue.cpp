@@ -125,6 +125,11 @@ QueueCallback QueueCallback::wide(PSP_FILE_CALLBACK_W function, PVOID context)
 UINT QueueCallback::send(UINT notification, UINT_PTR param1, UINT_PTR param2) const
 {
     SetLastError(NO_ERROR);
+    // The default callback is the platform's own code: called as such, it
+    // spares the look-up of whose code a callback is, once a file.
+    if (m_ansi == SetupDefaultQueueCallbackA || m_wide == SetupDefaultQueueCallbackW)
+        return m_wide ? m_wide(m_context, notification, param1, param2)
+                      : m_ansi(m_context, notification, param1, param2);
     if (m_wide)
         return ProgramCode::call(m_wide, m_context, notification, param1, param2);
     return ProgramCode::call(m_ansi, m_context, notification, param1, param2);

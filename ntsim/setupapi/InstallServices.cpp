@@ -101,19 +101,18 @@ DWORD addService(const InfFile& file, SC_HANDLE manager, const inf::Line& line, 
 {
     // name, flags, service-install-section[, event-log-install-section[, log type[, event name]]]
     std::vector<std::string> f = file.values(line);
-    for (auto& field : f)
-        field = toAnsi(field);
     DWORD lineFlags = 0;
-    if (f.size() > 1 && !intValue(f[1], 0, lineFlags))
-        return ERROR_INVALID_DATA;
+    bool flagsRead = f.size() > 1 && intValue(f[1], 0, lineFlags);
     // A device that needs no service of its own says so with an empty name.
-    if ((f.empty() || f[0].empty()) && (lineFlags & SPSVCINST_ASSOCSERVICE))
+    if ((f.empty() || f[0].empty()) && flagsRead && (lineFlags & SPSVCINST_ASSOCSERVICE))
         return NO_ERROR;
     if (f.size() < 3 || f[0].empty() || f[2].empty())
         return ERROR_BAD_SERVICE_INSTALLSECT;
-    const std::string& name = f[0];
+    if (!flagsRead)
+        return ERROR_INVALID_DATA;
+    std::string name = toAnsi(f[0]);
     flags |= lineFlags;
-    const inf::Section* install = file.section(fromAnsi(f[2]));
+    const inf::Section* install = file.section(f[2]);
     if (!install)
         return ERROR_BAD_SERVICE_INSTALLSECT;
     ServiceConfig config;
@@ -150,9 +149,9 @@ DWORD addService(const InfFile& file, SC_HANDLE manager, const inf::Line& line, 
         if (DWORD error = associateService(*device, name); error != NO_ERROR)
             return error;
     if (f.size() > 3 && !f[3].empty()) {
-        const inf::Section* eventLog = file.section(fromAnsi(f[3]));
-        std::string logType = f.size() > 4 && !f[4].empty() ? f[4] : "System";
-        std::string eventName = f.size() > 5 && !f[5].empty() ? f[5] : name;
+        const inf::Section* eventLog = file.section(f[3]);
+        std::string logType = f.size() > 4 && !f[4].empty() ? toAnsi(f[4]) : "System";
+        std::string eventName = f.size() > 5 && !f[5].empty() ? toAnsi(f[5]) : name;
         std::string keyPath = std::string(EventLogKey) + "\\" + logType + "\\" + eventName;
         if (eventLog) {
             if (DWORD error = runAddReg(file, *eventLog, keyPath); error != NO_ERROR)
