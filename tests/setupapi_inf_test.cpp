@@ -50,7 +50,7 @@ TEST(SetupapiInf, OpenErrors)
     EXPECT_EQ(SetupOpenInfFileA("nowhere.inf", nullptr, INF_STYLE_WIN4, &errorLine), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 
-    m.write("C:\\MODEM\\OLD.INF", "[Section]\r\nkey = value\r\n");
+    m.write("C:\\MODEM\\OLD.INF", "[Identification]\r\nOptionType = NetAdapter\r\n");
     EXPECT_EQ(SetupOpenInfFileA("C:\\MODEM\\OLD.INF", nullptr, INF_STYLE_WIN4, &errorLine), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_WRONG_INF_STYLE));
     HINF old = SetupOpenInfFileA("C:\\MODEM\\OLD.INF", nullptr, INF_STYLE_OLDNT, &errorLine);

@@ -9,7 +9,7 @@ namespace {
 std::string resolved(const Document& doc, const std::string& raw)
 {
     std::string out;
-    EXPECT_TRUE(substitute(raw, doc, nullptr, out));
+    EXPECT_TRUE(substitute(raw, doc, 0, nullptr, out));
     return out;
 }
 
@@ -52,7 +52,7 @@ TEST(SetupapiParser, FieldsQuotesCommentsAndContinuation)
     EXPECT_EQ(s->lines[3].number, 6u);
 
     EXPECT_TRUE(s->lines[4].hasKey);
-    EXPECT_TRUE(s->lines[4].values.empty());
+    EXPECT_EQ(s->lines[4].values, std::vector<std::string> { "" });
     EXPECT_EQ(s->lines[5].values, (std::vector<std::string> { "a", "" }));
     EXPECT_EQ(s->lines[6].key, "merged");
 }
@@ -81,16 +81,17 @@ TEST(SetupapiParser, StringsSubstitutionAndPercent)
             return std::string("C:\\WINNT\\system32\\drivers");
         return std::nullopt;
     };
-    EXPECT_TRUE(substitute("%12%\\m.sys", doc, dirids, out));
+    EXPECT_TRUE(substitute("%12%\\m.sys", doc, 0, dirids, out));
     EXPECT_EQ(out, "C:\\WINNT\\system32\\drivers\\m.sys");
 }
 
 TEST(SetupapiParser, ErrorsAndLimits)
 {
     Document doc;
+    // Text before the first section is passed over.
     ParseResult r = parse("; fine\n\nstray line\n[S]\n", doc);
-    EXPECT_EQ(r.error, ParseError::ExpectedSectionName);
-    EXPECT_EQ(r.errorLine, 3u);
+    EXPECT_EQ(r.error, ParseError::None);
+    EXPECT_TRUE(doc.find("S")->lines.empty());
 
     r = parse("[S]\nx\n[Broken\n", doc);
     EXPECT_EQ(r.error, ParseError::BadSectionNameLine);
@@ -112,5 +113,5 @@ TEST(SetupapiParser, ErrorsAndLimits)
     std::string big(3000, 'b');
     ASSERT_EQ(parse("[S]\nx = %B%%B%\n[Strings]\nB = " + big + "\n", doc).error, ParseError::None);
     std::string out;
-    EXPECT_FALSE(substitute(doc.find("S")->lines[0].values[0], doc, nullptr, out));
+    EXPECT_FALSE(substitute(doc.find("S")->lines[0].values[0], doc, 0, nullptr, out));
 }

@@ -4,6 +4,7 @@
 #include "Machine.h"
 #include "Process.h"
 #include "TraceFlags.h"
+#include "Utf8.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -43,33 +44,6 @@ std::vector<HandleDescriber>& describers()
     return *list;
 }
 
-std::string utf8Of(const char16_t* text)
-{
-    std::string out;
-    for (const char16_t* p = text; *p; ++p) {
-        uint32_t c = *p;
-        if (c >= 0xD800 && c < 0xDC00 && p[1] >= 0xDC00 && p[1] < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (p[1] - 0xDC00);
-            ++p;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
 
 std::string hex(uintptr_t value)
 {
@@ -113,7 +87,7 @@ Json TraceRecord::text(const char* value)
 
 Json TraceRecord::wideText(const char16_t* value)
 {
-    return value ? Json(utf8Of(value)) : Json();
+    return value ? Json(utf::utf8Of(value)) : Json();
 }
 
 Json TraceRecord::pointer(uintptr_t value)

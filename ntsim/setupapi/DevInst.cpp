@@ -1,7 +1,8 @@
 // The SetupDi calls on classes, device information sets and devices:
 // creation, enumeration, properties, install parameters, registration
-// below Enum\Root and removal. Driver lists are in DevInstDrivers.cpp, the
-// class installers in DevInstInstall.cpp and ModemClassInstaller.cpp.
+// below Enum\Root and removal. Driver lists are in DevInstDrivers.cpp, a
+// device's registry keys in DevInstKeys.cpp, the class installers in
+// DevInstInstall.cpp and ModemClassInstaller.cpp.
 #include "DevInst.h"
 
 #include "DeviceRegistry.h"
@@ -38,38 +39,6 @@ DWORD devInstOf(const std::string& instanceId)
     return it->second;
 }
 
-std::string ansi(PCWSTR text)
-{
-    std::u16string wide;
-    for (size_t i = 0; text && text[i]; ++i)
-        wide += text[i];
-    std::string out;
-    fromUtf16(wide, ansiCodePage(), out);
-    return out;
-}
-
-std::u16string wideOf(const std::string& text)
-{
-    std::u16string out;
-    toUtf16(text, ansiCodePage(), out);
-    return out;
-}
-
-// A text out in characters, as the SetupDi calls give them: RequiredSize
-// counts the NUL; no buffer asks for the size alone.
-DWORD copyWide(const std::u16string& text, PWSTR buffer, DWORD size, PDWORD required)
-{
-    DWORD needed = static_cast<DWORD>(text.size() + 1);
-    if (required)
-        *required = needed;
-    if (!buffer && size)
-        return ERROR_INVALID_USER_BUFFER;
-    if (size < needed)
-        return ERROR_INSUFFICIENT_BUFFER;
-    std::memcpy(buffer, text.c_str(), needed * sizeof(WCHAR));
-    return NO_ERROR;
-}
-
 // Fills a GUID list as the class calls do.
 DWORD copyGuids(const std::vector<GUID>& guids, LPGUID list, DWORD size, PDWORD required)
 {
@@ -80,32 +49,6 @@ DWORD copyGuids(const std::vector<GUID>& guids, LPGUID list, DWORD size, PDWORD 
     for (size_t i = 0; i < guids.size() && i < size; ++i)
         list[i] = guids[i];
     return guids.size() > size ? ERROR_INSUFFICIENT_BUFFER : NO_ERROR;
-}
-
-struct Target {
-    std::shared_ptr<DeviceInfoSet> set;
-    Device* device { nullptr };
-};
-
-// The set behind a handle and, when data is given (or needed), its device.
-DWORD resolve(HDEVINFO handle, const SP_DEVINFO_DATA* data, bool deviceNeeded, Target& out)
-{
-    out.set = DeviceInfoSet::fromHandle(handle);
-    if (!out.set)
-        return ERROR_INVALID_HANDLE;
-    if (!data)
-        return deviceNeeded ? ERROR_INVALID_PARAMETER : NO_ERROR;
-    DWORD error = NO_ERROR;
-    out.device = out.set->device(data, error);
-    return error;
-}
-
-// The same for calls that need a device still present in the registry's eyes.
-DWORD resolveLive(HDEVINFO handle, const SP_DEVINFO_DATA* data, Target& out)
-{
-    if (DWORD error = resolve(handle, data, true, out); error != NO_ERROR)
-        return error;
-    return out.device->removed ? ERROR_NO_SUCH_DEVINST : NO_ERROR;
 }
 
 bool validDeviceName(const std::string& name)
@@ -173,6 +116,11 @@ constexpr PropertyName properties[] = {
     { SPDRP_LOCATION_INFORMATION, "LocationInformation", REG_SZ, true },
     { SPDRP_UPPERFILTERS, "UpperFilters", REG_MULTI_SZ, true },
     { SPDRP_LOWERFILTERS, "LowerFilters", REG_MULTI_SZ, true },
+    // Kept by the PnP manager of later systems; NT 4.0's root devices have none.
+    { SPDRP_NTDEVICEPATHS, "NtDevicePaths", REG_MULTI_SZ, false },
+    { SPDRP_PHYSICAL_DEVICE_OBJECT_NAME, "PhysicalDeviceObjectName", REG_SZ, false },
+    { SPDRP_CAPABILITIES, "Capabilities", REG_DWORD, false },
+    { SPDRP_UI_NUMBER, "UINumber", REG_DWORD, false },
 };
 
 const PropertyName* propertyName(DWORD property)
@@ -208,16 +156,17 @@ bool unregisteredValue(const Device& device, const std::string& name, registry::
         }
     }
     if (name == "DeviceDesc" && !device.description.empty()) {
-        out = devreg::stringValue(device.description);
+        out = devreg::textValue(device.description);
         return true;
     }
     return false;
 }
 
-// The registry's 8-bit text as the W calls give it, terminators and all.
-std::vector<BYTE> wideBytes(const registry::ValueData& value)
+// A value as a call of the form gives it: the registry's ANSI text as it
+// is for an A call, in UTF-16 for a W call, terminators and all.
+std::vector<BYTE> propertyBytes(Charset charset, const registry::ValueData& value)
 {
-    if (!isText(value.type))
+    if (!isText(value.type) || charset == Charset::Ansi)
         return value.data;
     std::u16string wide;
     toUtf16(std::string(value.data.begin(), value.data.end()), ansiCodePage(), wide);
@@ -267,6 +216,132 @@ DWORD deleteKeyOf(const Device& device, DWORD scope, DWORD profile, DWORD keyTyp
     return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ? NO_ERROR : static_cast<DWORD>(status);
 }
 
+// A device of the registry in a set, as SetupDiGetClassDevs and
+// SetupDiOpenDeviceInfo add them.
+std::unique_ptr<Device> registeredDevice(const devreg::EnumEntry& entry)
+{
+    auto device = std::make_unique<Device>();
+    device->instanceId = entry.instanceId;
+    device->classGuid = entry.classGuid;
+    device->description = fromAnsi(entry.description);
+    device->devInst = devInstOf(entry.instanceId);
+    device->registered = true;
+    return device;
+}
+
+// The installer parameters of a record of either form.
+void readParams(const InstallParams& p, HWND setParent, SP_DEVINSTALL_PARAMS_W& out)
+{
+    out.InstallMsgHandler = reinterpret_cast<PSP_FILE_CALLBACK_W>(p.handler);
+    std::u16string path = toWide(p.driverPath);
+    std::memset(out.DriverPath, 0, sizeof out.DriverPath);
+    std::memcpy(out.DriverPath, path.c_str(), std::min(path.size(), size_t(MAX_PATH - 1)) * sizeof(WCHAR));
+    out.hwndParent = p.parent ? p.parent : setParent;
+}
+
+void readParams(const InstallParams& p, HWND setParent, SP_DEVINSTALL_PARAMS_A& out)
+{
+    out.InstallMsgHandler = reinterpret_cast<PSP_FILE_CALLBACK_A>(p.handler);
+    std::string path = toAnsi(p.driverPath);
+    std::memset(out.DriverPath, 0, sizeof out.DriverPath);
+    std::memcpy(out.DriverPath, path.c_str(), std::min(path.size(), size_t(MAX_PATH - 1)));
+    out.hwndParent = p.parent ? p.parent : setParent;
+}
+
+// The DriverPath of a record; false when it holds no terminated path.
+bool driverPath(const SP_DEVINSTALL_PARAMS_W& params, std::string& out)
+{
+    size_t length = 0;
+    while (length < MAX_PATH && params.DriverPath[length])
+        ++length;
+    out = fromWide(std::u16string_view(params.DriverPath, length));
+    return length < MAX_PATH;
+}
+
+bool driverPath(const SP_DEVINSTALL_PARAMS_A& params, std::string& out)
+{
+    size_t length = strnlen(params.DriverPath, MAX_PATH);
+    out = fromAnsi(std::string_view(params.DriverPath, length));
+    return length < MAX_PATH;
+}
+
+template<typename Record>
+Charset charsetOf()
+{
+    return std::is_same_v<Record, SP_DEVINSTALL_PARAMS_W> ? Charset::Wide : Charset::Ansi;
+}
+
+// Whether a registered device of the class is a duplicate of the new one,
+// in the eyes of the caller's comparison. The one it is joins the set.
+DWORD findDuplicate(HDEVINFO handle, DeviceInfoSet& set, Device& device, PSP_DETSIG_CMPPROC compare, PVOID context,
+    PSP_DEVINFO_DATA duplicate)
+{
+    std::vector<devreg::EnumEntry> entries;
+    devreg::enumeratedDevices("", entries);
+    for (auto& entry : entries) {
+        if (!entry.hasClass || !devreg::sameGuid(entry.classGuid, device.classGuid)
+            || equalsNoCase(entry.instanceId, device.instanceId))
+            continue;
+        // Without a comparison of its own the caller's root devices, which
+        // have no resources to compare, are never duplicates.
+        if (!compare)
+            continue;
+        set.devices.push_back(registeredDevice(entry));
+        Device& existing = *set.devices.back();
+        SP_DEVINFO_DATA newData { sizeof(SP_DEVINFO_DATA), {}, 0, 0 }, existingData = newData;
+        set.describe(device, newData);
+        set.describe(existing, existingData);
+        DWORD result = ProgramCode::call(compare, handle, &newData, &existingData, context);
+        if (result == ERROR_DUPLICATE_FOUND) {
+            if (duplicate && duplicate->cbSize == sizeof(SP_DEVINFO_DATA))
+                set.describe(existing, *duplicate);
+            return ERROR_DUPLICATE_FOUND;
+        }
+        set.devices.pop_back();
+        if (result != NO_ERROR)
+            return result;
+    }
+    return NO_ERROR;
+}
+
+}
+
+DWORD copyDiText(std::string_view utf8, const TextBuffer& buffer, PDWORD required)
+{
+    if (!buffer.data && buffer.size)
+        return ERROR_INVALID_USER_BUFFER;
+    DWORD error = copyText(utf8, buffer, required);
+    if (error == NO_ERROR && !buffer.data)
+        return ERROR_INSUFFICIENT_BUFFER;
+    return error;
+}
+
+QueueCallback InstallParams::callback() const
+{
+    if (!handler)
+        return QueueCallback();
+    if (handlerCharset == Charset::Wide)
+        return QueueCallback::wide(reinterpret_cast<PSP_FILE_CALLBACK_W>(handler), handlerContext);
+    return QueueCallback::ansi(reinterpret_cast<PSP_FILE_CALLBACK_A>(handler), handlerContext);
+}
+
+DWORD resolve(HDEVINFO handle, const SP_DEVINFO_DATA* data, bool deviceNeeded, Target& out)
+{
+    out.set = DeviceInfoSet::fromHandle(handle);
+    if (!out.set)
+        return ERROR_INVALID_HANDLE;
+    if (!data)
+        return deviceNeeded ? ERROR_INVALID_PARAMETER : NO_ERROR;
+    DWORD error = NO_ERROR;
+    out.device = out.set->device(data, error);
+    return error;
+}
+
+DWORD resolveLive(HDEVINFO handle, const SP_DEVINFO_DATA* data, Target& out)
+{
+    if (DWORD error = resolve(handle, data, true, out); error != NO_ERROR)
+        return error;
+    return out.device->removed ? ERROR_NO_SUCH_DEVINST : NO_ERROR;
 }
 
 const DriverNode* DriverScope::selectedDriver() const
@@ -322,6 +397,16 @@ DWORD needAdministrator()
     return Token::effective().admin ? NO_ERROR : ERROR_ACCESS_DENIED;
 }
 
+DWORD associateService(Device& device, const std::string& service)
+{
+    registry::ValueData value = devreg::stringValue(service);
+    if (!device.registered) {
+        device.pending["Service"] = value;
+        return NO_ERROR;
+    }
+    return static_cast<DWORD>(devreg::writeDeviceValue(device.instanceId, "Service", value));
+}
+
 DWORD registerDevice(Device& device)
 {
     if (device.removed)
@@ -360,36 +445,50 @@ DWORD removeDeviceKeys(Device& device)
 
 namespace devinst {
 
-DWORD classGuidsFromName(PCWSTR className, LPGUID list, DWORD size, PDWORD required)
+DWORD classGuidsFromName(const std::string& name, LPGUID list, DWORD size, PDWORD required)
 {
-    if (!className)
-        return ERROR_INVALID_PARAMETER;
-    std::string name = ansi(className);
     std::vector<GUID> found;
     for (auto& entry : devreg::classes())
-        if (equalsNoCase(entry.name, name))
+        if (inf::equalsFolded(fromAnsi(entry.name), name))
             found.push_back(entry.guid);
     return copyGuids(found, list, size, required);
 }
 
-DWORD classNameFromGuid(const GUID* guid, PWSTR name, DWORD size, PDWORD required)
+DWORD classGuidsFromName(PCWSTR className, LPGUID list, DWORD size, PDWORD required)
+{
+    if (!className)
+        return ERROR_INVALID_PARAMETER;
+    return classGuidsFromName(argument(className), list, size, required);
+}
+
+DWORD classNameFromGuid(const GUID* guid, const TextBuffer& name, PDWORD required)
 {
     if (!guid)
         return ERROR_INVALID_PARAMETER;
     auto entry = devreg::findClass(*guid);
     if (!entry || entry->name.empty())
         return ERROR_INVALID_CLASS;
-    return copyWide(wideOf(entry->name), name, size, required);
+    return copyDiText(fromAnsi(entry->name), name, required);
 }
 
-DWORD classDescription(const GUID* guid, PWSTR text, DWORD size, PDWORD required)
+DWORD classNameFromGuid(const GUID* guid, PWSTR name, DWORD size, PDWORD required)
+{
+    return classNameFromGuid(guid, TextBuffer::wide(name, size), required);
+}
+
+DWORD classDescription(const GUID* guid, const TextBuffer& text, PDWORD required)
 {
     if (!guid)
         return ERROR_INVALID_PARAMETER;
     auto entry = devreg::findClass(*guid);
     if (!entry)
         return ERROR_INVALID_CLASS;
-    return copyWide(wideOf(entry->description), text, size, required);
+    return copyDiText(fromAnsi(entry->description), text, required);
+}
+
+DWORD classDescription(const GUID* guid, PWSTR text, DWORD size, PDWORD required)
+{
+    return classDescription(guid, TextBuffer::wide(text, size), required);
 }
 
 DWORD buildClassInfoList(DWORD flags, LPGUID list, DWORD size, PDWORD required)
@@ -418,7 +517,7 @@ DWORD createDeviceInfoList(const GUID* classGuid, HWND parent, HDEVINFO& out)
     return NO_ERROR;
 }
 
-DWORD getClassDevs(const GUID* classGuid, PCWSTR enumerator, HWND parent, DWORD flags, HDEVINFO& out)
+DWORD getClassDevsOf(const GUID* classGuid, const std::string* enumerator, HWND parent, DWORD flags, HDEVINFO& out)
 {
     constexpr DWORD known = DIGCF_DEFAULT | DIGCF_PRESENT | DIGCF_ALLCLASSES | DIGCF_PROFILE;
     // NT 4.0 has no device interfaces.
@@ -428,7 +527,7 @@ DWORD getClassDevs(const GUID* classGuid, PCWSTR enumerator, HWND parent, DWORD 
     if (!all && !classGuid)
         return ERROR_INVALID_PARAMETER;
     std::vector<devreg::EnumEntry> entries;
-    if (!devreg::enumeratedDevices(enumerator ? ansi(enumerator) : "", entries))
+    if (!devreg::enumeratedDevices(enumerator ? toAnsi(*enumerator) : "", entries))
         return ERROR_INVALID_DATA;
     auto set = std::make_shared<DeviceInfoSet>();
     set->hasClass = !all;
@@ -440,16 +539,16 @@ DWORD getClassDevs(const GUID* classGuid, PCWSTR enumerator, HWND parent, DWORD 
     for (auto& entry : entries) {
         if (!all && !(entry.hasClass && devreg::sameGuid(entry.classGuid, *classGuid)))
             continue;
-        auto device = std::make_unique<Device>();
-        device->instanceId = entry.instanceId;
-        device->classGuid = entry.classGuid;
-        device->description = entry.description;
-        device->devInst = devInstOf(entry.instanceId);
-        device->registered = true;
-        set->devices.push_back(std::move(device));
+        set->devices.push_back(registeredDevice(entry));
     }
     out = DeviceInfoSet::add(std::move(set));
     return NO_ERROR;
+}
+
+DWORD getClassDevs(const GUID* classGuid, PCWSTR enumerator, HWND parent, DWORD flags, HDEVINFO& out)
+{
+    std::string text;
+    return getClassDevsOf(classGuid, optionalArgument(enumerator, text), parent, flags, out);
 }
 
 DWORD destroyDeviceInfoList(HDEVINFO set)
@@ -457,13 +556,26 @@ DWORD destroyDeviceInfoList(HDEVINFO set)
     return DeviceInfoSet::close(set) ? NO_ERROR : ERROR_INVALID_HANDLE;
 }
 
-DWORD createDeviceInfo(HDEVINFO handle, PCWSTR name, const GUID* classGuid, PCWSTR description, HWND, DWORD flags,
-    PSP_DEVINFO_DATA data)
+DWORD deviceInfoListClass(HDEVINFO handle, LPGUID guid)
 {
     Target t;
     if (DWORD error = resolve(handle, nullptr, false, t); error != NO_ERROR)
         return error;
-    if (!classGuid)
+    if (!guid)
+        return ERROR_INVALID_PARAMETER;
+    if (!t.set->hasClass)
+        return ERROR_NO_ASSOCIATED_CLASS;
+    *guid = t.set->classGuid;
+    return NO_ERROR;
+}
+
+DWORD createDeviceInfo(HDEVINFO handle, const std::string* name, const GUID* classGuid,
+    const std::string* description, HWND, DWORD flags, PSP_DEVINFO_DATA data)
+{
+    Target t;
+    if (DWORD error = resolve(handle, nullptr, false, t); error != NO_ERROR)
+        return error;
+    if (!classGuid || !name)
         return ERROR_INVALID_PARAMETER;
     if (flags & ~DWORD(DICD_GENERATE_ID | DICD_INHERIT_CLASSDRVS))
         return ERROR_INVALID_FLAGS;
@@ -471,24 +583,23 @@ DWORD createDeviceInfo(HDEVINFO handle, PCWSTR name, const GUID* classGuid, PCWS
         return ERROR_INVALID_USER_BUFFER;
     if (t.set->hasClass && !devreg::sameGuid(t.set->classGuid, *classGuid))
         return ERROR_CLASS_MISMATCH;
-    std::string text = name ? ansi(name) : "";
     std::string id;
     if (flags & DICD_GENERATE_ID) {
-        if (!validDeviceName(text))
+        if (!validDeviceName(*name))
             return ERROR_INVALID_DEVINST_NAME;
-        if (DWORD error = generateId(*t.set, text, id); error != NO_ERROR)
+        if (DWORD error = generateId(*t.set, *name, id); error != NO_ERROR)
             return error;
     } else {
-        if (!validInstanceId(text))
+        if (!validInstanceId(*name))
             return ERROR_INVALID_DEVINST_NAME;
-        if (idTaken(*t.set, text))
+        if (idTaken(*t.set, *name))
             return ERROR_DEVINST_ALREADY_EXISTS;
-        id = text;
+        id = *name;
     }
     auto device = std::make_unique<Device>();
     device->instanceId = id;
     device->classGuid = *classGuid;
-    device->description = description ? ansi(description) : "";
+    device->description = description ? *description : std::string();
     device->devInst = devInstOf(id);
     if ((flags & DICD_INHERIT_CLASSDRVS) && t.set->classDrivers.built) {
         device->classDrivers = t.set->classDrivers;
@@ -498,6 +609,53 @@ DWORD createDeviceInfo(HDEVINFO handle, PCWSTR name, const GUID* classGuid, PCWS
         t.set->describe(*device, *data);
     t.set->devices.push_back(std::move(device));
     return NO_ERROR;
+}
+
+DWORD createDeviceInfo(HDEVINFO set, PCWSTR name, const GUID* classGuid, PCWSTR description, HWND parent, DWORD flags,
+    PSP_DEVINFO_DATA data)
+{
+    std::string nameText, descriptionText;
+    return createDeviceInfo(set, optionalArgument(name, nameText), classGuid,
+        optionalArgument(description, descriptionText), parent, flags, data);
+}
+
+DWORD openDeviceInfo(HDEVINFO handle, const std::string* instanceId, HWND, DWORD flags, PSP_DEVINFO_DATA data)
+{
+    Target t;
+    if (DWORD error = resolve(handle, nullptr, false, t); error != NO_ERROR)
+        return error;
+    if (!instanceId)
+        return ERROR_INVALID_PARAMETER;
+    if (flags & ~DWORD(DIOD_INHERIT_CLASSDRVS | DIOD_CANCEL_REMOVE))
+        return ERROR_INVALID_FLAGS;
+    if (data && data->cbSize != sizeof(SP_DEVINFO_DATA))
+        return ERROR_INVALID_USER_BUFFER;
+    // An element the set has already is the one it gives.
+    for (auto& device : t.set->devices) {
+        if (!equalsNoCase(device->instanceId, *instanceId))
+            continue;
+        if (data)
+            t.set->describe(*device, *data);
+        return NO_ERROR;
+    }
+    std::vector<devreg::EnumEntry> entries;
+    devreg::enumeratedDevices("", entries);
+    for (auto& entry : entries) {
+        if (!equalsNoCase(entry.instanceId, *instanceId))
+            continue;
+        if (t.set->hasClass && !(entry.hasClass && devreg::sameGuid(entry.classGuid, t.set->classGuid)))
+            return ERROR_CLASS_MISMATCH;
+        auto device = registeredDevice(entry);
+        if ((flags & DIOD_INHERIT_CLASSDRVS) && t.set->classDrivers.built) {
+            device->classDrivers = t.set->classDrivers;
+            device->params.flags |= DI_DIDCLASS;
+        }
+        if (data)
+            t.set->describe(*device, *data);
+        t.set->devices.push_back(std::move(device));
+        return NO_ERROR;
+    }
+    return ERROR_NO_SUCH_DEVINST;
 }
 
 DWORD enumDeviceInfo(HDEVINFO handle, DWORD index, PSP_DEVINFO_DATA data)
@@ -513,16 +671,39 @@ DWORD enumDeviceInfo(HDEVINFO handle, DWORD index, PSP_DEVINFO_DATA data)
     return NO_ERROR;
 }
 
-DWORD deviceInstanceId(HDEVINFO handle, PSP_DEVINFO_DATA data, PWSTR id, DWORD size, PDWORD required)
+DWORD deleteDeviceInfo(HDEVINFO handle, PSP_DEVINFO_DATA data)
+{
+    Target t;
+    if (DWORD error = resolve(handle, data, true, t); error != NO_ERROR)
+        return error;
+    // The element leaves the set; the device stays on the machine.
+    if (t.set->selectedDevice == t.device)
+        t.set->selectedDevice = nullptr;
+    auto& devices = t.set->devices;
+    for (auto it = devices.begin(); it != devices.end(); ++it) {
+        if (it->get() == t.device) {
+            devices.erase(it);
+            break;
+        }
+    }
+    return NO_ERROR;
+}
+
+DWORD deviceInstanceId(HDEVINFO handle, PSP_DEVINFO_DATA data, const TextBuffer& id, PDWORD required)
 {
     Target t;
     if (DWORD error = resolveLive(handle, data, t); error != NO_ERROR)
         return error;
-    return copyWide(wideOf(t.device->instanceId), id, size, required);
+    return copyDiText(t.device->instanceId, id, required);
 }
 
-DWORD getProperty(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD property, PDWORD type, PBYTE buffer, DWORD size,
-    PDWORD required)
+DWORD deviceInstanceId(HDEVINFO handle, PSP_DEVINFO_DATA data, PWSTR id, DWORD size, PDWORD required)
+{
+    return deviceInstanceId(handle, data, TextBuffer::wide(id, size), required);
+}
+
+DWORD getProperty(Charset charset, HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD property, PDWORD type, PBYTE buffer,
+    DWORD size, PDWORD required)
 {
     Target t;
     if (DWORD error = resolveLive(handle, data, t); error != NO_ERROR)
@@ -539,7 +720,7 @@ DWORD getProperty(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD property, PDWORD
     } else if (!unregisteredValue(*t.device, p->value, value)) {
         return ERROR_INVALID_DATA;
     }
-    std::vector<BYTE> bytes = wideBytes(value);
+    std::vector<BYTE> bytes = propertyBytes(charset, value);
     if (type)
         *type = value.type;
     if (required)
@@ -551,7 +732,14 @@ DWORD getProperty(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD property, PDWORD
     return NO_ERROR;
 }
 
-DWORD setProperty(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD property, const BYTE* buffer, DWORD size)
+DWORD getProperty(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD property, PDWORD type, PBYTE buffer, DWORD size,
+    PDWORD required)
+{
+    return getProperty(Charset::Wide, set, data, property, type, buffer, size, required);
+}
+
+DWORD setProperty(Charset charset, HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD property, const BYTE* buffer,
+    DWORD size)
 {
     Target t;
     if (DWORD error = resolveLive(handle, data, t); error != NO_ERROR)
@@ -567,6 +755,8 @@ DWORD setProperty(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD property, const 
     if (!clear && p->type == REG_DWORD) {
         if (size != sizeof(DWORD))
             return ERROR_INVALID_DATA;
+        value.data.assign(buffer, buffer + size);
+    } else if (!clear && charset == Charset::Ansi) {
         value.data.assign(buffer, buffer + size);
     } else if (!clear) {
         if (size % sizeof(WCHAR))
@@ -593,7 +783,13 @@ DWORD setProperty(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD property, const 
     return static_cast<DWORD>(status);
 }
 
-DWORD getInstallParams(HDEVINFO handle, PSP_DEVINFO_DATA data, PSP_DEVINSTALL_PARAMS_W params)
+DWORD setProperty(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD property, const BYTE* buffer, DWORD size)
+{
+    return setProperty(Charset::Wide, set, data, property, buffer, size);
+}
+
+template<typename Record>
+DWORD getInstallParams(HDEVINFO handle, PSP_DEVINFO_DATA data, Record* params)
 {
     Target t;
     if (DWORD error = resolve(handle, data, false, t); error != NO_ERROR)
@@ -603,38 +799,99 @@ DWORD getInstallParams(HDEVINFO handle, PSP_DEVINFO_DATA data, PSP_DEVINSTALL_PA
     const InstallParams& p = t.device ? t.device->params : t.set->params;
     params->Flags = p.flags;
     params->FlagsEx = p.flagsEx;
-    params->hwndParent = p.parent ? p.parent : t.set->parent;
-    params->InstallMsgHandler = p.handler;
     params->InstallMsgHandlerContext = p.handlerContext;
     params->FileQueue = p.fileQueue;
     params->ClassInstallReserved = p.classInstallReserved;
     params->Reserved = 0;
-    std::memset(params->DriverPath, 0, sizeof params->DriverPath);
-    std::memcpy(params->DriverPath, p.driverPath.c_str(), (p.driverPath.size() + 1) * sizeof(WCHAR));
+    readParams(p, t.set->parent, *params);
     return NO_ERROR;
 }
 
-DWORD setInstallParams(HDEVINFO handle, PSP_DEVINFO_DATA data, PSP_DEVINSTALL_PARAMS_W params)
+template<typename Record>
+DWORD setInstallParams(HDEVINFO handle, PSP_DEVINFO_DATA data, Record* params)
 {
     Target t;
     if (DWORD error = resolve(handle, data, false, t); error != NO_ERROR)
         return error;
     if (DWORD error = checkRecord(params); error != NO_ERROR)
         return error;
-    size_t length = 0;
-    while (length < MAX_PATH && params->DriverPath[length])
-        ++length;
-    if (length == MAX_PATH)
+    std::string path;
+    if (!driverPath(*params, path))
         return ERROR_INVALID_PARAMETER;
     InstallParams& p = t.device ? t.device->params : t.set->params;
     p.flags = params->Flags;
     p.flagsEx = params->FlagsEx;
     p.parent = params->hwndParent;
-    p.handler = params->InstallMsgHandler;
+    p.handler = reinterpret_cast<void*>(params->InstallMsgHandler);
+    p.handlerCharset = charsetOf<Record>();
     p.handlerContext = params->InstallMsgHandlerContext;
     p.fileQueue = params->FileQueue;
     p.classInstallReserved = params->ClassInstallReserved;
-    p.driverPath.assign(params->DriverPath, length);
+    p.driverPath = path;
+    return NO_ERROR;
+}
+
+template DWORD getInstallParams(HDEVINFO, PSP_DEVINFO_DATA, SP_DEVINSTALL_PARAMS_A*);
+template DWORD getInstallParams(HDEVINFO, PSP_DEVINFO_DATA, SP_DEVINSTALL_PARAMS_W*);
+template DWORD setInstallParams(HDEVINFO, PSP_DEVINFO_DATA, SP_DEVINSTALL_PARAMS_A*);
+template DWORD setInstallParams(HDEVINFO, PSP_DEVINFO_DATA, SP_DEVINSTALL_PARAMS_W*);
+
+DWORD getClassInstallParams(HDEVINFO handle, PSP_DEVINFO_DATA data, PSP_CLASSINSTALL_HEADER params, DWORD size,
+    PDWORD required)
+{
+    Target t;
+    if (DWORD error = resolve(handle, data, false, t); error != NO_ERROR)
+        return error;
+    const InstallParams& p = t.device ? t.device->params : t.set->params;
+    if (!(p.flags & DI_CLASSINSTALLPARAMS) || p.classInstallParams.empty())
+        return ERROR_NO_CLASSINSTALL_PARAMS;
+    if (params && params->cbSize != sizeof(SP_CLASSINSTALL_HEADER))
+        return ERROR_INVALID_USER_BUFFER;
+    if (!params && size)
+        return ERROR_INVALID_USER_BUFFER;
+    auto needed = static_cast<DWORD>(p.classInstallParams.size());
+    if (required)
+        *required = needed;
+    if (!params || size < needed)
+        return ERROR_INSUFFICIENT_BUFFER;
+    std::memcpy(params, p.classInstallParams.data(), needed);
+    return NO_ERROR;
+}
+
+DWORD setClassInstallParams(HDEVINFO handle, PSP_DEVINFO_DATA data, PSP_CLASSINSTALL_HEADER params, DWORD size)
+{
+    Target t;
+    if (DWORD error = resolve(handle, data, false, t); error != NO_ERROR)
+        return error;
+    InstallParams& p = t.device ? t.device->params : t.set->params;
+    // No record clears them.
+    if (!params) {
+        if (size)
+            return ERROR_INVALID_PARAMETER;
+        p.classInstallParams.clear();
+        p.flags &= ~DWORD(DI_CLASSINSTALLPARAMS);
+        return NO_ERROR;
+    }
+    if (params->cbSize != sizeof(SP_CLASSINSTALL_HEADER) || size < sizeof(SP_CLASSINSTALL_HEADER))
+        return ERROR_INVALID_USER_BUFFER;
+    if (params->InstallFunction < DIF_SELECTDEVICE || params->InstallFunction > DIF_REGISTERDEVICE)
+        return ERROR_INVALID_PARAMETER;
+    auto* bytes = reinterpret_cast<const BYTE*>(params);
+    p.classInstallParams.assign(bytes, bytes + size);
+    p.flags |= DI_CLASSINSTALLPARAMS;
+    return NO_ERROR;
+}
+
+DWORD getSelectedDevice(HDEVINFO handle, PSP_DEVINFO_DATA data)
+{
+    Target t;
+    if (DWORD error = resolve(handle, nullptr, false, t); error != NO_ERROR)
+        return error;
+    if (DWORD error = checkRecord(data); error != NO_ERROR)
+        return error;
+    if (!t.set->selectedDevice)
+        return ERROR_NO_DEVICE_SELECTED;
+    t.set->describe(*t.set->selectedDevice, *data);
     return NO_ERROR;
 }
 
@@ -647,14 +904,18 @@ DWORD setSelectedDevice(HDEVINFO handle, PSP_DEVINFO_DATA data)
     return NO_ERROR;
 }
 
-DWORD registerDeviceInfo(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD flags)
+DWORD registerDeviceInfo(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD flags, PSP_DETSIG_CMPPROC compare,
+    PVOID compareContext, PSP_DEVINFO_DATA duplicate)
 {
     Target t;
     if (DWORD error = resolveLive(handle, data, t); error != NO_ERROR)
         return error;
-    // Duplicate detection through a comparison callback is not offered.
-    if (flags)
+    if (flags & ~DWORD(SPRDI_FIND_DUPS))
         return ERROR_INVALID_FLAGS;
+    if ((flags & SPRDI_FIND_DUPS) && !t.device->registered)
+        if (DWORD error = findDuplicate(handle, *t.set, *t.device, compare, compareContext, duplicate);
+            error != NO_ERROR)
+            return error;
     return registerDevice(*t.device);
 }
 
@@ -695,7 +956,20 @@ DWORD deleteDevRegKey(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD scope, DWORD
 
 }
 
+using namespace ntsim;
 using namespace ntsim::setupapi;
+
+BOOL WINAPI SetupDiClassGuidsFromNameA(PCSTR ClassName, LPGUID ClassGuidList, DWORD ClassGuidListSize,
+    PDWORD RequiredSize)
+{
+    ntsim::ApiCall call("SetupDiClassGuidsFromNameA", ClassName, ClassGuidList, ClassGuidListSize, RequiredSize);
+    if (call.faulted())
+        return call.returns(FALSE);
+    if (!ClassName)
+        return call.returns(report(ERROR_INVALID_PARAMETER));
+    return call.returns(report(devinst::classGuidsFromName(argument(ClassName), ClassGuidList, ClassGuidListSize,
+        RequiredSize)));
+}
 
 BOOL WINAPI SetupDiClassGuidsFromNameW(PCWSTR ClassName, LPGUID ClassGuidList, DWORD ClassGuidListSize,
     PDWORD RequiredSize)
@@ -706,12 +980,32 @@ BOOL WINAPI SetupDiClassGuidsFromNameW(PCWSTR ClassName, LPGUID ClassGuidList, D
     return call.returns(report(devinst::classGuidsFromName(ClassName, ClassGuidList, ClassGuidListSize, RequiredSize)));
 }
 
+BOOL WINAPI SetupDiClassNameFromGuidA(const GUID* ClassGuid, PSTR ClassName, DWORD ClassNameSize, PDWORD RequiredSize)
+{
+    ntsim::ApiCall call("SetupDiClassNameFromGuidA", ClassGuid, ClassName, ClassNameSize, RequiredSize);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::classNameFromGuid(ClassGuid, TextBuffer::ansi(ClassName, ClassNameSize),
+        RequiredSize)));
+}
+
 BOOL WINAPI SetupDiClassNameFromGuidW(const GUID* ClassGuid, PWSTR ClassName, DWORD ClassNameSize, PDWORD RequiredSize)
 {
     ntsim::ApiCall call("SetupDiClassNameFromGuidW", ClassGuid, ClassName, ClassNameSize, RequiredSize);
     if (call.faulted())
         return call.returns(FALSE);
-    return call.returns(report(devinst::classNameFromGuid(ClassGuid, ClassName, ClassNameSize, RequiredSize)));
+    return call.returns(report(devinst::classNameFromGuid(ClassGuid, TextBuffer::wide(ClassName, ClassNameSize),
+        RequiredSize)));
+}
+
+BOOL WINAPI SetupDiGetClassDescriptionA(const GUID* ClassGuid, PSTR ClassDescription, DWORD ClassDescriptionSize,
+    PDWORD RequiredSize)
+{
+    ntsim::ApiCall call("SetupDiGetClassDescriptionA", ClassGuid, ClassDescription, ClassDescriptionSize, RequiredSize);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::classDescription(ClassGuid,
+        TextBuffer::ansi(ClassDescription, ClassDescriptionSize), RequiredSize)));
 }
 
 BOOL WINAPI SetupDiGetClassDescriptionW(const GUID* ClassGuid, PWSTR ClassDescription, DWORD ClassDescriptionSize,
@@ -720,7 +1014,8 @@ BOOL WINAPI SetupDiGetClassDescriptionW(const GUID* ClassGuid, PWSTR ClassDescri
     ntsim::ApiCall call("SetupDiGetClassDescriptionW", ClassGuid, ClassDescription, ClassDescriptionSize, RequiredSize);
     if (call.faulted())
         return call.returns(FALSE);
-    return call.returns(report(devinst::classDescription(ClassGuid, ClassDescription, ClassDescriptionSize, RequiredSize)));
+    return call.returns(report(devinst::classDescription(ClassGuid,
+        TextBuffer::wide(ClassDescription, ClassDescriptionSize), RequiredSize)));
 }
 
 BOOL WINAPI SetupDiBuildClassInfoList(DWORD Flags, LPGUID ClassGuidList, DWORD ClassGuidListSize, PDWORD RequiredSize)
@@ -737,6 +1032,16 @@ HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* ClassGuid, HWND hwndPare
     HDEVINFO set = INVALID_HANDLE_VALUE;
     if (!call.faulted())
         report(devinst::createDeviceInfoList(ClassGuid, hwndParent, set));
+    return call.returns(set);
+}
+
+HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HWND hwndParent, DWORD Flags)
+{
+    ntsim::ApiCall call("SetupDiGetClassDevsA", ClassGuid, Enumerator, hwndParent, Flags);
+    HDEVINFO set = INVALID_HANDLE_VALUE;
+    std::string enumerator;
+    if (!call.faulted())
+        report(devinst::getClassDevsOf(ClassGuid, optionalArgument(Enumerator, enumerator), hwndParent, Flags, set));
     return call.returns(set);
 }
 
@@ -757,14 +1062,55 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet)
     return call.returns(report(devinst::destroyDeviceInfoList(DeviceInfoSet)));
 }
 
+BOOL WINAPI SetupDiGetDeviceInfoListClass(HDEVINFO DeviceInfoSet, LPGUID ClassGuid)
+{
+    ntsim::ApiCall call("SetupDiGetDeviceInfoListClass", DeviceInfoSet, ClassGuid);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::deviceInfoListClass(DeviceInfoSet, ClassGuid)));
+}
+
+BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO DeviceInfoSet, PCSTR DeviceName, const GUID* ClassGuid,
+    PCSTR DeviceDescription, HWND hwndParent, DWORD CreationFlags, PSP_DEVINFO_DATA DeviceInfoData)
+{
+    ntsim::ApiCall call("SetupDiCreateDeviceInfoA", DeviceInfoSet, DeviceName, ClassGuid, DeviceDescription, hwndParent, CreationFlags, DeviceInfoData);
+    if (call.faulted())
+        return call.returns(FALSE);
+    std::string name, description;
+    return call.returns(report(devinst::createDeviceInfo(DeviceInfoSet, optionalArgument(DeviceName, name), ClassGuid,
+        optionalArgument(DeviceDescription, description), hwndParent, CreationFlags, DeviceInfoData)));
+}
+
 BOOL WINAPI SetupDiCreateDeviceInfoW(HDEVINFO DeviceInfoSet, PCWSTR DeviceName, const GUID* ClassGuid,
     PCWSTR DeviceDescription, HWND hwndParent, DWORD CreationFlags, PSP_DEVINFO_DATA DeviceInfoData)
 {
     ntsim::ApiCall call("SetupDiCreateDeviceInfoW", DeviceInfoSet, DeviceName, ClassGuid, DeviceDescription, hwndParent, CreationFlags, DeviceInfoData);
     if (call.faulted())
         return call.returns(FALSE);
-    return call.returns(report(devinst::createDeviceInfo(DeviceInfoSet, DeviceName, ClassGuid, DeviceDescription, hwndParent,
-            CreationFlags, DeviceInfoData)));
+    return call.returns(report(devinst::createDeviceInfo(DeviceInfoSet, DeviceName, ClassGuid, DeviceDescription,
+        hwndParent, CreationFlags, DeviceInfoData)));
+}
+
+BOOL WINAPI SetupDiOpenDeviceInfoA(HDEVINFO DeviceInfoSet, PCSTR DeviceInstanceId, HWND hwndParent, DWORD OpenFlags,
+    PSP_DEVINFO_DATA DeviceInfoData)
+{
+    ntsim::ApiCall call("SetupDiOpenDeviceInfoA", DeviceInfoSet, DeviceInstanceId, hwndParent, OpenFlags, DeviceInfoData);
+    if (call.faulted())
+        return call.returns(FALSE);
+    std::string id;
+    return call.returns(report(devinst::openDeviceInfo(DeviceInfoSet, optionalArgument(DeviceInstanceId, id),
+        hwndParent, OpenFlags, DeviceInfoData)));
+}
+
+BOOL WINAPI SetupDiOpenDeviceInfoW(HDEVINFO DeviceInfoSet, PCWSTR DeviceInstanceId, HWND hwndParent, DWORD OpenFlags,
+    PSP_DEVINFO_DATA DeviceInfoData)
+{
+    ntsim::ApiCall call("SetupDiOpenDeviceInfoW", DeviceInfoSet, DeviceInstanceId, hwndParent, OpenFlags, DeviceInfoData);
+    if (call.faulted())
+        return call.returns(FALSE);
+    std::string id;
+    return call.returns(report(devinst::openDeviceInfo(DeviceInfoSet, optionalArgument(DeviceInstanceId, id),
+        hwndParent, OpenFlags, DeviceInfoData)));
 }
 
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP_DEVINFO_DATA DeviceInfoData)
@@ -775,14 +1121,42 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP
     return call.returns(report(devinst::enumDeviceInfo(DeviceInfoSet, MemberIndex, DeviceInfoData)));
 }
 
+BOOL WINAPI SetupDiDeleteDeviceInfo(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData)
+{
+    ntsim::ApiCall call("SetupDiDeleteDeviceInfo", DeviceInfoSet, DeviceInfoData);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::deleteDeviceInfo(DeviceInfoSet, DeviceInfoData)));
+}
+
+BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+    PSTR DeviceInstanceId, DWORD DeviceInstanceIdSize, PDWORD RequiredSize)
+{
+    ntsim::ApiCall call("SetupDiGetDeviceInstanceIdA", DeviceInfoSet, DeviceInfoData, DeviceInstanceId, DeviceInstanceIdSize, RequiredSize);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::deviceInstanceId(DeviceInfoSet, DeviceInfoData,
+        TextBuffer::ansi(DeviceInstanceId, DeviceInstanceIdSize), RequiredSize)));
+}
+
 BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
     PWSTR DeviceInstanceId, DWORD DeviceInstanceIdSize, PDWORD RequiredSize)
 {
     ntsim::ApiCall call("SetupDiGetDeviceInstanceIdW", DeviceInfoSet, DeviceInfoData, DeviceInstanceId, DeviceInstanceIdSize, RequiredSize);
     if (call.faulted())
         return call.returns(FALSE);
-    return call.returns(report(devinst::deviceInstanceId(DeviceInfoSet, DeviceInfoData, DeviceInstanceId, DeviceInstanceIdSize,
-            RequiredSize)));
+    return call.returns(report(devinst::deviceInstanceId(DeviceInfoSet, DeviceInfoData,
+        TextBuffer::wide(DeviceInstanceId, DeviceInstanceIdSize), RequiredSize)));
+}
+
+BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
+    PDWORD PropertyRegDataType, PBYTE PropertyBuffer, DWORD PropertyBufferSize, PDWORD RequiredSize)
+{
+    ntsim::ApiCall call("SetupDiGetDeviceRegistryPropertyA", DeviceInfoSet, DeviceInfoData, Property, PropertyRegDataType, PropertyBuffer, PropertyBufferSize, RequiredSize);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::getProperty(Charset::Ansi, DeviceInfoSet, DeviceInfoData, Property,
+        PropertyRegDataType, PropertyBuffer, PropertyBufferSize, RequiredSize)));
 }
 
 BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
@@ -791,8 +1165,18 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINF
     ntsim::ApiCall call("SetupDiGetDeviceRegistryPropertyW", DeviceInfoSet, DeviceInfoData, Property, PropertyRegDataType, PropertyBuffer, PropertyBufferSize, RequiredSize);
     if (call.faulted())
         return call.returns(FALSE);
-    return call.returns(report(devinst::getProperty(DeviceInfoSet, DeviceInfoData, Property, PropertyRegDataType, PropertyBuffer,
-            PropertyBufferSize, RequiredSize)));
+    return call.returns(report(devinst::getProperty(Charset::Wide, DeviceInfoSet, DeviceInfoData, Property,
+        PropertyRegDataType, PropertyBuffer, PropertyBufferSize, RequiredSize)));
+}
+
+BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
+    const BYTE* PropertyBuffer, DWORD PropertyBufferSize)
+{
+    ntsim::ApiCall call("SetupDiSetDeviceRegistryPropertyA", DeviceInfoSet, DeviceInfoData, Property, PropertyBuffer, PropertyBufferSize);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::setProperty(Charset::Ansi, DeviceInfoSet, DeviceInfoData, Property,
+        PropertyBuffer, PropertyBufferSize)));
 }
 
 BOOL WINAPI SetupDiSetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
@@ -801,7 +1185,17 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINF
     ntsim::ApiCall call("SetupDiSetDeviceRegistryPropertyW", DeviceInfoSet, DeviceInfoData, Property, PropertyBuffer, PropertyBufferSize);
     if (call.faulted())
         return call.returns(FALSE);
-    return call.returns(report(devinst::setProperty(DeviceInfoSet, DeviceInfoData, Property, PropertyBuffer, PropertyBufferSize)));
+    return call.returns(report(devinst::setProperty(Charset::Wide, DeviceInfoSet, DeviceInfoData, Property,
+        PropertyBuffer, PropertyBufferSize)));
+}
+
+BOOL WINAPI SetupDiGetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+    PSP_DEVINSTALL_PARAMS_A DeviceInstallParams)
+{
+    ntsim::ApiCall call("SetupDiGetDeviceInstallParamsA", DeviceInfoSet, DeviceInfoData, DeviceInstallParams);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::getInstallParams(DeviceInfoSet, DeviceInfoData, DeviceInstallParams)));
 }
 
 BOOL WINAPI SetupDiGetDeviceInstallParamsW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
@@ -813,6 +1207,15 @@ BOOL WINAPI SetupDiGetDeviceInstallParamsW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_D
     return call.returns(report(devinst::getInstallParams(DeviceInfoSet, DeviceInfoData, DeviceInstallParams)));
 }
 
+BOOL WINAPI SetupDiSetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+    PSP_DEVINSTALL_PARAMS_A DeviceInstallParams)
+{
+    ntsim::ApiCall call("SetupDiSetDeviceInstallParamsA", DeviceInfoSet, DeviceInfoData, DeviceInstallParams);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::setInstallParams(DeviceInfoSet, DeviceInfoData, DeviceInstallParams)));
+}
+
 BOOL WINAPI SetupDiSetDeviceInstallParamsW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
     PSP_DEVINSTALL_PARAMS_W DeviceInstallParams)
 {
@@ -820,6 +1223,54 @@ BOOL WINAPI SetupDiSetDeviceInstallParamsW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_D
     if (call.faulted())
         return call.returns(FALSE);
     return call.returns(report(devinst::setInstallParams(DeviceInfoSet, DeviceInfoData, DeviceInstallParams)));
+}
+
+BOOL WINAPI SetupDiGetClassInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+    PSP_CLASSINSTALL_HEADER ClassInstallParams, DWORD ClassInstallParamsSize, PDWORD RequiredSize)
+{
+    ntsim::ApiCall call("SetupDiGetClassInstallParamsA", DeviceInfoSet, DeviceInfoData, ClassInstallParams, ClassInstallParamsSize, RequiredSize);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::getClassInstallParams(DeviceInfoSet, DeviceInfoData, ClassInstallParams,
+        ClassInstallParamsSize, RequiredSize)));
+}
+
+BOOL WINAPI SetupDiGetClassInstallParamsW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+    PSP_CLASSINSTALL_HEADER ClassInstallParams, DWORD ClassInstallParamsSize, PDWORD RequiredSize)
+{
+    ntsim::ApiCall call("SetupDiGetClassInstallParamsW", DeviceInfoSet, DeviceInfoData, ClassInstallParams, ClassInstallParamsSize, RequiredSize);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::getClassInstallParams(DeviceInfoSet, DeviceInfoData, ClassInstallParams,
+        ClassInstallParamsSize, RequiredSize)));
+}
+
+BOOL WINAPI SetupDiSetClassInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+    PSP_CLASSINSTALL_HEADER ClassInstallParams, DWORD ClassInstallParamsSize)
+{
+    ntsim::ApiCall call("SetupDiSetClassInstallParamsA", DeviceInfoSet, DeviceInfoData, ClassInstallParams, ClassInstallParamsSize);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::setClassInstallParams(DeviceInfoSet, DeviceInfoData, ClassInstallParams,
+        ClassInstallParamsSize)));
+}
+
+BOOL WINAPI SetupDiSetClassInstallParamsW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+    PSP_CLASSINSTALL_HEADER ClassInstallParams, DWORD ClassInstallParamsSize)
+{
+    ntsim::ApiCall call("SetupDiSetClassInstallParamsW", DeviceInfoSet, DeviceInfoData, ClassInstallParams, ClassInstallParamsSize);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::setClassInstallParams(DeviceInfoSet, DeviceInfoData, ClassInstallParams,
+        ClassInstallParamsSize)));
+}
+
+BOOL WINAPI SetupDiGetSelectedDevice(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData)
+{
+    ntsim::ApiCall call("SetupDiGetSelectedDevice", DeviceInfoSet, DeviceInfoData);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::getSelectedDevice(DeviceInfoSet, DeviceInfoData)));
 }
 
 BOOL WINAPI SetupDiSetSelectedDevice(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData)
@@ -836,7 +1287,8 @@ BOOL WINAPI SetupDiRegisterDeviceInfo(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA D
     ntsim::ApiCall call("SetupDiRegisterDeviceInfo", DeviceInfoSet, DeviceInfoData, Flags, CompareProc, CompareContext, DupDeviceInfoData);
     if (call.faulted())
         return call.returns(FALSE);
-    return call.returns(report(devinst::registerDeviceInfo(DeviceInfoSet, DeviceInfoData, Flags)));
+    return call.returns(report(devinst::registerDeviceInfo(DeviceInfoSet, DeviceInfoData, Flags, CompareProc,
+        CompareContext, DupDeviceInfoData)));
 }
 
 BOOL WINAPI SetupDiRemoveDevice(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData)

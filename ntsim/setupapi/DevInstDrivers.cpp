@@ -1,6 +1,7 @@
 // Driver lists: the model lines of the class's INFs in the INF directory
 // (class drivers) or those whose ids match the device's (compatible
-// drivers), their enumeration and the selected driver.
+// drivers), their enumeration, details and install parameters, the
+// selected driver, and the decorated section a driver installs.
 #include "DevInst.h"
 
 #include "DeviceRegistry.h"
@@ -34,25 +35,29 @@ bool isDriverType(DWORD type)
     return type == SPDIT_CLASSDRIVER || type == SPDIT_COMPATDRIVER;
 }
 
-std::string ansi(const std::u16string& wide)
+// A text in a fixed field of a record, cut to fit with its NUL.
+template<size_t N>
+void copyField(const std::string& text, WCHAR (&out)[N])
 {
-    std::string out;
-    fromUtf16(wide, ansiCodePage(), out);
-    return out;
-}
-
-void copyField(const std::string& text, WCHAR (&out)[LINE_LEN])
-{
-    std::u16string wide;
-    toUtf16(text, ansiCodePage(), wide);
-    size_t n = std::min(wide.size(), size_t(LINE_LEN - 1));
+    std::u16string wide = toWide(text);
+    size_t n = std::min(wide.size(), N - 1);
     std::memcpy(out, wide.data(), n * sizeof(WCHAR));
     out[n] = 0;
 }
 
-bool sameText(const WCHAR (&a)[LINE_LEN], const WCHAR (&b)[LINE_LEN])
+template<size_t N>
+void copyField(const std::string& text, CHAR (&out)[N])
 {
-    for (size_t i = 0; i < LINE_LEN; ++i) {
+    std::string ansi = toAnsi(text);
+    size_t n = std::min(ansi.size(), N - 1);
+    std::memcpy(out, ansi.data(), n);
+    out[n] = 0;
+}
+
+template<typename Char, size_t N>
+bool sameText(const Char (&a)[N], const Char (&b)[N])
+{
+    for (size_t i = 0; i < N; ++i) {
         if (a[i] != b[i])
             return false;
         if (!a[i])
@@ -61,7 +66,8 @@ bool sameText(const WCHAR (&a)[LINE_LEN], const WCHAR (&b)[LINE_LEN])
     return true;
 }
 
-void describe(const DriverNode& node, SP_DRVINFO_DATA_V1_W& out)
+template<typename Record>
+void describe(const DriverNode& node, Record& out)
 {
     out.DriverType = node.type;
     out.Reserved = node.serial;
@@ -102,7 +108,7 @@ std::vector<std::string> infSources(const InstallParams& params)
 {
     std::string path = params.driverPath.empty()
         ? std::string()
-        : fullNtPath(ansi(params.driverPath), currentProcess().currentDirectory);
+        : fullNtPath(params.driverPath, currentProcess().currentDirectory);
     if (params.flags & DI_ENUMSINGLEINF)
         return path.empty() ? std::vector<std::string>() : std::vector<std::string> { path };
     return infFilesIn(path.empty() ? std::string("C:\\WINNT\\INF") : path);
@@ -114,7 +120,7 @@ bool infOfClass(const InfFile& file, const devreg::ClassEntry& entry)
     std::string text = versionValue(file, "ClassGUID");
     if (!text.empty() && devreg::parseGuid(text, guid))
         return devreg::sameGuid(guid, entry.guid);
-    return !entry.name.empty() && equalsNoCase(versionValue(file, "Class"), entry.name);
+    return !entry.name.empty() && inf::equalsFolded(versionValue(file, "Class"), fromAnsi(entry.name));
 }
 
 // Every model line of every manufacturer of an INF.
@@ -169,7 +175,7 @@ std::vector<std::string> deviceIds(const Device& device)
             value = it->second;
         }
         for (auto& id : devreg::splitMultiString(std::string(value.data.begin(), value.data.end())))
-            ids.push_back(id);
+            ids.push_back(fromAnsi(id));
     }
     return ids;
 }
@@ -179,7 +185,7 @@ std::optional<size_t> rank(const DriverNode& node, const std::vector<std::string
 {
     for (size_t d = 0; d < ids.size(); ++d)
         for (size_t n = 0; n < node.ids.size(); ++n)
-            if (equalsNoCase(ids[d], node.ids[n]))
+            if (inf::equalsFolded(ids[d], node.ids[n]))
                 return d * 0x1000 + n;
     return std::nullopt;
 }
@@ -210,6 +216,7 @@ DWORD buildList(DriverScope& scope, const std::optional<GUID>& classGuid, Device
                 continue;
             node.serial = nextSerial();
             node.rank = static_cast<DWORD>(*r);
+            node.flags = type == SPDIT_CLASSDRIVER ? DNF_CLASS_DRIVER : DNF_COMPATIBLE_DRIVER;
             found.emplace_back(*r, std::move(node));
         }
     }
@@ -244,6 +251,65 @@ DWORD resolveScope(HDEVINFO handle, PSP_DEVINFO_DATA data, DriverTarget& out)
     return error;
 }
 
+
+// The node a caller's driver record names in a scope's list: by the serial a
+// record from the list carries, else by its texts.
+template<typename Record>
+DriverNode* nodeOf(DriverScope& scope, const Record& driver)
+{
+    for (auto& node : scope.list(driver.DriverType).nodes) {
+        if (driver.Reserved) {
+            if (node.serial == driver.Reserved)
+                return &node;
+            continue;
+        }
+        Record mine {};
+        describe(node, mine);
+        if (sameText(mine.Description, driver.Description) && sameText(mine.MfgName, driver.MfgName)
+            && sameText(mine.ProviderName, driver.ProviderName))
+            return &node;
+    }
+    return nullptr;
+}
+
+// The node of a driver record that must name one.
+template<typename Record>
+DWORD namedNode(HDEVINFO handle, PSP_DEVINFO_DATA data, Record* driver, DriverNode*& out)
+{
+    DriverTarget t;
+    if (DWORD error = resolveScope(handle, data, t); error != NO_ERROR)
+        return error;
+    if (DWORD error = checkRecord(driver); error != NO_ERROR)
+        return error;
+    if (!isDriverType(driver->DriverType))
+        return ERROR_INVALID_PARAMETER;
+    out = nodeOf(*t.scope, *driver);
+    return out ? NO_ERROR : ERROR_INVALID_PARAMETER;
+}
+
+FILETIME infDate(const std::string& ntPath)
+{
+    struct stat st;
+    FILETIME out {};
+    if (stat(Machine::current().hostPath(ntPath).c_str(), &st) != 0)
+        return out;
+    // 100 ns intervals since 1601.
+    uint64_t time = (static_cast<uint64_t>(st.st_mtim.tv_sec) + 11644473600ull) * 10000000ull
+        + static_cast<uint64_t>(st.st_mtim.tv_nsec) / 100;
+    out.dwLowDateTime = static_cast<DWORD>(time);
+    out.dwHighDateTime = static_cast<DWORD>(time >> 32);
+    return out;
+}
+
+}
+
+std::string actualSection(const InfFile& file, const std::string& section)
+{
+    // NT 4.0 on x86 knows these decorations, the most particular first.
+    for (const char* decoration : { ".NTx86", ".NT" })
+        if (const inf::Section* found = file.section(section + decoration))
+            return found->name;
+    return section;
 }
 
 namespace devinst {
@@ -267,7 +333,8 @@ DWORD buildDriverInfoList(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD type)
     return buildList(*t.scope, classGuid, t.device, type);
 }
 
-DWORD enumDriverInfo(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD type, DWORD index, PSP_DRVINFO_DATA_W driver)
+template<typename Record>
+DWORD enumDriverInfo(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD type, DWORD index, Record* driver)
 {
     DriverTarget t;
     if (DWORD error = resolveScope(handle, data, t); error != NO_ERROR)
@@ -283,7 +350,8 @@ DWORD enumDriverInfo(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD type, DWORD i
     return NO_ERROR;
 }
 
-DWORD getSelectedDriver(HDEVINFO handle, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA_W driver)
+template<typename Record>
+DWORD getSelectedDriver(HDEVINFO handle, PSP_DEVINFO_DATA data, Record* driver)
 {
     DriverTarget t;
     if (DWORD error = resolveScope(handle, data, t); error != NO_ERROR)
@@ -297,7 +365,8 @@ DWORD getSelectedDriver(HDEVINFO handle, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA
     return NO_ERROR;
 }
 
-DWORD setSelectedDriver(HDEVINFO handle, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA_W driver)
+template<typename Record>
+DWORD setSelectedDriver(HDEVINFO handle, PSP_DEVINFO_DATA data, Record* driver)
 {
     DriverTarget t;
     if (DWORD error = resolveScope(handle, data, t); error != NO_ERROR)
@@ -311,25 +380,111 @@ DWORD setSelectedDriver(HDEVINFO handle, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA
         return error;
     if (!isDriverType(driver->DriverType))
         return ERROR_INVALID_PARAMETER;
-    // A record from the list names its node; one filled by hand is found
-    // by its texts.
-    for (auto& node : t.scope->list(driver->DriverType).nodes) {
-        bool match = driver->Reserved ? node.serial == driver->Reserved : false;
-        if (!driver->Reserved) {
-            SP_DRVINFO_DATA_V1_W mine {};
-            describe(node, mine);
-            match = sameText(mine.Description, driver->Description) && sameText(mine.MfgName, driver->MfgName)
-                && sameText(mine.ProviderName, driver->ProviderName);
-        }
-        if (!match)
-            continue;
-        t.scope->selectedType = driver->DriverType;
-        t.scope->selectedSerial = node.serial;
-        driver->Reserved = node.serial;
-        return NO_ERROR;
-    }
-    return ERROR_INVALID_PARAMETER;
+    DriverNode* node = nodeOf(*t.scope, *driver);
+    if (!node)
+        return ERROR_INVALID_PARAMETER;
+    t.scope->selectedType = driver->DriverType;
+    t.scope->selectedSerial = node->serial;
+    driver->Reserved = node->serial;
+    return NO_ERROR;
 }
+
+// SP_DRVINFO_DETAIL_DATA: the fixed part, then the hardware id and the
+// compatible ids as one list, each with its NUL and the list's NUL last.
+template<typename Record, typename Detail>
+DWORD driverInfoDetail(HDEVINFO handle, PSP_DEVINFO_DATA data, Record* driver, Detail* detail, DWORD size,
+    PDWORD required)
+{
+    using Char = std::remove_extent_t<decltype(Detail::HardwareID)>;
+    DriverNode* node = nullptr;
+    if (DWORD error = namedNode(handle, data, driver, node); error != NO_ERROR)
+        return error;
+    if (detail && detail->cbSize != sizeof(Detail))
+        return ERROR_INVALID_USER_BUFFER;
+    if (!detail && size)
+        return ERROR_INVALID_USER_BUFFER;
+    std::string hardwareId = node->ids.empty() ? std::string() : node->ids.front();
+    std::string compatible;
+    for (size_t i = 1; i < node->ids.size(); ++i) {
+        compatible += node->ids[i];
+        compatible += '\0';
+    }
+    std::basic_string<Char> ids, compatibleIds;
+    if constexpr (sizeof(Char) == 1) {
+        ids = toAnsi(hardwareId);
+        compatibleIds = toAnsi(compatible);
+    } else {
+        ids = toWide(hardwareId);
+        compatibleIds = toWide(compatible);
+    }
+    ids += Char(0);
+    auto compatibleOffset = static_cast<DWORD>(ids.size());
+    ids += compatibleIds;
+    ids += Char(0);
+    constexpr DWORD fixed = offsetof(Detail, HardwareID);
+    auto needed = static_cast<DWORD>(fixed + ids.size() * sizeof(Char));
+    if (required)
+        *required = needed;
+    if (!detail || size < sizeof(Detail))
+        return ERROR_INSUFFICIENT_BUFFER;
+    detail->InfDate = infDate(node->infPath);
+    detail->CompatIDsOffset = compatibleIds.empty() ? 0 : compatibleOffset;
+    detail->CompatIDsLength = compatibleIds.empty() ? 0 : static_cast<DWORD>(compatibleIds.size() + 1);
+    detail->Reserved = 0;
+    copyField(node->section, detail->SectionName);
+    copyField(node->infPath, detail->InfFileName);
+    copyField(node->description, detail->DrvDescription);
+    // As much of the list as fits; the caller learns the whole size.
+    size_t room = (size - fixed) / sizeof(Char);
+    std::memcpy(detail->HardwareID, ids.data(), std::min(room, ids.size()) * sizeof(Char));
+    return size < needed ? ERROR_INSUFFICIENT_BUFFER : NO_ERROR;
+}
+
+template<typename Record>
+DWORD getDriverInstallParams(HDEVINFO handle, PSP_DEVINFO_DATA data, Record* driver,
+    PSP_DRVINSTALL_PARAMS params)
+{
+    DriverNode* node = nullptr;
+    if (DWORD error = namedNode(handle, data, driver, node); error != NO_ERROR)
+        return error;
+    if (DWORD error = checkRecord(params); error != NO_ERROR)
+        return error;
+    params->Rank = node->rank;
+    params->Flags = node->flags;
+    params->PrivateData = node->privateData;
+    params->Reserved = 0;
+    return NO_ERROR;
+}
+
+template<typename Record>
+DWORD setDriverInstallParams(HDEVINFO handle, PSP_DEVINFO_DATA data, Record* driver,
+    PSP_DRVINSTALL_PARAMS params)
+{
+    DriverNode* node = nullptr;
+    if (DWORD error = namedNode(handle, data, driver, node); error != NO_ERROR)
+        return error;
+    if (DWORD error = checkRecord(params); error != NO_ERROR)
+        return error;
+    node->rank = params->Rank;
+    node->flags = params->Flags;
+    node->privateData = params->PrivateData;
+    return NO_ERROR;
+}
+
+template DWORD enumDriverInfo(HDEVINFO, PSP_DEVINFO_DATA, DWORD, DWORD, SP_DRVINFO_DATA_A*);
+template DWORD enumDriverInfo(HDEVINFO, PSP_DEVINFO_DATA, DWORD, DWORD, SP_DRVINFO_DATA_W*);
+template DWORD getSelectedDriver(HDEVINFO, PSP_DEVINFO_DATA, SP_DRVINFO_DATA_A*);
+template DWORD getSelectedDriver(HDEVINFO, PSP_DEVINFO_DATA, SP_DRVINFO_DATA_W*);
+template DWORD setSelectedDriver(HDEVINFO, PSP_DEVINFO_DATA, SP_DRVINFO_DATA_A*);
+template DWORD setSelectedDriver(HDEVINFO, PSP_DEVINFO_DATA, SP_DRVINFO_DATA_W*);
+template DWORD driverInfoDetail(HDEVINFO, PSP_DEVINFO_DATA, SP_DRVINFO_DATA_A*, SP_DRVINFO_DETAIL_DATA_A*, DWORD,
+    PDWORD);
+template DWORD driverInfoDetail(HDEVINFO, PSP_DEVINFO_DATA, SP_DRVINFO_DATA_W*, SP_DRVINFO_DETAIL_DATA_W*, DWORD,
+    PDWORD);
+template DWORD getDriverInstallParams(HDEVINFO, PSP_DEVINFO_DATA, SP_DRVINFO_DATA_A*, PSP_DRVINSTALL_PARAMS);
+template DWORD getDriverInstallParams(HDEVINFO, PSP_DEVINFO_DATA, SP_DRVINFO_DATA_W*, PSP_DRVINSTALL_PARAMS);
+template DWORD setDriverInstallParams(HDEVINFO, PSP_DEVINFO_DATA, SP_DRVINFO_DATA_A*, PSP_DRVINSTALL_PARAMS);
+template DWORD setDriverInstallParams(HDEVINFO, PSP_DEVINFO_DATA, SP_DRVINFO_DATA_W*, PSP_DRVINSTALL_PARAMS);
 
 DWORD destroyDriverInfoList(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD type)
 {
@@ -347,11 +502,55 @@ DWORD destroyDriverInfoList(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD type)
     return NO_ERROR;
 }
 
+DWORD actualSectionToInstall(HINF inf, const std::string* section, std::string& out, size_t& extension)
+{
+    const InfFile* file = InfFile::fromHandle(inf);
+    if (!file)
+        return ERROR_INVALID_HANDLE;
+    if (!section)
+        return ERROR_INVALID_PARAMETER;
+    out = actualSection(*file, *section);
+    extension = out.size() > section->size() ? section->size() : std::string::npos;
+    return NO_ERROR;
+}
+
 }
 
 }
 
 using namespace ntsim::setupapi;
+
+namespace {
+
+template<typename Char>
+BOOL actualSectionFrom(HINF InfHandle, const Char* InfSectionName, Char* InfSectionWithExt, DWORD InfSectionWithExtSize,
+    PDWORD RequiredSize, Char** Extension)
+{
+    std::string name, section;
+    size_t extension = std::string::npos;
+    if (DWORD error = devinst::actualSectionToInstall(InfHandle, optionalArgument(InfSectionName, name), section,
+            extension);
+        error != NO_ERROR)
+        return report(error);
+    TextBuffer buffer { sizeof(Char) == 1 ? Charset::Ansi : Charset::Wide, InfSectionWithExt, InfSectionWithExtSize };
+    if (DWORD error = copyText(section, buffer, RequiredSize); error != NO_ERROR)
+        return report(error);
+    if (Extension && InfSectionWithExt) {
+        // The decoration begins where the name the caller gave ends, in
+        // the caller's characters.
+        size_t offset = 0;
+        if (extension != std::string::npos) {
+            if constexpr (sizeof(Char) == 1)
+                offset = toAnsi(section.substr(0, extension)).size();
+            else
+                offset = toWide(section.substr(0, extension)).size();
+        }
+        *Extension = extension == std::string::npos ? nullptr : InfSectionWithExt + offset;
+    }
+    return report(NO_ERROR);
+}
+
+}
 
 BOOL WINAPI SetupDiBuildDriverInfoList(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD DriverType)
 {
@@ -361,13 +560,95 @@ BOOL WINAPI SetupDiBuildDriverInfoList(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA 
     return call.returns(report(devinst::buildDriverInfoList(DeviceInfoSet, DeviceInfoData, DriverType)));
 }
 
+BOOL WINAPI SetupDiEnumDriverInfoA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD DriverType,
+    DWORD MemberIndex, PSP_DRVINFO_DATA_A DriverInfoData)
+{
+    ntsim::ApiCall call("SetupDiEnumDriverInfoA", DeviceInfoSet, DeviceInfoData, DriverType, MemberIndex, DriverInfoData);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::enumDriverInfo(DeviceInfoSet, DeviceInfoData, DriverType, MemberIndex,
+        DriverInfoData)));
+}
+
 BOOL WINAPI SetupDiEnumDriverInfoW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD DriverType,
     DWORD MemberIndex, PSP_DRVINFO_DATA_W DriverInfoData)
 {
     ntsim::ApiCall call("SetupDiEnumDriverInfoW", DeviceInfoSet, DeviceInfoData, DriverType, MemberIndex, DriverInfoData);
     if (call.faulted())
         return call.returns(FALSE);
-    return call.returns(report(devinst::enumDriverInfo(DeviceInfoSet, DeviceInfoData, DriverType, MemberIndex, DriverInfoData)));
+    return call.returns(report(devinst::enumDriverInfo(DeviceInfoSet, DeviceInfoData, DriverType, MemberIndex,
+        DriverInfoData)));
+}
+
+BOOL WINAPI SetupDiGetDriverInfoDetailA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+    PSP_DRVINFO_DATA_A DriverInfoData, PSP_DRVINFO_DETAIL_DATA_A DriverInfoDetailData, DWORD DriverInfoDetailDataSize,
+    PDWORD RequiredSize)
+{
+    ntsim::ApiCall call("SetupDiGetDriverInfoDetailA", DeviceInfoSet, DeviceInfoData, DriverInfoData, DriverInfoDetailData, DriverInfoDetailDataSize, RequiredSize);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::driverInfoDetail(DeviceInfoSet, DeviceInfoData, DriverInfoData,
+        DriverInfoDetailData, DriverInfoDetailDataSize, RequiredSize)));
+}
+
+BOOL WINAPI SetupDiGetDriverInfoDetailW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+    PSP_DRVINFO_DATA_W DriverInfoData, PSP_DRVINFO_DETAIL_DATA_W DriverInfoDetailData, DWORD DriverInfoDetailDataSize,
+    PDWORD RequiredSize)
+{
+    ntsim::ApiCall call("SetupDiGetDriverInfoDetailW", DeviceInfoSet, DeviceInfoData, DriverInfoData, DriverInfoDetailData, DriverInfoDetailDataSize, RequiredSize);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::driverInfoDetail(DeviceInfoSet, DeviceInfoData, DriverInfoData,
+        DriverInfoDetailData, DriverInfoDetailDataSize, RequiredSize)));
+}
+
+BOOL WINAPI SetupDiGetDriverInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+    PSP_DRVINFO_DATA_A DriverInfoData, PSP_DRVINSTALL_PARAMS DriverInstallParams)
+{
+    ntsim::ApiCall call("SetupDiGetDriverInstallParamsA", DeviceInfoSet, DeviceInfoData, DriverInfoData, DriverInstallParams);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::getDriverInstallParams(DeviceInfoSet, DeviceInfoData, DriverInfoData,
+        DriverInstallParams)));
+}
+
+BOOL WINAPI SetupDiGetDriverInstallParamsW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+    PSP_DRVINFO_DATA_W DriverInfoData, PSP_DRVINSTALL_PARAMS DriverInstallParams)
+{
+    ntsim::ApiCall call("SetupDiGetDriverInstallParamsW", DeviceInfoSet, DeviceInfoData, DriverInfoData, DriverInstallParams);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::getDriverInstallParams(DeviceInfoSet, DeviceInfoData, DriverInfoData,
+        DriverInstallParams)));
+}
+
+BOOL WINAPI SetupDiSetDriverInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+    PSP_DRVINFO_DATA_A DriverInfoData, PSP_DRVINSTALL_PARAMS DriverInstallParams)
+{
+    ntsim::ApiCall call("SetupDiSetDriverInstallParamsA", DeviceInfoSet, DeviceInfoData, DriverInfoData, DriverInstallParams);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::setDriverInstallParams(DeviceInfoSet, DeviceInfoData, DriverInfoData,
+        DriverInstallParams)));
+}
+
+BOOL WINAPI SetupDiSetDriverInstallParamsW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+    PSP_DRVINFO_DATA_W DriverInfoData, PSP_DRVINSTALL_PARAMS DriverInstallParams)
+{
+    ntsim::ApiCall call("SetupDiSetDriverInstallParamsW", DeviceInfoSet, DeviceInfoData, DriverInfoData, DriverInstallParams);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::setDriverInstallParams(DeviceInfoSet, DeviceInfoData, DriverInfoData,
+        DriverInstallParams)));
+}
+
+BOOL WINAPI SetupDiGetSelectedDriverA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+    PSP_DRVINFO_DATA_A DriverInfoData)
+{
+    ntsim::ApiCall call("SetupDiGetSelectedDriverA", DeviceInfoSet, DeviceInfoData, DriverInfoData);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::getSelectedDriver(DeviceInfoSet, DeviceInfoData, DriverInfoData)));
 }
 
 BOOL WINAPI SetupDiGetSelectedDriverW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
@@ -377,6 +658,15 @@ BOOL WINAPI SetupDiGetSelectedDriverW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA D
     if (call.faulted())
         return call.returns(FALSE);
     return call.returns(report(devinst::getSelectedDriver(DeviceInfoSet, DeviceInfoData, DriverInfoData)));
+}
+
+BOOL WINAPI SetupDiSetSelectedDriverA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+    PSP_DRVINFO_DATA_A DriverInfoData)
+{
+    ntsim::ApiCall call("SetupDiSetSelectedDriverA", DeviceInfoSet, DeviceInfoData, DriverInfoData);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::setSelectedDriver(DeviceInfoSet, DeviceInfoData, DriverInfoData)));
 }
 
 BOOL WINAPI SetupDiSetSelectedDriverW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
@@ -394,4 +684,24 @@ BOOL WINAPI SetupDiDestroyDriverInfoList(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DAT
     if (call.faulted())
         return call.returns(FALSE);
     return call.returns(report(devinst::destroyDriverInfoList(DeviceInfoSet, DeviceInfoData, DriverType)));
+}
+
+BOOL WINAPI SetupDiGetActualSectionToInstallA(HINF InfHandle, PCSTR InfSectionName, PSTR InfSectionWithExt,
+    DWORD InfSectionWithExtSize, PDWORD RequiredSize, PSTR* Extension)
+{
+    ntsim::ApiCall call("SetupDiGetActualSectionToInstallA", InfHandle, InfSectionName, InfSectionWithExt, InfSectionWithExtSize, RequiredSize, Extension);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(actualSectionFrom(InfHandle, InfSectionName, InfSectionWithExt, InfSectionWithExtSize,
+        RequiredSize, Extension));
+}
+
+BOOL WINAPI SetupDiGetActualSectionToInstallW(HINF InfHandle, PCWSTR InfSectionName, PWSTR InfSectionWithExt,
+    DWORD InfSectionWithExtSize, PDWORD RequiredSize, PWSTR* Extension)
+{
+    ntsim::ApiCall call("SetupDiGetActualSectionToInstallW", InfHandle, InfSectionName, InfSectionWithExt, InfSectionWithExtSize, RequiredSize, Extension);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(actualSectionFrom(InfHandle, InfSectionName, InfSectionWithExt, InfSectionWithExtSize,
+        RequiredSize, Extension));
 }

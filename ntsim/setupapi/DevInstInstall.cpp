@@ -1,10 +1,14 @@
 // SetupDiCallClassInstaller: the class's installer first, then the
 // default action of the function unless the installer did the work; and
-// the default device installation.
+// the default handlers themselves, which a program or a class installer
+// may also call: SetupDiInstallDevice, SetupDiInstallDriverFiles,
+// SetupDiSelectBestCompatDrv, SetupDiRemoveDevice's work and
+// SetupDiRegisterCoDeviceInstallers.
 #include "DevInst.h"
 
 #include "DeviceRegistry.h"
 #include "InstallSupport.h"
+#include "QueueSections.h"
 
 #include "desk/Desk.h"
 #include "machine/ApiCall.h"
@@ -54,21 +58,107 @@ DWORD installerOf(const GUID& classGuid, ClassInstallerProc& out)
 // The first compatible driver is the best one: the list is kept in rank order.
 DWORD selectBestCompatibleDriver(Device& device)
 {
-    if (!device.compatDrivers.built)
-        return ERROR_NO_COMPAT_DRIVERS;
-    if (device.compatDrivers.nodes.empty())
+    if (!device.compatDrivers.built || device.compatDrivers.nodes.empty())
         return ERROR_NO_COMPAT_DRIVERS;
     device.selectedType = SPDIT_COMPATDRIVER;
     device.selectedSerial = device.compatDrivers.nodes.front().serial;
     return NO_ERROR;
 }
 
-DWORD defaultAction(DI_FUNCTION function, DeviceInfoSet& set, Device* device)
+// The INF and the decorated install section of the device's selected driver.
+struct SelectedSection {
+    std::unique_ptr<InfFile> file;
+    const inf::Section* section { nullptr };
+    const DriverNode* node { nullptr };
+};
+
+DWORD selectedSection(const Device& device, SelectedSection& out)
+{
+    if (device.removed)
+        return ERROR_NO_SUCH_DEVINST;
+    out.node = device.selectedDriver();
+    if (!out.node)
+        return ERROR_NO_DRIVER_SELECTED;
+    if (DWORD error = loadInfFile(out.node->infPath, nullptr, INF_STYLE_WIN4, nullptr, out.file); error != NO_ERROR)
+        return error;
+    out.section = out.file->section(actualSection(*out.file, out.node->section));
+    return out.section ? NO_ERROR : ERROR_SECTION_NOT_FOUND;
+}
+
+// Installs the file directives of a device's section: onto the caller's
+// queue when its install parameters ask (DI_NOVCP), else through a queue
+// committed with the caller's callback or the default one.
+DWORD installDeviceFiles(const DeviceInfoSet& set, const Device& device, const InfFile& file,
+    const inf::Section& section)
+{
+    const InstallParams& params = device.params;
+    if (params.flags & DI_NOFILECOPY)
+        return NO_ERROR;
+    if (params.flags & DI_NOVCP) {
+        auto queue = FileQueue::fromHandle(params.fileQueue);
+        if (!queue)
+            return ERROR_INVALID_PARAMETER;
+        return queueSectionFiles(*queue, file, file, section, file.directory(), SP_COPY_NEWER);
+    }
+    HWND owner = params.parent ? params.parent : set.parent;
+    QueueCallback callback = params.callback();
+    PVOID context = nullptr;
+    if (!callback) {
+        context = SetupInitDefaultQueueCallback(owner);
+        if (!context)
+            return GetLastError();
+        callback = QueueCallback::ansi(SetupDefaultQueueCallbackA, context);
+    }
+    DWORD error = installFromSection(owner, file, section, SPINST_FILES, nullptr, file.directory(), SP_COPY_NEWER,
+        callback, true);
+    if (context)
+        SetupTermDefaultQueueCallback(context);
+    return error;
+}
+
+// The section's directives in their order: its log configurations
+// checked, its files, then its INI and registry lines.
+DWORD runInstallSection(const DeviceInfoSet& set, const Device& device, const InfFile& file,
+    const inf::Section& section, HKEY driverKey)
+{
+    HWND owner = device.params.parent ? device.params.parent : set.parent;
+    if (DWORD error = installFromSection(owner, file, section, SPINST_LOGCONFIG, driverKey, file.directory(), 0,
+            QueueCallback(), true);
+        error != NO_ERROR)
+        return error;
+    if (DWORD error = installDeviceFiles(set, device, file, section); error != NO_ERROR)
+        return error;
+    return installFromSection(owner, file, section, SPINST_ALL & ~DWORD(SPINST_FILES | SPINST_LOGCONFIG), driverKey,
+        file.directory(), SP_COPY_NEWER, QueueCallback(), true);
+}
+
+// The value InfPath takes: the name of an INF of the INF directory, else its path.
+std::string infPathValue(const std::string& infPath)
+{
+    std::string dir = ntParent(infPath);
+    return equalsNoCase(dir, "C:\\WINNT\\INF") ? infPath.substr(fileNamePart(infPath)) : infPath;
+}
+
+// The section's services, the one marked so becoming the device's own.
+DWORD installDeviceServices(Device& device, const InfFile& file, const inf::Section& section)
+{
+    const inf::Section* services = file.section(section.name + ".Services");
+    if (!services || services->lines.empty())
+        return NO_ERROR;
+    return installServices(file, *services, 0, &device);
+}
+
+DWORD defaultAction(DI_FUNCTION function, HDEVINFO handle, DeviceInfoSet& set, Device* device)
 {
     std::string driverKey;
     switch (function) {
     case DIF_INSTALLDEVICE:
         return installDevice(set, *device, driverKey);
+    case DIF_INSTALLDEVICEFILES: {
+        SP_DEVINFO_DATA data { sizeof(SP_DEVINFO_DATA), {}, 0, 0 };
+        set.describe(*device, data);
+        return devinst::installDriverFiles(handle, &data);
+    }
     case DIF_REMOVE:
         return removeDeviceKeys(*device);
     case DIF_REGISTERDEVICE:
@@ -102,51 +192,34 @@ void recordDeviceInstall(const DeviceInfoSet& set, const Device& device)
 bool needsDevice(DI_FUNCTION function)
 {
     return function == DIF_INSTALLDEVICE || function == DIF_REMOVE || function == DIF_REGISTERDEVICE
-        || function == DIF_SELECTBESTCOMPATDRV;
+        || function == DIF_SELECTBESTCOMPATDRV || function == DIF_INSTALLDEVICEFILES;
 }
 
-// The value InfPath takes: the name of an INF of the INF directory, else its path.
-std::string infPathValue(const std::string& infPath)
+// The device a default handler works on: the one the data names, else the
+// set's selected device.
+DWORD handlerDevice(HDEVINFO handle, PSP_DEVINFO_DATA data, Target& t)
 {
-    std::string dir = ntParent(infPath);
-    return equalsNoCase(dir, "C:\\WINNT\\INF") ? infPath.substr(fileNamePart(infPath)) : infPath;
-}
-
-DWORD runInstallSection(const DeviceInfoSet& set, const Device& device, const InfFile& file,
-    const inf::Section& section, HKEY driverKey)
-{
-    UINT flags = SPINST_ALL;
-    if (device.params.flags & DI_NOFILECOPY)
-        flags &= ~UINT(SPINST_FILES);
-    HWND owner = device.params.parent ? device.params.parent : set.parent;
-    PVOID context = SetupInitDefaultQueueCallback(owner);
-    if (!context)
-        return GetLastError();
-    DWORD error = installFromSection(owner, file, section, flags, driverKey, file.directory(), SP_COPY_NEWER,
-        SetupDefaultQueueCallbackA, context, true);
-    SetupTermDefaultQueueCallback(context);
-    return error;
+    if (DWORD error = resolve(handle, data, false, t); error != NO_ERROR)
+        return error;
+    if (!t.device)
+        t.device = t.set->selectedDevice;
+    if (!t.device)
+        return ERROR_NO_DEVICE_SELECTED;
+    return t.device->removed ? ERROR_NO_SUCH_DEVINST : NO_ERROR;
 }
 
 }
 
 DWORD installDevice(DeviceInfoSet& set, Device& device, std::string& driverKeyName)
 {
-    if (device.removed)
-        return ERROR_NO_SUCH_DEVINST;
-    const DriverNode* node = device.selectedDriver();
-    if (!node)
-        return ERROR_NO_DRIVER_SELECTED;
+    SelectedSection selected;
+    if (DWORD error = selectedSection(device, selected); error != NO_ERROR)
+        return error;
     if (!device.registered)
         return ERROR_DEVINFO_NOT_REGISTERED;
     if (DWORD error = needAdministrator(); error != NO_ERROR)
         return error;
-    std::unique_ptr<InfFile> file;
-    if (DWORD error = loadInfFile(node->infPath, nullptr, INF_STYLE_WIN4, nullptr, file); error != NO_ERROR)
-        return error;
-    const inf::Section* section = file->section(node->section);
-    if (!section)
-        return ERROR_SECTION_NOT_FOUND;
+    const DriverNode* node = selected.node;
 
     // A device installed before keeps its driver key.
     devreg::Key key;
@@ -171,13 +244,15 @@ DWORD installDevice(DeviceInfoSet& set, Device& device, std::string& driverKeyNa
     DWORD error = NO_ERROR;
     for (auto& [name, text] : standard)
         if (error == NO_ERROR)
-            error = static_cast<DWORD>(key.write(name, devreg::stringValue(text)));
+            error = static_cast<DWORD>(key.write(name, devreg::textValue(text)));
     if (error == NO_ERROR)
-        error = runInstallSection(set, device, *file, *section, key.handle());
+        error = runInstallSection(set, device, *selected.file, *selected.section, key.handle());
+    if (error == NO_ERROR)
+        error = installDeviceServices(device, *selected.file, *selected.section);
     const std::pair<const char*, registry::ValueData> deviceValues[] = {
         { "Driver", devreg::stringValue(driverKeyName) },
-        { "Mfg", devreg::stringValue(node->manufacturer) },
-        { "DeviceDesc", devreg::stringValue(node->description) },
+        { "Mfg", devreg::textValue(node->manufacturer) },
+        { "DeviceDesc", devreg::textValue(node->description) },
         { "ConfigFlags", devreg::dwordValue(0) },
     };
     for (auto& [name, value] : deviceValues)
@@ -224,7 +299,61 @@ DWORD callClassInstaller(DI_FUNCTION function, HDEVINFO handle, PSP_DEVINFO_DATA
     const InstallParams& params = device ? device->params : set->params;
     if (params.flags & DI_NODI_DEFAULTACTION)
         return ERROR_DI_DO_DEFAULT;
-    return defaultAction(function, *set, device);
+    return defaultAction(function, handle, *set, device);
+}
+
+DWORD installDevice(HDEVINFO handle, PSP_DEVINFO_DATA data)
+{
+    Target t;
+    if (DWORD error = handlerDevice(handle, data, t); error != NO_ERROR)
+        return error;
+    std::string driverKey;
+    return setupapi::installDevice(*t.set, *t.device, driverKey);
+}
+
+DWORD installDriverFiles(HDEVINFO handle, PSP_DEVINFO_DATA data)
+{
+    Target t;
+    if (DWORD error = handlerDevice(handle, data, t); error != NO_ERROR)
+        return error;
+    SelectedSection selected;
+    if (DWORD error = selectedSection(*t.device, selected); error != NO_ERROR)
+        return error;
+    return installDeviceFiles(*t.set, *t.device, *selected.file, *selected.section);
+}
+
+DWORD selectBestCompatDrv(HDEVINFO handle, PSP_DEVINFO_DATA data)
+{
+    Target t;
+    if (DWORD error = handlerDevice(handle, data, t); error != NO_ERROR)
+        return error;
+    return selectBestCompatibleDriver(*t.device);
+}
+
+DWORD registerCoDeviceInstallers(HDEVINFO handle, PSP_DEVINFO_DATA data)
+{
+    Target t;
+    if (DWORD error = handlerDevice(handle, data, t); error != NO_ERROR)
+        return error;
+    SelectedSection selected;
+    if (DWORD error = selectedSection(*t.device, selected); error != NO_ERROR)
+        return error;
+    // A driver without co-installers has nothing to register.
+    const inf::Section* coInstallers = selected.file->section(selected.section->name + ".CoInstallers");
+    if (!coInstallers)
+        return NO_ERROR;
+    SP_DEVINFO_DATA device { sizeof(SP_DEVINFO_DATA), {}, 0, 0 };
+    t.set->describe(*t.device, device);
+    HKEY key = nullptr;
+    if (DWORD error = createDevRegKey(handle, &device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, nullptr, nullptr, key);
+        error != NO_ERROR)
+        return error;
+    DWORD error = installDeviceFiles(*t.set, *t.device, *selected.file, *coInstallers);
+    if (error == NO_ERROR)
+        error = installFromSection(t.set->parent, *selected.file, *coInstallers, SPINST_REGISTRY, key,
+            selected.file->directory(), 0, QueueCallback(), true);
+    registry::closeKey(key);
+    return error;
 }
 
 }
@@ -240,4 +369,36 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
     if (call.faulted())
         return call.returns(FALSE);
     return call.returns(report(devinst::callClassInstaller(InstallFunction, DeviceInfoSet, DeviceInfoData)));
+}
+
+BOOL WINAPI SetupDiInstallDevice(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData)
+{
+    ntsim::ApiCall call("SetupDiInstallDevice", DeviceInfoSet, DeviceInfoData);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::installDevice(DeviceInfoSet, DeviceInfoData)));
+}
+
+BOOL WINAPI SetupDiInstallDriverFiles(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData)
+{
+    ntsim::ApiCall call("SetupDiInstallDriverFiles", DeviceInfoSet, DeviceInfoData);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::installDriverFiles(DeviceInfoSet, DeviceInfoData)));
+}
+
+BOOL WINAPI SetupDiSelectBestCompatDrv(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData)
+{
+    ntsim::ApiCall call("SetupDiSelectBestCompatDrv", DeviceInfoSet, DeviceInfoData);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::selectBestCompatDrv(DeviceInfoSet, DeviceInfoData)));
+}
+
+BOOL WINAPI SetupDiRegisterCoDeviceInstallers(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData)
+{
+    ntsim::ApiCall call("SetupDiRegisterCoDeviceInstallers", DeviceInfoSet, DeviceInfoData);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(report(devinst::registerCoDeviceInstallers(DeviceInfoSet, DeviceInfoData)));
 }

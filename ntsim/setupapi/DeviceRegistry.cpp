@@ -58,6 +58,11 @@ void collectInstances(SystemKey& device, const std::string& prefix, std::vector<
 
 }
 
+registry::ValueData textValue(const std::string& utf8)
+{
+    return stringValue(toAnsi(utf8));
+}
+
 std::string guidText(const GUID& g)
 {
     char text[40];

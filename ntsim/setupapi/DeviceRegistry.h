@@ -22,6 +22,9 @@ using registry::valueText;
 extern const char ClassRoot[]; // below HKEY_LOCAL_MACHINE
 extern const char EnumRoot[];
 
+// A string value of a setupapi text (UTF-8), as the ANSI registry holds it.
+registry::ValueData textValue(const std::string& utf8);
+
 // "{4D36E96D-E325-11CE-BFC1-08002BE10318}"
 std::string guidText(const GUID& guid);
 bool parseGuid(const std::string& text, GUID& out);

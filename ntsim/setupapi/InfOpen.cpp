@@ -1,9 +1,9 @@
-// SetupOpenInfFileA and SetupCloseInfFile: finding, reading and decoding
-// an INF of the machine.
+// SetupOpenInfFile, SetupOpenAppendInfFile and SetupCloseInfFile: finding,
+// reading and decoding an INF of the machine.
+#include "DeviceRegistry.h"
 #include "InfFile.h"
 #include "SetupCalls.h"
 
-#include "kernel32/CodePage.h"
 #include "machine/ApiCall.h"
 #include "machine/FileLock.h"
 #include "machine/Machine.h"
@@ -62,32 +62,28 @@ DWORD locate(const std::string& name, std::string& ntPath)
                                                                              : ERROR_PATH_NOT_FOUND;
 }
 
-// UTF-16 files (with their byte order mark) become ANSI text.
+// A file's bytes as the parser's UTF-8: UTF-16 with its byte order mark,
+// UTF-8 with its mark, else the machine's ANSI code page.
 std::string decode(const std::string& bytes)
 {
-    bool little = bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF
-        && static_cast<unsigned char>(bytes[1]) == 0xFE;
-    bool big = bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE
-        && static_cast<unsigned char>(bytes[1]) == 0xFF;
-    if (!little && !big)
-        return bytes;
+    auto at = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    bool little = bytes.size() >= 2 && at(0) == 0xFF && at(1) == 0xFE;
+    bool big = bytes.size() >= 2 && at(0) == 0xFE && at(1) == 0xFF;
+    if (!little && !big) {
+        if (bytes.size() >= 3 && at(0) == 0xEF && at(1) == 0xBB && at(2) == 0xBF)
+            return bytes;
+        return fromAnsi(bytes);
+    }
     std::u16string wide;
     wide.reserve(bytes.size() / 2);
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-        auto lo = static_cast<unsigned char>(bytes[little ? i : i + 1]);
-        auto hi = static_cast<unsigned char>(bytes[little ? i + 1 : i]);
-        wide += static_cast<char16_t>(lo | (hi << 8));
-    }
-    std::string text;
-    fromUtf16(wide, ansiCodePage(), text);
-    return text;
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+        wide += static_cast<char16_t>(little ? at(i) | (at(i + 1) << 8) : at(i + 1) | (at(i) << 8));
+    return fromWide(wide);
 }
 
 DWORD parseErrorCode(inf::ParseError error)
 {
     switch (error) {
-    case inf::ParseError::ExpectedSectionName:
-        return ERROR_EXPECTED_SECTION_NAME;
     case inf::ParseError::BadSectionNameLine:
         return ERROR_BAD_SECTION_NAME_LINE;
     case inf::ParseError::SectionNameTooLong:
@@ -97,30 +93,69 @@ DWORD parseErrorCode(inf::ParseError error)
     }
 }
 
+// A Windows INF signs its [Version]; a legacy NT setup INF names its option
+// type in [Identification]. Anything else has no style NT recognises.
 DWORD styleOf(const InfFile& file)
 {
     std::string signature = versionValue(file, "Signature");
     for (const char* win4 : { "$Chicago$", "$Windows NT$", "$Windows 95$" })
         if (inf::equalsFolded(signature, win4))
             return INF_STYLE_WIN4;
-    return INF_STYLE_OLDNT;
+    if (const inf::Section* identification = file.section("Identification"))
+        if (file.lineWithKey(*identification, "OptionType"))
+            return INF_STYLE_OLDNT;
+    return INF_STYLE_NONE;
 }
 
-HINF fail(DWORD error)
+// The class an INF declares: Class, else the name of the class its
+// ClassGUID names on this machine.
+std::string classOf(const InfFile& file)
+{
+    std::string name = versionValue(file, "Class");
+    if (!name.empty())
+        return name;
+    GUID guid;
+    if (devreg::parseGuid(versionValue(file, "ClassGUID"), guid))
+        if (auto entry = devreg::findClass(guid))
+            return fromAnsi(entry->name);
+    return {};
+}
+
+HINF failOpen(DWORD error)
 {
     SetLastError(error);
     return INVALID_HANDLE_VALUE;
 }
 
+DWORD readInf(const std::string& ntPath, PUINT errorLine, std::unique_ptr<InfFile>& out)
+{
+    std::string bytes;
+    if (!readWholeFile(Machine::current().hostPath(ntPath), bytes))
+        return ERROR_ACCESS_DENIED;
+    // NT maps the file to read it, and an empty file cannot be mapped
+    // (measured under Wine, whose INF loader does the same).
+    if (bytes.empty())
+        return ERROR_FILE_INVALID;
+    inf::Document document;
+    inf::ParseResult result = inf::parse(decode(bytes), document);
+    if (result.error != inf::ParseError::None) {
+        if (errorLine)
+            *errorLine = result.errorLine;
+        return parseErrorCode(result.error);
+    }
+    out = std::make_unique<InfFile>(std::move(document), ntPath, INF_STYLE_NONE);
+    return NO_ERROR;
 }
 
-std::string versionValue(const InfFile& file, const char* key)
+}
+
+std::string versionValue(const InfFile& file, const char* key, unsigned part)
 {
     const inf::Section* version = file.section("Version");
     if (!version)
         return {};
     for (auto& line : version->lines) {
-        if (line.hasKey && !line.values.empty() && file.keyMatches(line, key)) {
+        if (line.part == part && line.hasKey && file.keyMatches(line, key)) {
             std::string value;
             file.field(line, 1, value);
             return value;
@@ -129,31 +164,71 @@ std::string versionValue(const InfFile& file, const char* key)
     return {};
 }
 
-DWORD loadInfFile(const std::string& name, PCSTR infClass, DWORD style, PUINT errorLine, std::unique_ptr<InfFile>& out)
+DWORD loadInfFile(const std::string& name, PCSTR infClass, DWORD style, PUINT errorLine,
+    std::unique_ptr<InfFile>& out)
 {
     std::string ntPath;
     if (DWORD error = locate(name, ntPath); error != NO_ERROR)
         return error;
-    std::string bytes;
-    if (!readWholeFile(Machine::current().hostPath(ntPath), bytes))
-        return ERROR_ACCESS_DENIED;
-
-    inf::Document document;
-    inf::ParseResult result = inf::parse(decode(bytes), document);
-    if (result.error != inf::ParseError::None) {
-        if (errorLine)
-            *errorLine = result.errorLine;
-        return parseErrorCode(result.error);
-    }
-    auto file = std::make_unique<InfFile>(std::move(document), ntPath, INF_STYLE_NONE);
+    std::unique_ptr<InfFile> file;
+    if (DWORD error = readInf(ntPath, errorLine, file); error != NO_ERROR)
+        return error;
     DWORD fileStyle = styleOf(*file);
     if (!(fileStyle & style))
         return ERROR_WRONG_INF_STYLE;
-    if (infClass && !inf::equalsFolded(versionValue(*file, "Class"), infClass))
+    if (infClass && !inf::equalsFolded(classOf(*file), infClass))
         return ERROR_CLASS_MISMATCH;
     file->setStyle(fileStyle);
     out = std::move(file);
     return NO_ERROR;
+}
+
+HINF openInfFile(const std::string& fileName, const std::string* infClass, DWORD style, PUINT errorLine)
+{
+    if (errorLine)
+        *errorLine = 0;
+    if (fileName.empty() || !(style & (INF_STYLE_OLDNT | INF_STYLE_WIN4)))
+        return failOpen(ERROR_INVALID_PARAMETER);
+    std::unique_ptr<InfFile> file;
+    if (DWORD error = loadInfFile(fileName, infClass ? infClass->c_str() : nullptr, style, errorLine, file);
+        error != NO_ERROR)
+        return failOpen(error);
+    HINF handle = InfFile::add(std::move(file));
+    SetLastError(NO_ERROR);
+    return handle;
+}
+
+BOOL openAppendInfFile(const std::string* fileName, HINF handle, PUINT errorLine)
+{
+    if (errorLine)
+        *errorLine = 0;
+    InfFile* head = InfFile::fromHandle(handle);
+    if (!head)
+        return failWith(ERROR_INVALID_HANDLE);
+    std::vector<std::string> names;
+    if (fileName) {
+        names.push_back(*fileName);
+    } else {
+        // No name appends the layout files the INF's [Version] names.
+        const inf::Section* version = head->section("Version");
+        const inf::Line* layout = version ? head->lineWithKey(*version, "LayoutFile") : nullptr;
+        if (!layout)
+            return failWith(ERROR_LINE_NOT_FOUND);
+        for (DWORD i = 1; i <= layout->values.size(); ++i) {
+            std::string name;
+            if (head->field(*layout, i, name) == NO_ERROR && !name.empty())
+                names.push_back(name);
+        }
+    }
+    for (auto& name : names) {
+        if (name.empty())
+            return failWith(ERROR_INVALID_PARAMETER);
+        std::unique_ptr<InfFile> file;
+        if (DWORD error = loadInfFile(name, nullptr, head->style(), errorLine, file); error != NO_ERROR)
+            return failWith(error);
+        head->append(std::move(file));
+    }
+    return finish(NO_ERROR);
 }
 
 }
@@ -161,19 +236,22 @@ DWORD loadInfFile(const std::string& name, PCSTR infClass, DWORD style, PUINT er
 using namespace ntsim;
 using namespace ntsim::setupapi;
 
-HINF setupapi::openInfFile(PCSTR FileName, PCSTR InfClass, DWORD InfStyle, PUINT ErrorLine)
-{
-    if (ErrorLine)
-        *ErrorLine = 0;
-    if (!FileName || !*FileName || !(InfStyle & (INF_STYLE_OLDNT | INF_STYLE_WIN4)))
-        return fail(ERROR_INVALID_PARAMETER);
+namespace {
 
-    std::unique_ptr<InfFile> file;
-    if (DWORD error = loadInfFile(FileName, InfClass, InfStyle, ErrorLine, file); error != NO_ERROR)
-        return fail(error);
-    HINF handle = InfFile::add(std::move(file));
-    SetLastError(NO_ERROR);
-    return handle;
+template<typename Char>
+HINF openInfFileFrom(const Char* FileName, const Char* InfClass, DWORD InfStyle, PUINT ErrorLine)
+{
+    std::string infClass = argument(InfClass);
+    return setupapi::openInfFile(argument(FileName), InfClass ? &infClass : nullptr, InfStyle, ErrorLine);
+}
+
+template<typename Char>
+BOOL openAppendFrom(const Char* FileName, HINF InfHandle, PUINT ErrorLine)
+{
+    std::string name = argument(FileName);
+    return setupapi::openAppendInfFile(FileName ? &name : nullptr, InfHandle, ErrorLine);
+}
+
 }
 
 HINF WINAPI SetupOpenInfFileA(PCSTR FileName, PCSTR InfClass, DWORD InfStyle, PUINT ErrorLine)
@@ -182,8 +260,34 @@ HINF WINAPI SetupOpenInfFileA(PCSTR FileName, PCSTR InfClass, DWORD InfStyle, PU
     if (ErrorLine)
         *ErrorLine = 0;
     if (auto error = call.fault())
-        return call.returns(fail(*error));
-    return call.returns(setupapi::openInfFile(FileName, InfClass, InfStyle, ErrorLine));
+        return call.returns(failOpen(*error));
+    return call.returns(openInfFileFrom(FileName, InfClass, InfStyle, ErrorLine));
+}
+
+HINF WINAPI SetupOpenInfFileW(PCWSTR FileName, PCWSTR InfClass, DWORD InfStyle, PUINT ErrorLine)
+{
+    ntsim::ApiCall call("SetupOpenInfFileW", FileName, InfClass, InfStyle, ErrorLine);
+    if (ErrorLine)
+        *ErrorLine = 0;
+    if (auto error = call.fault())
+        return call.returns(failOpen(*error));
+    return call.returns(openInfFileFrom(FileName, InfClass, InfStyle, ErrorLine));
+}
+
+BOOL WINAPI SetupOpenAppendInfFileA(PCSTR FileName, HINF InfHandle, PUINT ErrorLine)
+{
+    ntsim::ApiCall call("SetupOpenAppendInfFileA", FileName, InfHandle, ErrorLine);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(openAppendFrom(FileName, InfHandle, ErrorLine));
+}
+
+BOOL WINAPI SetupOpenAppendInfFileW(PCWSTR FileName, HINF InfHandle, PUINT ErrorLine)
+{
+    ntsim::ApiCall call("SetupOpenAppendInfFileW", FileName, InfHandle, ErrorLine);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(openAppendFrom(FileName, InfHandle, ErrorLine));
 }
 
 void WINAPI SetupCloseInfFile(HINF InfHandle)

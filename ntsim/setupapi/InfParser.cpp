@@ -1,22 +1,71 @@
 #include "InfParser.h"
 
+#include "machine/Utf8.h"
+
 namespace ntsim::inf {
+
+namespace {
+
+// The upper case of a letter outside ASCII, or the letter itself.
+char32_t upperCodePoint(char32_t c)
+{
+    if ((c >= 0xE0 && c <= 0xFE && c != 0xF7))
+        return c - 0x20; // Latin-1
+    if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 && c != 0x17F) {
+        // Latin Extended-A pairs: even upper, odd lower, but for the runs
+        // that start at an odd code point.
+        bool oddRun = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+        bool lower = oddRun ? (c % 2 == 0) : (c % 2 == 1);
+        return lower ? c - 1 : c;
+    }
+    if (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2)
+        return c - 0x20; // Greek
+    if (c >= 0x430 && c <= 0x44F)
+        return c - 0x20; // Cyrillic
+    if (c >= 0x450 && c <= 0x45F)
+        return c - 0x50;
+    return c;
+}
+
+// Folds the code point at s[i] into out, moving i past it.
+void foldCodePoint(std::string_view s, size_t& i, std::string& out)
+{
+    size_t start = i;
+    char32_t c = utf::next(s, i);
+    // A byte that begins no sequence is kept as it is.
+    if (c == 0xFFFD && i == start + 1)
+        out += s[start];
+    else
+        utf::append(upperCodePoint(c), out);
+}
+
+}
 
 std::string foldCase(std::string_view s)
 {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size();) {
+        char c = s[i];
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            foldCodePoint(s, i, out);
+            continue;
+        }
+        out += c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+        ++i;
+    }
     return out;
 }
 
 bool equalsFolded(std::string_view a, std::string_view b)
 {
+    // Folding keeps a text's length.
     if (a.size() != b.size())
         return false;
     for (size_t i = 0; i < a.size(); ++i) {
         char x = a[i], y = b[i];
+        if (static_cast<unsigned char>(x) >= 0x80 || static_cast<unsigned char>(y) >= 0x80)
+            return foldCase(a) == foldCase(b);
         if (x >= 'a' && x <= 'z')
             x = static_cast<char>(x - 'a' + 'A');
         if (y >= 'a' && y <= 'z')
@@ -33,10 +82,28 @@ const Section* Document::find(std::string_view name) const
     return it == m_index.end() ? nullptr : &sections[it->second];
 }
 
-const std::string* Document::string(std::string_view key) const
+const std::string* Document::string(std::string_view key, unsigned part) const
 {
-    auto it = m_strings.find(foldCase(key));
-    return it == m_strings.end() ? nullptr : &it->second;
+    if (part >= m_strings.size())
+        return nullptr;
+    auto it = m_strings[part].find(foldCase(key));
+    return it == m_strings[part].end() ? nullptr : &it->second;
+}
+
+void Document::append(Document&& other)
+{
+    unsigned part = parts();
+    for (auto& section : other.sections) {
+        auto [it, added] = m_index.emplace(foldCase(section.name), sections.size());
+        if (added)
+            sections.push_back(Section { section.name, {} });
+        auto& lines = sections[it->second].lines;
+        for (auto& line : section.lines) {
+            line.part = part;
+            lines.push_back(std::move(line));
+        }
+    }
+    m_strings.push_back(std::move(other.m_strings.front()));
 }
 
 namespace {
@@ -45,6 +112,9 @@ bool isBlank(char c)
 {
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
 }
+
+// The end of file for the platform's parser, as it was for MS-DOS.
+constexpr char ControlZ = '\x1A';
 
 // One field being assembled: blanks outside quotes are dropped at both ends.
 class FieldBuilder {
@@ -67,8 +137,11 @@ public:
         m_started = true;
     }
     void markQuoted() { m_started = true; }
+    // Where a line is continued its blanks go, so the two parts join.
+    void dropTrailingBlanks() { m_text.resize(m_significant); }
     bool started() const { return m_started; }
-    size_t size() const { return m_text.size(); }
+    // The length the field has so far, blanks that may yet go left out.
+    size_t size() const { return m_significant; }
     std::string take()
     {
         m_text.resize(m_significant);
@@ -102,7 +175,11 @@ public:
             if (end == std::string_view::npos)
                 end = m_text.size();
             ++number;
-            physicalLine(m_text.substr(pos, end - pos), number);
+            std::string_view line = m_text.substr(pos, end - pos);
+            // A line ends with CR LF as well as with LF.
+            if (!line.empty() && line.back() == '\r')
+                line.remove_suffix(1);
+            physicalLine(line, number);
             pos = end + 1;
         }
         if (m_result.error == ParseError::None && m_inLine)
@@ -121,14 +198,20 @@ private:
 
     void physicalLine(std::string_view text, unsigned number)
     {
-        if (!m_inLine) {
-            size_t first = 0;
+        size_t first = 0;
+        if (!m_inLine || m_continued) {
             while (first < text.size() && isBlank(text[first]))
                 ++first;
+        }
+        m_continued = false;
+        if (!m_inLine) {
             if (first < text.size() && text[first] == '[') {
                 sectionHeader(text.substr(first + 1), number);
                 return;
             }
+            // Text before the first section is passed over.
+            if (!m_current)
+                return;
             m_inLine = true;
             m_line = Line();
             m_line.number = number;
@@ -136,7 +219,7 @@ private:
             m_valueStarted = false;
         }
         bool quoted = false;
-        for (size_t i = 0; i < text.size(); ++i) {
+        for (size_t i = first; i < text.size(); ++i) {
             char c = text[i];
             if (quoted) {
                 if (c == '"') {
@@ -156,7 +239,10 @@ private:
             } else if (c == ';') {
                 break;
             } else if (c == '\\' && continues(text.substr(i + 1))) {
-                return; // the logical line goes on with the next physical line
+                // The logical line goes on with the next physical line.
+                m_field.dropTrailingBlanks();
+                m_continued = true;
+                return;
             } else if (c == '=' && !m_line.hasKey && !m_commaSeen) {
                 m_line.hasKey = true;
                 m_line.key = m_field.take();
@@ -193,8 +279,8 @@ private:
     void endLine()
     {
         m_inLine = false;
-        bool keyOnly = m_line.hasKey && !m_valueStarted;
-        if (!keyOnly && (m_valueStarted || m_field.started() || !m_line.values.empty()))
+        // "key =" has one field, empty; a line of blanks has none.
+        if (m_line.hasKey || m_valueStarted || m_field.started() || !m_line.values.empty())
             m_line.values.push_back(m_field.take());
         else
             m_field.take();
@@ -204,15 +290,8 @@ private:
             fail(ParseError::GeneralSyntax, m_line.number);
             return;
         }
-        if (!m_current) {
-            fail(ParseError::ExpectedSectionName, m_line.number);
-            return;
-        }
-        if (m_inStrings && m_line.hasKey) {
-            std::string key = foldCase(m_line.key);
-            std::string value = m_line.values.empty() ? std::string() : m_line.values.front();
-            m_doc.m_strings.emplace(std::move(key), std::move(value));
-        }
+        if (m_inStrings && m_line.hasKey)
+            m_doc.m_strings.front().emplace(foldCase(m_line.key), m_line.values.front());
         m_doc.sections[*m_current].lines.push_back(std::move(m_line));
         m_line = Line();
     }
@@ -224,11 +303,8 @@ private:
             fail(ParseError::BadSectionNameLine, number);
             return;
         }
+        // The name is all between the brackets, its blanks too.
         std::string_view name = rest.substr(0, close);
-        while (!name.empty() && isBlank(name.front()))
-            name.remove_prefix(1);
-        while (!name.empty() && isBlank(name.back()))
-            name.remove_suffix(1);
         if (name.size() > MaxSectionNameLength) {
             fail(ParseError::SectionNameTooLong, number);
             return;
@@ -251,6 +327,7 @@ private:
     bool m_splitCommas { true };
 
     bool m_inLine { false };
+    bool m_continued { false };
     Line m_line;
     FieldBuilder m_field;
     bool m_commaSeen { false };
@@ -260,13 +337,14 @@ private:
 ParseResult parse(std::string_view text, Document& out)
 {
     out = Document();
-    // A UTF-8 byte order mark is not part of the first line.
     if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF")
         text.remove_prefix(3);
+    text = text.substr(0, text.find(ControlZ));
     return Parser(text, out).run();
 }
 
-bool substitute(std::string_view raw, const Document& document, const Resolver& resolver, std::string& out)
+bool substitute(std::string_view raw, const Document& document, unsigned part, const Resolver& resolver,
+    std::string& out)
 {
     out.clear();
     size_t i = 0;
@@ -285,7 +363,7 @@ bool substitute(std::string_view raw, const Document& document, const Resolver& 
         std::string_view name = raw.substr(open + 1, close - open - 1);
         if (name.empty()) {
             out += '%';
-        } else if (const std::string* value = document.string(name)) {
+        } else if (const std::string* value = document.string(name, part)) {
             out += *value;
         } else if (auto resolved = resolver ? resolver(name) : std::nullopt) {
             out += *resolved;

@@ -1,5 +1,6 @@
 // The INF parser: text to a tree of sections, lines and fields. It knows
 // nothing of the machine, so that it can be built and fuzzed on its own.
+// Text is UTF-8 throughout; the caller decodes a file's bytes.
 #pragma once
 #include <cstddef>
 #include <functional>
@@ -17,10 +18,9 @@ constexpr size_t MaxSectionNameLength = 255;
 
 enum class ParseError {
     None,
-    ExpectedSectionName, // a line before the first section
-    BadSectionNameLine,  // "[name" without its bracket
+    BadSectionNameLine, // "[name" without its bracket
     SectionNameTooLong,
-    GeneralSyntax,       // a key or field longer than MaxStringLength
+    GeneralSyntax,      // a key or field longer than MaxStringLength
 };
 
 // Fields are kept as written, quotes removed but %tokens% unresolved:
@@ -30,6 +30,7 @@ struct Line {
     std::string key;
     std::vector<std::string> values;
     unsigned number { 0 }; // 1-based number of the line's first physical line
+    unsigned part { 0 };   // the file of an appended set it came from
 };
 
 struct Section {
@@ -40,14 +41,20 @@ struct Section {
 class Document {
 public:
     const Section* find(std::string_view name) const;
-    // The [Strings] value of a key, matched without regard to case.
-    const std::string* string(std::string_view key) const;
+    // The [Strings] value of a key in one file of the set, matched without
+    // regard to case.
+    const std::string* string(std::string_view key, unsigned part = 0) const;
+
+    // Another file's sections after this one's: a section both have keeps
+    // this one's lines first. Its lines become the next part.
+    void append(Document&& other);
+    unsigned parts() const { return static_cast<unsigned>(m_strings.size()); }
 
     std::vector<Section> sections; // in the order of first appearance
 private:
     friend class Parser;
     std::unordered_map<std::string, size_t> m_index;
-    std::unordered_map<std::string, std::string> m_strings;
+    std::vector<std::unordered_map<std::string, std::string>> m_strings { 1 };
 };
 
 struct ParseResult {
@@ -55,18 +62,21 @@ struct ParseResult {
     unsigned errorLine { 0 };
 };
 
-// Parses 8-bit text (UTF-16 files are converted by the caller). Linear in
-// the text's length.
+// Parses UTF-8 text (other encodings are decoded by the caller; a UTF-8
+// byte order mark is skipped). Linear in the text's length.
 ParseResult parse(std::string_view text, Document& out);
 
 // Answers a %name% that [Strings] does not know (the DIRIDs), or nothing.
 using Resolver = std::function<std::optional<std::string>(std::string_view name)>;
 
-// Resolves %name% tokens and %% in a raw field. Unknown tokens stay as
-// written. False when the result would exceed MaxStringLength.
-bool substitute(std::string_view raw, const Document& document, const Resolver& resolver, std::string& out);
+// Resolves %name% tokens and %% in a raw field with the strings of one
+// part. Unknown tokens stay as written. False when the result would exceed
+// MaxStringLength.
+bool substitute(std::string_view raw, const Document& document, unsigned part, const Resolver& resolver,
+    std::string& out);
 
-// ASCII upper case, as section names and keys are compared.
+// Upper case as section names and keys are compared: ASCII and the Latin,
+// Greek and Cyrillic letters the machines' code pages hold.
 std::string foldCase(std::string_view s);
 bool equalsFolded(std::string_view a, std::string_view b);
 

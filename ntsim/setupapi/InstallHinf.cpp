@@ -1,4 +1,4 @@
-// InstallHinfSectionA, the entry rundll32 calls: "SECTION MODE INFPATH".
+// InstallHinfSection, the entry rundll32 calls: "SECTION MODE INFPATH".
 #include "InfFile.h"
 #include "SetupCalls.h"
 #include "desk/Desk.h"
@@ -21,9 +21,8 @@ struct HinfCommand {
     std::string infPath;
 };
 
-bool parseCommand(const char* text, HinfCommand& out)
+bool parseCommand(const std::string& line, HinfCommand& out)
 {
-    std::string line = text ? text : "";
     auto skipBlanks = [&](size_t pos) {
         while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t'))
             ++pos;
@@ -53,7 +52,7 @@ bool parseCommand(const char* text, HinfCommand& out)
 
 void showError(HWND window, const std::string& text)
 {
-    ntsim::user32::messageBox(window, text.c_str(), "Installation Failed", MB_OK | MB_ICONERROR);
+    ntsim::user32::messageBox(window, toAnsi(text).c_str(), "Installation Failed", MB_OK | MB_ICONERROR);
 }
 
 std::string describe(DWORD error)
@@ -75,9 +74,10 @@ std::string describe(DWORD error)
 
 }
 
-void WINAPI InstallHinfSectionA(HWND Window, HINSTANCE ModuleHandle, PCSTR CommandLine, INT ShowCommand)
+namespace {
+
+void installHinfSection(HWND Window, const std::string& CommandLine)
 {
-    ntsim::ApiCall call("InstallHinfSectionA", Window, ModuleHandle, CommandLine, ShowCommand);
     HinfCommand command;
     if (!parseCommand(CommandLine, command)) {
         showError(Window, "The command line of the installation is not valid.");
@@ -85,7 +85,7 @@ void WINAPI InstallHinfSectionA(HWND Window, HINSTANCE ModuleHandle, PCSTR Comma
         return;
     }
     UINT errorLine = 0;
-    HINF inf = openInfFile(command.infPath.c_str(), nullptr, INF_STYLE_WIN4 | INF_STYLE_OLDNT, &errorLine);
+    HINF inf = openInfFile(command.infPath, nullptr, INF_STYLE_WIN4 | INF_STYLE_OLDNT, &errorLine);
     if (inf == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         showError(Window, "Installation failed: the INF file " + command.infPath + " could not be opened. "
@@ -94,8 +94,8 @@ void WINAPI InstallHinfSectionA(HWND Window, HINSTANCE ModuleHandle, PCSTR Comma
         return;
     }
     PVOID context = SetupInitDefaultQueueCallback(Window);
-    BOOL ok = installFromInfSection(Window, inf, command.section.c_str(), SPINST_ALL, nullptr, nullptr,
-        SP_COPY_NEWER, SetupDefaultQueueCallbackA, context, nullptr, nullptr);
+    BOOL ok = installFromInfSection(Window, inf, command.section, SPINST_ALL, nullptr, nullptr, SP_COPY_NEWER,
+        QueueCallback::ansi(SetupDefaultQueueCallbackA, context), nullptr, nullptr);
     DWORD error = ok ? NO_ERROR : GetLastError();
     SetupTermDefaultQueueCallback(context);
     if (ok) {
@@ -104,7 +104,7 @@ void WINAPI InstallHinfSectionA(HWND Window, HINSTANCE ModuleHandle, PCSTR Comma
         std::string services = command.section + ".Services";
         const auto* servicesSection = InfFile::fromHandle(inf)->section(services);
         if (servicesSection && !servicesSection->lines.empty()) {
-            if (!installServicesFromInfSection(inf, services.c_str(), 0)) {
+            if (!installServicesFromInfSection(inf, services, 0, nullptr, nullptr)) {
                 ok = FALSE;
                 error = GetLastError();
             }
@@ -131,4 +131,18 @@ void WINAPI InstallHinfSectionA(HWND Window, HINSTANCE ModuleHandle, PCSTR Comma
         break;
     }
     SetLastError(NO_ERROR);
+}
+
+}
+
+void WINAPI InstallHinfSectionA(HWND Window, HINSTANCE ModuleHandle, PCSTR CommandLine, INT ShowCommand)
+{
+    ntsim::ApiCall call("InstallHinfSectionA", Window, ModuleHandle, CommandLine, ShowCommand);
+    installHinfSection(Window, argument(CommandLine));
+}
+
+void WINAPI InstallHinfSectionW(HWND Window, HINSTANCE ModuleHandle, PCWSTR CommandLine, INT ShowCommand)
+{
+    ntsim::ApiCall call("InstallHinfSectionW", Window, ModuleHandle, CommandLine, ShowCommand);
+    installHinfSection(Window, argument(CommandLine));
 }

@@ -44,9 +44,12 @@ struct RegLine {
     std::vector<std::string> data; // fields 5 and on
 };
 
+// The registry below takes ANSI: the line's texts are converted here.
 DWORD readRegLine(const InfFile& file, const inf::Line& line, HKEY relativeRoot, RegLine& out)
 {
-    std::vector<std::string> fields = lineValues(file, line);
+    std::vector<std::string> fields = file.values(line);
+    for (auto& field : fields)
+        field = toAnsi(field);
     if (fields.empty())
         return ERROR_INVALID_DATA;
     DWORD error = NO_ERROR;
@@ -66,18 +69,6 @@ DWORD readRegLine(const InfFile& file, const inf::Line& line, HKEY relativeRoot,
     return NO_ERROR;
 }
 
-bool hexByte(const std::string& text, BYTE& out)
-{
-    if (text.empty() || text.size() > 4)
-        return false;
-    char* end = nullptr;
-    unsigned long n = std::strtoul(text.c_str(), &end, 16);
-    if (*end != 0 || n > 0xFF)
-        return false;
-    out = static_cast<BYTE>(n);
-    return true;
-}
-
 // The registry type and bytes an AddReg line asks for.
 DWORD encodeValue(const RegLine& line, DWORD& type, std::string& bytes)
 {
@@ -86,7 +77,7 @@ DWORD encodeValue(const RegLine& line, DWORD& type, std::string& bytes)
     auto binary = [&]() -> DWORD {
         for (auto& field : line.data) {
             BYTE b = 0;
-            if (!hexByte(field, b))
+            if (!readHexByte(field, b))
                 return ERROR_INVALID_DATA;
             bytes += static_cast<char>(b);
         }
@@ -193,9 +184,11 @@ DWORD addRegLine(const InfFile& file, const inf::Line& inLine, HKEY relativeRoot
         if (result == NO_ERROR && (line.flags & FLG_ADDREG_APPEND)) {
             DWORD oldType = 0;
             std::string old;
-            if (type != REG_MULTI_SZ) {
+            bool had = valueExists(key, line.valueName, &oldType, &old);
+            // Only a list appends to a list: anything else stays as it was.
+            if (type != REG_MULTI_SZ || (had && oldType != REG_MULTI_SZ)) {
                 result = ERROR_INVALID_DATA;
-            } else if (valueExists(key, line.valueName, &oldType, &old) && oldType == REG_MULTI_SZ) {
+            } else if (had) {
                 std::vector<std::string> strings = splitMultiSz(old);
                 for (auto& s : line.data) {
                     bool present = false;
@@ -250,7 +243,7 @@ using LineInstaller = DWORD (*)(const InfFile&, const inf::Line&, HKEY);
 DWORD installLists(const InfFile& file, const inf::Section& section, const char* directive, HKEY relativeRoot,
     LineInstaller install)
 {
-    for (auto& name : directiveValues(file, section, directive)) {
+    for (auto& name : file.directiveValues(section, directive)) {
         const inf::Section* list = file.section(name);
         if (!list)
             continue; // a named list without lines
@@ -264,7 +257,9 @@ DWORD installLists(const InfFile& file, const inf::Section& section, const char*
 DWORD ini2RegLine(const InfFile& file, const inf::Line& line, HKEY)
 {
     // ini-file, ini-section, [ini-key], reg-root, subkey[, flags]
-    std::vector<std::string> f = lineValues(file, line);
+    std::vector<std::string> f = file.values(line);
+    for (auto& field : f)
+        field = toAnsi(field);
     if (f.size() < 5)
         return ERROR_INVALID_DATA;
     DWORD error = NO_ERROR;
@@ -300,7 +295,9 @@ DWORD ini2RegLine(const InfFile& file, const inf::Line& line, HKEY)
 DWORD updateIniLine(const InfFile& file, const inf::Line& line, HKEY)
 {
     // ini-file, ini-section, [old-entry], [new-entry], [flags]
-    std::vector<std::string> f = lineValues(file, line);
+    std::vector<std::string> f = file.values(line);
+    for (auto& field : f)
+        field = toAnsi(field);
     if (f.size() < 2)
         return ERROR_INVALID_DATA;
     auto keyOf = [](const std::string& entry) {

@@ -1,6 +1,8 @@
-// SetupInstallServicesFromInfSectionA: AddService and DelService lines,
-// carried out through the service controller's calls so that its errors
-// come through.
+// SetupInstallServicesFromInfSection and its Ex form: AddService and
+// DelService lines, carried out through the service controller's calls so
+// that its errors come through. The controller takes ANSI: the INF's texts
+// are converted as they are read.
+#include "DevInst.h"
 #include "InstallSupport.h"
 #include "SetupCalls.h"
 
@@ -40,7 +42,7 @@ std::string valueOf(const InfFile& file, const inf::Section& section, const char
             std::string text;
             if (!line.values.empty())
                 file.field(line, 1, text);
-            return text;
+            return toAnsi(text);
         }
     }
     return {};
@@ -69,9 +71,10 @@ DWORD readConfig(const InfFile& file, const inf::Section& section, ServiceConfig
         if (!line.hasKey || !file.keyMatches(line, "Dependencies"))
             continue;
         config.hasDependencies = true;
-        for (auto& dependency : lineValues(file, line)) {
+        for (auto& dependency : file.values(line)) {
             if (dependency.empty())
                 continue;
+            dependency = toAnsi(dependency);
             // "+group" names a load order group, as the SCM itself writes it.
             config.dependencies += dependency;
             config.dependencies += '\0';
@@ -94,16 +97,20 @@ DWORD runAddReg(const InfFile& file, const inf::Section& section, const std::str
     return error;
 }
 
-DWORD addService(const InfFile& file, SC_HANDLE manager, const inf::Line& line, DWORD flags)
+DWORD addService(const InfFile& file, SC_HANDLE manager, const inf::Line& line, DWORD flags, Device* device)
 {
     // name, flags, service-install-section[, event-log-install-section[, log type[, event name]]]
-    std::vector<std::string> f = lineValues(file, line);
+    std::vector<std::string> f = file.values(line);
+    DWORD lineFlags = 0;
+    bool flagsRead = f.size() > 1 && intValue(f[1], 0, lineFlags);
+    // A device that needs no service of its own says so with an empty name.
+    if ((f.empty() || f[0].empty()) && flagsRead && (lineFlags & SPSVCINST_ASSOCSERVICE))
+        return NO_ERROR;
     if (f.size() < 3 || f[0].empty() || f[2].empty())
         return ERROR_BAD_SERVICE_INSTALLSECT;
-    const std::string& name = f[0];
-    DWORD lineFlags = 0;
-    if (!intValue(f[1], 0, lineFlags))
+    if (!flagsRead)
         return ERROR_INVALID_DATA;
+    std::string name = toAnsi(f[0]);
     flags |= lineFlags;
     const inf::Section* install = file.section(f[2]);
     if (!install)
@@ -138,10 +145,13 @@ DWORD addService(const InfFile& file, SC_HANDLE manager, const inf::Line& line, 
 
     if (DWORD error = runAddReg(file, *install, std::string(ServicesKey) + "\\" + name); error != NO_ERROR)
         return error;
+    if ((lineFlags & SPSVCINST_ASSOCSERVICE) && device)
+        if (DWORD error = associateService(*device, name); error != NO_ERROR)
+            return error;
     if (f.size() > 3 && !f[3].empty()) {
         const inf::Section* eventLog = file.section(f[3]);
-        std::string logType = f.size() > 4 && !f[4].empty() ? f[4] : "System";
-        std::string eventName = f.size() > 5 && !f[5].empty() ? f[5] : name;
+        std::string logType = f.size() > 4 && !f[4].empty() ? toAnsi(f[4]) : "System";
+        std::string eventName = f.size() > 5 && !f[5].empty() ? toAnsi(f[5]) : name;
         std::string keyPath = std::string(EventLogKey) + "\\" + logType + "\\" + eventName;
         if (eventLog) {
             if (DWORD error = runAddReg(file, *eventLog, keyPath); error != NO_ERROR)
@@ -154,7 +164,9 @@ DWORD addService(const InfFile& file, SC_HANDLE manager, const inf::Line& line, 
 DWORD delService(const InfFile& file, SC_HANDLE manager, const inf::Line& line, DWORD flags)
 {
     // name[, flags[, log type[, event name]]]
-    std::vector<std::string> f = lineValues(file, line);
+    std::vector<std::string> f = file.values(line);
+    for (auto& field : f)
+        field = toAnsi(field);
     if (f.empty() || f[0].empty())
         return ERROR_INVALID_DATA;
     const std::string& name = f[0];
@@ -191,36 +203,62 @@ DWORD delService(const InfFile& file, SC_HANDLE manager, const inf::Line& line, 
 
 }
 
-BOOL setupapi::installServicesFromInfSection(HINF InfHandle, PCSTR SectionName, DWORD Flags)
+namespace ntsim::setupapi {
+
+DWORD installServices(const InfFile& file, const inf::Section& section, DWORD flags, Device* device)
 {
-    InfFile* file = nullptr;
-    const inf::Section* section = installSection(InfHandle, SectionName, file);
-    if (!section)
-        return FALSE;
     // A section without lines is as good as none; one whose lines name no
     // service is simply nothing to do.
-    if (section->lines.empty())
-        return failWith(ERROR_SECTION_NOT_FOUND);
-
+    if (section.lines.empty())
+        return ERROR_SECTION_NOT_FOUND;
     std::vector<const inf::Line*> lines;
-    for (auto& line : section->lines)
-        if (line.hasKey && (file->keyMatches(line, "AddService") || file->keyMatches(line, "DelService")))
+    for (auto& line : section.lines)
+        if (line.hasKey && (file.keyMatches(line, "AddService") || file.keyMatches(line, "DelService")))
             lines.push_back(&line);
-    if (lines.empty()) {
-        SetLastError(NO_ERROR);
-        return TRUE;
-    }
+    if (lines.empty())
+        return NO_ERROR;
     ScHandle manager(scm::openManager(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager)
-        return FALSE;
+        return GetLastError();
     for (const inf::Line* line : lines) {
-        DWORD error = file->keyMatches(*line, "AddService") ? addService(*file, manager.get(), *line, Flags)
-                                                            : delService(*file, manager.get(), *line, Flags);
+        DWORD error = file.keyMatches(*line, "AddService") ? addService(file, manager.get(), *line, flags, device)
+                                                           : delService(file, manager.get(), *line, flags);
         if (error != NO_ERROR)
-            return failWith(error);
+            return error;
     }
-    SetLastError(NO_ERROR);
-    return TRUE;
+    return NO_ERROR;
+}
+
+BOOL installServicesFromInfSection(HINF InfHandle, const std::string& SectionName, DWORD Flags,
+    HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData)
+{
+    InfFile* file = nullptr;
+    const inf::Section* section = installSection(InfHandle, &SectionName, file);
+    if (!section)
+        return FALSE;
+    Target target;
+    if (DeviceInfoSet && DeviceInfoSet != INVALID_HANDLE_VALUE && DeviceInfoData)
+        if (DWORD error = resolveLive(DeviceInfoSet, DeviceInfoData, target); error != NO_ERROR)
+            return failWith(error);
+    return finish(installServices(*file, *section, Flags, target.device));
+}
+
+}
+
+namespace {
+
+template<typename Char>
+BOOL installServicesFrom(HINF InfHandle, const Char* SectionName, DWORD Flags, HDEVINFO DeviceInfoSet,
+    PSP_DEVINFO_DATA DeviceInfoData)
+{
+    if (!InfFile::fromHandle(InfHandle))
+        return failWith(ERROR_INVALID_HANDLE);
+    if (!SectionName)
+        return failWith(ERROR_INVALID_PARAMETER);
+    return setupapi::installServicesFromInfSection(InfHandle, argument(SectionName), Flags, DeviceInfoSet,
+        DeviceInfoData);
+}
+
 }
 
 BOOL WINAPI SetupInstallServicesFromInfSectionA(HINF InfHandle, PCSTR SectionName, DWORD Flags)
@@ -228,5 +266,31 @@ BOOL WINAPI SetupInstallServicesFromInfSectionA(HINF InfHandle, PCSTR SectionNam
     ntsim::ApiCall call("SetupInstallServicesFromInfSectionA", InfHandle, SectionName, Flags);
     if (call.faulted())
         return call.returns(FALSE);
-    return call.returns(setupapi::installServicesFromInfSection(InfHandle, SectionName, Flags));
+    return call.returns(installServicesFrom(InfHandle, SectionName, Flags, nullptr, nullptr));
+}
+
+BOOL WINAPI SetupInstallServicesFromInfSectionW(HINF InfHandle, PCWSTR SectionName, DWORD Flags)
+{
+    ntsim::ApiCall call("SetupInstallServicesFromInfSectionW", InfHandle, SectionName, Flags);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(installServicesFrom(InfHandle, SectionName, Flags, nullptr, nullptr));
+}
+
+BOOL WINAPI SetupInstallServicesFromInfSectionExA(HINF InfHandle, PCSTR SectionName, DWORD Flags,
+    HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, PVOID Reserved1, PVOID Reserved2)
+{
+    ntsim::ApiCall call("SetupInstallServicesFromInfSectionExA", InfHandle, SectionName, Flags, DeviceInfoSet, DeviceInfoData, Reserved1, Reserved2);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(installServicesFrom(InfHandle, SectionName, Flags, DeviceInfoSet, DeviceInfoData));
+}
+
+BOOL WINAPI SetupInstallServicesFromInfSectionExW(HINF InfHandle, PCWSTR SectionName, DWORD Flags,
+    HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, PVOID Reserved1, PVOID Reserved2)
+{
+    ntsim::ApiCall call("SetupInstallServicesFromInfSectionExW", InfHandle, SectionName, Flags, DeviceInfoSet, DeviceInfoData, Reserved1, Reserved2);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(installServicesFrom(InfHandle, SectionName, Flags, DeviceInfoSet, DeviceInfoData));
 }

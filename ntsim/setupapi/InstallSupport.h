@@ -1,6 +1,7 @@
 // What the section installer's parts share: reading directive lists and
 // the registry helpers that AddReg, DelReg and the service installer use.
 #pragma once
+#include "FileQueue.h"
 #include "InfFile.h"
 #include "registry/Key.h"
 #include "registry/Keys.h"
@@ -12,15 +13,12 @@
 
 namespace ntsim::setupapi {
 
+struct Device;
+
 // The section an install call names, or null with the last error set: a
 // bad handle, no name, or no such section.
-const inf::Section* installSection(HINF handle, PCSTR name, InfFile*& file);
+const inf::Section* installSection(HINF handle, const std::string* name, InfFile*& file);
 
-// The values of every "Directive = a, b, ..." line of a section, resolved,
-// in order, empty ones left out.
-std::vector<std::string> directiveValues(const InfFile& file, const inf::Section& section, const char* directive);
-// The resolved values of a line from field `first` on.
-std::vector<std::string> lineValues(const InfFile& file, const inf::Line& line, DWORD first = 1);
 // An integer field as SetupGetIntField reads it; empty is `fallback`.
 bool intValue(const std::string& text, DWORD fallback, DWORD& out);
 
@@ -30,11 +28,15 @@ DWORD installRegistry(const InfFile& file, const inf::Section& section, HKEY rel
 DWORD installIni2Reg(const InfFile& file, const inf::Section& section);
 DWORD installUpdateInis(const InfFile& file, const inf::Section& section);
 
-// What SetupInstallFromInfSectionA does once its arguments are checked:
-// the directives of one install section, LogConfig only for a device.
-// NO_ERROR or the error it ended with.
+// The AddService and DelService lines of a services section; a device,
+// when given, takes the service its line marks as the device's own.
+DWORD installServices(const InfFile& file, const inf::Section& section, DWORD flags, Device* device);
+
+// What SetupInstallFromInfSection does once its arguments are checked:
+// the directives of one install section, its files through a file queue,
+// LogConfig only for a device. NO_ERROR or the error it ended with.
 DWORD installFromSection(HWND owner, const InfFile& file, const inf::Section& section, UINT flags, HKEY relativeRoot,
-    const std::string& sourceRoot, UINT copyFlags, PSP_FILE_CALLBACK_A handler, PVOID context, bool forDevice);
+    const std::string& sourceRoot, UINT copyFlags, const QueueCallback& callback, bool forDevice);
 
 // The full NT paths of the files an install section's CopyFiles puts in
 // place, in its order; NO_ERROR or the error its lists end with.

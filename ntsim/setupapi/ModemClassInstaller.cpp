@@ -41,7 +41,7 @@ DWORD addCountry(const devreg::Key& driverKey)
 DWORD shareResponses(const devreg::Key& driverKey, const std::string& name)
 {
     devreg::Key shared;
-    if (LONG status = shared.create(HKEY_LOCAL_MACHINE, std::string(DeviceSpecific) + "\\" + name);
+    if (LONG status = shared.create(HKEY_LOCAL_MACHINE, std::string(DeviceSpecific) + "\\" + toAnsi(name));
         status != ERROR_SUCCESS)
         return static_cast<DWORD>(status);
     devreg::Key responses;
@@ -73,7 +73,7 @@ DWORD installModem(DeviceInfoSet& set, Device& device)
         { "ResponsesKeyName", responses },
     };
     for (auto& [name, text] : values)
-        if (LONG status = key.write(name, devreg::stringValue(text)); status != ERROR_SUCCESS)
+        if (LONG status = key.write(name, devreg::textValue(text)); status != ERROR_SUCCESS)
             return static_cast<DWORD>(status);
     if (DWORD error = addCountry(key); error != NO_ERROR)
         return error;

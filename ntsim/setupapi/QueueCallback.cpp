@@ -1,22 +1,22 @@
 // The default queue callback: lets every operation go ahead and asks the
-// person at the desk when a source is missing or a file cannot be copied.
-// Also the restart prompt.
-#include "kernel32/CodePage.h"
-#include "desk/Desk.h"
+// person at the desk, through the setup prompts, when a source is missing
+// or a file cannot be copied, deleted or renamed.
+#include "InfFile.h"
+#include "Prompts.h"
+
 #include "machine/ApiCall.h"
 
-#include <setupapi.h>
-
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <unordered_set>
 
+using namespace ntsim;
+using namespace ntsim::setupapi;
+
 namespace {
 
-constexpr uint32_t ContextMagic = 0x51554543; // "QUEC"
-
 struct DefaultContext {
-    uint32_t magic { ContextMagic };
     HWND owner { nullptr };
 };
 
@@ -32,80 +32,129 @@ std::unordered_set<DefaultContext*>& contexts()
     return live;
 }
 
-std::string utf8(const char* ansi)
+// What a notification's FILEPATHS or SOURCE_MEDIA holds, in UTF-8.
+struct PathsText {
+    std::string target;
+    std::string source;
+    UINT error { NO_ERROR };
+};
+
+struct MediaText {
+    std::string description;
+    std::string sourcePath;
+    std::string sourceFile;
+    DWORD flags { 0 };
+};
+
+template<typename Paths>
+PathsText readPaths(UINT_PTR param)
 {
-    return ntsim::ansiToUtf8(ansi ? ansi : "", ntsim::ansiCodePage());
+    auto& paths = *reinterpret_cast<const Paths*>(param);
+    return { argument(paths.Target), argument(paths.Source), paths.Win32Error };
 }
 
-std::vector<std::string> choices(DWORD style)
+template<typename Media>
+MediaText readMedia(UINT_PTR param)
 {
-    if (style & SP_COPY_NOSKIP)
-        return { "retry", "cancel" };
-    return { "retry", "skip", "cancel" };
+    auto& media = *reinterpret_cast<const Media*>(param);
+    return { argument(media.Description), argument(media.SourcePath), argument(media.SourceFile), media.Flags };
 }
 
-// Shows a prompt with retry/skip/cancel and turns the answer into the
-// callback's result; cancel fails the queue with ERROR_CANCELLED.
-UINT ask(const std::string& kind, const std::string& caption, const std::string& text, const ntsim::Json& extra,
-    DWORD style)
+// Writes a new source path into the MAX_PATH buffer of Param2.
+void writePath(Charset charset, UINT_PTR buffer, const std::string& path)
 {
-    ntsim::desk::Shown shown;
-    shown.event = "prompt";
-    shown.fields = ntsim::Json::object();
-    shown.fields["kind"] = kind;
-    shown.fields["caption"] = caption;
-    shown.fields["text"] = text;
-    for (auto& [key, value] : extra.items())
-        shown.fields[key] = value;
-    shown.answers = choices(style);
-    ntsim::Json buttons = ntsim::Json::array();
-    for (auto& a : shown.answers)
-        buttons.push_back(a);
-    shown.fields["buttons"] = buttons;
-    shown.name = caption + " prompt";
-    shown.title = caption;
-    std::string answer = ntsim::desk::show(shown);
-    if (answer == "retry")
+    TextBuffer out { charset, reinterpret_cast<void*>(buffer), MAX_PATH };
+    copyText(path, out, nullptr);
+}
+
+// The DPROMPT_* answer of a prompt as the queue's answer.
+UINT queueAnswer(UINT prompt)
+{
+    switch (prompt) {
+    case DPROMPT_SUCCESS:
         return FILEOP_RETRY;
-    if (answer == "skip")
+    case DPROMPT_SKIPFILE:
         return FILEOP_SKIP;
-    SetLastError(ERROR_CANCELLED);
-    return FILEOP_ABORT;
+    default:
+        SetLastError(ERROR_CANCELLED);
+        return FILEOP_ABORT;
+    }
 }
 
-UINT needMedia(const SOURCE_MEDIA_A& media)
+// The IDF_* style of the media prompt for a copy's SP_COPY_* style.
+DWORD promptStyle(DWORD copyStyle)
 {
-    std::string file = utf8(media.SourceFile);
-    std::string path = utf8(media.SourcePath);
-    std::string text = "The file '" + file + "' on " + (media.Description && *media.Description ? utf8(media.Description) : std::string("the source disk"))
-        + " is needed.\nType the path where the file is located, and then click OK.\nCopy files from: " + path;
-    ntsim::Json extra = ntsim::Json::object();
-    extra["file"] = file;
-    extra["path"] = path;
-    return ask("files-needed", "Files Needed", text, extra, media.Flags);
+    DWORD style = 0;
+    if (copyStyle & SP_COPY_NOSKIP)
+        style |= IDF_NOSKIP;
+    if (copyStyle & SP_COPY_WARNIFSKIP)
+        style |= IDF_WARNIFSKIP;
+    if (copyStyle & SP_COPY_NOBROWSE)
+        style |= IDF_NOBROWSE;
+    return style;
 }
 
-UINT copyError(const FILEPATHS_A& paths, DWORD style)
+UINT needMedia(const MediaText& media, Charset charset, UINT_PTR newPath)
 {
-    std::string source = utf8(paths.Source);
-    std::string target = utf8(paths.Target);
-    std::string text = "An error (" + std::to_string(paths.Win32Error) + ") occurred while copying the file " + source
-        + " to " + target + ".";
-    ntsim::Json extra = ntsim::Json::object();
-    extra["source"] = source;
-    extra["target"] = target;
-    extra["error"] = static_cast<unsigned>(paths.Win32Error);
-    return ask("copy-error", "Copy Error", text, extra, style);
+    std::string path;
+    UINT answer = promptForDisk(nullptr, &media.description, media.sourcePath, media.sourceFile,
+        promptStyle(media.flags), path);
+    if (answer == DPROMPT_SUCCESS && path != media.sourcePath) {
+        writePath(charset, newPath, path);
+        return FILEOP_NEWPATH;
+    }
+    return queueAnswer(answer);
 }
 
-UINT fileError(const char* caption, const char* verb, const FILEPATHS_A& paths)
+UINT copyError(const PathsText& paths)
 {
-    std::string target = utf8(paths.Target);
-    std::string text = "An error (" + std::to_string(paths.Win32Error) + ") occurred while " + verb + " " + target + ".";
-    ntsim::Json extra = ntsim::Json::object();
-    extra["target"] = target;
-    extra["error"] = static_cast<unsigned>(paths.Win32Error);
-    return ask(verb, caption, text, extra, 0);
+    std::string path;
+    size_t name = paths.source.find_last_of('\\');
+    std::string dir = name == std::string::npos ? std::string() : paths.source.substr(0, name);
+    std::string file = name == std::string::npos ? paths.source : paths.source.substr(name + 1);
+    return queueAnswer(promptCopyError(nullptr, dir, file, paths.target, paths.error, 0, path));
+}
+
+UINT defaultCallback(UINT notification, UINT_PTR param1, UINT_PTR param2, Charset charset)
+{
+    bool wide = charset == Charset::Wide;
+    switch (notification) {
+    case SPFILENOTIFY_STARTQUEUE:
+    case SPFILENOTIFY_STARTSUBQUEUE:
+    case SPFILENOTIFY_ENDSUBQUEUE:
+    case SPFILENOTIFY_ENDQUEUE:
+        return TRUE;
+    case SPFILENOTIFY_STARTCOPY:
+    case SPFILENOTIFY_STARTRENAME:
+    case SPFILENOTIFY_STARTDELETE:
+        return FILEOP_DOIT;
+    case SPFILENOTIFY_ENDCOPY:
+    case SPFILENOTIFY_ENDRENAME:
+    case SPFILENOTIFY_ENDDELETE:
+        return NO_ERROR;
+    case SPFILENOTIFY_NEEDMEDIA:
+        return needMedia(wide ? readMedia<SOURCE_MEDIA_W>(param1) : readMedia<SOURCE_MEDIA_A>(param1), charset, param2);
+    case SPFILENOTIFY_COPYERROR:
+        return copyError(wide ? readPaths<FILEPATHS_W>(param1) : readPaths<FILEPATHS_A>(param1));
+    case SPFILENOTIFY_DELETEERROR: {
+        PathsText paths = wide ? readPaths<FILEPATHS_W>(param1) : readPaths<FILEPATHS_A>(param1);
+        // A file that is already gone needs no deleting.
+        if (paths.error == ERROR_FILE_NOT_FOUND || paths.error == ERROR_PATH_NOT_FOUND)
+            return FILEOP_SKIP;
+        return queueAnswer(promptDeleteError(nullptr, paths.target, paths.error, 0));
+    }
+    case SPFILENOTIFY_RENAMEERROR: {
+        PathsText paths = wide ? readPaths<FILEPATHS_W>(param1) : readPaths<FILEPATHS_A>(param1);
+        return queueAnswer(promptRenameError(nullptr, paths.source, paths.target, paths.error, 0));
+    }
+    case SPFILENOTIFY_TARGETNEWER:
+    case SPFILENOTIFY_TARGETEXISTS:
+        return FALSE; // the file there stays
+    case SPFILENOTIFY_LANGMISMATCH:
+        return TRUE;
+    default:
+        return FILEOP_DOIT;
+    }
 }
 
 }
@@ -116,13 +165,14 @@ PVOID WINAPI SetupInitDefaultQueueCallback(HWND OwnerWindow)
     return call.returns(SetupInitDefaultQueueCallbackEx(OwnerWindow, nullptr, 0, 0, nullptr));
 }
 
-PVOID WINAPI SetupInitDefaultQueueCallbackEx(HWND OwnerWindow, HWND AlternateProgressWindow, UINT ProgressMessage, DWORD Reserved1, PVOID Reserved2)
+PVOID WINAPI SetupInitDefaultQueueCallbackEx(HWND OwnerWindow, HWND AlternateProgressWindow, UINT ProgressMessage,
+    DWORD Reserved1, PVOID Reserved2)
 {
     ntsim::ApiCall call("SetupInitDefaultQueueCallbackEx", OwnerWindow, AlternateProgressWindow, ProgressMessage, Reserved1, Reserved2);
     auto context = std::make_unique<DefaultContext>();
     context->owner = OwnerWindow;
     std::lock_guard<std::mutex> guard(contextLock());
-    return call.returns(*contexts().insert(context.release()).first);
+    return call.returns(static_cast<PVOID>(*contexts().insert(context.release()).first));
 }
 
 void WINAPI SetupTermDefaultQueueCallback(PVOID Context)
@@ -137,78 +187,11 @@ void WINAPI SetupTermDefaultQueueCallback(PVOID Context)
 UINT WINAPI SetupDefaultQueueCallbackA(PVOID Context, UINT Notification, UINT_PTR Param1, UINT_PTR Param2)
 {
     ntsim::ApiCall call("SetupDefaultQueueCallbackA", Context, Notification, Param1, Param2);
-    switch (Notification) {
-    case SPFILENOTIFY_STARTQUEUE:
-    case SPFILENOTIFY_STARTSUBQUEUE:
-    case SPFILENOTIFY_ENDSUBQUEUE:
-    case SPFILENOTIFY_ENDQUEUE:
-        return call.returns(TRUE);
-    case SPFILENOTIFY_STARTCOPY:
-    case SPFILENOTIFY_STARTRENAME:
-    case SPFILENOTIFY_STARTDELETE:
-        return call.returns(FILEOP_DOIT);
-    case SPFILENOTIFY_ENDCOPY:
-    case SPFILENOTIFY_ENDRENAME:
-    case SPFILENOTIFY_ENDDELETE:
-        return call.returns(NO_ERROR);
-    case SPFILENOTIFY_NEEDMEDIA:
-        return call.returns(needMedia(*reinterpret_cast<const SOURCE_MEDIA_A*>(Param1)));
-    case SPFILENOTIFY_COPYERROR:
-        return call.returns(copyError(*reinterpret_cast<const FILEPATHS_A*>(Param1), 0));
-    case SPFILENOTIFY_DELETEERROR: {
-        auto& paths = *reinterpret_cast<const FILEPATHS_A*>(Param1);
-        // A file that is already gone needs no deleting.
-        if (paths.Win32Error == ERROR_FILE_NOT_FOUND || paths.Win32Error == ERROR_PATH_NOT_FOUND)
-            return call.returns(FILEOP_SKIP);
-        return call.returns(fileError("Delete Error", "deleting", paths));
-    }
-    case SPFILENOTIFY_RENAMEERROR:
-        return call.returns(fileError("Rename Error", "renaming", *reinterpret_cast<const FILEPATHS_A*>(Param1)));
-    case SPFILENOTIFY_TARGETNEWER:
-        return call.returns(FALSE); // keep the newer file
-    case SPFILENOTIFY_TARGETEXISTS:
-    case SPFILENOTIFY_LANGMISMATCH:
-        return call.returns(TRUE);
-    default:
-        (void)Param2;
-        return call.returns(FILEOP_DOIT);
-    }
+    return call.returns(defaultCallback(Notification, Param1, Param2, Charset::Ansi));
 }
 
-int WINAPI SetupPromptReboot(PVOID FileQueue, HWND Owner, BOOL ScanOnly)
+UINT WINAPI SetupDefaultQueueCallbackW(PVOID Context, UINT Notification, UINT_PTR Param1, UINT_PTR Param2)
 {
-    ntsim::ApiCall call("SetupPromptReboot", FileQueue, Owner, ScanOnly);
-    if (ScanOnly) {
-        if (!FileQueue) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return call.returns(-1);
-        }
-        return call.returns(0); // our queues never leave files in use
-    }
-    ntsim::desk::Shown shown;
-    shown.event = "prompt";
-    shown.fields = ntsim::Json::object();
-    shown.fields["kind"] = "reboot";
-    if (Owner)
-        shown.fields["owner"] = static_cast<int64_t>(reinterpret_cast<uintptr_t>(Owner));
-    else
-        shown.fields["owner"] = nullptr;
-    shown.fields["caption"] = "System Settings Change";
-    std::string text = "You must restart your computer before the new settings will take effect.\n\n"
-                       "Do you want to restart your computer now?";
-    shown.fields["text"] = text;
-    ntsim::Json buttons = ntsim::Json::array();
-    buttons.push_back("yes");
-    buttons.push_back("no");
-    shown.fields["buttons"] = buttons;
-    shown.answers = { "yes", "no" };
-    shown.name = "System Settings Change prompt";
-    shown.title = "System Settings Change";
-    std::string answer = ntsim::desk::show(shown);
-    SetLastError(NO_ERROR);
-    if (answer == "yes") {
-        ntsim::desk::record("reboot", ntsim::Json::object());
-        return call.returns(SPFILEQ_REBOOT_RECOMMENDED | SPFILEQ_REBOOT_IN_PROGRESS);
-    }
-    return call.returns(SPFILEQ_REBOOT_RECOMMENDED);
+    ntsim::ApiCall call("SetupDefaultQueueCallbackW", Context, Notification, Param1, Param2);
+    return call.returns(defaultCallback(Notification, Param1, Param2, Charset::Wide));
 }

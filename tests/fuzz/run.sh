@@ -10,7 +10,7 @@ trap 'rm -rf "$work"' EXIT INT TERM
 
 clang++ -std=c++17 -g -O1 -Wall -Wextra -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined \
     -I "$root/ntsim" -I "$root/ntsim/include" \
-    "$here/inf_fuzz.cpp" "$root/ntsim/setupapi/InfParser.cpp" -o "$work/inf_fuzz"
+    "$here/inf_fuzz.cpp" "$root/ntsim/setupapi/InfParser.cpp" "$root/ntsim/machine/Utf8.cpp" -o "$work/inf_fuzz"
 
 # The committed seeds stay untouched; new inputs go to the scratch corpus.
 mkdir -p "$work/corpus"
