@@ -4,6 +4,9 @@
 #include "Machine.h"
 
 #include <dlfcn.h>
+#include <link.h>
+
+#include <vector>
 
 namespace ntsim {
 
@@ -14,15 +17,48 @@ namespace {
 thread_local int depth = 0;
 thread_local uint32_t threadLastError = 0;
 
+// The address ranges of the machine's own library, found once: a callback
+// is told from the program's code without a lookup per call.
+struct LoadedRange {
+    uintptr_t start { 0 };
+    uintptr_t end { 0 };
+};
+
+struct OwnLibrary {
+    uintptr_t base { 0 };
+    std::vector<LoadedRange> ranges;
+};
+
+int collectRanges(dl_phdr_info* info, size_t, void* data)
+{
+    auto* own = static_cast<OwnLibrary*>(data);
+    if (info->dlpi_addr != own->base)
+        return 0;
+    for (int i = 0; i < info->dlpi_phnum; ++i) {
+        const auto& segment = info->dlpi_phdr[i];
+        if (segment.p_type == PT_LOAD)
+            own->ranges.push_back(
+                { info->dlpi_addr + segment.p_vaddr, info->dlpi_addr + segment.p_vaddr + segment.p_memsz });
+    }
+    return 1;
+}
+
 // Whether a function lies in the machine's own library.
 bool platformFunction(const void* function)
 {
-    static const void* ourBase = [] {
-        Dl_info info {};
-        return dladdr(reinterpret_cast<const void*>(&platformFunction), &info) ? info.dli_fbase : nullptr;
+    static const std::vector<LoadedRange> ranges = [] {
+        OwnLibrary own;
+        Dl_info self {};
+        if (dladdr(reinterpret_cast<const void*>(&collectRanges), &self))
+            own.base = reinterpret_cast<uintptr_t>(self.dli_fbase);
+        dl_iterate_phdr(collectRanges, &own);
+        return own.ranges;
     }();
-    Dl_info info {};
-    return function && dladdr(function, &info) && info.dli_fbase == ourBase;
+    auto address = reinterpret_cast<uintptr_t>(function);
+    for (auto& r : ranges)
+        if (address >= r.start && address < r.end)
+            return true;
+    return false;
 }
 
 }
