@@ -129,10 +129,11 @@ TEST(User32Desk, ExhaustedScriptEndsTheProcessNamingTheBox)
     EXPECT_EQ(MessageBoxA(nullptr, "first", "c", MB_OK), IDOK);
     EXPECT_EXIT(MessageBoxA(nullptr, "Can't Install Modem On a Non MMX Machine", "Brimlow Error", MB_ICONERROR),
         testing::ExitedWithCode(3), "ntsim: no answer left in the script for message box \"Brimlow Error\"");
-    // What was shown is on record, without an answer.
+    // What was shown is on record, without an answer, and why the process ended.
     auto lines = desk.transcript();
-    ASSERT_EQ(lines.size(), 2u);
+    ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[1], R"({"event":"messagebox","owner":null,"caption":"Brimlow Error","text":"Can't Install Modem On a Non MMX Machine","style":16})");
+    EXPECT_EQ(lines[2], R"({"event":"unanswered","program":"C:\\MODEM\\SETUP.EXE","message":"no answer left in the script for message box \"Brimlow Error\""})");
 }
 
 TEST(User32Desk, UnfittingAnswerEndsTheProcessNamingTheBox)
@@ -143,8 +144,28 @@ TEST(User32Desk, UnfittingAnswerEndsTheProcessNamingTheBox)
     EXPECT_EXIT(MessageBoxA(nullptr, "t", "Installation Error", MB_OKCANCEL), testing::ExitedWithCode(3),
         "ntsim: answer 'next' does not fit message box \"Installation Error\"");
     auto lines = desk.transcript();
-    ASSERT_EQ(lines.size(), 1u);
+    ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], R"({"event":"messagebox","owner":null,"caption":"Installation Error","text":"t","style":1})");
+    EXPECT_EQ(lines[1], R"x({"event":"unanswered","program":"C:\\MODEM\\SETUP.EXE","message":"answer 'next' does not fit message box \"Installation Error\" (it takes ok, cancel)"})x");
+}
+
+TEST(User32Desk, ARunThatPressesDefaultsAnswersABoxTheScriptHasNoAnswerFor)
+{
+    test::TestMachine m;
+    m.attach();
+    DeskFiles desk(m, { "next" });
+    setenv("NTSIM_DESK_PRESS_DEFAULT", "1", 1);
+    // The box takes its default button; the script's line waits for the page.
+    EXPECT_EQ(MessageBoxA(nullptr, "t", "c", MB_YESNO | MB_DEFBUTTON2), IDNO);
+    EXPECT_EQ(MessageBoxA(nullptr, "t", "c", MB_OKCANCEL), IDOK);
+    EXPECT_EQ(ntsim::desk::show(test::driverPage()), "next");
+    // A page is not a box: with the script spent, the process ends.
+    EXPECT_EXIT(ntsim::desk::show(test::driverPage()), testing::ExitedWithCode(3), "no answer left in the script");
+    unsetenv("NTSIM_DESK_PRESS_DEFAULT");
+    auto lines = desk.transcript();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_NE(lines[0].find("\"answer\":\"no\""), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("\"answer\":\"ok\""), std::string::npos) << lines[1];
 }
 
 TEST(User32Desk, NoScriptAndNoTerminalFailsLikeAnExhaustedScript)
@@ -180,7 +201,7 @@ TEST(User32Desk, PageButtonsAnsweredFromTheScript)
     EXPECT_EXIT(ntsim::desk::show(page), testing::ExitedWithCode(3),
         "ntsim: answer 'back' does not fit page 102 \"Modem Board Installation Wizard\": its Back button is "
         "disabled \\(it takes next, cancel\\)");
-    EXPECT_EQ(desk.transcript().size(), 2u);
+    EXPECT_EQ(desk.transcript().size(), 3u);
     EXPECT_EQ(desk.transcript()[1].find("\"answer\""), std::string::npos);
     // So is a hidden one.
     EXPECT_EXIT(ntsim::desk::show(page), testing::ExitedWithCode(3),

@@ -107,6 +107,7 @@ struct RunRequest {
     std::string script;
     std::string transcript;
     std::string trace;
+    bool pressDefault { false };
     std::string currentDirectory { "C:\\" };
     unsigned waitOthers { 60 };
     std::vector<std::string> program;
@@ -153,6 +154,8 @@ Runner defineRun(CLI::App& verb)
     verb.add_option("--transcript", request->transcript,
             "Record every box and page shown in FILE, one JSON object a line, in the order of the script")
         ->option_text("FILE");
+    verb.add_flag("--press-default", request->pressDefault,
+        "Answer a message box or prompt the script has no fitting answer for with its default button");
     verb.add_option("--trace", request->trace,
             "Write one JSON line per call the run's programs make to FILE (see ntsim trace show)")
         ->option_text("FILE");
@@ -312,6 +315,8 @@ int run(const RunRequest& given)
     std::vector<std::string> environment = programEnvironment(image, commandLine, cwd, hostEnvironment());
     for (auto& entry : runDesk.programEnvironment())
         environment.push_back(entry);
+    if (request.pressDefault)
+        environment.push_back("NTSIM_DESK_PRESS_DEFAULT=1");
     if (!request.trace.empty()) {
         environment.erase(std::remove_if(environment.begin(), environment.end(),
                               [](const std::string& e) { return e.rfind("NTSIM_TRACE=", 0) == 0; }),

@@ -141,10 +141,12 @@ bool removeTree(const std::string& path)
 // --- what a run leaves ---------------------------------------------------
 
 // The boxes and pages a run's transcript shows, and the handles each
-// process still held at its end.
+// process still held at its end. A process the desk ended for want of an
+// answer did not get to let its handles go: they are no leak.
 struct Shown {
     std::vector<std::string> things;
-    std::vector<std::string> leaks; // "SETUP.EXE: key 1"
+    std::vector<std::string> leaks;      // "SETUP.EXE: registry keys 1"
+    std::vector<std::string> unanswered; // "SETUP.EXE: no answer left in the script for ..."
 };
 
 Shown readTranscript(const std::string& path)
@@ -152,6 +154,9 @@ Shown readTranscript(const std::string& path)
     Shown shown;
     std::ifstream in(path);
     std::string line;
+    std::set<std::string> gaveUp;
+    std::vector<std::pair<std::string, std::string>> held; // program, "kind count"
+    auto baseName = [](std::string program) { return program.substr(program.find_last_of('\\') + 1); };
     while (std::getline(in, line)) {
         Json j;
         std::string error;
@@ -162,14 +167,18 @@ Shown readTranscript(const std::string& path)
             shown.things.push_back("box \"" + stringMember(j, "text") + "\"");
         else if (event == "page")
             shown.things.push_back("page " + std::to_string(intMember(j, "template")));
-        else if (event == "exit" && member(j, "handles").is_object()) {
-            std::string program = stringMember(j, "program");
-            program = program.substr(program.find_last_of('\\') + 1);
+        else if (event == "unanswered") {
+            gaveUp.insert(stringMember(j, "program"));
+            shown.unanswered.push_back(baseName(stringMember(j, "program")) + ": " + stringMember(j, "message"));
+        } else if (event == "exit" && member(j, "handles").is_object()) {
             for (auto& [kind, count] : j["handles"].items())
                 if (count.is_number_integer() && count.get<int64_t>() > 0)
-                    shown.leaks.push_back(program + ": " + kind + " " + std::to_string(count.get<int64_t>()));
+                    held.emplace_back(stringMember(j, "program"), kind + " " + std::to_string(count.get<int64_t>()));
         }
     }
+    for (auto& [program, what] : held)
+        if (!gaveUp.count(program))
+            shown.leaks.push_back(baseName(program) + ": " + what);
     return shown;
 }
 
@@ -312,6 +321,7 @@ struct Outcome {
     ChildResult run;
     std::vector<std::string> shown;
     std::vector<std::string> leaks;
+    std::vector<std::string> unanswered;
     std::string lastLine;
     std::string changed;   // against the clean run's result
     bool recovered { false };
@@ -366,7 +376,8 @@ Outcome Sweep::runScenario(const std::string& machine, const std::string& name, 
 {
     Outcome outcome;
     outcome.site = name;
-    std::vector<std::string> extra { "--transcript", machine + ".transcript" };
+    // A person presses a box's default button where the script has no answer.
+    std::vector<std::string> extra { "--transcript", machine + ".transcript", "--press-default" };
     if (!site)
         extra.insert(extra.end(), { "--trace", machine + ".trace" });
     if (!m_request.script.empty())
@@ -387,6 +398,7 @@ Outcome Sweep::runScenario(const std::string& machine, const std::string& name, 
     Shown shown = readTranscript(machine + ".transcript");
     outcome.shown = shown.things;
     outcome.leaks = shown.leaks;
+    outcome.unanswered = shown.unanswered;
     Machine m;
     std::string error;
     if (!m_request.log.empty() && Machine::open(machine, m, error))
@@ -474,6 +486,8 @@ std::string outcomeKey(const Outcome& o)
     std::string key = o.run.hung ? "hang" : o.crashed() ? "crash (signal " + std::to_string(o.run.signal) + ")"
                                                         : "exit " + std::to_string(o.run.status);
     key += o.shown.empty() ? ", nothing shown" : ", " + o.shown.back();
+    if (!o.unanswered.empty())
+        key += ", ended for want of an answer";
     if (!o.leaks.empty())
         key += ", handles left";
     if (!o.failedRecovery.empty())
@@ -524,6 +538,7 @@ Json outcomeJson(const Outcome& o)
     j["shown"] = o.shown;
     j["lastLogLine"] = bytesJson(o.lastLine);
     j["handlesLeft"] = o.leaks;
+    j["unanswered"] = o.unanswered;
     j["changedAgainstClean"] = o.changed;
     j["recovered"] = o.recovered;
     if (!o.unrecovered.empty())

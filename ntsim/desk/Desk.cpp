@@ -30,6 +30,10 @@ Json transcriptLine(const std::string& event, const Json& fields)
 [[noreturn]] void giveUp(const std::string& message)
 {
     noteUnanswered(message);
+    Json fields = Json::object();
+    fields["program"] = bytesJson(currentProcess().imagePath);
+    fields["message"] = message;
+    appendTranscript(transcriptLine("unanswered", fields));
     std::fprintf(stderr, "ntsim: %s\n", message.c_str());
     std::fflush(nullptr);
     std::exit(noAnswerExitStatus);
@@ -52,9 +56,31 @@ std::string addressOf(const std::string& title)
     return out + "\"";
 }
 
+bool pressesDefaults()
+{
+    const char* value = std::getenv("NTSIM_DESK_PRESS_DEFAULT");
+    return value && *value == '1';
+}
+
+bool isBox(const Shown& shown)
+{
+    return shown.event == "messagebox" || shown.event == "prompt";
+}
+
+std::string defaultOf(const Shown& shown)
+{
+    return shown.defaultAnswer.empty() ? shown.answers.front() : shown.defaultAnswer;
+}
+
+bool accepts(const Shown& shown, const std::string& answer)
+{
+    return std::find(shown.answers.begin(), shown.answers.end(), answer) != shown.answers.end();
+}
+
 // The script line for what is shown: the first one addressed to its
 // window's title; else, for the run's program only, the next one that is
-// addressed to no window.
+// addressed to no window. A box of a run that presses defaults takes a
+// line only if it fits.
 std::optional<std::string> answerFromScript(Question& question, const std::string& scriptPath, const Shown& shown,
     std::string& failure)
 {
@@ -66,10 +92,12 @@ std::optional<std::string> answerFromScript(Question& question, const std::strin
         [&](const ScriptLine& l) { return unused(l) && l.title && sameTitle(*l.title, shown.title); });
     if (found == lines.end() && isRunsProgram())
         found = std::find_if(lines.begin(), lines.end(), [&](const ScriptLine& l) { return unused(l) && !l.title; });
-    if (found != lines.end()) {
+    if (found != lines.end() && !(pressesDefaults() && isBox(shown) && !accepts(shown, found->answer))) {
         question.take(found->number);
         return found->answer;
     }
+    if (pressesDefaults() && isBox(shown))
+        return defaultOf(shown);
     if (isRunsProgram())
         failure = "no answer left in the script for " + shown.name;
     else
@@ -119,6 +147,8 @@ std::string show(const Shown& shown)
         if (answer) {
             Question question;
             question.take(question.nextAnswerPosition());
+        } else if (pressesDefaults() && isBox(shown)) {
+            answer = defaultOf(shown);
         } else {
             failure = "no terminal to answer " + shown.name + " and no script given";
         }
@@ -127,7 +157,7 @@ std::string show(const Shown& shown)
         appendTranscript(line);
         giveUp(failure);
     }
-    if (std::find(shown.answers.begin(), shown.answers.end(), *answer) == shown.answers.end()) {
+    if (!accepts(shown, *answer)) {
         appendTranscript(line);
         giveUp(misfit(shown, *answer));
     }

@@ -213,7 +213,7 @@ void recordHandlesAtExit()
     for (auto& [kind, count] : countOpenHandles())
         handles[kind] = static_cast<int64_t>(count);
     Json fields = Json::object();
-    fields["program"] = currentProcess().imagePath;
+    fields["program"] = bytesJson(currentProcess().imagePath);
     fields["handles"] = std::move(handles);
     desk::record("exit", fields);
 }

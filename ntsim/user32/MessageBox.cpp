@@ -58,6 +58,8 @@ int ntsim::user32::messageBox(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT u
     shown.fields["style"] = static_cast<unsigned>(uType);
     for (auto& b : buttons)
         shown.answers.push_back(b.answer);
+    size_t defaultButton = (uType & MB_DEFMASK) >> 8;
+    shown.defaultAnswer = buttons[defaultButton < buttons.size() ? defaultButton : 0].answer;
     shown.name = "message box \"" + caption + "\"";
     shown.title = caption;
 

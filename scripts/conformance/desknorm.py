@@ -29,7 +29,7 @@ def shown(path):
         event = entry.get("event")
         # What the simulated machine notes of calls and of each process's
         # end, which WINDESK.EXE has no way to see.
-        if event in ("process", "device-install", "exit"):
+        if event in ("process", "device-install", "exit", "unanswered"):
             continue
         if event == "page":
             title = entry.get("title", "")

@@ -180,7 +180,7 @@ std::vector<ntsim::Json> readTranscript(const std::string& path)
 bool isMachineRecord(const ntsim::Json& event)
 {
     std::string kind = ntsim::stringMember(event, "event");
-    return kind == "exit" || kind == "process" || kind == "device-install";
+    return kind == "exit" || kind == "process" || kind == "device-install" || kind == "unanswered";
 }
 
 std::vector<ntsim::Json> shownEvents(const std::vector<ntsim::Json>& events)
