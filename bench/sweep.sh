@@ -47,7 +47,8 @@ sweep silent-install "$work/fresh" "${uninstall_again[@]}" "${put_back[@]}" \
 
 "$ntsim" new "$work/installed" > /dev/null
 "$ntsim" run "$work/installed" -- "$setup" -s -h=us -l > /dev/null
-sweep silent-uninstall "$work/installed" "${uninstall_again[@]}" -- "$setup" -u -s -l
+# After a failed uninstall, the uninstall again.
+sweep silent-uninstall "$work/installed" --recover "run -- $setup -u -s -l" -- "$setup" -u -s -l
 
 sweep wizard-install "$work/fresh" --script "$work/install.txt" "${uninstall_again[@]}" "${put_back[@]}" \
     --recover "run --script $work/install.txt -- $setup -l" -- "$setup" -l
