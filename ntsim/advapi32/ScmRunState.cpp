@@ -1,6 +1,5 @@
 #include "ScmRunState.h"
 
-#include "machine/Machine.h"
 #include "machine/NtPath.h"
 
 #include <signal.h>
@@ -10,13 +9,6 @@
 namespace ntsim::scm {
 
 namespace {
-
-std::string lockPath()
-{
-    std::string dir = Machine::current().runDir();
-    makeDirectories(dir);
-    return dir + "/services.lock";
-}
 
 bool processAlive(int pid)
 {
@@ -59,20 +51,17 @@ Json toJson(const RunState& s)
 }
 
 RunStates::RunStates()
-    : m_path(Machine::current().runDir() + "/services.json")
-    , m_lock(lockPath(), FileLock::Mode::Exclusive)
 {
-    std::string text, error;
-    Json j;
-    if (!readWholeFile(m_path, text) || !parseJson(text, j, error))
-        return;
-    const Json& services = member(j, "services");
-    if (!services.is_array())
-        return;
-    for (auto& item : services) {
-        RunState s = fromJson(item);
-        if (!s.name.empty())
-            m_states[upperAscii(s.name)] = std::move(s);
+    RunStore::Query rows(m_transaction, "SELECT upper, record FROM service");
+    while (rows.next()) {
+        std::string upper = rows.text(0), error;
+        Json j;
+        if (!parseJson(rows.text(1), j, error) || !j.is_object())
+            m_transaction.store().fail("the run state of service " + upper + " is not sound (" + (error.empty() ? "no object" : error) + ")");
+        RunState s = fromJson(j);
+        if (upperAscii(s.name) != upper)
+            m_transaction.store().fail("the run state of service " + upper + " names " + (s.name.empty() ? "no service" : s.name));
+        m_states[upper] = std::move(s);
     }
 }
 
@@ -111,12 +100,13 @@ std::vector<RunState*> RunStates::all()
 
 bool RunStates::save() const
 {
-    Json list = Json::array();
+    RunStore::Query(m_transaction, "DELETE FROM service").run();
     for (auto& [key, state] : m_states)
-        list.push_back(toJson(state));
-    Json j = Json::object();
-    j["services"] = list;
-    return writeFileAtomically(m_path, dumpPretty(j));
+        RunStore::Query(m_transaction, "INSERT INTO service (upper, record) VALUES (?1, ?2)")
+            .bind(key)
+            .bind(dumpLine(toJson(state)))
+            .run();
+    return true;
 }
 
 }
