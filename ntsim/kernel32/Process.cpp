@@ -2,10 +2,10 @@
 #include "FileShare.h"
 #include "Launch.h"
 #include "ProcessAttach.h"
+#include "ProcessEnd.h"
 #include "ProcessObject.h"
 
 #include "machine/ApiCall.h"
-#include "machine/FileLock.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
 #include "machine/Process.h"
@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -49,7 +50,7 @@ void reapOrphans()
     std::lock_guard lock(o.mutex);
     for (auto it = o.pids.begin(); it != o.pids.end();) {
         if (waitpid(*it, nullptr, WNOHANG) != 0) {
-            unlink(exitCodePath(*it).c_str());
+            takeExitCode(*it);
             it = o.pids.erase(it);
         } else {
             ++it;
@@ -61,12 +62,8 @@ DWORD exitCodeOfStatus(pid_t pid, int status)
 {
     if (WIFEXITED(status)) {
         DWORD code = static_cast<DWORD>(WEXITSTATUS(status));
-        std::string wide;
-        if (readWholeFile(exitCodePath(pid), wide)) {
-            DWORD full = static_cast<DWORD>(std::strtoul(wide.c_str(), nullptr, 10));
-            if ((full & 0xFF) == code)
-                code = full;
-        }
+        if (auto full = takeExitCode(pid); full && (*full & 0xFF) == code)
+            code = *full;
         return code;
     }
     switch (WTERMSIG(status)) {
@@ -79,11 +76,6 @@ DWORD exitCodeOfStatus(pid_t pid, int status)
     }
 }
 
-}
-
-std::string exitCodePath(pid_t pid)
-{
-    return Machine::current().runDir() + "/exitcodes/" + std::to_string(pid);
 }
 
 ChildProcess::~ChildProcess()
@@ -103,7 +95,6 @@ std::optional<DWORD> ChildProcess::exitCode()
     pid_t r = waitpid(m_pid, &status, WNOHANG);
     if (r == m_pid) {
         m_exitCode = m_terminatedWith ? *m_terminatedWith : exitCodeOfStatus(m_pid, status);
-        unlink(exitCodePath(m_pid).c_str());
     } else if (r < 0 && errno == ECHILD && kill(m_pid, 0) != 0) {
         // Someone else reaped it; its code is lost.
         m_exitCode = m_terminatedWith.value_or(0);
@@ -116,6 +107,20 @@ bool ProcessHandleObject::signaled(DWORD&)
     if (m_process)
         return m_process->exitCode().has_value();
     return processStartTime(m_pid) != m_start;
+}
+
+int ProcessHandleObject::openEndDescriptor() const
+{
+    // A child already reaped may have passed its pid on.
+    if (m_process && m_process->exitCode())
+        return -1;
+    int fd = static_cast<int>(syscall(SYS_pidfd_open, m_pid, 0));
+    // Opened by pid: it must still be the process the handle names.
+    if (fd >= 0 && !m_process && processStartTime(m_pid) != m_start) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 bool ChildProcess::terminate(DWORD exitCode)
@@ -156,7 +161,7 @@ namespace ntsim::kernel32 {
 
 void attachProcess()
 {
-    std::atexit(releaseProcessFiles);
+    std::atexit(endThisProcess);
 }
 
 }
@@ -182,11 +187,8 @@ extern "C" HANDLE WINAPI GetCurrentProcess(void)
 extern "C" void WINAPI ExitProcess(UINT uExitCode)
 {
     ntsim::ApiCall call("ExitProcess", uExitCode);
-    if (uExitCode > 0xFF) {
-        std::string dir = ntsim::Machine::current().runDir() + "/exitcodes";
-        ntsim::makeDirectories(dir);
-        ntsim::writeFileAtomically(ntsim::exitCodePath(getpid()), std::to_string(uExitCode) + "\n");
-    }
+    if (uExitCode > 0xFF)
+        ntsim::keepExitCode(getpid(), uExitCode);
     std::exit(static_cast<int>(uExitCode & 0xFF));
 }
 
