@@ -5,6 +5,7 @@
 #include "WindowClass.h"
 
 #include "machine/ApiCall.h"
+#include "machine/Process.h"
 
 #include <unistd.h>
 
@@ -101,9 +102,10 @@ HWND WindowList::create(DWORD exStyle, const WindowClass& cls, HINSTANCE instanc
 
     WindowEntry entry;
     entry.handle = WindowTable::newHandle();
-    entry.pid = getpid();
+    ProcessIdentity self = thisProcess();
+    entry.pid = self.pid;
     entry.tid = currentThreadId();
-    entry.processStart = processStartTime(entry.pid);
+    entry.processStart = self.start;
     entry.title = text;
     entry.className = cls.name;
 
