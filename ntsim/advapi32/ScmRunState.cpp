@@ -61,6 +61,7 @@ RunStates::RunStates()
         RunState s = fromJson(j);
         if (upperAscii(s.name) != upper)
             m_transaction.store().fail("the run state of service " + upper + " names " + (s.name.empty() ? "no service" : s.name));
+        m_stored[upper] = rows.text(1);
         m_states[upper] = std::move(s);
     }
 }
@@ -100,12 +101,20 @@ std::vector<RunState*> RunStates::all()
 
 bool RunStates::save() const
 {
-    RunStore::Query(m_transaction, "DELETE FROM service").run();
-    for (auto& [key, state] : m_states)
-        RunStore::Query(m_transaction, "INSERT INTO service (upper, record) VALUES (?1, ?2)")
+    // Only what changed is written: most calls change nothing.
+    for (auto& [key, record] : m_stored)
+        if (!m_states.count(key))
+            RunStore::Query(m_transaction, "DELETE FROM service WHERE upper = ?1").bind(key).run();
+    for (auto& [key, state] : m_states) {
+        std::string record = dumpLine(toJson(state));
+        auto stored = m_stored.find(key);
+        if (stored != m_stored.end() && stored->second == record)
+            continue;
+        RunStore::Query(m_transaction, "INSERT OR REPLACE INTO service (upper, record) VALUES (?1, ?2)")
             .bind(key)
-            .bind(dumpLine(toJson(state)))
+            .bind(record)
             .run();
+    }
     return true;
 }
 

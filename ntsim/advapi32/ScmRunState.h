@@ -48,6 +48,7 @@ public:
 private:
     RunStore::Transaction m_transaction;
     std::map<std::string, RunState> m_states; // by upper-case name
+    std::map<std::string, std::string> m_stored; // the records as loaded
 };
 
 }
