@@ -12,6 +12,7 @@
 
 #include <windows.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -286,11 +287,38 @@ TEST(RunStore, AStoreThatIsNotSoundIsRefusedNamingTheFileAndTheProblem)
     }
     EXPECT_EQ(m.tool({ "window", m.dir(), "--title", "x" }).out, "ntsim: " + file + ": run state of version 9, not 1\n");
 
-    // A link in the store's place is not followed.
+    // A link in the store's place is not followed, even to a sound store.
+    std::string elsewhere = m.dir() + "/elsewhere";
+    ASSERT_EQ(mkdir(elsewhere.c_str(), 0755), 0);
+    {
+        std::string error;
+        ASSERT_TRUE(ntsim::RunStore::open(elsewhere, error)) << error;
+    }
     replaceStore(m, "");
     ::unlink(file.c_str());
-    ASSERT_EQ(symlink((m.dir() + "/machine.json").c_str(), file.c_str()), 0);
+    ASSERT_EQ(symlink((elsewhere + "/state.db").c_str(), file.c_str()), 0);
     test::RunResult linked = m.tool({ "sc", m.dir(), "query", "Qzvmdm" });
     EXPECT_NE(linked.exitCode, 0);
     EXPECT_EQ(linked.out.find("ntsim: " + file + ": "), 0u) << linked.out;
+}
+
+TEST(RunStore, ARunsDeskRowsGoWithTheRun)
+{
+    test::TestMachine m;
+    test::installChildProgram(m);
+    // The program's box takes the script's line; the transcript is written
+    // from the store, and the run's rows leave with the run.
+    test::RunResult r = m.run({ "C:\\WINNT\\system32\\K32CHILD.EXE", "box", "Asked" }, { "cancel" });
+    EXPECT_EQ(r.exitCode, 2) << r.out;
+    ASSERT_EQ(r.transcript.size(), 1u);
+    EXPECT_EQ(ntsim::stringMember(r.transcript[0], "answer"), "cancel");
+    EXPECT_EQ(test::runStateNumber(m, "SELECT (SELECT count(*) FROM desk_taken) + (SELECT count(*) FROM desk_line) "
+                                      "+ (SELECT count(*) FROM desk_unanswered)"),
+        0);
+    // So do those of a run whose process found no answer.
+    test::RunResult unanswered = m.run({ "C:\\WINNT\\system32\\K32CHILD.EXE", "box", "Asked" });
+    EXPECT_EQ(unanswered.exitCode, 3) << unanswered.out;
+    EXPECT_EQ(test::runStateNumber(m, "SELECT (SELECT count(*) FROM desk_taken) + (SELECT count(*) FROM desk_line) "
+                                      "+ (SELECT count(*) FROM desk_unanswered)"),
+        0);
 }
