@@ -194,8 +194,11 @@ TEST(RunStore, ProcessesChangingTheStoreAtOnceLoseNothing)
     test::installChildProgram(m);
     m.attach();
 
-    // Forked without exec, on a machine whose store is not made yet: each
-    // opens its own and they make it once between them.
+    // Forked without exec, on a machine whose store is not made yet (as
+    // after its run state was removed): each opens its own and they make
+    // it once between them.
+    for (const char* suffix : { "", "-wal", "-shm" })
+        ::unlink((m.dir() + "/run/state.db" + suffix).c_str());
     std::vector<pid_t> forked;
     int gate[2];
     ASSERT_EQ(pipe(gate), 0);

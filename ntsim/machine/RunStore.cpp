@@ -224,6 +224,7 @@ namespace {
 
 std::mutex currentMutex;
 RunStore* currentStore = nullptr;
+std::string currentRoot; // the machine whose store currentStore is
 
 // A connection must not cross a fork: the child leaves the parent's
 // alone, never closed and still reachable, and opens its own.
@@ -241,17 +242,16 @@ RunStore* RunStore::tryCurrent(std::string& error)
 {
     static std::once_flag forkHandler;
     std::call_once(forkHandler, [] { pthread_atfork(nullptr, nullptr, forgetParentsStore); });
+    const std::string& root = Machine::current().root();
     std::lock_guard<std::mutex> guard(currentMutex);
-    std::string dir = Machine::current().runDir();
+    if (currentStore && currentRoot == root)
+        return currentStore;
     // Tests attach one machine after another; a program has one.
-    if (currentStore && currentStore->m_file != dir + "/" + fileName) {
-        delete currentStore;
-        currentStore = nullptr;
-    }
+    delete currentStore;
     // Never closed: a process ends with its store open, so that what runs
     // at its exit (in whatever order) still finds it; the system closes it.
-    if (!currentStore)
-        currentStore = open(dir, error).release();
+    currentStore = open(root + "/run", error).release();
+    currentRoot = root;
     return currentStore;
 }
 
