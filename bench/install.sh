@@ -6,7 +6,8 @@
 #     on ntsim, a fresh machine each round (`ntsim new`, not timed); under
 #     wine64, the x86_64 build in a fresh copy of one booted prefix each
 #     round, its wineserver started, warmed and seeded first (not timed).
-#     Medians of RUNS rounds (7), in milliseconds, and Wine's time over ntsim's.
+#     Rounds of the two sides alternate, so that both meet the same load;
+#     medians of RUNS rounds (7), in milliseconds, and Wine's time over ntsim's.
 #   - the system calls of a silent install on a fresh machine (strace -c -f);
 #   - the in-process registry calls (Google Benchmark, as bench/registry.sh).
 #
@@ -56,25 +57,21 @@ timed() {
 install_args=('C:\MODEM\SETUP.EXE' -s -h=us -l)
 uninstall_args=('C:\MODEM\SETUP.EXE' -u -s -l)
 
-ntsim_side() {
-    local i m
-    : >"$work/ntsim.install"
-    : >"$work/ntsim.uninstall"
-    : >"$work/ntsim.both"
-    for ((i = 0; i < runs; i++)); do
-        m=$work/machine$i
-        "$ntsim" new "$m" >/dev/null
-        sync
-        timed "$work/ntsim.install" "$ntsim" run "$m" -- "${install_args[@]}"
-        timed "$work/ntsim.uninstall" "$ntsim" run "$m" -- "${uninstall_args[@]}"
-        rm -rf "$m"
-    done
+# One round on ntsim: a fresh machine, then the two timed runs.
+ntsim_round() {
+    local m=$work/machine
+    "$ntsim" new "$m" >/dev/null
+    sync
+    timed "$work/ntsim.install" "$ntsim" run "$m" -- "${install_args[@]}"
+    timed "$work/ntsim.uninstall" "$ntsim" run "$m" -- "${uninstall_args[@]}"
+    rm -rf "$m"
 }
 
-# One round in a fresh copy of the template: the server started and kept
-# (warm), the seed imported in its session, then the two timed runs.
+# One round under Wine in a fresh copy of the booted prefix: its server
+# started and kept (warm), the seed imported in its session, then the two
+# timed runs.
 wine_round() {
-    local p=$1
+    local p=$work/round.prefix
     wine_copy "$work/template.prefix" "$p"
     WINEPREFIX=$p wineserver -p
     WINEPREFIX=$p wine regedit /s 'C:\DESK\seed.reg' >/dev/null 2>&1
@@ -87,13 +84,13 @@ wine_round() {
     rm -rf "$p"
 }
 
-wine_side() {
+# The rounds of both sides alternate, so that both meet the same load of
+# a shared machine.
+rounds() {
     local i
-    : >"$work/wine.install"
-    : >"$work/wine.uninstall"
-    wine_template "$work/template.prefix" "$build/package" "$win64/package"
     for ((i = 0; i < runs; i++)); do
-        wine_round "$work/round$i.prefix"
+        ntsim_round
+        if ((with_wine)); then wine_round; fi
     done
 }
 
@@ -104,26 +101,32 @@ else
     need_wine_tools
     need_win64_build "$win64"
 fi
+: >"$work/ntsim.install"
+: >"$work/ntsim.uninstall"
+: >"$work/wine.install"
+: >"$work/wine.uninstall"
 
 echo "== silent install and uninstall: median of $runs rounds, each on a fresh machine or prefix"
-ntsim_side
 wine_install=- wine_uninstall=-
 if ((with_wine)); then
-    with_display wine_side
+    wine_template "$work/template.prefix" "$build/package" "$win64/package"
+    with_display rounds
     wine_install=$(median_ms "$work/wine.install")
     wine_uninstall=$(median_ms "$work/wine.uninstall")
+else
+    rounds
 fi
 n_install=$(median_ms "$work/ntsim.install")
 n_uninstall=$(median_ms "$work/ntsim.uninstall")
-printf '%-28s %10s %10s %8s\n' "" "ntsim ms" "wine ms" "wine/ntsim"
-printf '%-28s %10s %10s %8s\n' "install   -s -h=us -l" "$n_install" "$wine_install" "$(ratio "$wine_install" "$n_install")"
-printf '%-28s %10s %10s %8s\n' "uninstall -u -s -l" "$n_uninstall" "$wine_uninstall" "$(ratio "$wine_uninstall" "$n_uninstall")"
+printf '%-28s %10s %10s %10s\n' "" "ntsim ms" "wine ms" "wine/ntsim"
+printf '%-28s %10s %10s %10s\n' "install   -s -h=us -l" "$n_install" "$wine_install" "$(ratio "$wine_install" "$n_install")"
+printf '%-28s %10s %10s %10s\n' "uninstall -u -s -l" "$n_uninstall" "$wine_uninstall" "$(ratio "$wine_uninstall" "$n_uninstall")"
 n_both=$(sum "$n_install" "$n_uninstall")
 w_both=$(sum "$wine_install" "$wine_uninstall")
-printf '%-28s %10s %10s %8s\n' "both" "$n_both" "$w_both" "$(ratio "$w_both" "$n_both")"
+printf '%-28s %10s %10s %10s\n' "both" "$n_both" "$w_both" "$(ratio "$w_both" "$n_both")"
 if ((with_wine)); then
-    echo "(under Wine the install stops at the modem device, whose class drivers Wine's SetupDi cannot list:"
-    echo " its last log lines: $(tail -n 2 "$work/wine.SETUP.TXT" 2>/dev/null | tr -d '\r' | paste -sd '|' -))"
+    echo "(under Wine the install stops at the modem device, whose class drivers Wine's SetupDi cannot list;"
+    echo " its log's last lines after the uninstall: $(tail -n 2 "$work/wine.SETUP.TXT" 2>/dev/null | tr -d '\r' | paste -sd '|' -))"
 fi
 
 echo
