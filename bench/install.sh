@@ -27,17 +27,12 @@ win64=$(realpath -m "${2:-$ROOT/build-win64}")
 runs=${RUNS:-7}
 ntsim=$build/ntsim
 work=$(mktemp -d /tmp/ntsim-install-bench-XXXXXX)
-cleanup() {
-    local p
-    for p in "$work"/*.prefix; do
-        if [[ -d "$p" ]]; then wine_end "$p"; fi
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'wine_remove_work "$work"' EXIT
 
 # shellcheck source=scripts/conformance/wine.sh
 source "$ROOT/scripts/conformance/wine.sh"
+# shellcheck source=bench/figures.sh
+source "$ROOT/bench/figures.sh"
 need_linux_build "$build"
 
 now_ns() { date +%s%N; }
@@ -143,9 +138,4 @@ else
 fi
 
 echo
-echo "== in-process registry calls"
-if [[ -x $build/lib/bench/modem_bench ]]; then
-    "$build/lib/bench/modem_bench" --benchmark_filter='Registry' 2>/dev/null | grep -E '^(Benchmark|Registry|-)'
-else
-    echo "(no $build/lib/bench/modem_bench: Google Benchmark was not found at configure time)"
-fi
+registry_figures "$build"

@@ -2,11 +2,13 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace ntsim {
 
@@ -121,6 +123,26 @@ bool readWholeFile(const std::string& path, std::string& out)
     bool ok = readAll(fd, out);
     ::close(fd);
     return ok;
+}
+
+void* mapSharedFile(const std::string& path, size_t size, const char* kind, int& fd, std::string& error)
+{
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)
+        || (st.st_size < static_cast<off_t>(size) && ftruncate(fd, static_cast<off_t>(size)) != 0)) {
+        error = path + ": " + (fd < 0 ? std::strerror(errno) : std::string("not a ") + kind);
+        if (fd >= 0)
+            ::close(fd);
+        return nullptr;
+    }
+    void* map = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (map == MAP_FAILED) {
+        error = path + ": " + std::strerror(errno);
+        ::close(fd);
+        return nullptr;
+    }
+    return map;
 }
 
 bool writeAll(int fd, const char* data, size_t size)

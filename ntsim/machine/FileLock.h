@@ -32,6 +32,12 @@ bool readWholeFile(const std::string& path, std::string& out);
 bool writeLockedState(const std::string& path, const std::string& contents);
 bool readLockedState(const std::string& path, std::string& out);
 
+// Maps a small file of the machine that its processes share (made, and
+// grown to size, when it is short), never through a link. Null, with the
+// error naming the file (a file that is not a plain one is "not a KIND"),
+// when it cannot; fd is kept open for the mapping's life otherwise.
+void* mapSharedFile(const std::string& path, size_t size, const char* kind, int& fd, std::string& error);
+
 // Moves all of a buffer through a descriptor, going on after short or
 // interrupted transfers; false on an error (or, reading, never).
 bool writeAll(int fd, const char* data, size_t size);

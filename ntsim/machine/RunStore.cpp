@@ -1,5 +1,7 @@
 #include "RunStore.h"
 
+#include "Database.h"
+#include "FileLock.h"
 #include "Machine.h"
 
 #include <fcntl.h>
@@ -16,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <iterator>
 #include <vector>
 
 namespace ntsim {
@@ -54,14 +57,6 @@ constexpr size_t wakeFileSize = 4096;
 // The reads that happen at hundreds a second stay in the mapped file.
 constexpr const char* pragmas = "PRAGMA synchronous = OFF; PRAGMA mmap_size = 16777216; PRAGMA temp_store = MEMORY";
 
-std::string expectedSchema()
-{
-    std::string text;
-    for (const char* statement : schema)
-        text += (text.empty() ? "" : ";") + std::string(statement);
-    return text;
-}
-
 // What the file is: ours (empty problem), new (nothing in it yet), or something else.
 struct Identity {
     bool isNew { false };
@@ -71,33 +66,17 @@ struct Identity {
 Identity identify(sqlite3* db)
 {
     Identity out;
-    sqlite3_stmt* check = nullptr;
-    const char query[] = "SELECT (SELECT application_id FROM pragma_application_id), "
-                         "(SELECT user_version FROM pragma_user_version), "
-                         "(SELECT group_concat(sql, ';') FROM (SELECT sql FROM sqlite_schema "
-                         "WHERE name NOT LIKE 'sqlite_%' ORDER BY rowid))";
-    if (sqlite3_prepare_v2(db, query, -1, &check, nullptr) != SQLITE_OK) {
-        out.problem = std::string("not the machine's run state (") + sqlite3_errmsg(db) + ")";
-        return out;
-    }
-    int rc = sqlite3_step(check);
-    if (rc != SQLITE_ROW) {
-        out.problem = std::string("not the machine's run state (") + sqlite3_errmsg(db) + ")";
-    } else {
-        int id = sqlite3_column_int(check, 0);
-        int version = sqlite3_column_int(check, 1);
-        const unsigned char* tables = sqlite3_column_text(check, 2);
-        if (id == 0 && version == 0 && !tables) {
-            out.isNew = true;
-        } else if (id != applicationId) {
-            out.problem = "not the machine's run state";
-        } else if (version != schemaVersion) {
-            out.problem = "run state of version " + std::to_string(version) + ", not " + std::to_string(schemaVersion);
-        } else if (!tables || expectedSchema() != reinterpret_cast<const char*>(tables)) {
-            out.problem = "its tables are not the run state's";
-        }
-    }
-    sqlite3_finalize(check);
+    database::Identity found = database::identify(db);
+    if (!found.readable)
+        out.problem = "not the machine's run state (" + found.error + ")";
+    else if (found.applicationId == 0 && found.version == 0 && !found.hasTables)
+        out.isNew = true;
+    else if (found.applicationId != applicationId)
+        out.problem = "not the machine's run state";
+    else if (found.version != schemaVersion)
+        out.problem = "run state of version " + std::to_string(found.version) + ", not " + std::to_string(schemaVersion);
+    else if (found.tables != database::joined(schema, std::size(schema)))
+        out.problem = "its tables are not the run state's";
     return out;
 }
 
@@ -135,27 +114,6 @@ bool create(sqlite3* db, std::string& problem)
     return true;
 }
 
-// The shared word waits sleep on.
-uint32_t* mapWakeWord(const std::string& path, int& fd, std::string& error)
-{
-    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    struct stat st;
-    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)
-        || (st.st_size < static_cast<off_t>(wakeFileSize) && ftruncate(fd, wakeFileSize) != 0)) {
-        error = path + ": " + (fd < 0 ? std::strerror(errno) : "not the run state's wake-up file");
-        if (fd >= 0)
-            ::close(fd);
-        return nullptr;
-    }
-    void* map = mmap(nullptr, wakeFileSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    if (map == MAP_FAILED) {
-        error = path + ": " + std::strerror(errno);
-        ::close(fd);
-        return nullptr;
-    }
-    return static_cast<uint32_t*>(map);
-}
-
 }
 
 RunStore::RunStore(sqlite3* db, std::string file, int wakeFd, uint32_t* wake)
@@ -188,31 +146,23 @@ std::unique_ptr<RunStore> RunStore::open(const std::string& runDir, std::string&
         return nullptr;
     }
     std::string file = runDir + "/" + fileName;
-    sqlite3* db = nullptr;
     int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW;
-    int rc = sqlite3_open_v2(file.c_str(), &db, flags, nullptr);
-    auto refuse = [&](const std::string& problem) -> std::unique_ptr<RunStore> {
-        error = file + ": " + problem;
+    std::string problem;
+    sqlite3* db = database::open(file, flags, busyTimeoutMs, problem);
+    auto refuse = [&](const std::string& what) -> std::unique_ptr<RunStore> {
+        error = file + ": " + what;
         sqlite3_close(db);
         return nullptr;
     };
-    if (rc != SQLITE_OK)
-        return refuse(db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
-    // A file of the machine's directory may have been handed in: its
-    // schema may hold nothing that runs.
-    sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
-    sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
-    sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
-    sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_VIEW, 0, nullptr);
-    sqlite3_busy_timeout(db, busyTimeoutMs);
-    std::string problem;
+    if (!db)
+        return refuse(problem);
     Identity identity = identify(db);
     if (!identity.problem.empty())
         return refuse(identity.problem);
     if (!exec(db, pragmas, problem) || (identity.isNew && !create(db, problem)))
         return refuse(problem);
     int wakeFd = -1;
-    uint32_t* wake = mapWakeWord(runDir + "/" + wakeFileName, wakeFd, error);
+    auto* wake = static_cast<uint32_t*>(mapSharedFile(runDir + "/" + wakeFileName, wakeFileSize, "wake-up file", wakeFd, error));
     if (!wake) {
         sqlite3_close(db);
         return nullptr;
