@@ -221,7 +221,7 @@ struct SubkeyItem {
 };
 
 struct ValueItem {
-    Value value;
+    StoredValue value;
     int64_t position { 0 };
 };
 
@@ -232,7 +232,7 @@ struct Store::Cache {
     size_t bytes { 0 };
     std::unordered_map<KeyId, std::optional<KeyRecord>> keys;
     std::unordered_map<std::string, std::optional<KeyId>> names;  // by parent and upper-cased name
-    std::unordered_map<std::string, std::optional<Value>> values; // by key and upper-cased name
+    std::unordered_map<std::string, std::optional<StoredValue>> values; // by key and upper-cased name
     std::unordered_map<KeyId, KeyCounts> counts;
     std::unordered_map<KeyId, Page<SubkeyItem>> subkeys;
     std::unordered_map<KeyId, Page<ValueItem>> valueLists;
@@ -587,9 +587,9 @@ KeyRecord Store::readKey(Statement& row)
     return key;
 }
 
-Value Store::readValue(Statement& row)
+StoredValue Store::readValue(Statement& row)
 {
-    Value v;
+    StoredValue v;
     v.name = row.bytes(0);
     int64_t type = row.integer(1);
     if (type < 0 || type > 0xFFFFFFFF)
@@ -742,7 +742,7 @@ std::string Store::path(const KeyRecord& key)
     return path;
 }
 
-std::optional<Value> Store::value(KeyId key, const std::string& name)
+std::optional<StoredValue> Store::value(KeyId key, const std::string& name)
 {
     std::string cacheKey;
     if (m_useCache) {
@@ -755,7 +755,7 @@ std::optional<Value> Store::value(KeyId key, const std::string& name)
     }
     Statement row(*this, Sql::ValueByName);
     row.bind(key).bindBlob(upperAscii(name));
-    std::optional<Value> found;
+    std::optional<StoredValue> found;
     if (row.step())
         found = readValue(row);
     if (m_useCache) {
@@ -765,7 +765,7 @@ std::optional<Value> Store::value(KeyId key, const std::string& name)
     return found;
 }
 
-std::optional<Value> Store::valueAt(KeyId key, size_t index)
+std::optional<StoredValue> Store::valueAt(KeyId key, size_t index)
 {
     auto load = [&](const ValueItem* after, size_t from) {
         std::vector<ValueItem> items;
@@ -778,12 +778,12 @@ std::optional<Value> Store::valueAt(KeyId key, size_t index)
     };
     if (!m_useCache) {
         auto items = load(nullptr, index);
-        return items.empty() ? std::nullopt : std::optional<Value>(items.front().value);
+        return items.empty() ? std::nullopt : std::optional<StoredValue>(items.front().value);
     }
     Page<ValueItem>& page = m_cache->valueLists[key];
     bool loaded = false;
     const ValueItem* item = itemAt(page, index, load, loaded);
-    auto found = item ? std::optional<Value>(item->value) : std::nullopt;
+    auto found = item ? std::optional<StoredValue>(item->value) : std::nullopt;
     // Counted after the copy: making room may drop the page.
     if (loaded) {
         size_t bytes = 0;
@@ -796,9 +796,9 @@ std::optional<Value> Store::valueAt(KeyId key, size_t index)
     return found;
 }
 
-std::vector<Value> Store::values(KeyId key)
+std::vector<StoredValue> Store::values(KeyId key)
 {
-    std::vector<Value> out;
+    std::vector<StoredValue> out;
     Statement row(*this, Sql::Values);
     row.bind(key);
     while (row.step())
