@@ -34,6 +34,27 @@ RunState fromJson(const Json& j)
     return s;
 }
 
+// The last record read of each service, parsed: most loads meet the
+// records the last one left. Used under the store's lock.
+struct ParsedRecord {
+    std::string text;
+    Json json;
+};
+
+const Json& parsed(const RunStore::Transaction& transaction, const std::string& upper, const std::string& text)
+{
+    static auto* records = new std::map<std::string, ParsedRecord>();
+    ParsedRecord& record = (*records)[upper];
+    if (record.text == text && record.json.is_object())
+        return record.json;
+    std::string error;
+    Json j;
+    if (!parseJson(text, j, error) || !j.is_object())
+        transaction.store().fail("the run state of service " + upper + " is not sound (" + (error.empty() ? "no object" : error) + ")");
+    record = { text, std::move(j) };
+    return record.json;
+}
+
 Json toJson(const RunState& s)
 {
     Json j = Json::object();
@@ -54,14 +75,11 @@ RunStates::RunStates()
 {
     RunStore::Query rows(m_transaction, "SELECT upper, record FROM service");
     while (rows.next()) {
-        std::string upper = rows.text(0), error;
-        Json j;
-        if (!parseJson(rows.text(1), j, error) || !j.is_object())
-            m_transaction.store().fail("the run state of service " + upper + " is not sound (" + (error.empty() ? "no object" : error) + ")");
-        RunState s = fromJson(j);
+        std::string upper = rows.text(0), text = rows.text(1);
+        RunState s = fromJson(parsed(m_transaction, upper, text));
         if (upperAscii(s.name) != upper)
             m_transaction.store().fail("the run state of service " + upper + " names " + (s.name.empty() ? "no service" : s.name));
-        m_stored[upper] = rows.text(1);
+        m_stored[upper] = std::move(text);
         m_states[upper] = std::move(s);
     }
 }

@@ -122,16 +122,23 @@ bool FileShareTable::running(const ProcessIdentity& process)
     return it->second;
 }
 
-std::vector<OpenFile> FileShareTable::opensOf(const FileId& id)
+const std::vector<OpenFile>& FileShareTable::opensOf(const FileId& id)
 {
     settle(id);
-    std::vector<OpenFile> opens;
+    return rowsOf(id);
+}
+
+const std::vector<OpenFile>& FileShareTable::rowsOf(const FileId& id)
+{
+    auto [it, inserted] = m_rows.try_emplace(id);
+    if (!inserted)
+        return it->second;
     RunStore::Query rows(m_transaction, "SELECT pid, start, serial, device, inode, access, share, delete_on_close, "
                                         "delete_pending, image, path FROM open_file WHERE device = ?1 AND inode = ?2");
     rows.bind(static_cast<int64_t>(id.device)).bind(static_cast<int64_t>(id.inode));
     while (rows.next())
-        opens.push_back(openOfRow(rows));
-    return opens;
+        it->second.push_back(openOfRow(rows));
+    return it->second;
 }
 
 bool FileShareTable::settle(const FileId& id)
@@ -139,20 +146,22 @@ bool FileShareTable::settle(const FileId& id)
     if (!m_settled.insert(id).second)
         return false;
     std::set<ProcessIdentity> owners;
-    {
-        RunStore::Query rows(m_transaction, "SELECT DISTINCT pid, start FROM open_file WHERE device = ?1 AND inode = ?2");
-        rows.bind(static_cast<int64_t>(id.device)).bind(static_cast<int64_t>(id.inode));
-        while (rows.next())
-            owners.insert({ static_cast<int>(rows.integer(0)), static_cast<uint64_t>(rows.integer(1)) });
-    }
+    for (auto& open : rowsOf(id))
+        owners.insert(open.owner);
     bool released = false;
     for (auto& owner : owners) {
         if (running(owner))
             continue;
-        forgetProcess(m_transaction, owner);
+        forget(owner);
         released = true;
     }
     return released;
+}
+
+void FileShareTable::forget(const ProcessIdentity& owner)
+{
+    forgetProcess(m_transaction, owner);
+    m_rows.clear();
 }
 
 void FileShareTable::settleAll()
@@ -165,7 +174,7 @@ void FileShareTable::settleAll()
     }
     for (auto& owner : owners)
         if (!running(owner))
-            forgetProcess(m_transaction, owner);
+            forget(owner);
 }
 
 bool FileShareTable::allows(const FileId& id, DWORD access, DWORD share)
@@ -220,12 +229,13 @@ uint64_t FileShareTable::programStart(int pid)
         return 0;
     if (running(*program))
         return program->start;
-    forgetProcess(m_transaction, *program);
+    forget(*program);
     return 0;
 }
 
 void FileShareTable::add(const OpenFile& open)
 {
+    m_rows.erase(open.id);
     RunStore::Query(m_transaction, "INSERT INTO open_file (pid, start, serial, device, inode, access, share, "
                                    "delete_on_close, delete_pending, image, path) "
                                    "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)")
@@ -245,6 +255,7 @@ void FileShareTable::add(const OpenFile& open)
 
 bool FileShareTable::remove(const ProcessIdentity& owner, uint64_t serial, OpenFile& removed)
 {
+    m_rows.clear();
     {
         RunStore::Query row(m_transaction, "DELETE FROM open_file WHERE pid = ?1 AND start = ?2 AND serial = ?3 "
                                            "RETURNING pid, start, serial, device, inode, access, share, "
@@ -259,6 +270,7 @@ bool FileShareTable::remove(const ProcessIdentity& owner, uint64_t serial, OpenF
 
 void FileShareTable::markDeletePending(const FileId& id)
 {
+    m_rows.erase(id);
     markPending(m_transaction, id);
 }
 

@@ -74,11 +74,16 @@ public:
     void settleAll();
 
 private:
-    std::vector<OpenFile> opensOf(const FileId& id);
+    // The file's opens, settled first; rowsOf as they are stored. Both are
+    // kept until the table changes them.
+    const std::vector<OpenFile>& opensOf(const FileId& id);
+    const std::vector<OpenFile>& rowsOf(const FileId& id);
     bool running(const ProcessIdentity& process);
+    void forget(const ProcessIdentity& owner);
 
     RunStore::Transaction m_transaction;
     std::set<FileId> m_settled;
+    std::map<FileId, std::vector<OpenFile>> m_rows;
     std::map<ProcessIdentity, bool> m_running;
 };
 
