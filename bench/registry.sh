@@ -9,6 +9,8 @@
 #
 #   bench/registry.sh [BUILD_DIR]     RUNS=10 by default; NO_CALLGRIND=1 skips the instruction counts
 set -euo pipefail
+# shellcheck source=bench/figures.sh
+source "$(dirname "$0")/figures.sh"
 
 build=$(cd "${1:-build}" && pwd)
 ntsim=$build/ntsim
@@ -186,9 +188,4 @@ for n in 1000 8000; do
 done
 
 echo
-echo "== in-process registry calls"
-if [[ -x $build/lib/bench/modem_bench ]]; then
-    "$build/lib/bench/modem_bench" --benchmark_filter='Registry' 2> /dev/null | grep -E '^(Benchmark|Registry|-)'
-else
-    echo "(no build/lib/bench/modem_bench: Google Benchmark was not found at configure time)"
-fi
+registry_figures "$build"

@@ -43,14 +43,7 @@ need_win64_build "$win64"
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 work=$(mktemp -d /tmp/screenshots.XXXXXX)
-cleanup() {
-    local p
-    for p in "$work"/*.prefix; do
-        if [[ -d "$p" ]]; then wine_end "$p"; fi
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'wine_remove_work "$work"' EXIT
 
 template=$work/template.prefix
 wine_template "$template" "$build/package" "$win64/package"

@@ -3,6 +3,7 @@
 // does: the event, ISDEL.EXE held open with delete-on-close, the start, the
 // wait, the handles closed.
 #include "kernel32_child.h"
+#include "support/RunState.h"
 #include "support/SetupRun.h"
 
 #include "isdel/DeleteRequest.h"
@@ -92,14 +93,8 @@ TEST(Isdel, DeletesTheFilesAfterTheSetupProgramAndGoesItself)
                                                 "ISDEL deleted C:\\MODEM\\setupres.dll\r\n");
     EXPECT_TRUE(s.m.exists("C:\\MODEM\\DRV_MEQ.INF"));
     // No named event is left behind.
-    std::string events;
-    DIR* dir = opendir((s.m.dir() + "/run/events").c_str());
-    ASSERT_NE(dir, nullptr);
-    while (dirent* e = readdir(dir))
-        if (e->d_name[0] != '.')
-            events += std::string(e->d_name) + " ";
-    closedir(dir);
-    EXPECT_EQ(events, "");
+    EXPECT_EQ(test::runStateNumber(s.m, "SELECT count(*) FROM event"), 0);
+    EXPECT_EQ(test::runStateNumber(s.m, "SELECT count(*) FROM event_holder"), 0);
 }
 
 TEST(Isdel, WithoutALogTheEmptiedDirectoryGoesToo)

@@ -138,7 +138,39 @@ int leaveHandlesOpen()
 // wait returned), "then CAPTION COMMAND..." (a box first, then the command),
 // "careless -" (a program with three faults a sweep finds: it writes through
 // what a failed GlobalAlloc gave, leaves a key open when a query fails, and
-// waits for good when SetEvent fails).
+// waits for good when SetEvent fails),
+// "linger FILE DOOMED TITLE EVENT READY" (holds a file, a delete-on-close
+// file, a window, an event and READY, sets READY and waits to be killed), "keep
+// FILE DOOMED TITLE EVENT" (the same, then ends without closing them),
+// "wakeup READY GO MS" (sets READY, waits MS for GO: 0 when set, 7 on the
+// timeout), "busy N FILE" (N rounds of a counted call, an open of FILE
+// and a named event set and closed).
+// Sets the event NAME, which another process made.
+void setNamed(const std::string& name)
+{
+    HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, name.c_str());
+    SetEvent(event);
+    CloseHandle(event);
+}
+
+// What a process holds of the machine's shared state: FILE open without
+// sharing, DOOMED open to be deleted on close, a window titled TITLE, the
+// named event EVENT. False if one could not be had.
+bool holdState(const std::string& file, const std::string& doomed, const std::string& title, const std::string& event)
+{
+    WNDCLASSA cls {};
+    cls.lpfnWndProc = DefWindowProcA;
+    cls.lpszClassName = "K32ChildWindow";
+    RegisterClassA(&cls);
+    return CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr) != INVALID_HANDLE_VALUE
+        && CreateFileA(doomed.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE,
+               nullptr)
+        != INVALID_HANDLE_VALUE
+        && CreateWindowExA(0, "K32ChildWindow", title.c_str(), WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
+               nullptr, nullptr)
+        && CreateEventA(nullptr, TRUE, FALSE, event.c_str());
+}
+
 int runChildCommand(std::vector<std::string> args)
 {
     if (args.size() < 3)
@@ -217,6 +249,37 @@ int runChildCommand(std::vector<std::string> args)
         SetEvent(event);
         WaitForSingleObject(event, INFINITE);
         CloseHandle(event);
+        return 0;
+    }
+    if (command == "linger" && args.size() >= 7) {
+        // Holds them until it is killed: nothing of its own exit runs.
+        HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, args[6].c_str());
+        if (!ready || !holdState(args[2], args[3], args[4], args[5]))
+            return 8;
+        SetEvent(ready);
+        for (;;)
+            Sleep(INFINITE);
+    }
+    if (command == "keep" && args.size() >= 6)
+        return holdState(args[2], args[3], args[4], args[5]) ? 0 : 8; // ends without closing a thing
+    if (command == "wakeup" && args.size() >= 5) {
+        HANDLE go = OpenEventA(SYNCHRONIZE, FALSE, args[3].c_str());
+        setNamed(args[2]);
+        DWORD waited = WaitForSingleObject(go, number(4));
+        return waited == WAIT_OBJECT_0 ? 0 : waited == WAIT_TIMEOUT ? 7 : 3;
+    }
+    if (command == "busy" && args.size() >= 4) {
+        // Each call below changes the store: the counted call, an open, an event.
+        for (DWORD i = 0; i < number(2); ++i) {
+            GetCurrentProcessId();
+            HANDLE file = CreateFileA(args[3].c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+            if (file == INVALID_HANDLE_VALUE)
+                return 9;
+            CloseHandle(file);
+            HANDLE event = CreateEventA(nullptr, FALSE, FALSE, "busy");
+            SetEvent(event);
+            CloseHandle(event);
+        }
         return 0;
     }
     if (command == "then") {

@@ -352,6 +352,25 @@ TEST(Kernel32Files, CopyMoveAndAttributes)
     EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
 }
 
+TEST(Kernel32Files, AttributesAnotherProcessSetAreSeenAtOnce)
+{
+    test::TestMachine m;
+    m.write("C:\\TEMP\\shared.txt", "x");
+    m.attach();
+    // This process reads the attributes first, and keeps what it read.
+    ASSERT_TRUE(SetFileAttributesA("C:\\TEMP\\shared.txt", FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_EQ(GetFileAttributesA("C:\\TEMP\\shared.txt"), DWORD(FILE_ATTRIBUTE_HIDDEN));
+    for (DWORD attributes : { DWORD(FILE_ATTRIBUTE_SYSTEM), DWORD(FILE_ATTRIBUTE_ARCHIVE) }) {
+        pid_t pid = fork();
+        if (pid == 0)
+            _exit(SetFileAttributesA("C:\\TEMP\\shared.txt", attributes) ? 0 : 1);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        EXPECT_EQ(GetFileAttributesA("C:\\TEMP\\shared.txt"), attributes);
+    }
+}
+
 TEST(Kernel32Files, RenamesDelayedUntilRestart)
 {
     test::TestMachine m;

@@ -4,8 +4,9 @@
 // files) are never counted.
 #include "support/TestMachine.h"
 
-#include "machine/FileLock.h"
+#include "machine/Faults.h"
 #include "machine/Machine.h"
+#include "machine/RunStore.h"
 
 #include <setupapi.h>
 #include <windows.h>
@@ -81,10 +82,10 @@ void setFaults(const test::TestMachine& m, const std::vector<ntsim::FaultSpec>& 
 // How often the machine has counted a call so far.
 unsigned counted(const test::TestMachine& m, const std::string& api)
 {
-    std::string text;
-    if (!ntsim::readWholeFile(m.dir() + "/run/faults/" + api, text))
-        return 0;
-    return static_cast<unsigned>(std::strtoul(text.c_str(), nullptr, 10));
+    std::string error;
+    auto store = ntsim::RunStore::open(m.dir() + "/run", error);
+    EXPECT_TRUE(store) << error;
+    return store ? ntsim::countedCalls(*store, api) : 0;
 }
 
 }

@@ -2,6 +2,7 @@
 // sent across, and owners that die or hang.
 #include "support/TestMachine.h"
 
+#include "machine/Process.h"
 #include "user32/WindowTable.h"
 
 #include <gtest/gtest.h>
@@ -236,7 +237,7 @@ TEST(User32Process, DeadOrHungOwnersDoNotHangTheSender)
     ntsim::user32::WindowEntry entry;
     entry.handle = ntsim::user32::WindowTable::newHandle();
     entry.pid = silent;
-    entry.processStart = ntsim::user32::processStartTime(silent);
+    entry.processStart = ntsim::processStartTime(silent);
     entry.title = "Silent";
     ntsim::user32::WindowTable::add(entry);
     HWND silentWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(entry.handle));
@@ -297,7 +298,7 @@ TEST(User32Process, NtsimWindowOwnsWindowsUntilOneIsClosed)
     // The closed window's program ends; it is not our child, so watch /proc.
     bool ended = false;
     for (int i = 0; i < 200 && !ended; ++i) {
-        ended = ntsim::user32::processStartTime(started[1].pid) == 0;
+        ended = ntsim::processStartTime(started[1].pid) == 0;
         if (!ended)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }

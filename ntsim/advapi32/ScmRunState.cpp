@@ -1,6 +1,5 @@
 #include "ScmRunState.h"
 
-#include "machine/Machine.h"
 #include "machine/NtPath.h"
 
 #include <signal.h>
@@ -10,13 +9,6 @@
 namespace ntsim::scm {
 
 namespace {
-
-std::string lockPath()
-{
-    std::string dir = Machine::current().runDir();
-    makeDirectories(dir);
-    return dir + "/services.lock";
-}
 
 bool processAlive(int pid)
 {
@@ -42,6 +34,27 @@ RunState fromJson(const Json& j)
     return s;
 }
 
+// The last record read of each service, parsed: most loads meet the
+// records the last one left. Used under the store's lock.
+struct ParsedRecord {
+    std::string text;
+    Json json;
+};
+
+const Json& parsed(const RunStore::Transaction& transaction, const std::string& upper, const std::string& text)
+{
+    static auto* records = new std::map<std::string, ParsedRecord>();
+    ParsedRecord& record = (*records)[upper];
+    if (record.text == text && record.json.is_object())
+        return record.json;
+    std::string error;
+    Json j;
+    if (!parseJson(text, j, error) || !j.is_object())
+        transaction.store().fail("the run state of service " + upper + " is not sound (" + (error.empty() ? "no object" : error) + ")");
+    record = { text, std::move(j) };
+    return record.json;
+}
+
 Json toJson(const RunState& s)
 {
     Json j = Json::object();
@@ -59,20 +72,15 @@ Json toJson(const RunState& s)
 }
 
 RunStates::RunStates()
-    : m_path(Machine::current().runDir() + "/services.json")
-    , m_lock(lockPath(), FileLock::Mode::Exclusive)
 {
-    std::string text, error;
-    Json j;
-    if (!readWholeFile(m_path, text) || !parseJson(text, j, error))
-        return;
-    const Json& services = member(j, "services");
-    if (!services.is_array())
-        return;
-    for (auto& item : services) {
-        RunState s = fromJson(item);
-        if (!s.name.empty())
-            m_states[upperAscii(s.name)] = std::move(s);
+    RunStore::Query rows(m_transaction, "SELECT upper, record FROM service");
+    while (rows.next()) {
+        std::string upper = rows.text(0), text = rows.text(1);
+        RunState s = fromJson(parsed(m_transaction, upper, text));
+        if (upperAscii(s.name) != upper)
+            m_transaction.store().fail("the run state of service " + upper + " names " + (s.name.empty() ? "no service" : s.name));
+        m_stored[upper] = std::move(text);
+        m_states[upper] = std::move(s);
     }
 }
 
@@ -111,12 +119,21 @@ std::vector<RunState*> RunStates::all()
 
 bool RunStates::save() const
 {
-    Json list = Json::array();
-    for (auto& [key, state] : m_states)
-        list.push_back(toJson(state));
-    Json j = Json::object();
-    j["services"] = list;
-    return writeFileAtomically(m_path, dumpPretty(j));
+    // Only what changed is written: most calls change nothing.
+    for (auto& [key, record] : m_stored)
+        if (!m_states.count(key))
+            RunStore::Query(m_transaction, "DELETE FROM service WHERE upper = ?1").bind(key).run();
+    for (auto& [key, state] : m_states) {
+        std::string record = dumpLine(toJson(state));
+        auto stored = m_stored.find(key);
+        if (stored != m_stored.end() && stored->second == record)
+            continue;
+        RunStore::Query(m_transaction, "INSERT OR REPLACE INTO service (upper, record) VALUES (?1, ?2)")
+            .bind(key)
+            .bind(record)
+            .run();
+    }
+    return true;
 }
 
 }

@@ -1,11 +1,12 @@
 // Run states of the services: what lives only while the machine is on.
-// They are kept in the machine's run/ directory so that every process of
-// the machine sees one state; a RunStates object holds the lock on them.
+// They are kept in the machine's run store so that every process of the
+// machine sees one state; a RunStates object holds the store's write lock
+// from its construction to its end.
 #pragma once
 #include <windows.h>
 
-#include "machine/FileLock.h"
 #include "machine/Json.h"
+#include "machine/RunStore.h"
 
 #include <map>
 #include <string>
@@ -28,7 +29,9 @@ struct RunState {
 
 class RunStates {
 public:
-    // Takes the machine's service lock and loads the states.
+    // Takes the store's write lock and loads the states. A state the
+    // store cannot give back whole ends the process naming it: a running
+    // driver must never read as stopped.
     RunStates();
     RunStates(const RunStates&) = delete;
     RunStates& operator=(const RunStates&) = delete;
@@ -43,9 +46,9 @@ public:
     bool save() const;
 
 private:
-    std::string m_path;
-    FileLock m_lock;
+    RunStore::Transaction m_transaction;
     std::map<std::string, RunState> m_states; // by upper-case name
+    std::map<std::string, std::string> m_stored; // the records as loaded
 };
 
 }

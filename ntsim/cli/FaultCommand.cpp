@@ -3,10 +3,9 @@
 #include "ErrorTable.h"
 
 #include "machine/ApiTable.h"
-#include "machine/FileLock.h"
+#include "machine/Faults.h"
 #include "machine/Machine.h"
-
-#include <unistd.h>
+#include "machine/RunStore.h"
 
 #include <CLI/CLI.hpp>
 
@@ -17,12 +16,6 @@
 namespace ntsim {
 
 namespace {
-
-// Counting starts afresh, so that --nth counts from now.
-void resetCounter(const Machine& machine, const std::string& api)
-{
-    ::unlink((machine.runDir() + "/faults/" + api).c_str());
-}
 
 std::string describe(uint32_t code)
 {
@@ -42,11 +35,12 @@ struct FaultRequest {
     bool clear { false };
 };
 
-int clearFaults(Machine& machine)
+// Counting starts afresh, so that --nth counts from now.
+int clearFaults(Machine& machine, RunStore& store)
 {
     auto& faults = machine.config().faults;
     for (auto& f : faults)
-        resetCounter(machine, f.api);
+        resetCallCount(store, f.api);
     size_t count = faults.size();
     faults.clear();
     std::string error;
@@ -56,7 +50,7 @@ int clearFaults(Machine& machine)
     return 0;
 }
 
-int addFault(Machine& machine, const FaultRequest& request)
+int addFault(Machine& machine, RunStore& store, const FaultRequest& request)
 {
     FaultSpec spec;
     spec.api = request.api;
@@ -80,7 +74,7 @@ int addFault(Machine& machine, const FaultRequest& request)
     }
     faults.push_back(spec);
     if (!counting)
-        resetCounter(machine, spec.api);
+        resetCallCount(store, spec.api);
     std::string error;
     if (!machine.saveConfig(error))
         return failure(error);
@@ -114,7 +108,10 @@ Runner defineFault(CLI::App& verb)
         std::string message;
         if (!Machine::open(request->dir, machine, message))
             return usageError(message);
-        return request->clear ? clearFaults(machine) : addFault(machine, *request);
+        auto store = RunStore::open(machine.runDir(), message);
+        if (!store)
+            return failure(message);
+        return request->clear ? clearFaults(machine, *store) : addFault(machine, *store, *request);
     };
 }
 

@@ -2,6 +2,7 @@
 
 #include "DefaultRegistry.h"
 #include "registry/Store.h"
+#include "machine/RunStore.h"
 #include "machine/FileLock.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
@@ -145,6 +146,9 @@ bool createMachine(const std::string& dir, const NewMachineOptions& options, std
         }
     }
     if (!installDefaultRegistry(dir + "/registry", error))
+        return false;
+    // A new machine is switched on with its run state empty.
+    if (!RunStore::open(dir + "/run", error))
         return false;
     if (!options.systemDir.empty() && !copyTree(options.systemDir, dir + "/drive_c/WINNT/system32", error))
         return false;

@@ -4,11 +4,12 @@
 
 #include "kernel32/FileShare.h"
 #include "kernel32/Launch.h"
-#include "kernel32/ProcessObject.h"
+#include "kernel32/ProcessEnd.h"
 #include "machine/FileLock.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
 #include "machine/Process.h"
+#include "machine/RunStore.h"
 #include "desk/Run.h"
 
 #include <dirent.h>
@@ -247,7 +248,7 @@ void waitForOthers(unsigned seconds)
     for (;;) {
         pid_t reaped = waitpid(-1, nullptr, WNOHANG);
         if (reaped > 0) {
-            unlink(exitCodePath(reaped).c_str());
+            takeExitCode(reaped);
             continue;
         }
         if (reaped < 0 && errno != EINTR)
@@ -281,6 +282,8 @@ int run(const RunRequest& given)
     if (!registryIsSound(machine.registryDir(), error))
         return failure(error);
     Machine::attach(machine.root());
+    if (!RunStore::tryCurrent(error))
+        return failure(error);
 
     std::string cwd = fullNtPath(request.currentDirectory, "C:\\");
     struct stat st;
@@ -334,7 +337,7 @@ int run(const RunRequest& given)
     }
     waitForOthers(request.waitOthers);
     // Whatever the run's processes left open is let go now that they have ended.
-    { FileShareTable letGo; }
+    FileShareTable().settleAll();
     bool unanswered = runDesk.close(request.transcript);
 
     if (WIFSIGNALED(status)) {

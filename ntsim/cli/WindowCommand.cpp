@@ -7,6 +7,7 @@
 #include "machine/FileLock.h"
 #include "machine/Machine.h"
 #include "machine/Process.h"
+#include "machine/RunStore.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -62,6 +63,8 @@ int ownWindow(const std::string& dir, const std::string& title)
     if (!registryIsSound(machine.registryDir(), error))
         return failure(error);
     Machine::attach(machine.root());
+    if (!RunStore::tryCurrent(error))
+        return failure(error);
     std::string hostImage = machine.hostPath(windowImage);
     struct stat st;
     if (hostImage.empty() || stat(hostImage.c_str(), &st) != 0)

@@ -3,6 +3,7 @@
 #include "NewMachine.h"
 
 #include "machine/Machine.h"
+#include "machine/RunStore.h"
 
 #include <CLI/CLI.hpp>
 
@@ -63,7 +64,7 @@ bool attachMachine(const std::string& dir, std::string& error)
     if (!Machine::open(dir, probe, error) || !registryIsSound(probe.registryDir(), error))
         return false;
     Machine::attach(dir);
-    return true;
+    return RunStore::tryCurrent(error) != nullptr;
 }
 
 int usageError(const std::string& message)

@@ -2,6 +2,8 @@
 
 #include "Script.h"
 
+#include "machine/RunStore.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -116,12 +118,22 @@ std::vector<std::string> childPlaceEnvironment()
 Question::Question()
 {
     ProcessState& s = state();
-    m_takenPath = s.runDir.empty() ? environment("NTSIM_SCRIPT_CURSOR") : s.runDir + "/taken";
+    if (!s.runDir.empty()) {
+        m_shared = true;
+        m_lock.emplace(s.runDir + "/lock", FileLock::Mode::Exclusive);
+        RunStore::Transaction transaction;
+        RunStore::Query rows(transaction, "SELECT position FROM desk_taken WHERE run = ?1");
+        rows.bind(s.runDir);
+        while (rows.next())
+            m_taken.insert(static_cast<unsigned>(rows.integer(0)));
+        return;
+    }
+    m_takenPath = environment("NTSIM_SCRIPT_CURSOR");
     if (m_takenPath.empty()) {
         m_taken = s.takenHere;
         return;
     }
-    m_lock.emplace(s.runDir.empty() ? m_takenPath + ".lock" : s.runDir + "/lock", FileLock::Mode::Exclusive);
+    m_lock.emplace(m_takenPath + ".lock", FileLock::Mode::Exclusive);
     std::string text;
     if (readWholeFile(m_takenPath, text))
         m_taken = parsePositions(text);
@@ -134,6 +146,14 @@ void Question::take(unsigned position)
     ProcessState& s = state();
     m_taken.insert(position);
     s.position = std::max(s.position, position);
+    if (m_shared) {
+        RunStore::Transaction transaction;
+        RunStore::Query(transaction, "INSERT OR IGNORE INTO desk_taken (run, position) VALUES (?1, ?2)")
+            .bind(s.runDir)
+            .bind(position)
+            .run();
+        return;
+    }
     if (m_takenPath.empty()) {
         s.takenHere = m_taken;
         return;
@@ -159,15 +179,23 @@ void appendTranscript(const Json& line)
         return;
     }
     ++s.sequence;
-    appendLine(s.runDir + "/transcript", std::to_string(s.position) + " " + (s.place.empty() ? "1" : s.place) + " "
-            + std::to_string(s.sequence) + "\t" + dumpLine(line) + "\n");
+    RunStore::Transaction transaction;
+    RunStore::Query(transaction, "INSERT INTO desk_line (run, position, place, sequence, line) VALUES (?1, ?2, ?3, ?4, ?5)")
+        .bind(s.runDir)
+        .bind(s.position)
+        .bind(s.place.empty() ? "1" : s.place)
+        .bind(s.sequence)
+        .bind(dumpLine(line))
+        .run();
 }
 
 void noteUnanswered(const std::string& message)
 {
-    const std::string& dir = state().runDir;
-    if (!dir.empty())
-        appendLine(dir + "/unanswered", message + "\n");
+    const std::string& run = state().runDir;
+    if (run.empty())
+        return;
+    RunStore::Transaction transaction;
+    RunStore::Query(transaction, "INSERT INTO desk_unanswered (run, message) VALUES (?1, ?2)").bind(run).bind(message).run();
 }
 
 std::vector<std::string> orderedTranscript(const std::string& keyedText)
@@ -213,12 +241,7 @@ bool RunDesk::open(const std::string& dir, const std::string& script, std::strin
         return false;
     }
     m_dir = dir;
-    for (const char* name : { "/taken", "/transcript", "/unanswered" }) {
-        if (!writeFileAtomically(dir + name, "")) {
-            error = "cannot write " + dir + name;
-            return false;
-        }
-    }
+    forget();
     setenv(runVariable, dir.c_str(), 1);
     unsetenv("NTSIM_SCRIPT_CURSOR");
     unsetenv("NTSIM_TRANSCRIPT");
@@ -234,13 +257,31 @@ std::vector<std::string> RunDesk::programEnvironment() const
     return { std::string(placeVariable) + "=1" };
 }
 
+void RunDesk::forget() const
+{
+    RunStore::Transaction transaction;
+    for (const char* table : { "DELETE FROM desk_taken WHERE run = ?1", "DELETE FROM desk_line WHERE run = ?1",
+             "DELETE FROM desk_unanswered WHERE run = ?1" })
+        RunStore::Query(transaction, table).bind(m_dir).run();
+}
+
 bool RunDesk::close(const std::string& transcriptPath)
 {
     if (m_dir.empty())
         return false;
-    std::string keyed, unanswered;
-    readWholeFile(m_dir + "/transcript", keyed);
-    readWholeFile(m_dir + "/unanswered", unanswered);
+    std::string keyed;
+    bool unanswered = false;
+    {
+        RunStore::Transaction transaction;
+        RunStore::Query lines(transaction, "SELECT position, place, sequence, line FROM desk_line WHERE run = ?1");
+        lines.bind(m_dir);
+        while (lines.next())
+            keyed += std::to_string(lines.integer(0)) + " " + lines.text(1) + " " + std::to_string(lines.integer(2)) + "\t"
+                + lines.text(3) + "\n";
+        RunStore::Query notes(transaction, "SELECT 1 FROM desk_unanswered WHERE run = ?1 LIMIT 1");
+        notes.bind(m_dir);
+        unanswered = notes.next();
+    }
     if (!transcriptPath.empty()) {
         std::string text;
         for (auto& line : orderedTranscript(keyed))
@@ -252,11 +293,13 @@ bool RunDesk::close(const std::string& transcriptPath)
         if (fd >= 0)
             ::close(fd);
     }
-    for (const char* name : { "/taken", "/transcript", "/unanswered", "/lock", "/screen", "/screen.lock" })
+    forget();
+    // The terminal desk's screen keeps its own small file beside the lock.
+    for (const char* name : { "/lock", "/screen", "/screen.lock" })
         unlink((m_dir + name).c_str());
     rmdir(m_dir.c_str());
     m_dir.clear();
-    return !unanswered.empty();
+    return unanswered;
 }
 
 }

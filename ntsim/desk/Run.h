@@ -2,11 +2,17 @@
 // stands among them.
 //
 // ntsim run gives its run a directory (NTSIM_DESK_RUN) holding the lock
-// that lets one process at a time take an answer, the positions taken so
+// that lets one process at a time take an answer. The positions taken so
 // far (script lines, or answers given at the terminal), the transcript
-// with each line's place, and what processes that found no answer said.
-// At the end of the run the transcript is put in order of those places,
-// so that it does not depend on how the run's processes were scheduled.
+// with each line's place, and what processes that found no answer said
+// are the run's rows in the machine's run store. At the end of the run
+// the transcript is put in order of those places, so that it does not
+// depend on how the run's processes were scheduled.
+//
+// The question's lock is a file lock of its own, not the store's: a
+// person may think for minutes at the terminal while holding it, and the
+// store's lock held that long would stop every other process of the
+// machine at its next open, wait or service call.
 //
 // Without a run (a program or test started otherwise) the positions are
 // kept in NTSIM_SCRIPT_CURSOR, or in the process, and transcript lines go
@@ -51,6 +57,7 @@ public:
 
 private:
     std::string m_takenPath;
+    bool m_shared { false }; // the run's positions, in the store
     std::optional<FileLock> m_lock;
     std::set<unsigned> m_taken;
 };
@@ -64,16 +71,21 @@ void noteUnanswered(const std::string& message);
 // The run's side (ntsim run).
 class RunDesk {
 public:
-    // Makes the run's desk directory below dir and puts the desk's
-    // variables in this process's environment for the program it starts.
+    // Makes the run's desk directory below dir (the question's lock) and
+    // puts the desk's variables in this process's environment for the
+    // program it starts.
     bool open(const std::string& dir, const std::string& script, std::string& error);
     // What gives the program the run starts its place in the run.
     std::vector<std::string> programEnvironment() const;
     // Writes the transcript in order to transcriptPath (unless empty) and
-    // removes the directory; true if some process ended for want of an answer.
+    // removes the directory and the run's rows; true if some process ended
+    // for want of an answer.
     bool close(const std::string& transcriptPath);
 
 private:
+    // Removes the run's rows from the store.
+    void forget() const;
+
     std::string m_dir;
 };
 

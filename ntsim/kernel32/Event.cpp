@@ -1,97 +1,59 @@
-// Events. Named ones live in the machine's run/ directory, so that all the
+// Events. Named ones live in the machine's run store, so that all the
 // machine's processes share them; they vanish with their last handle.
+#include "ProcessEnd.h"
 #include "Waitable.h"
 
 #include "machine/ApiCall.h"
-#include "machine/FileLock.h"
-#include "machine/Machine.h"
 
 #include <windows.h>
 
-#include <signal.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
-#include <map>
-#include <memory>
 #include <mutex>
-#include <sstream>
+#include <vector>
 
 namespace ntsim {
 
 namespace {
 
-bool pidAlive(int pid)
+// Whether the named event exists: it has a holder that still runs.
+// Holders found ended are forgotten on the way, and the event with the last.
+bool eventLives(const RunStore::Transaction& transaction, const std::string& name)
 {
-    return kill(pid, 0) == 0 || errno == EPERM;
-}
-
-// One named event's state file: its kind and state, then the processes
-// that hold handles to it with their counts.
-struct NamedEventState {
-    bool manualReset { false };
-    bool signaled { false };
-    std::map<int, int> holders;
-
-    static bool load(const std::string& path, NamedEventState& out)
+    std::vector<ProcessIdentity> holders;
     {
-        std::string text;
-        if (!readWholeFile(path, text))
-            return false;
-        std::istringstream in(text);
-        int manual = 0, signaled = 0;
-        in >> manual >> signaled;
-        if (!in)
-            return false;
-        out.manualReset = manual;
-        out.signaled = signaled;
-        int pid = 0, count = 0;
-        while (in >> pid >> count)
-            if (pidAlive(pid))
-                out.holders[pid] = count;
-        return !out.holders.empty();
+        RunStore::Query rows(transaction, "SELECT pid, start FROM event_holder WHERE name = ?1");
+        rows.bindBytes(name);
+        while (rows.next())
+            holders.push_back({ static_cast<int>(rows.integer(0)), static_cast<uint64_t>(rows.integer(1)) });
     }
-
-    void save(const std::string& path) const
-    {
-        std::string text = std::to_string(manualReset ? 1 : 0) + " " + std::to_string(signaled ? 1 : 0) + "\n";
-        for (auto& [pid, count] : holders)
-            text += std::to_string(pid) + " " + std::to_string(count) + "\n";
-        writeFileAtomically(path, text);
+    for (auto& holder : holders) {
+        if (processRunning(holder))
+            return true;
+        forgetProcess(transaction, holder);
     }
-};
-
-std::string eventsDir()
-{
-    std::string dir = Machine::current().runDir() + "/events";
-    makeDirectories(dir);
-    return dir;
+    RunStore::Query(transaction, "DELETE FROM event WHERE name = ?1").bindBytes(name).run();
+    return false;
 }
 
-// Object names are case-sensitive; the file name spells the name in hex.
-std::string eventPath(const std::string& name)
+// One more handle of this process to the event.
+void hold(const RunStore::Transaction& transaction, const std::string& name)
 {
-    std::string path = eventsDir() + "/";
-    char hex[3];
-    for (unsigned char c : name) {
-        std::snprintf(hex, sizeof hex, "%02x", c);
-        path += hex;
-    }
-    return path;
+    ProcessIdentity self = thisProcess();
+    RunStore::Query(transaction, "INSERT INTO event_holder (name, pid, start, handles) VALUES (?1, ?2, ?3, 1) "
+                                 "ON CONFLICT (name, pid, start) DO UPDATE SET handles = handles + 1")
+        .bindBytes(name)
+        .bind(self.pid)
+        .bind(static_cast<int64_t>(self.start))
+        .run();
 }
 
-std::string lockPath() { return eventsDir() + "/.lock"; }
-
-// Set while this thread holds the lock on named events (NamedEventsLock).
-thread_local bool t_eventsLocked = false;
-
-// The lock on named events, unless this thread holds it already.
-std::unique_ptr<FileLock> lockEvents()
+// The event goes with its last holder.
+void dropIfUnheld(const RunStore::Transaction& transaction, const std::string& name)
 {
-    if (t_eventsLocked)
-        return nullptr;
-    return std::make_unique<FileLock>(lockPath(), FileLock::Mode::Exclusive);
+    RunStore::Query(transaction, "DELETE FROM event WHERE name = ?1 AND NOT EXISTS "
+                                 "(SELECT 1 FROM event_holder WHERE name = ?1)")
+        .bindBytes(name)
+        .run();
 }
 
 class Event : public Waitable {
@@ -140,8 +102,12 @@ public:
     }
     bool set() override
     {
-        std::lock_guard lock(m_mutex);
-        m_signaled = true;
+        {
+            std::lock_guard lock(m_mutex);
+            m_signaled = true;
+        }
+        // Another thread of the process may be waiting for it.
+        RunStore::current().announceChange();
         return true;
     }
     bool reset() override
@@ -159,27 +125,26 @@ private:
 
 class NamedEvent final : public Event {
 public:
-    NamedEvent(std::string path, DWORD access)
+    NamedEvent(std::string name, DWORD access)
         : Event(access)
-        , m_path(std::move(path))
+        , m_name(std::move(name))
     {
     }
     ~NamedEvent() override
     {
-        auto lock = lockEvents();
-        NamedEventState state;
-        if (!NamedEventState::load(m_path, state))
-            return;
-        if (--state.holders[getpid()] <= 0)
-            state.holders.erase(getpid());
-        if (state.holders.empty())
-            unlink(m_path.c_str());
-        else
-            state.save(m_path);
+        RunStore::Transaction transaction;
+        ProcessIdentity self = thisProcess();
+        RunStore::Query(transaction, "UPDATE event_holder SET handles = handles - 1 WHERE name = ?1 AND pid = ?2 AND start = ?3")
+            .bindBytes(m_name)
+            .bind(self.pid)
+            .bind(static_cast<int64_t>(self.start))
+            .run();
+        RunStore::Query(transaction, "DELETE FROM event_holder WHERE name = ?1 AND handles <= 0").bindBytes(m_name).run();
+        dropIfUnheld(transaction, m_name);
     }
     bool tryWait(DWORD& error) override
     {
-        return change([](NamedEventState& s) {
+        return change([](State& s) {
             if (!s.signaled)
                 return false;
             if (!s.manualReset)
@@ -189,49 +154,66 @@ public:
     }
     bool signaled(DWORD& error) override
     {
-        return change([](NamedEventState& s) { return s.signaled; }, error);
+        return change([](State& s) { return s.signaled; }, error);
     }
     void satisfy() override
     {
         DWORD error = 0;
-        change([](NamedEventState& s) {
+        change([](State& s) {
             if (!s.manualReset)
                 s.signaled = false;
             return true;
         }, error);
     }
-    std::string identity() const override { return m_path; }
+    std::string identity() const override { return "event " + m_name; }
     bool set() override
     {
         DWORD error = 0;
-        change([](NamedEventState& s) { s.signaled = true; return true; }, error);
+        change([](State& s) { s.signaled = true; return true; }, error);
         return error == 0;
     }
     bool reset() override
     {
         DWORD error = 0;
-        change([](NamedEventState& s) { s.signaled = false; return true; }, error);
+        change([](State& s) { s.signaled = false; return true; }, error);
         return error == 0;
     }
 
 private:
+    struct State {
+        bool manualReset { false };
+        bool signaled { false };
+    };
+
     template<typename F>
     bool change(F f, DWORD& error)
     {
-        auto lock = lockEvents();
-        NamedEventState state;
-        if (!NamedEventState::load(m_path, state)) {
-            error = ERROR_INVALID_HANDLE;
-            return false;
+        RunStore::Transaction transaction;
+        State state;
+        {
+            RunStore::Query row(transaction, "SELECT manual, signaled FROM event WHERE name = ?1");
+            row.bindBytes(m_name);
+            if (!row.next()) {
+                error = ERROR_INVALID_HANDLE;
+                return false;
+            }
+            state.manualReset = row.integer(0);
+            state.signaled = row.integer(1);
         }
         bool before = state.signaled;
         bool result = f(state);
-        if (state.signaled != before)
-            state.save(m_path);
+        if (state.signaled != before) {
+            RunStore::Query(transaction, "UPDATE event SET signaled = ?2 WHERE name = ?1")
+                .bindBytes(m_name)
+                .bind(state.signaled)
+                .run();
+            if (state.signaled)
+                transaction.announceOnCommit();
+        }
         return result;
     }
 
-    std::string m_path;
+    std::string m_name;
 };
 
 std::shared_ptr<Event> eventOf(HANDLE handle)
@@ -244,21 +226,6 @@ HANDLE failWith(DWORD error)
     SetLastError(error);
     return nullptr;
 }
-
-}
-
-NamedEventsLock::NamedEventsLock()
-    : m_lock(std::make_unique<FileLock>(lockPath(), FileLock::Mode::Exclusive))
-{
-    t_eventsLocked = true;
-}
-
-NamedEventsLock::~NamedEventsLock()
-{
-    t_eventsLocked = false;
-}
-
-namespace {
 
 // Sets or resets an event through a handle that may modify it.
 BOOL changeEvent(HANDLE handle, bool (Event::*change)())
@@ -279,6 +246,19 @@ BOOL changeEvent(HANDLE handle, bool (Event::*change)())
 
 }
 
+void releaseEventHolds(const RunStore::Transaction& transaction, const ProcessIdentity& process)
+{
+    std::vector<std::string> names;
+    {
+        RunStore::Query rows(transaction, "DELETE FROM event_holder WHERE pid = ?1 AND start = ?2 RETURNING name");
+        rows.bind(process.pid).bind(static_cast<int64_t>(process.start));
+        while (rows.next())
+            names.push_back(rows.text(0));
+    }
+    for (auto& name : names)
+        dropIfUnheld(transaction, name);
+}
+
 }
 
 extern "C" HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState, LPCSTR lpName)
@@ -293,18 +273,19 @@ extern "C" HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, B
     }
     if (std::strchr(lpName, '\\'))
         return call.returns(failWith(ERROR_PATH_NOT_FOUND));
-    std::string path = eventPath(lpName);
-    auto lock = lockEvents();
-    NamedEventState state;
-    bool existed = NamedEventState::load(path, state);
-    if (!existed) {
-        state = {};
-        state.manualReset = bManualReset;
-        state.signaled = bInitialState;
+    bool existed = false;
+    {
+        RunStore::Transaction transaction;
+        existed = eventLives(transaction, lpName);
+        if (!existed)
+            RunStore::Query(transaction, "INSERT INTO event (name, manual, signaled) VALUES (?1, ?2, ?3)")
+                .bindBytes(lpName)
+                .bind(bManualReset ? 1 : 0)
+                .bind(bInitialState ? 1 : 0)
+                .run();
+        hold(transaction, lpName);
     }
-    ++state.holders[getpid()];
-    state.save(path);
-    HANDLE handle = insertHandle(std::make_shared<NamedEvent>(path, EVENT_ALL_ACCESS));
+    HANDLE handle = insertHandle(std::make_shared<NamedEvent>(lpName, EVENT_ALL_ACCESS));
     SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return call.returns(handle);
 }
@@ -319,14 +300,13 @@ extern "C" HANDLE WINAPI OpenEventA(DWORD dwDesiredAccess, BOOL bInheritHandle, 
         return call.returns(failWith(ERROR_INVALID_PARAMETER));
     if (!*lpName || std::strchr(lpName, '\\'))
         return call.returns(failWith(ERROR_FILE_NOT_FOUND));
-    std::string path = eventPath(lpName);
-    auto lock = lockEvents();
-    NamedEventState state;
-    if (!NamedEventState::load(path, state))
-        return call.returns(failWith(ERROR_FILE_NOT_FOUND));
-    ++state.holders[getpid()];
-    state.save(path);
-    return call.returns(insertHandle(std::make_shared<NamedEvent>(path, dwDesiredAccess)));
+    {
+        RunStore::Transaction transaction;
+        if (!eventLives(transaction, lpName))
+            return call.returns(failWith(ERROR_FILE_NOT_FOUND));
+        hold(transaction, lpName);
+    }
+    return call.returns(insertHandle(std::make_shared<NamedEvent>(lpName, dwDesiredAccess)));
 }
 
 extern "C" BOOL WINAPI SetEvent(HANDLE hEvent)

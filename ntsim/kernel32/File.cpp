@@ -29,9 +29,7 @@ File::~File()
     ::close(m_fd);
     FileShareTable table;
     OpenFile removed;
-    bool doomed = table.remove(getpid(), m_serial, removed);
-    table.commit();
-    if (doomed)
+    if (table.remove(thisProcess(), m_serial, removed))
         deleteIfSameFile(removed.hostPath, removed.id);
 }
 
@@ -140,6 +138,9 @@ HANDLE ntsim::kernel32::createFile(LPCSTR lpFileName, DWORD dwDesiredAccess, DWO
     ntsim::FileShareTable table;
     struct stat st;
     bool existed = stat(path.host.c_str(), &st) == 0;
+    // Opens that ended processes left may have held the file for deletion.
+    if (existed && table.settle(ntsim::fileIdOf(st)))
+        existed = stat(path.host.c_str(), &st) == 0;
     if (existed) {
         if (S_ISDIR(st.st_mode) && !(dwFlagsAndAttributes & backupSemantics))
             return failWith(ERROR_ACCESS_DENIED);
@@ -208,7 +209,6 @@ HANDLE ntsim::kernel32::createFile(LPCSTR lpFileName, DWORD dwDesiredAccess, DWO
     open.deleteOnClose = deleteOnClose;
     open.hostPath = path.host;
     table.add(open);
-    table.commit();
     HANDLE handle = ntsim::insertHandle(std::make_shared<File>(fd, path.host, access, id, open.serial));
     bool reportsExisting = existed && (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS);
     SetLastError(reportsExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);

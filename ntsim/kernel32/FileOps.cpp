@@ -123,7 +123,7 @@ BOOL ntsim::kernel32::deleteFile(LPCSTR lpFileName)
         return FALSE;
     ntsim::FileShareTable table;
     struct stat st;
-    if (lstat(path.host.c_str(), &st) != 0)
+    if (lstat(path.host.c_str(), &st) != 0 || (table.settle(ntsim::fileIdOf(st)) && lstat(path.host.c_str(), &st) != 0))
         return fail(ntsim::missingFileError(path.host));
     if (S_ISDIR(st.st_mode) || !ntsim::hostWritable(st) || !ntsim::parentWritable(path.host))
         return fail(ERROR_ACCESS_DENIED);
@@ -135,7 +135,6 @@ BOOL ntsim::kernel32::deleteFile(LPCSTR lpFileName)
     if (table.isOpen(id)) {
         // Open with delete sharing: the name goes with the last handle.
         table.markDeletePending(id);
-        table.commit();
     } else if (unlink(path.host.c_str()) != 0) {
         return fail(ERROR_ACCESS_DENIED);
     }
@@ -205,7 +204,7 @@ BOOL ntsim::kernel32::moveFile(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, 
 
     ntsim::FileShareTable table;
     struct stat from;
-    if (lstat(source.host.c_str(), &from) != 0)
+    if (lstat(source.host.c_str(), &from) != 0 || (table.settle(ntsim::fileIdOf(from)) && lstat(source.host.c_str(), &from) != 0))
         return fail(ntsim::missingFileError(source.host));
     if (!ntsim::parentWritable(source.host))
         return fail(ERROR_ACCESS_DENIED);

@@ -1,41 +1,64 @@
 #include "FileShare.h"
 #include "FilePath.h"
+#include "ProcessEnd.h"
 
 #include "machine/Machine.h"
-#include "machine/Process.h"
 
-#include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
-#include <cstdio>
-#include <mutex>
-#include <sstream>
+#include <optional>
 
 namespace ntsim {
 
 namespace {
 
-std::string tableDir()
-{
-    std::string dir = Machine::current().runDir() + "/files";
-    makeDirectories(dir);
-    return dir;
-}
-
-// A zombie has ended for every purpose but its parent's wait; a later
-// process of the same pid is another one.
-bool processAlive(const OpenFile& open)
-{
-    return open.start != 0 && processStartTime(open.pid) == open.start;
-}
-
 bool readsData(DWORD access) { return access & (fileReadData | fileExecute); }
 bool writesData(DWORD access) { return access & (fileWriteData | fileAppendData); }
 bool deletes(DWORD access) { return access & DELETE; }
 bool countsForSharing(DWORD access) { return readsData(access) || writesData(access) || deletes(access); }
+
+OpenFile openOfRow(const RunStore::Query& row)
+{
+    OpenFile open;
+    open.owner = { static_cast<int>(row.integer(0)), static_cast<uint64_t>(row.integer(1)) };
+    open.serial = static_cast<uint64_t>(row.integer(2));
+    open.id = { static_cast<uint64_t>(row.integer(3)), static_cast<uint64_t>(row.integer(4)) };
+    open.access = static_cast<DWORD>(row.integer(5));
+    open.share = static_cast<DWORD>(row.integer(6));
+    open.deleteOnClose = row.integer(7);
+    open.deletePending = row.integer(8);
+    open.image = row.integer(9);
+    open.hostPath = row.text(10);
+    return open;
+}
+
+bool anyOpen(const RunStore::Transaction& transaction, const FileId& id)
+{
+    RunStore::Query open(transaction, "SELECT 1 FROM open_file WHERE device = ?1 AND inode = ?2 LIMIT 1");
+    open.bind(static_cast<int64_t>(id.device)).bind(static_cast<int64_t>(id.inode));
+    return open.next();
+}
+
+void markPending(const RunStore::Transaction& transaction, const FileId& id)
+{
+    RunStore::Query(transaction, "UPDATE open_file SET delete_pending = 1 WHERE device = ?1 AND inode = ?2")
+        .bind(static_cast<int64_t>(id.device))
+        .bind(static_cast<int64_t>(id.inode))
+        .run();
+}
+
+// After an open ended: whether its file goes now (nobody else has it
+// open), else a delete-on-close passes to the opens that remain.
+bool endsFile(const RunStore::Transaction& transaction, const OpenFile& ended)
+{
+    bool doomed = ended.deleteOnClose || ended.deletePending;
+    if (!anyOpen(transaction, ended.id))
+        return doomed;
+    if (ended.deleteOnClose)
+        markPending(transaction, ended.id);
+    return false;
+}
 
 }
 
@@ -52,20 +75,8 @@ uint64_t nextOpenSerial()
 
 OpenFile openOfThisProcess()
 {
-    // A forked process is another one: the start time is looked up per pid.
-    static std::mutex mutex;
-    static int knownPid = 0;
-    static uint64_t knownStart = 0;
     OpenFile open;
-    open.pid = getpid();
-    {
-        std::lock_guard lock(mutex);
-        if (knownPid != open.pid) {
-            knownStart = processStartTime(open.pid);
-            knownPid = open.pid;
-        }
-        open.start = knownStart;
-    }
+    open.owner = thisProcess();
     open.serial = nextOpenSerial();
     return open;
 }
@@ -74,19 +85,6 @@ uint64_t runningProgramStart(int pid)
 {
     FileShareTable table;
     return table.programStart(pid);
-}
-
-void releaseProcessFiles()
-{
-    OpenFile self = openOfThisProcess();
-    std::vector<OpenFile> doomed;
-    {
-        FileShareTable table;
-        doomed = table.removeProcess(self.pid, self.start);
-        table.commit();
-    }
-    for (auto& open : doomed)
-        deleteIfSameFile(open.hostPath, open.id);
 }
 
 void deleteIfSameFile(const std::string& hostPath, const FileId& id)
@@ -98,55 +96,93 @@ void deleteIfSameFile(const std::string& hostPath, const FileId& id)
     }
 }
 
-FileShareTable::FileShareTable()
-    : m_path(tableDir() + "/opens")
-    , m_lock(tableDir() + "/opens.lock", FileLock::Mode::Exclusive)
+void releaseOpens(const RunStore::Transaction& transaction, const ProcessIdentity& process)
 {
-    std::string text;
-    if (!readLockedState(m_path, text))
-        return;
-    std::istringstream in(text);
-    std::string line;
     std::vector<OpenFile> ended;
-    bool changed = false;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        OpenFile open;
-        int doc = 0, pending = 0, image = 0;
-        fields >> open.pid >> open.start >> open.serial >> open.id.device >> open.id.inode >> open.access >> open.share
-            >> doc >> pending >> image;
-        if (!fields)
-            continue;
-        fields.get();
-        std::getline(fields, open.hostPath);
-        open.deleteOnClose = doc;
-        open.deletePending = pending;
-        open.image = image;
-        if (processAlive(open)) {
-            m_opens.push_back(open);
-        } else {
-            ended.push_back(open);
-            changed = true;
-        }
+    {
+        RunStore::Query rows(transaction, "DELETE FROM open_file WHERE pid = ?1 AND start = ?2 RETURNING "
+                                          "pid, start, serial, device, inode, access, share, delete_on_close, "
+                                          "delete_pending, image, path");
+        rows.bind(process.pid).bind(static_cast<int64_t>(process.start));
+        while (rows.next())
+            ended.push_back(openOfRow(rows));
     }
-    // A process that ended closed its handles: its delete-on-close files go
-    // once nobody else has them open.
-    for (auto& open : ended) {
-        if ((open.deleteOnClose || open.deletePending) && !isOpen(open.id))
+    for (auto& open : ended)
+        if (endsFile(transaction, open))
             deleteIfSameFile(open.hostPath, open.id);
-        else if (open.deleteOnClose)
-            markDeletePending(open.id);
-    }
-    if (changed)
-        commit();
 }
 
-bool FileShareTable::allows(const FileId& id, DWORD access, DWORD share) const
+FileShareTable::FileShareTable() = default;
+
+bool FileShareTable::running(const ProcessIdentity& process)
+{
+    auto [it, inserted] = m_running.try_emplace(process, false);
+    if (inserted)
+        it->second = processRunning(process);
+    return it->second;
+}
+
+const std::vector<OpenFile>& FileShareTable::opensOf(const FileId& id)
+{
+    settle(id);
+    return rowsOf(id);
+}
+
+const std::vector<OpenFile>& FileShareTable::rowsOf(const FileId& id)
+{
+    auto [it, inserted] = m_rows.try_emplace(id);
+    if (!inserted)
+        return it->second;
+    RunStore::Query rows(m_transaction, "SELECT pid, start, serial, device, inode, access, share, delete_on_close, "
+                                        "delete_pending, image, path FROM open_file WHERE device = ?1 AND inode = ?2");
+    rows.bind(static_cast<int64_t>(id.device)).bind(static_cast<int64_t>(id.inode));
+    while (rows.next())
+        it->second.push_back(openOfRow(rows));
+    return it->second;
+}
+
+bool FileShareTable::settle(const FileId& id)
+{
+    if (!m_settled.insert(id).second)
+        return false;
+    std::set<ProcessIdentity> owners;
+    for (auto& open : rowsOf(id))
+        owners.insert(open.owner);
+    bool released = false;
+    for (auto& owner : owners) {
+        if (running(owner))
+            continue;
+        forget(owner);
+        released = true;
+    }
+    return released;
+}
+
+void FileShareTable::forget(const ProcessIdentity& owner)
+{
+    forgetProcess(m_transaction, owner);
+    m_rows.clear();
+}
+
+void FileShareTable::settleAll()
+{
+    std::set<ProcessIdentity> owners;
+    {
+        RunStore::Query rows(m_transaction, "SELECT DISTINCT pid, start FROM open_file");
+        while (rows.next())
+            owners.insert({ static_cast<int>(rows.integer(0)), static_cast<uint64_t>(rows.integer(1)) });
+    }
+    for (auto& owner : owners)
+        if (!running(owner))
+            forget(owner);
+}
+
+bool FileShareTable::allows(const FileId& id, DWORD access, DWORD share)
 {
     if (!countsForSharing(access))
         return true;
-    for (auto& open : m_opens) {
-        if (!(open.id == id) || open.image || !countsForSharing(open.access))
+    for (auto& open : opensOf(id)) {
+        if (open.image || !countsForSharing(open.access))
             continue;
         if ((readsData(access) && !(open.share & FILE_SHARE_READ))
             || (writesData(access) && !(open.share & FILE_SHARE_WRITE))
@@ -159,102 +195,83 @@ bool FileShareTable::allows(const FileId& id, DWORD access, DWORD share) const
     return true;
 }
 
-bool FileShareTable::deletePending(const FileId& id) const
+bool FileShareTable::deletePending(const FileId& id)
 {
-    for (auto& open : m_opens)
-        if (open.id == id && open.deletePending)
+    for (auto& open : opensOf(id))
+        if (open.deletePending)
             return true;
     return false;
 }
 
-bool FileShareTable::isOpen(const FileId& id) const
+bool FileShareTable::isOpen(const FileId& id)
 {
-    for (auto& open : m_opens)
-        if (open.id == id)
+    return !opensOf(id).empty();
+}
+
+bool FileShareTable::runsAsImage(const FileId& id)
+{
+    for (auto& open : opensOf(id))
+        if (open.image)
             return true;
     return false;
 }
 
-uint64_t FileShareTable::programStart(int pid) const
+uint64_t FileShareTable::programStart(int pid)
 {
-    for (auto& open : m_opens)
-        if (open.pid == pid && open.image)
-            return open.start;
+    std::optional<ProcessIdentity> program;
+    {
+        RunStore::Query image(m_transaction, "SELECT start FROM open_file WHERE pid = ?1 AND image = 1 LIMIT 1");
+        image.bind(pid);
+        if (image.next())
+            program = ProcessIdentity { pid, static_cast<uint64_t>(image.integer(0)) };
+    }
+    if (!program)
+        return 0;
+    if (running(*program))
+        return program->start;
+    forget(*program);
     return 0;
-}
-
-bool FileShareTable::runsAsImage(const FileId& id) const
-{
-    for (auto& open : m_opens)
-        if (open.id == id && open.image)
-            return true;
-    return false;
 }
 
 void FileShareTable::add(const OpenFile& open)
 {
-    m_opens.push_back(open);
+    m_rows.erase(open.id);
+    RunStore::Query(m_transaction, "INSERT INTO open_file (pid, start, serial, device, inode, access, share, "
+                                   "delete_on_close, delete_pending, image, path) "
+                                   "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)")
+        .bind(open.owner.pid)
+        .bind(static_cast<int64_t>(open.owner.start))
+        .bind(static_cast<int64_t>(open.serial))
+        .bind(static_cast<int64_t>(open.id.device))
+        .bind(static_cast<int64_t>(open.id.inode))
+        .bind(open.access)
+        .bind(open.share)
+        .bind(open.deleteOnClose)
+        .bind(open.deletePending)
+        .bind(open.image)
+        .bindBytes(open.hostPath)
+        .run();
 }
 
-bool FileShareTable::remove(int pid, uint64_t serial, OpenFile& removed)
+bool FileShareTable::remove(const ProcessIdentity& owner, uint64_t serial, OpenFile& removed)
 {
-    for (auto it = m_opens.begin(); it != m_opens.end(); ++it) {
-        if (it->pid != pid || it->serial != serial)
-            continue;
-        removed = *it;
-        m_opens.erase(it);
-        bool doomed = removed.deleteOnClose || removed.deletePending;
-        if (!isOpen(removed.id))
-            return doomed;
-        if (removed.deleteOnClose)
-            markDeletePending(removed.id);
-        return false;
+    m_rows.clear();
+    {
+        RunStore::Query row(m_transaction, "DELETE FROM open_file WHERE pid = ?1 AND start = ?2 AND serial = ?3 "
+                                           "RETURNING pid, start, serial, device, inode, access, share, "
+                                           "delete_on_close, delete_pending, image, path");
+        row.bind(owner.pid).bind(static_cast<int64_t>(owner.start)).bind(static_cast<int64_t>(serial));
+        if (!row.next())
+            return false;
+        removed = openOfRow(row);
     }
-    return false;
-}
-
-std::vector<OpenFile> FileShareTable::removeProcess(int pid, uint64_t start)
-{
-    std::vector<OpenFile> doomed;
-    std::vector<OpenFile> ended;
-    for (auto it = m_opens.begin(); it != m_opens.end();) {
-        if (it->pid == pid && it->start == start) {
-            ended.push_back(*it);
-            it = m_opens.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    for (auto& open : ended) {
-        if (!(open.deleteOnClose || open.deletePending))
-            continue;
-        if (!isOpen(open.id))
-            doomed.push_back(open);
-        else if (open.deleteOnClose)
-            markDeletePending(open.id);
-    }
-    return doomed;
+    return endsFile(m_transaction, removed);
 }
 
 void FileShareTable::markDeletePending(const FileId& id)
 {
-    for (auto& open : m_opens)
-        if (open.id == id)
-            open.deletePending = true;
-}
-
-void FileShareTable::commit()
-{
-    std::string text;
-    for (auto& open : m_opens) {
-        char head[200];
-        std::snprintf(head, sizeof head, "%d %llu %llu %llu %llu %u %u %d %d %d ", open.pid,
-            static_cast<unsigned long long>(open.start), static_cast<unsigned long long>(open.serial),
-            static_cast<unsigned long long>(open.id.device), static_cast<unsigned long long>(open.id.inode),
-            open.access, open.share, open.deleteOnClose ? 1 : 0, open.deletePending ? 1 : 0, open.image ? 1 : 0);
-        text += head + open.hostPath + "\n";
-    }
-    writeLockedState(m_path, text);
+    m_rows.erase(id);
+    markPending(m_transaction, id);
 }
 
 }

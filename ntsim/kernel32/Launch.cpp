@@ -208,7 +208,7 @@ pid_t startProgram(const std::string& imageNtPath, const std::string& commandLin
     // slips in between the check and the start.
     FileShareTable table;
     struct stat st;
-    if (host.empty() || stat(host.c_str(), &st) != 0) {
+    if (host.empty() || stat(host.c_str(), &st) != 0 || (table.settle(fileIdOf(st)) && stat(host.c_str(), &st) != 0)) {
         error = ERROR_FILE_NOT_FOUND;
         return -1;
     }
@@ -250,8 +250,7 @@ pid_t startProgram(const std::string& imageNtPath, const std::string& commandLin
         return -1;
     }
     OpenFile image;
-    image.pid = pid;
-    image.start = processStartTime(pid);
+    image.owner = { pid, processStartTime(pid) };
     // Serials number a process's own opens; its image is none of them.
     image.serial = 0;
     image.id = id;
@@ -260,10 +259,8 @@ pid_t startProgram(const std::string& imageNtPath, const std::string& commandLin
     image.image = true;
     image.hostPath = host;
     // A program that has already ended holds nothing.
-    if (image.start != 0) {
+    if (image.owner.start != 0)
         table.add(image);
-        table.commit();
-    }
     error = 0;
     return pid;
 }

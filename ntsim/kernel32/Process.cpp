@@ -2,10 +2,10 @@
 #include "FileShare.h"
 #include "Launch.h"
 #include "ProcessAttach.h"
+#include "ProcessEnd.h"
 #include "ProcessObject.h"
 
 #include "machine/ApiCall.h"
-#include "machine/FileLock.h"
 #include "machine/HandleTable.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -52,7 +53,7 @@ void reapOrphans()
     std::lock_guard lock(o.mutex);
     for (auto it = o.pids.begin(); it != o.pids.end();) {
         if (waitpid(*it, nullptr, WNOHANG) != 0) {
-            unlink(exitCodePath(*it).c_str());
+            takeExitCode(*it);
             it = o.pids.erase(it);
         } else {
             ++it;
@@ -64,12 +65,8 @@ DWORD exitCodeOfStatus(pid_t pid, int status)
 {
     if (WIFEXITED(status)) {
         DWORD code = static_cast<DWORD>(WEXITSTATUS(status));
-        std::string wide;
-        if (readWholeFile(exitCodePath(pid), wide)) {
-            DWORD full = static_cast<DWORD>(std::strtoul(wide.c_str(), nullptr, 10));
-            if ((full & 0xFF) == code)
-                code = full;
-        }
+        if (auto full = takeExitCode(pid); full && (*full & 0xFF) == code)
+            code = *full;
         return code;
     }
     switch (WTERMSIG(status)) {
@@ -82,11 +79,6 @@ DWORD exitCodeOfStatus(pid_t pid, int status)
     }
 }
 
-}
-
-std::string exitCodePath(pid_t pid)
-{
-    return Machine::current().runDir() + "/exitcodes/" + std::to_string(pid);
 }
 
 ChildProcess::~ChildProcess()
@@ -106,7 +98,6 @@ std::optional<DWORD> ChildProcess::exitCode()
     pid_t r = waitpid(m_pid, &status, WNOHANG);
     if (r == m_pid) {
         m_exitCode = m_terminatedWith ? *m_terminatedWith : exitCodeOfStatus(m_pid, status);
-        unlink(exitCodePath(m_pid).c_str());
     } else if (r < 0 && errno == ECHILD && kill(m_pid, 0) != 0) {
         // Someone else reaped it; its code is lost.
         m_exitCode = m_terminatedWith.value_or(0);
@@ -119,6 +110,20 @@ bool ProcessHandleObject::signaled(DWORD&)
     if (m_process)
         return m_process->exitCode().has_value();
     return processStartTime(m_pid) != m_start;
+}
+
+int ProcessHandleObject::openEndDescriptor() const
+{
+    // A child already reaped may have passed its pid on.
+    if (m_process && m_process->exitCode())
+        return -1;
+    int fd = static_cast<int>(syscall(SYS_pidfd_open, m_pid, 0));
+    // Opened by pid: it must still be the process the handle names.
+    if (fd >= 0 && !m_process && processStartTime(m_pid) != m_start) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 bool ChildProcess::terminate(DWORD exitCode)
@@ -222,10 +227,11 @@ void recordHandlesAtExit()
 
 void attachProcess()
 {
-    std::atexit(releaseProcessFiles);
+    std::atexit(endThisProcess);
     // Exit functions run in the reverse order of their registration, after
     // the destructors of statics made later: what the count reads is made
-    // first, and the count runs before the files are let go.
+    // first, and the count runs before the process's files and events are
+    // let go.
     desk::processPlace();
     std::atexit(recordHandlesAtExit);
 }
@@ -253,11 +259,8 @@ extern "C" HANDLE WINAPI GetCurrentProcess(void)
 extern "C" void WINAPI ExitProcess(UINT uExitCode)
 {
     ntsim::ApiCall call("ExitProcess", uExitCode);
-    if (uExitCode > 0xFF) {
-        std::string dir = ntsim::Machine::current().runDir() + "/exitcodes";
-        ntsim::makeDirectories(dir);
-        ntsim::writeFileAtomically(ntsim::exitCodePath(getpid()), std::to_string(uExitCode) + "\n");
-    }
+    if (uExitCode > 0xFF)
+        ntsim::keepExitCode(getpid(), uExitCode);
     std::exit(static_cast<int>(uExitCode & 0xFF));
 }
 

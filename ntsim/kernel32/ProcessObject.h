@@ -52,6 +52,7 @@ public:
     }
     bool tryWait(DWORD& error) override { return signaled(error); }
     bool signaled(DWORD&) override;
+    int openEndDescriptor() const override;
     bool maySynchronize() const override { return m_access & SYNCHRONIZE; }
     std::string identity() const override { return (type() == Type::Process ? "process " : "thread ") + std::to_string(m_pid); }
 
@@ -65,8 +66,5 @@ private:
     uint64_t m_start { 0 };
     DWORD m_access { PROCESS_ALL_ACCESS };
 };
-
-// Where a process leaves an exit code wider than the host's eight bits.
-std::string exitCodePath(pid_t pid);
 
 }

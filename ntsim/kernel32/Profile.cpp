@@ -3,6 +3,7 @@
 
 #include "machine/ApiCall.h"
 #include "machine/FileLock.h"
+#include "machine/RunStore.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
 
@@ -177,8 +178,8 @@ extern "C" BOOL WINAPI WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKey
     ntsim::ResolvedPath path;
     if (!profilePath(lpFileName, path))
         return call.returns(FALSE);
-    ntsim::makeDirectories(ntsim::Machine::current().runDir());
-    ntsim::FileLock lock(ntsim::Machine::current().runDir() + "/profiles.lock", ntsim::FileLock::Mode::Exclusive);
+    // Writers of the machine's processes change a file one at a time.
+    ntsim::RunStore::Transaction writers;
     std::vector<std::string> lines = readLines(path.host);
     std::vector<std::string> out;
     bool inSection = false, sectionSeen = false, written = false;

@@ -4,15 +4,20 @@
 
 #include <windows.h>
 
-#include <time.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <set>
 #include <thread>
 #include <vector>
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
 
 // The current process's pseudo-handle: it is never signalled while we wait.
 class CurrentProcess final : public ntsim::Waitable {
@@ -29,6 +34,18 @@ DWORD failed(DWORD error)
 {
     SetLastError(error);
     return WAIT_FAILED;
+}
+
+// A change is announced on the run store's word; a process killed between
+// its change and the announcement is caught by looking again this often.
+milliseconds fallbackInterval()
+{
+    static const milliseconds interval = [] {
+        const char* value = std::getenv("NTSIM_WAIT_FALLBACK_MS");
+        long ms = value ? std::strtol(value, nullptr, 10) : 0;
+        return milliseconds(ms > 0 ? ms : 100);
+    }();
+    return interval;
 }
 
 // The objects behind the handles, or the error that refuses the wait.
@@ -70,7 +87,7 @@ size_t lookOnce(const std::vector<std::shared_ptr<ntsim::Waitable>>& objects, bo
         return objects.size();
     }
     // All at once: events of other processes may not change in between.
-    ntsim::NamedEventsLock lock;
+    ntsim::RunStore::Transaction transaction;
     for (auto& object : objects)
         if (!object->signaled(error))
             return objects.size();
@@ -79,31 +96,83 @@ size_t lookOnce(const std::vector<std::shared_ptr<ntsim::Waitable>>& objects, bo
     return 0;
 }
 
-DWORD waitFor(DWORD count, const HANDLE* handles, bool all, DWORD milliseconds)
+// Descriptors that become readable as the objects end, when every object
+// has one; empty otherwise.
+class EndDescriptors {
+public:
+    explicit EndDescriptors(const std::vector<std::shared_ptr<ntsim::Waitable>>& objects)
+    {
+        for (auto& object : objects) {
+            int fd = object->openEndDescriptor();
+            if (fd < 0) {
+                close();
+                return;
+            }
+            m_polls.push_back({ fd, POLLIN, 0 });
+        }
+    }
+    ~EndDescriptors() { close(); }
+    EndDescriptors(const EndDescriptors&) = delete;
+    EndDescriptors& operator=(const EndDescriptors&) = delete;
+
+    bool usable() const { return !m_polls.empty(); }
+
+    // Sleeps until one more object ends or the time passes. An object that
+    // ended stays out of later sleeps: its descriptor stays readable.
+    void await(milliseconds pause)
+    {
+        bool waiting = std::any_of(m_polls.begin(), m_polls.end(), [](const pollfd& p) { return p.fd >= 0; });
+        if (!waiting)
+            pause = std::min(pause, fallbackInterval());
+        int rc = poll(m_polls.data(), m_polls.size(), static_cast<int>(pause.count()));
+        if (rc <= 0)
+            return;
+        for (auto& p : m_polls)
+            if (p.revents)
+                p.fd = -p.fd - 1;
+    }
+
+private:
+    void close()
+    {
+        for (auto& p : m_polls)
+            ::close(p.fd < 0 ? -p.fd - 1 : p.fd);
+        m_polls.clear();
+    }
+
+    std::vector<pollfd> m_polls;
+};
+
+DWORD waitFor(DWORD count, const HANDLE* handles, bool all, DWORD timeout)
 {
-    auto start = std::chrono::steady_clock::now();
+    auto start = Clock::now();
     std::vector<std::shared_ptr<ntsim::Waitable>> objects;
     if (DWORD error = waitables(count, handles, all, objects))
         return failed(error);
-    // Other processes change the objects' state: look again at growing intervals.
-    auto interval = std::chrono::milliseconds(1);
+    // Processes are waited for by their descriptors; anything else through
+    // the changes the run store announces.
+    EndDescriptors ends(objects);
+    ntsim::RunStore* store = ends.usable() ? nullptr : &ntsim::RunStore::current();
     for (;;) {
+        uint32_t seen = store ? store->changes() : 0;
         DWORD error = 0;
         size_t index = lookOnce(objects, all, error);
         if (error)
             return failed(error);
         if (index < objects.size())
             return WAIT_OBJECT_0 + static_cast<DWORD>(index);
-        auto pause = interval;
-        if (milliseconds != INFINITE) {
-            auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-            auto limit = std::chrono::milliseconds(milliseconds);
+        milliseconds pause = store ? fallbackInterval() : milliseconds(INT32_MAX);
+        if (timeout != INFINITE) {
+            auto elapsed = std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+            auto limit = milliseconds(timeout);
             if (elapsed >= limit)
                 return WAIT_TIMEOUT;
             pause = std::min(pause, limit - elapsed);
         }
-        std::this_thread::sleep_for(pause);
-        interval = std::min(interval * 2, std::chrono::milliseconds(10));
+        if (store)
+            store->awaitChange(seen, static_cast<int>(pause.count()));
+        else
+            ends.await(pause);
     }
 }
 

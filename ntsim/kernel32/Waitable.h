@@ -2,6 +2,9 @@
 #pragma once
 #include "Handles.h"
 
+#include "machine/Process.h"
+#include "machine/RunStore.h"
+
 #include <memory>
 #include <string>
 
@@ -20,19 +23,14 @@ public:
     virtual bool maySynchronize() const { return true; }
     // Two handles of one object give one identity.
     virtual std::string identity() const { return std::to_string(reinterpret_cast<uintptr_t>(this)); }
+    // A descriptor that becomes readable when the object is signalled for
+    // good (a process's end), which the caller closes; -1 for an object
+    // whose changes are announced through the run store (an event).
+    virtual int openEndDescriptor() const { return -1; }
 };
 
-// Holds the machine's lock on named events for a scope, so that a wait for
-// several objects looks at all of them, and satisfies them, in one step.
-class NamedEventsLock {
-public:
-    NamedEventsLock();
-    ~NamedEventsLock();
-    NamedEventsLock(const NamedEventsLock&) = delete;
-    NamedEventsLock& operator=(const NamedEventsLock&) = delete;
-
-private:
-    std::unique_ptr<class FileLock> m_lock;
-};
+// Lets go of an ended process's holds on named events; an event goes with
+// its last holder.
+void releaseEventHolds(const RunStore::Transaction& transaction, const ProcessIdentity& process);
 
 }

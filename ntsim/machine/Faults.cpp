@@ -1,9 +1,7 @@
 #include "Faults.h"
 
-#include "FileLock.h"
 #include "Machine.h"
-
-#include <cstdlib>
+#include "RunStore.h"
 
 namespace ntsim {
 
@@ -17,15 +15,25 @@ bool faultsName(const char* api)
 
 unsigned countCall(const char* api)
 {
-    std::string dir = Machine::current().runDir() + "/faults";
-    makeDirectories(dir);
-    FileLock lock(dir + "/.lock", FileLock::Mode::Exclusive);
-    std::string counterPath = dir + "/" + api;
-    std::string text;
-    unsigned long calls = readWholeFile(counterPath, text) ? std::strtoul(text.c_str(), nullptr, 10) : 0;
-    ++calls;
-    writeFileAtomically(counterPath, std::to_string(calls) + "\n");
-    return static_cast<unsigned>(calls);
+    RunStore::Transaction transaction;
+    RunStore::Query count(transaction, "INSERT INTO call_count (api, calls) VALUES (?1, 1) "
+                                       "ON CONFLICT (api) DO UPDATE SET calls = calls + 1 RETURNING calls");
+    count.bind(api);
+    return count.next() ? static_cast<unsigned>(count.integer(0)) : 0;
+}
+
+unsigned countedCalls(RunStore& store, const std::string& api)
+{
+    RunStore::Transaction transaction(store);
+    RunStore::Query count(transaction, "SELECT calls FROM call_count WHERE api = ?1");
+    count.bind(api);
+    return count.next() ? static_cast<unsigned>(count.integer(0)) : 0;
+}
+
+void resetCallCount(RunStore& store, const std::string& api)
+{
+    RunStore::Transaction transaction(store);
+    RunStore::Query(transaction, "DELETE FROM call_count WHERE api = ?1").bind(api).run();
 }
 
 std::optional<uint32_t> faultFor(const char* api, unsigned n)

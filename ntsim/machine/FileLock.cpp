@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,56 +33,6 @@ FileLock::~FileLock()
         flock(m_fd, LOCK_UN);
         ::close(m_fd);
     }
-}
-
-namespace {
-
-// The copy the mark names, or -1 when there is none yet.
-int markedCopy(const std::string& path)
-{
-    std::string mark;
-    if (!readWholeFile(path, mark) || mark.size() != 1 || (mark[0] != '0' && mark[0] != '1'))
-        return -1;
-    return mark[0] - '0';
-}
-
-}
-
-bool writeLockedState(const std::string& path, const std::string& contents)
-{
-    int next = markedCopy(path) == 0 ? 1 : 0;
-    std::string copy = path + "." + std::to_string(next);
-    // Overwritten in place behind a line with its length, so that the copy
-    // never shrinks to nothing: freeing its blocks costs more than writing.
-    std::string text = std::to_string(contents.size()) + "\n" + contents;
-    int fd = ::open(copy.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    bool ok = pwrite(fd, text.data(), text.size(), 0) == static_cast<ssize_t>(text.size())
-        && ftruncate(fd, static_cast<off_t>(text.size())) == 0;
-    ::close(fd);
-    if (!ok)
-        return false;
-    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    char mark = static_cast<char>('0' + next);
-    ok = pwrite(fd, &mark, 1, 0) == 1 && ftruncate(fd, 1) == 0;
-    ::close(fd);
-    return ok;
-}
-
-bool readLockedState(const std::string& path, std::string& out)
-{
-    int copy = markedCopy(path);
-    std::string text;
-    if (copy < 0 || !readWholeFile(path + "." + std::to_string(copy), text))
-        return false;
-    size_t newline = text.find('\n');
-    if (newline == std::string::npos || std::to_string(text.size() - newline - 1) != text.substr(0, newline))
-        return false;
-    out = text.substr(newline + 1);
-    return true;
 }
 
 bool makeDirectories(const std::string& path)
@@ -162,6 +113,26 @@ bool readWholeFile(const std::string& path, std::string& out)
     bool ok = readAll(fd, out);
     ::close(fd);
     return ok;
+}
+
+void* mapSharedFile(const std::string& path, size_t size, const char* kind, int& fd, std::string& error)
+{
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)
+        || (st.st_size < static_cast<off_t>(size) && ftruncate(fd, static_cast<off_t>(size)) != 0)) {
+        error = path + ": " + (fd < 0 ? std::strerror(errno) : std::string("not a ") + kind);
+        if (fd >= 0)
+            ::close(fd);
+        return nullptr;
+    }
+    void* map = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (map == MAP_FAILED) {
+        error = path + ": " + std::strerror(errno);
+        ::close(fd);
+        return nullptr;
+    }
+    return map;
 }
 
 bool writeAll(int fd, const char* data, size_t size)

@@ -29,12 +29,11 @@ bool readWholeFile(const std::string& path, std::string& out);
 // the limit); false with error saying why.
 bool readFileUpTo(const std::string& path, size_t limit, std::string& out, std::string& error);
 
-// A small state file that is read and written only under its lock, kept as
-// two copies (path.0, path.1) and a byte in path naming the whole one: a
-// process killed while writing leaves the last whole state, and a write
-// makes and removes no file, as a rename would each time.
-bool writeLockedState(const std::string& path, const std::string& contents);
-bool readLockedState(const std::string& path, std::string& out);
+// Maps a small file of the machine that its processes share (made, and
+// grown to size, when it is short), never through a link. Null, with the
+// error naming the file (a file that is not a plain one is "not a KIND"),
+// when it cannot; fd is kept open for the mapping's life otherwise.
+void* mapSharedFile(const std::string& path, size_t size, const char* kind, int& fd, std::string& error);
 
 // Moves all of a buffer through a descriptor, going on after short or
 // interrupted transfers; false on an error (or, reading, never).

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 
 namespace ntsim {
 
@@ -74,6 +75,24 @@ uint64_t processStartTime(int pid)
     if (fields.size() < 20 || fields[0] == "Z" || fields[0] == "X")
         return 0;
     return std::strtoull(fields[19].c_str(), nullptr, 10);
+}
+
+ProcessIdentity thisProcess()
+{
+    static std::mutex mutex;
+    static ProcessIdentity known;
+    std::lock_guard lock(mutex);
+    int pid = getpid();
+    if (known.pid != pid)
+        known = { pid, processStartTime(pid) };
+    return known;
+}
+
+bool processRunning(const ProcessIdentity& process)
+{
+    if (process.pid == getpid())
+        return process == thisProcess();
+    return process.start != 0 && processStartTime(process.pid) == process.start;
 }
 
 void initProcessForTest(const std::string& machineRoot, const std::string& imagePath,

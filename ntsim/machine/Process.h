@@ -24,6 +24,19 @@ void initProcessFromHost(int argc, char** argv);
 // it from a later process of the same pid; 0 if it has ended (a zombie has).
 uint64_t processStartTime(int pid);
 
+// A process as the machine's shared state names it: its pid and start time.
+struct ProcessIdentity {
+    int pid { 0 };
+    uint64_t start { 0 };
+    bool operator==(const ProcessIdentity& other) const { return pid == other.pid && start == other.start; }
+    bool operator<(const ProcessIdentity& other) const { return pid != other.pid ? pid < other.pid : start < other.start; }
+};
+
+// This process, looked up once (and again in a forked child).
+ProcessIdentity thisProcess();
+// Whether the process still runs; a zombie does not.
+bool processRunning(const ProcessIdentity& process);
+
 // For tests that run program code in-process against a machine directory.
 void initProcessForTest(const std::string& machineRoot, const std::string& imagePath,
     const std::string& commandLine, const std::string& currentDirectory = "");

@@ -1,5 +1,7 @@
 #include "Store.h"
 
+#include "machine/Database.h"
+#include "machine/FileLock.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
 
@@ -153,21 +155,10 @@ class Store::WriteCounts {
 public:
     static std::unique_ptr<WriteCounts> open(const std::string& path, std::string& error)
     {
-        int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-        struct stat st;
-        if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)
-            || (st.st_size < static_cast<off_t>(size) && ftruncate(fd, size) != 0)) {
-            error = path + ": " + (fd < 0 ? std::strerror(errno) : "not a file of write counts");
-            if (fd >= 0)
-                ::close(fd);
+        int fd = -1;
+        void* map = mapSharedFile(path, size, "file of write counts", fd, error);
+        if (!map)
             return nullptr;
-        }
-        void* map = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-        if (map == MAP_FAILED) {
-            error = path + ": " + std::strerror(errno);
-            ::close(fd);
-            return nullptr;
-        }
         return std::unique_ptr<WriteCounts>(new WriteCounts(fd, static_cast<uint64_t*>(map)));
     }
 
@@ -230,7 +221,7 @@ struct SubkeyItem {
 };
 
 struct ValueItem {
-    Value value;
+    StoredValue value;
     int64_t position { 0 };
 };
 
@@ -241,7 +232,7 @@ struct Store::Cache {
     size_t bytes { 0 };
     std::unordered_map<KeyId, std::optional<KeyRecord>> keys;
     std::unordered_map<std::string, std::optional<KeyId>> names;  // by parent and upper-cased name
-    std::unordered_map<std::string, std::optional<Value>> values; // by key and upper-cased name
+    std::unordered_map<std::string, std::optional<StoredValue>> values; // by key and upper-cased name
     std::unordered_map<KeyId, KeyCounts> counts;
     std::unordered_map<KeyId, Page<SubkeyItem>> subkeys;
     std::unordered_map<KeyId, Page<ValueItem>> valueLists;
@@ -351,23 +342,16 @@ Store::~Store()
 
 std::unique_ptr<Store> Store::openFile(const std::string& file, bool create, std::string& error)
 {
-    sqlite3* db = nullptr;
     int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
-    int rc = sqlite3_open_v2(file.c_str(), &db, flags, nullptr);
+    std::string opening;
+    sqlite3* db = database::open(file, flags, busyTimeoutMs, opening);
     auto fail = [&](const std::string& problem) -> std::unique_ptr<Store> {
         error = file + ": " + problem;
         sqlite3_close(db);
         return nullptr;
     };
-    if (rc != SQLITE_OK)
-        return fail(db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
-    // A database is machine state a person may have handed in: its schema
-    // may hold nothing that runs.
-    sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
-    sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
-    sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
-    sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_VIEW, 0, nullptr);
-    sqlite3_busy_timeout(db, busyTimeoutMs);
+    if (!db)
+        return fail(opening);
     // In WAL mode a commit is in the file system when it returns; a power
     // loss is what RegFlushKey guards against.
     if (sqlite3_exec(db, "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr) != SQLITE_OK)
@@ -394,30 +378,17 @@ std::unique_ptr<Store> Store::openFile(const std::string& file, bool create, std
     }
 
     // Only our own tables, as we made them, are a registry.
-    sqlite3_stmt* check = nullptr;
-    const char query[] = "SELECT (SELECT application_id FROM pragma_application_id), "
-                         "(SELECT user_version FROM pragma_user_version), "
-                         "(SELECT group_concat(sql, ';') FROM (SELECT sql FROM sqlite_schema "
-                         "WHERE name NOT LIKE 'sqlite_%' ORDER BY rowid))";
-    if (sqlite3_prepare_v2(db, query, -1, &check, nullptr) != SQLITE_OK)
-        return fail(std::string("not a registry database (") + sqlite3_errmsg(db) + ")");
-    rc = sqlite3_step(check);
-    std::string expected;
-    for (const char* statement : schema)
-        expected += (expected.empty() ? "" : ";") + std::string(statement);
+    database::Identity identity = database::identify(db);
     std::string problem;
-    if (rc != SQLITE_ROW) {
-        problem = std::string("not a registry database (") + sqlite3_errmsg(db) + ")";
-    } else if (sqlite3_column_int(check, 0) != applicationId) {
+    if (!identity.readable) {
+        problem = "not a registry database (" + identity.error + ")";
+    } else if (identity.applicationId != applicationId) {
         problem = "not a registry database";
-    } else if (sqlite3_column_int(check, 1) != schemaVersion) {
-        problem = "a registry of version " + std::to_string(sqlite3_column_int(check, 1)) + ", not "
-            + std::to_string(schemaVersion);
-    } else if (!sqlite3_column_text(check, 2)
-        || expected != reinterpret_cast<const char*>(sqlite3_column_text(check, 2))) {
+    } else if (identity.version != schemaVersion) {
+        problem = "a registry of version " + std::to_string(identity.version) + ", not " + std::to_string(schemaVersion);
+    } else if (identity.tables != database::joined(schema, sizeof schema / sizeof schema[0])) {
         problem = "its tables are not the registry's";
     }
-    sqlite3_finalize(check);
     if (!problem.empty())
         return fail(problem);
     auto counts = WriteCounts::open(file + "-writes", error);
@@ -616,9 +587,9 @@ KeyRecord Store::readKey(Statement& row)
     return key;
 }
 
-Value Store::readValue(Statement& row)
+StoredValue Store::readValue(Statement& row)
 {
-    Value v;
+    StoredValue v;
     v.name = row.bytes(0);
     int64_t type = row.integer(1);
     if (type < 0 || type > 0xFFFFFFFF)
@@ -771,7 +742,7 @@ std::string Store::path(const KeyRecord& key)
     return path;
 }
 
-std::optional<Value> Store::value(KeyId key, const std::string& name)
+std::optional<StoredValue> Store::value(KeyId key, const std::string& name)
 {
     std::string cacheKey;
     if (m_useCache) {
@@ -784,7 +755,7 @@ std::optional<Value> Store::value(KeyId key, const std::string& name)
     }
     Statement row(*this, Sql::ValueByName);
     row.bind(key).bindBlob(upperAscii(name));
-    std::optional<Value> found;
+    std::optional<StoredValue> found;
     if (row.step())
         found = readValue(row);
     if (m_useCache) {
@@ -794,7 +765,7 @@ std::optional<Value> Store::value(KeyId key, const std::string& name)
     return found;
 }
 
-std::optional<Value> Store::valueAt(KeyId key, size_t index)
+std::optional<StoredValue> Store::valueAt(KeyId key, size_t index)
 {
     auto load = [&](const ValueItem* after, size_t from) {
         std::vector<ValueItem> items;
@@ -807,12 +778,12 @@ std::optional<Value> Store::valueAt(KeyId key, size_t index)
     };
     if (!m_useCache) {
         auto items = load(nullptr, index);
-        return items.empty() ? std::nullopt : std::optional<Value>(items.front().value);
+        return items.empty() ? std::nullopt : std::optional<StoredValue>(items.front().value);
     }
     Page<ValueItem>& page = m_cache->valueLists[key];
     bool loaded = false;
     const ValueItem* item = itemAt(page, index, load, loaded);
-    auto found = item ? std::optional<Value>(item->value) : std::nullopt;
+    auto found = item ? std::optional<StoredValue>(item->value) : std::nullopt;
     // Counted after the copy: making room may drop the page.
     if (loaded) {
         size_t bytes = 0;
@@ -825,9 +796,9 @@ std::optional<Value> Store::valueAt(KeyId key, size_t index)
     return found;
 }
 
-std::vector<Value> Store::values(KeyId key)
+std::vector<StoredValue> Store::values(KeyId key)
 {
-    std::vector<Value> out;
+    std::vector<StoredValue> out;
     Statement row(*this, Sql::Values);
     row.bind(key);
     while (row.step())

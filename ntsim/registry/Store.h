@@ -45,7 +45,7 @@ struct KeyRecord {
     bool isHiveRoot() const { return parent == machineRoot || parent == usersRoot; }
 };
 
-struct Value {
+struct StoredValue {
     std::string name; // empty: the key's default value
     DWORD type { REG_NONE };
     std::vector<BYTE> data;
@@ -98,9 +98,9 @@ public:
     std::vector<KeyRecord> subkeys(KeyId parent);
     // The full path as the names are spelled.
     std::string path(const KeyRecord& key);
-    std::optional<Value> value(KeyId key, const std::string& name);
-    std::optional<Value> valueAt(KeyId key, size_t index);
-    std::vector<Value> values(KeyId key);
+    std::optional<StoredValue> value(KeyId key, const std::string& name);
+    std::optional<StoredValue> valueAt(KeyId key, size_t index);
+    std::vector<StoredValue> values(KeyId key);
     KeyCounts counts(KeyId key);
 
     // Inside a write transaction.
@@ -134,7 +134,7 @@ private:
     sqlite3_stmt* prepared(Sql sql);
     void execute(Sql sql);
     KeyRecord readKey(Statement& row);
-    Value readValue(Statement& row);
+    StoredValue readValue(Statement& row);
     std::shared_ptr<const security::SecurityDescriptor> descriptor(const std::string& sddl);
     void touch(KeyId key, uint64_t time);
 

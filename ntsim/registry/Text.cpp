@@ -52,7 +52,7 @@ std::string hexBytes(const std::string& prefix, const std::vector<BYTE>& data)
     return out;
 }
 
-std::string formatValue(const Value& v)
+std::string formatValue(const StoredValue& v)
 {
     std::string line = v.name.empty() ? "@=" : quoted(v.name) + "=";
     if (v.type == REG_SZ && isPlainText(v.data))

@@ -6,6 +6,7 @@
 
 #include "machine/ApiCall.h"
 #include "machine/HandleTable.h"
+#include "machine/Process.h"
 
 #include <unistd.h>
 
@@ -108,9 +109,10 @@ HWND WindowList::create(DWORD exStyle, const WindowClass& cls, HINSTANCE instanc
 
     WindowEntry entry;
     entry.handle = WindowTable::newHandle();
-    entry.pid = getpid();
+    ProcessIdentity self = thisProcess();
+    entry.pid = self.pid;
     entry.tid = currentThreadId();
-    entry.processStart = processStartTime(entry.pid);
+    entry.processStart = self.start;
     entry.title = text;
     entry.className = cls.name;
 

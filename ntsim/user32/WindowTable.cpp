@@ -1,16 +1,12 @@
 #include "WindowTable.h"
 
-#include "machine/FileLock.h"
-#include "machine/Json.h"
-#include "machine/Machine.h"
 #include "machine/Process.h"
+#include "machine/RunStore.h"
 
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <functional>
+#include <map>
 
 namespace ntsim::user32 {
 
@@ -19,162 +15,122 @@ namespace {
 // The first handle of a machine; handles step by 4 as NT's do.
 constexpr uint64_t firstHandle = 0x10010;
 
-std::string tablePath() { return Machine::current().runDir() + "/windows.json"; }
-std::string lockPath() { return Machine::current().runDir() + "/windows.lock"; }
-
-struct Table {
-    uint64_t next { firstHandle };
-    std::vector<WindowEntry> windows;
-};
-
-Table load()
+WindowEntry entryOfRow(const RunStore::Query& row)
 {
-    Table table;
-    std::string text;
-    if (!readWholeFile(tablePath(), text))
-        return table;
-    Json j;
-    std::string error;
-    if (!parseJson(text, j, error) || !j.is_object())
-        return table;
-    table.next = static_cast<uint64_t>(intMember(j, "next", static_cast<int64_t>(table.next)));
-    const Json& windows = member(j, "windows");
-    if (!windows.is_array())
-        return table;
-    for (auto& w : windows) {
-        WindowEntry e;
-        e.handle = static_cast<uint64_t>(intMember(w, "handle"));
-        e.parent = static_cast<uint64_t>(intMember(w, "parent"));
-        e.pid = static_cast<int>(intMember(w, "pid"));
-        e.tid = static_cast<int>(intMember(w, "tid"));
-        e.processStart = static_cast<uint64_t>(intMember(w, "start"));
-        e.title = bytesOf(member(w, "title"));
-        e.className = bytesOf(member(w, "class"));
-        table.windows.push_back(e);
-    }
-    return table;
+    WindowEntry e;
+    e.handle = static_cast<uint64_t>(row.integer(0));
+    e.parent = static_cast<uint64_t>(row.integer(1));
+    e.pid = static_cast<int>(row.integer(2));
+    e.processStart = static_cast<uint64_t>(row.integer(3));
+    e.tid = static_cast<int>(row.integer(4));
+    e.title = row.text(5);
+    e.className = row.text(6);
+    return e;
 }
 
-void save(const Table& table)
+void removeOwner(const RunStore::Transaction& transaction, const ProcessIdentity& owner)
 {
-    Json j = Json::object();
-    j["next"] = static_cast<int64_t>(table.next);
-    Json windows = Json::array();
-    for (auto& e : table.windows) {
-        Json w = Json::object();
-        w["handle"] = static_cast<int64_t>(e.handle);
-        w["parent"] = static_cast<int64_t>(e.parent);
-        w["pid"] = e.pid;
-        w["tid"] = e.tid;
-        w["start"] = static_cast<int64_t>(e.processStart);
-        w["title"] = bytesJson(e.title);
-        w["class"] = bytesJson(e.className);
-        windows.push_back(std::move(w));
-    }
-    j["windows"] = std::move(windows);
-    makeDirectories(Machine::current().runDir());
-    if (!writeFileAtomically(tablePath(), dumpPretty(j)))
-        std::fprintf(stderr, "ntsim: cannot write the window table %s\n", tablePath().c_str());
+    RunStore::Query(transaction, "DELETE FROM window_entry WHERE pid = ?1 AND start = ?2")
+        .bind(owner.pid)
+        .bind(static_cast<int64_t>(owner.start))
+        .run();
 }
 
-void pruneDead(Table& table)
+// The entries whose owners still run: an owner is looked at once, and the
+// entries of one that ended go.
+std::vector<WindowEntry> living(const RunStore::Transaction& transaction, std::vector<WindowEntry> entries)
 {
-    std::vector<WindowEntry> alive;
-    for (auto& e : table.windows) {
-        if (ownerAlive(e))
-            alive.push_back(e);
+    std::map<ProcessIdentity, bool> running;
+    std::vector<WindowEntry> out;
+    for (auto& e : entries) {
+        ProcessIdentity owner { e.pid, e.processStart };
+        auto [it, inserted] = running.try_emplace(owner, false);
+        if (inserted) {
+            it->second = processRunning(owner);
+            if (!it->second)
+                removeOwner(transaction, owner);
+        }
+        if (it->second)
+            out.push_back(std::move(e));
     }
-    table.windows = std::move(alive);
-}
-
-// Changes the table under the machine-wide lock.
-void change(const std::function<void(Table&)>& edit)
-{
-    makeDirectories(Machine::current().runDir());
-    FileLock lock(lockPath(), FileLock::Mode::Exclusive);
-    Table table = load();
-    pruneDead(table);
-    edit(table);
-    save(table);
+    return out;
 }
 
 }
 
 uint64_t WindowTable::newHandle()
 {
-    uint64_t handle = 0;
-    change([&](Table& t) {
-        handle = t.next;
-        t.next += 4;
-    });
-    return handle;
+    RunStore::Transaction transaction;
+    RunStore::Query next(transaction, "INSERT INTO counter (name, value) VALUES ('window handle', ?1) "
+                                      "ON CONFLICT (name) DO UPDATE SET value = value + 4 RETURNING value");
+    next.bind(static_cast<int64_t>(firstHandle));
+    return next.next() ? static_cast<uint64_t>(next.integer(0)) : firstHandle;
 }
 
 void WindowTable::add(const WindowEntry& entry)
 {
-    change([&](Table& t) { t.windows.insert(t.windows.begin(), entry); });
+    RunStore::Transaction transaction;
+    RunStore::Query(transaction, "INSERT OR REPLACE INTO window_entry (handle, added, parent, pid, start, tid, title, class) "
+                                 "VALUES (?1, (SELECT coalesce(max(added), 0) + 1 FROM window_entry), ?2, ?3, ?4, ?5, ?6, ?7)")
+        .bind(static_cast<int64_t>(entry.handle))
+        .bind(static_cast<int64_t>(entry.parent))
+        .bind(entry.pid)
+        .bind(static_cast<int64_t>(entry.processStart))
+        .bind(entry.tid)
+        .bindBytes(entry.title)
+        .bindBytes(entry.className)
+        .run();
 }
 
 void WindowTable::remove(uint64_t handle)
 {
-    change([&](Table& t) {
-        for (auto it = t.windows.begin(); it != t.windows.end(); ++it) {
-            if (it->handle == handle) {
-                t.windows.erase(it);
-                return;
-            }
-        }
-    });
+    RunStore::Transaction transaction;
+    RunStore::Query(transaction, "DELETE FROM window_entry WHERE handle = ?1").bind(static_cast<int64_t>(handle)).run();
 }
 
 void WindowTable::removeProcess(int pid)
 {
-    change([&](Table& t) {
-        std::vector<WindowEntry> kept;
-        for (auto& e : t.windows) {
-            if (e.pid != pid)
-                kept.push_back(e);
-        }
-        t.windows = std::move(kept);
-    });
+    RunStore::Transaction transaction;
+    RunStore::Query(transaction, "DELETE FROM window_entry WHERE pid = ?1").bind(pid).run();
 }
 
 void WindowTable::setTitle(uint64_t handle, const std::string& title)
 {
-    change([&](Table& t) {
-        for (auto& e : t.windows) {
-            if (e.handle == handle)
-                e.title = title;
-        }
-    });
+    RunStore::Transaction transaction;
+    RunStore::Query(transaction, "UPDATE window_entry SET title = ?2 WHERE handle = ?1")
+        .bind(static_cast<int64_t>(handle))
+        .bindBytes(title)
+        .run();
 }
 
 std::vector<WindowEntry> WindowTable::list()
 {
-    FileLock lock(lockPath(), FileLock::Mode::Shared);
-    Table table = load();
-    pruneDead(table);
-    return table.windows;
+    RunStore::Transaction transaction;
+    std::vector<WindowEntry> entries;
+    {
+        RunStore::Query rows(transaction, "SELECT handle, parent, pid, start, tid, title, class FROM window_entry "
+                                          "ORDER BY added DESC");
+        while (rows.next())
+            entries.push_back(entryOfRow(rows));
+    }
+    return living(transaction, std::move(entries));
 }
 
 std::optional<WindowEntry> WindowTable::find(uint64_t handle)
 {
-    for (auto& e : list()) {
-        if (e.handle == handle)
-            return e;
+    RunStore::Transaction transaction;
+    std::vector<WindowEntry> entries;
+    {
+        RunStore::Query row(transaction, "SELECT handle, parent, pid, start, tid, title, class FROM window_entry "
+                                         "WHERE handle = ?1");
+        row.bind(static_cast<int64_t>(handle));
+        if (row.next())
+            entries.push_back(entryOfRow(row));
     }
-    return std::nullopt;
-}
-
-uint64_t processStartTime(int pid)
-{
-    return ntsim::processStartTime(pid);
-}
-
-bool ownerAlive(const WindowEntry& entry)
-{
-    uint64_t start = processStartTime(entry.pid);
-    return start != 0 && start == entry.processStart;
+    entries = living(transaction, std::move(entries));
+    if (entries.empty())
+        return std::nullopt;
+    return entries.front();
 }
 
 int currentThreadId()

@@ -1,6 +1,8 @@
-// The machine's table of windows in run/: every process's windows, newest
-// first, so that processes can find, enumerate and address each other's
-// windows. Handles are drawn from it, unique across the machine.
+// The machine's table of windows in the run store: every process's
+// windows, newest first, so that processes can find, enumerate and address
+// each other's windows. Handles are drawn from it, unique across the
+// machine. The windows of a process that ended without taking them off
+// (killed) go when a listing or a lookup meets them.
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -31,11 +33,6 @@ public:
     static std::vector<WindowEntry> list();
     static std::optional<WindowEntry> find(uint64_t handle);
 };
-
-// The start time of a process (clock ticks after boot), 0 if it is gone.
-uint64_t processStartTime(int pid);
-// Whether the process that made an entry still runs (a zombie does not).
-bool ownerAlive(const WindowEntry& entry);
 
 int currentThreadId();
 

@@ -100,6 +100,15 @@ wine_end() {
     return 0
 }
 
+# Ends the servers of the prefixes (*.prefix) in the folder DIR and removes it.
+wine_remove_work() {
+    local p
+    for p in "$1"/*.prefix; do
+        if [[ -d "$p" ]]; then wine_end "$p"; fi
+    done
+    rm -rf "$1"
+}
+
 # Runs COMMAND ARGS with DISPLAY on an Xvfb of its own: the server picks a
 # free display itself, so runs side by side (or another user's) never meet.
 with_display() {
