@@ -1,13 +1,13 @@
 #include "CodePage.h"
-#include "Conversion.h"
 
-#include "machine/Machine.h"
+#include "Machine.h"
 
 #include <windows.h>
 
 #include <cerrno>
 #include <cstring>
 #include <iconv.h>
+#include <type_traits>
 
 namespace ntsim {
 
@@ -76,6 +76,15 @@ private:
     iconv_t m_cd;
 };
 
+template<typename Char>
+bool isAscii(const Char* data, size_t size)
+{
+    for (size_t i = 0; i < size; ++i)
+        if (static_cast<std::make_unsigned_t<Char>>(data[i]) >= 0x80)
+            return false;
+    return true;
+}
+
 std::u16string fromLittleEndianBytes(const std::string& bytes)
 {
     std::u16string out(bytes.size() / 2, u'\0');
@@ -123,6 +132,11 @@ bool decodeText(const char* data, size_t size, unsigned codePage, std::u16string
     const char* name = iconvName(codePage);
     if (!name)
         return false;
+    // Every code page the machine has keeps ASCII as it is.
+    if (isAscii(data, size)) {
+        out.assign(data, data + size);
+        return true;
+    }
     Converter converter("UTF-16LE", name);
     if (!converter.ok())
         return false;
@@ -152,6 +166,10 @@ bool encodeText(const char16_t* data, size_t size, unsigned codePage, const std:
     const char* name = iconvName(codePage);
     if (!name)
         return false;
+    if (isAscii(data, size)) {
+        out.assign(data, data + size);
+        return true;
+    }
     Converter converter(name, "UTF-16LE");
     if (!converter.ok())
         return false;
