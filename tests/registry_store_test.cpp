@@ -51,7 +51,7 @@ int waitFor(pid_t pid)
 LONG withFreshStore(const test::TestMachine& m, const std::function<LONG(ntsim::registry::Store&)>& f)
 {
     std::string error;
-    auto store = ntsim::registry::Store::open(m.dir() + "/registry", error);
+    auto store = ntsim::registry::Store::open(m.dir() + "/registry", 1252, error);
     if (!store) {
         ADD_FAILURE() << error;
         return ERROR_REGISTRY_CORRUPT;
@@ -355,7 +355,7 @@ TEST(RegistryStore, UnsoundDatabaseIsRefusedNamingTheFileAndTheProblem)
         { "UPDATE key SET sddl = '' WHERE name = CAST('Microsoft' AS BLOB)", "unreadable security descriptor ''" },
         { "UPDATE key SET sddl = 'O:BA' WHERE name = CAST('Microsoft' AS BLOB)", "unreadable security descriptor 'O:BA'" },
         { "PRAGMA application_id = 7", "not a registry database" },
-        { "PRAGMA user_version = 99", "a registry of version 99, not 1" },
+        { "PRAGMA user_version = 99", "a registry of version 99, not 2" },
         { "CREATE TRIGGER t AFTER INSERT ON value BEGIN DELETE FROM key; END", "its tables are not the registry's" },
     };
     for (auto& c : cases) {

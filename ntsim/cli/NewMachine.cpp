@@ -144,7 +144,7 @@ bool createMachine(const std::string& dir, const NewMachineOptions& options, std
             return false;
         }
     }
-    if (!installDefaultRegistry(dir + "/registry", error))
+    if (!installDefaultRegistry(dir + "/registry", config.codePage, error))
         return false;
     if (!options.systemDir.empty() && !copyTree(options.systemDir, dir + "/drive_c/WINNT/system32", error))
         return false;
@@ -205,9 +205,9 @@ bool setMachineSetting(const std::string& dir, const std::string& assignment, st
     return machine.saveConfig(error);
 }
 
-bool registryIsSound(const std::string& registryDir, std::string& error)
+bool registryIsSound(const Machine& machine, std::string& error)
 {
-    return registry::Store::open(registryDir, error) != nullptr;
+    return registry::Store::open(machine.registryDir(), machine.config().codePage, error) != nullptr;
 }
 
 }

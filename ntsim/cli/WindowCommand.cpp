@@ -59,7 +59,7 @@ int ownWindow(const std::string& dir, const std::string& title)
     std::string error;
     if (!Machine::open(dir, machine, error))
         return usageError(error);
-    if (!registryIsSound(machine.registryDir(), error))
+    if (!registryIsSound(machine, error))
         return failure(error);
     Machine::attach(machine.root());
     std::string hostImage = machine.hostPath(windowImage);

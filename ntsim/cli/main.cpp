@@ -47,7 +47,7 @@ std::string verbPath(const CLI::App& app)
 bool attachMachine(const std::string& dir, std::string& error)
 {
     Machine probe;
-    if (!Machine::open(dir, probe, error) || !registryIsSound(probe.registryDir(), error))
+    if (!Machine::open(dir, probe, error) || !registryIsSound(probe, error))
         return false;
     Machine::attach(dir);
     return true;

@@ -247,6 +247,17 @@ HANDLE failWith(DWORD error)
 
 }
 
+DWORD eventSetter(HANDLE handle, std::function<void()>& out)
+{
+    auto event = eventOf(handle);
+    if (!event)
+        return ERROR_INVALID_HANDLE;
+    if (!event->mayModify())
+        return ERROR_ACCESS_DENIED;
+    out = [event] { event->set(); };
+    return NO_ERROR;
+}
+
 NamedEventsLock::NamedEventsLock()
     : m_lock(std::make_unique<FileLock>(lockPath(), FileLock::Mode::Exclusive))
 {

@@ -2,6 +2,7 @@
 #pragma once
 #include "Handles.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -21,6 +22,11 @@ public:
     // Two handles of one object give one identity.
     virtual std::string identity() const { return std::to_string(reinterpret_cast<uintptr_t>(this)); }
 };
+
+// What sets the event behind a handle later, from any thread, holding the
+// event as NT holds an object it references: ERROR_INVALID_HANDLE when the
+// handle is no event, ERROR_ACCESS_DENIED when it may not set it.
+DWORD eventSetter(HANDLE handle, std::function<void()>& out);
 
 // Holds the machine's lock on named events for a scope, so that a wait for
 // several objects looks at all of them, and satisfies them, in one step.
