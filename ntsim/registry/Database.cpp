@@ -159,45 +159,68 @@ struct Rewrite {
     }
 };
 
+// Rows are read whole before any is rewritten: the rewrite changes the
+// upper-case forms the rows are indexed (values: kept) by.
 bool upgradeKeys(sqlite3* db, unsigned codePage)
 {
+    struct Row {
+        int64_t id;
+        std::string name;
+        std::string className;
+    };
+    std::vector<Row> rows;
     Rewrite keys(db, "SELECT id, name, class FROM key", "UPDATE key SET name = ?1, upper = ?2, class = ?3 WHERE id = ?4");
     if (!keys.rows)
         return false;
     int rc;
-    while ((rc = sqlite3_step(keys.rows)) == SQLITE_ROW) {
-        std::string name = nameFromAnsi(columnBytes(keys.rows, 1), codePage);
+    while ((rc = sqlite3_step(keys.rows)) == SQLITE_ROW)
+        rows.push_back({ sqlite3_column_int64(keys.rows, 0), columnBytes(keys.rows, 1), columnBytes(keys.rows, 2) });
+    if (rc != SQLITE_DONE)
+        return false;
+    for (const Row& row : rows) {
+        std::string name = nameFromAnsi(row.name, codePage);
         bindBytes(keys.update, 1, name);
         bindBytes(keys.update, 2, upperUtf8(name));
-        bindBytes(keys.update, 3, nameFromAnsi(columnBytes(keys.rows, 2), codePage));
-        sqlite3_bind_int64(keys.update, 4, sqlite3_column_int64(keys.rows, 0));
+        bindBytes(keys.update, 3, nameFromAnsi(row.className, codePage));
+        sqlite3_bind_int64(keys.update, 4, row.id);
         if (!keys.apply())
             return false;
     }
-    return rc == SQLITE_DONE;
+    return true;
 }
 
 bool upgradeValues(sqlite3* db, unsigned codePage)
 {
+    struct Row {
+        int64_t key;
+        int64_t position;
+        std::string name;
+        int64_t type;
+        std::string data;
+    };
+    std::vector<Row> rows;
     Rewrite values(db, "SELECT key, position, name, type, data FROM value",
         "UPDATE value SET name = ?1, upper = ?2, data = ?3 WHERE key = ?4 AND position = ?5");
     if (!values.rows)
         return false;
     int rc;
-    while ((rc = sqlite3_step(values.rows)) == SQLITE_ROW) {
-        std::string name = nameFromAnsi(columnBytes(values.rows, 2), codePage);
-        int64_t type = sqlite3_column_int64(values.rows, 3);
-        std::string data = columnBytes(values.rows, 4);
-        bool text = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+    while ((rc = sqlite3_step(values.rows)) == SQLITE_ROW)
+        rows.push_back({ sqlite3_column_int64(values.rows, 0), sqlite3_column_int64(values.rows, 1),
+            columnBytes(values.rows, 2), sqlite3_column_int64(values.rows, 3), columnBytes(values.rows, 4) });
+    if (rc != SQLITE_DONE)
+        return false;
+    for (const Row& row : rows) {
+        std::string name = nameFromAnsi(row.name, codePage);
+        bool text = row.type == REG_SZ || row.type == REG_EXPAND_SZ || row.type == REG_MULTI_SZ;
         bindBytes(values.update, 1, name);
         bindBytes(values.update, 2, upperUtf8(name));
-        bindBytes(values.update, 3, text ? dataFromAnsi(data, codePage) : data);
-        sqlite3_bind_int64(values.update, 4, sqlite3_column_int64(values.rows, 0));
-        sqlite3_bind_int64(values.update, 5, sqlite3_column_int64(values.rows, 1));
+        bindBytes(values.update, 3, text ? dataFromAnsi(row.data, codePage) : row.data);
+        sqlite3_bind_int64(values.update, 4, row.key);
+        sqlite3_bind_int64(values.update, 5, row.position);
         if (!values.apply())
             return false;
     }
-    return rc == SQLITE_DONE;
+    return true;
 }
 
 // Version 1 kept names and string data in the machine's ANSI code page:
