@@ -218,6 +218,14 @@ LONG deleteSystemKeyTree(const std::string& path, Key::Text text)
     return deleteKeyTree(HKEY_LOCAL_MACHINE, path, Key::As::System, text);
 }
 
+std::string computerName()
+{
+    SystemKey key(Key::Text::Utf8);
+    if (key.open("SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ComputerName") != ERROR_SUCCESS)
+        return {};
+    return key.string("ComputerName").value_or("");
+}
+
 bool isThisComputer(const std::string& machineName)
 {
     std::string name = machineName;
@@ -225,11 +233,8 @@ bool isThisComputer(const std::string& machineName)
         name = name.substr(2);
     if (name.empty())
         return true;
-    SystemKey key(Key::Text::Utf8);
-    if (key.open("SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ComputerName") != ERROR_SUCCESS)
-        return false;
-    auto computer = key.string("ComputerName");
-    return computer && equalsNoCaseUtf8(*computer, name);
+    std::string computer = computerName();
+    return !computer.empty() && equalsNoCaseUtf8(computer, name);
 }
 
 Value stringValue(const std::string& text, DWORD type)

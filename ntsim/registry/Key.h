@@ -102,6 +102,8 @@ LONG deleteSystemKeyTree(const std::string& path, Key::Text text = Key::Text::An
 // this machine: none, an empty one, or its computer name with or without
 // the leading backslashes, in any case (UTF-8).
 bool isThisComputer(const std::string& machineName);
+// The machine's computer name (UTF-8), empty when the registry has none.
+std::string computerName();
 
 // Value data built from a text or a number.
 Value stringValue(const std::string& text, DWORD type = REG_SZ);
