@@ -4,24 +4,28 @@
 
 namespace ntsim::scm {
 
+namespace {
+
+std::optional<ScObject> opened(SC_HANDLE handle, ScObject::Kind kind, DWORD needed)
+{
+    auto object = findHandle(handle, kind);
+    if (!object)
+        return fail(ERROR_INVALID_HANDLE, std::nullopt);
+    if ((object->access & needed) != needed)
+        return fail(ERROR_ACCESS_DENIED, std::nullopt);
+    return object;
+}
+
+}
+
 std::optional<ScObject> openedService(SC_HANDLE handle, DWORD needed)
 {
-    auto service = findHandle(handle, ScObject::Kind::Service);
-    if (!service)
-        return fail(ERROR_INVALID_HANDLE, std::nullopt);
-    if ((service->access & needed) != needed)
-        return fail(ERROR_ACCESS_DENIED, std::nullopt);
-    return service;
+    return opened(handle, ScObject::Kind::Service, needed);
 }
 
 std::optional<ScObject> openedManager(SC_HANDLE handle, DWORD needed)
 {
-    auto manager = findHandle(handle, ScObject::Kind::Manager);
-    if (!manager)
-        return fail(ERROR_INVALID_HANDLE, std::nullopt);
-    if ((manager->access & needed) != needed)
-        return fail(ERROR_ACCESS_DENIED, std::nullopt);
-    return manager;
+    return opened(handle, ScObject::Kind::Manager, needed);
 }
 
 void completePendingDeletes(RunStates& states)

@@ -25,13 +25,7 @@ constexpr DWORD missingPointer = ERROR_INVALID_PARAMETER;
 using AnsiText = registry::AnsiText;
 using WideText = registry::WideText;
 
-template<typename Text>
-std::optional<std::string> textOf(const typename Text::Char* text)
-{
-    if (!text)
-        return std::nullopt;
-    return Text::name(text);
-}
+using registry::optionalName;
 
 // A list of names ending with an empty one ("a\0+group\0\0").
 template<typename Text>

@@ -48,7 +48,7 @@ template<typename Text>
 SC_HANDLE openManagerAs(const typename Text::Char* machineName, const typename Text::Char* databaseName,
     DWORD desiredAccess)
 {
-    return openManagerNamed(textOf<Text>(machineName), textOf<Text>(databaseName), desiredAccess);
+    return openManagerNamed(optionalName<Text>(machineName), optionalName<Text>(databaseName), desiredAccess);
 }
 
 }

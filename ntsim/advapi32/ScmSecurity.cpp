@@ -26,7 +26,9 @@ std::string securityKeyOf(const std::string& service)
     return std::string(servicesKey) + "\\" + service + "\\Security";
 }
 
-SecurityDescriptor defaultSecurity()
+// Owned by LocalSystem; what everyone may do, and all for the system and
+// administrators: how NT protects its services and its controller.
+SecurityDescriptor systemOwned(DWORD everyone, DWORD all)
 {
     using security::WellKnown::Administrators;
     using security::WellKnown::Everyone;
@@ -36,16 +38,34 @@ SecurityDescriptor defaultSecurity()
     sd.group = LocalSystem;
     sd.daclPresent = true;
     sd.dacl = {
-        { ACCESS_ALLOWED_ACE_TYPE, 0, everyoneRights, Everyone },
-        { ACCESS_ALLOWED_ACE_TYPE, 0, SERVICE_ALL_ACCESS, LocalSystem },
-        { ACCESS_ALLOWED_ACE_TYPE, 0, SERVICE_ALL_ACCESS, Administrators },
+        { ACCESS_ALLOWED_ACE_TYPE, 0, everyone, Everyone },
+        { ACCESS_ALLOWED_ACE_TYPE, 0, all, LocalSystem },
+        { ACCESS_ALLOWED_ACE_TYPE, 0, all, Administrators },
     };
     return sd;
+}
+
+SecurityDescriptor defaultSecurity()
+{
+    return systemOwned(everyoneRights, SERVICE_ALL_ACCESS);
 }
 
 }
 
 namespace ntsim::scm {
+
+const security::GenericMapping managerMapping {
+    STANDARD_RIGHTS_READ | SC_MANAGER_ENUMERATE_SERVICE | SC_MANAGER_QUERY_LOCK_STATUS,
+    STANDARD_RIGHTS_WRITE | SC_MANAGER_CREATE_SERVICE | SC_MANAGER_MODIFY_BOOT_CONFIG,
+    STANDARD_RIGHTS_EXECUTE | SC_MANAGER_CONNECT | SC_MANAGER_LOCK,
+    SC_MANAGER_ALL_ACCESS,
+};
+
+SecurityDescriptor managerSecurity()
+{
+    return systemOwned(READ_CONTROL | SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE | SC_MANAGER_QUERY_LOCK_STATUS,
+        SC_MANAGER_ALL_ACCESS);
+}
 
 const security::GenericMapping serviceMapping {
     STANDARD_RIGHTS_READ | SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS | SERVICE_INTERROGATE
@@ -70,30 +90,6 @@ SecurityDescriptor serviceSecurity(const std::string& name)
     nothing.owner = security::WellKnown::LocalSystem;
     nothing.daclPresent = true;
     return nothing;
-}
-
-}
-
-namespace {
-
-// The controller's own descriptor: administrators may do everything, every
-// user connect, enumerate and look at the lock, as NT's default grants.
-SecurityDescriptor managerSecurity()
-{
-    using security::WellKnown::Administrators;
-    using security::WellKnown::Everyone;
-    using security::WellKnown::LocalSystem;
-    SecurityDescriptor sd;
-    sd.owner = LocalSystem;
-    sd.group = LocalSystem;
-    sd.daclPresent = true;
-    sd.dacl = {
-        { ACCESS_ALLOWED_ACE_TYPE, 0,
-            READ_CONTROL | SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE | SC_MANAGER_QUERY_LOCK_STATUS, Everyone },
-        { ACCESS_ALLOWED_ACE_TYPE, 0, SC_MANAGER_ALL_ACCESS, LocalSystem },
-        { ACCESS_ALLOWED_ACE_TYPE, 0, SC_MANAGER_ALL_ACCESS, Administrators },
-    };
-    return sd;
 }
 
 }

@@ -117,10 +117,8 @@ SC_HANDLE openServiceNamed(SC_HANDLE hSCManager, const std::optional<std::string
     return openHandle(states, config->name, access.granted);
 }
 
-struct NewService {
-    std::optional<std::string> name;
-    std::optional<std::string> displayName;
-    DWORD access;
+// What CreateService and ChangeServiceConfig set.
+struct Settings {
     DWORD type;
     DWORD start;
     DWORD errorControl;
@@ -129,31 +127,44 @@ struct NewService {
     LPDWORD tagId;
     std::optional<std::vector<std::string>> dependencies;
     std::optional<std::string> startName;
+    std::optional<std::string> displayName;
 };
 
-SC_HANDLE createServiceNamed(SC_HANDLE hSCManager, const NewService& n)
+// The settings' texts; a missing one leaves its setting as it is.
+void applyTexts(const Settings& s, ServiceConfig& c)
+{
+    if (s.imagePath)
+        c.imagePath = *s.imagePath;
+    if (s.group)
+        c.group = *s.group;
+    if (s.dependencies)
+        splitDependencies(*s.dependencies, c.dependOnService, c.dependOnGroup);
+    if (s.startName)
+        c.objectName = *s.startName;
+    if (s.displayName)
+        c.displayName = *s.displayName;
+}
+
+SC_HANDLE createServiceNamed(SC_HANDLE hSCManager, const std::optional<std::string>& name, DWORD access,
+    const Settings& s)
 {
     auto manager = openedManager(hSCManager, SC_MANAGER_CREATE_SERVICE);
     if (!manager)
         return nullptr;
-    if (!n.name)
+    if (!name)
         return fail<SC_HANDLE>(missingPointer, nullptr);
-    if (!isValidServiceName(*n.name) || (n.displayName && !isValidDisplayName(*n.displayName)))
+    if (!isValidServiceName(*name) || (s.displayName && !isValidDisplayName(*s.displayName)))
         return fail<SC_HANDLE>(ERROR_INVALID_NAME, nullptr);
 
     ServiceConfig c;
-    c.name = *n.name;
-    c.type = n.type;
-    c.start = n.start;
-    c.errorControl = n.errorControl;
-    c.imagePath = n.imagePath.value_or("");
-    c.displayName = n.displayName.value_or("");
-    c.group = n.group.value_or("");
-    c.objectName = n.startName.value_or("");
+    c.name = *name;
+    c.type = s.type;
+    c.start = s.start;
+    c.errorControl = s.errorControl;
+    applyTexts(s, c);
     if (!c.isDriver() && c.objectName.empty())
         c.objectName = "LocalSystem";
-    splitDependencies(n.dependencies.value_or(std::vector<std::string> {}), c.dependOnService, c.dependOnGroup);
-    if (DWORD error = checkConfig(c, n.tagId != nullptr))
+    if (DWORD error = checkConfig(c, s.tagId != nullptr))
         return fail<SC_HANDLE>(error, nullptr);
 
     RunStates states;
@@ -168,7 +179,7 @@ SC_HANDLE createServiceNamed(SC_HANDLE hSCManager, const NewService& n)
         states.save();
         return fail<SC_HANDLE>(ERROR_DUPLICATE_SERVICE_NAME, nullptr);
     }
-    if (n.tagId)
+    if (s.tagId)
         c.tag = nextTag(c.group);
     bool keyExisted
         = registry::SystemKey(registry::Key::Text::Utf8).open(std::string(servicesKey) + "\\" + c.name) == ERROR_SUCCESS;
@@ -178,12 +189,12 @@ SC_HANDLE createServiceNamed(SC_HANDLE hSCManager, const NewService& n)
         states.save();
         return fail<SC_HANDLE>(static_cast<DWORD>(status), nullptr);
     }
-    if (n.tagId)
-        *n.tagId = *c.tag;
+    if (s.tagId)
+        *s.tagId = *c.tag;
     RunState& state = states.of(c.name);
     state = RunState {};
     state.name = c.name;
-    return openHandle(states, c.name, mapServiceAccess(n.access));
+    return openHandle(states, c.name, mapServiceAccess(access));
 }
 
 template<typename Text>
@@ -192,10 +203,10 @@ SC_HANDLE createServiceAs(SC_HANDLE hSCManager, const typename Text::Char* lpSer
     DWORD dwErrorControl, const typename Text::Char* lpBinaryPathName, const typename Text::Char* lpLoadOrderGroup,
     LPDWORD lpdwTagId, const typename Text::Char* lpDependencies, const typename Text::Char* lpServiceStartName)
 {
-    return createServiceNamed(hSCManager,
-        NewService { textOf<Text>(lpServiceName), textOf<Text>(lpDisplayName), dwDesiredAccess, dwServiceType,
-            dwStartType, dwErrorControl, textOf<Text>(lpBinaryPathName), textOf<Text>(lpLoadOrderGroup), lpdwTagId,
-            listOf<Text>(lpDependencies), textOf<Text>(lpServiceStartName) });
+    return createServiceNamed(hSCManager, optionalName<Text>(lpServiceName), dwDesiredAccess,
+        Settings { dwServiceType, dwStartType, dwErrorControl, optionalName<Text>(lpBinaryPathName),
+            optionalName<Text>(lpLoadOrderGroup), lpdwTagId, listOf<Text>(lpDependencies),
+            optionalName<Text>(lpServiceStartName), optionalName<Text>(lpDisplayName) });
 }
 
 // The dependencies as QueryServiceConfig lists them: services, then groups
@@ -246,19 +257,8 @@ BOOL queryConfigAs(SC_HANDLE hService, Config* out, DWORD size, LPDWORD needed)
     return TRUE;
 }
 
-struct ConfigChange {
-    DWORD type;
-    DWORD start;
-    DWORD errorControl;
-    std::optional<std::string> imagePath;
-    std::optional<std::string> group;
-    LPDWORD tagId;
-    std::optional<std::vector<std::string>> dependencies;
-    std::optional<std::string> startName;
-    std::optional<std::string> displayName;
-};
-
-BOOL changeConfigNamed(SC_HANDLE hService, const ConfigChange& change)
+// SERVICE_NO_CHANGE leaves a number as it is.
+BOOL changeConfigNamed(SC_HANDLE hService, const Settings& change)
 {
     auto service = openedService(hService, SERVICE_CHANGE_CONFIG);
     if (!service)
@@ -279,16 +279,7 @@ BOOL changeConfigNamed(SC_HANDLE hService, const ConfigChange& change)
         c.start = change.start;
     if (change.errorControl != SERVICE_NO_CHANGE)
         c.errorControl = change.errorControl;
-    if (change.imagePath)
-        c.imagePath = *change.imagePath;
-    if (change.group)
-        c.group = *change.group;
-    if (change.dependencies)
-        splitDependencies(*change.dependencies, c.dependOnService, c.dependOnGroup);
-    if (change.startName)
-        c.objectName = *change.startName;
-    if (change.displayName)
-        c.displayName = *change.displayName;
+    applyTexts(change, c);
     if (DWORD error = checkConfig(c, change.tagId != nullptr))
         return fail(error, FALSE);
     if (change.displayName && nameTaken(c.name, c.displayName))
@@ -309,21 +300,21 @@ BOOL changeConfigAs(SC_HANDLE hService, DWORD dwServiceType, DWORD dwStartType, 
     const typename Text::Char* lpDisplayName)
 {
     return changeConfigNamed(hService,
-        ConfigChange { dwServiceType, dwStartType, dwErrorControl, textOf<Text>(lpBinaryPathName),
-            textOf<Text>(lpLoadOrderGroup), lpdwTagId, listOf<Text>(lpDependencies), textOf<Text>(lpServiceStartName),
-            textOf<Text>(lpDisplayName) });
+        Settings { dwServiceType, dwStartType, dwErrorControl, optionalName<Text>(lpBinaryPathName),
+            optionalName<Text>(lpLoadOrderGroup), lpdwTagId, listOf<Text>(lpDependencies), optionalName<Text>(lpServiceStartName),
+            optionalName<Text>(lpDisplayName) });
 }
 
 }
 
 SC_HANDLE scm::openService(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess)
 {
-    return openServiceNamed(hSCManager, textOf<AnsiText>(lpServiceName), dwDesiredAccess);
+    return openServiceNamed(hSCManager, optionalName<AnsiText>(lpServiceName), dwDesiredAccess);
 }
 
 SC_HANDLE scm::openServiceW(SC_HANDLE hSCManager, LPCWSTR lpServiceName, DWORD dwDesiredAccess)
 {
-    return openServiceNamed(hSCManager, textOf<WideText>(lpServiceName), dwDesiredAccess);
+    return openServiceNamed(hSCManager, optionalName<WideText>(lpServiceName), dwDesiredAccess);
 }
 
 SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess)

@@ -18,14 +18,6 @@ namespace ntsim::registry {
 
 namespace {
 
-template<typename Text>
-std::optional<std::string> optionalName(const typename Text::Char* text)
-{
-    if (!text)
-        return std::nullopt;
-    return Text::name(text);
-}
-
 // String data as RegQueryValueEx hands it out: a string stored without its
 // terminator gets one, a multi-string its two, when the caller has room.
 template<typename Char>

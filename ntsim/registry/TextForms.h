@@ -9,6 +9,7 @@
 #include "machine/Unicode.h"
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -95,5 +96,14 @@ struct Utf8Text {
     static size_t length(const Char* text) { return std::strlen(text); }
     static constexpr bool clearsType = false;
 };
+
+// A text that may be missing, as the operations take it.
+template<typename Text>
+std::optional<std::string> optionalName(const typename Text::Char* text)
+{
+    if (!text)
+        return std::nullopt;
+    return Text::name(text);
+}
 
 }

@@ -77,19 +77,23 @@ LPWSTR mapStringW(LPWSTR text, CaseMap map)
     return text;
 }
 
-DWORD mapBufferA(LPSTR text, DWORD length, CaseMap map)
+void mapText(char* text, size_t size, CaseMap map)
 {
-    if (!text)
-        return 0;
-    mapAnsi(text, length, map);
-    return length;
+    mapAnsi(text, size, map);
 }
 
-DWORD mapBufferW(LPWSTR text, DWORD length, CaseMap map)
+void mapText(WCHAR* text, size_t size, CaseMap map)
+{
+    mapWide(text, size, map);
+}
+
+// The Buff forms: length characters, whatever they hold; how many.
+template<typename Char>
+DWORD mapBuffer(Char* text, DWORD length, CaseMap map)
 {
     if (!text)
         return 0;
-    mapWide(text, length, map);
+    mapText(text, length, map);
     return length;
 }
 
@@ -122,23 +126,23 @@ extern "C" LPWSTR WINAPI CharLowerW(LPWSTR lpsz)
 extern "C" DWORD WINAPI CharUpperBuffA(LPSTR lpsz, DWORD cchLength)
 {
     ntsim::ApiCall call("CharUpperBuffA", lpsz, cchLength);
-    return call.returns(mapBufferA(lpsz, cchLength, ntsim::upperCase));
+    return call.returns(mapBuffer(lpsz, cchLength, ntsim::upperCase));
 }
 
 extern "C" DWORD WINAPI CharUpperBuffW(LPWSTR lpsz, DWORD cchLength)
 {
     ntsim::ApiCall call("CharUpperBuffW", lpsz, cchLength);
-    return call.returns(mapBufferW(lpsz, cchLength, ntsim::upperCase));
+    return call.returns(mapBuffer(lpsz, cchLength, ntsim::upperCase));
 }
 
 extern "C" DWORD WINAPI CharLowerBuffA(LPSTR lpsz, DWORD cchLength)
 {
     ntsim::ApiCall call("CharLowerBuffA", lpsz, cchLength);
-    return call.returns(mapBufferA(lpsz, cchLength, ntsim::lowerCase));
+    return call.returns(mapBuffer(lpsz, cchLength, ntsim::lowerCase));
 }
 
 extern "C" DWORD WINAPI CharLowerBuffW(LPWSTR lpsz, DWORD cchLength)
 {
     ntsim::ApiCall call("CharLowerBuffW", lpsz, cchLength);
-    return call.returns(mapBufferW(lpsz, cchLength, ntsim::lowerCase));
+    return call.returns(mapBuffer(lpsz, cchLength, ntsim::lowerCase));
 }

@@ -213,11 +213,13 @@ Text<Char> format(const Char* fmt, va_list args)
     return out;
 }
 
-// Writes the formatted text, cut to the formatter's limit, and its length.
+// Formats into the buffer, cut to the formatter's limit; the length.
 template<typename Char>
-int putFormatted(Char* buffer, const Text<Char>& formatted)
+int formatInto(Char* buffer, const Char* fmt, va_list args)
 {
-    Text<Char> text = formatted;
+    if (!buffer || !fmt)
+        return 0;
+    Text<Char> text = format(fmt, args);
     if (text.size() > wsprintfLimit - 1)
         text.resize(wsprintfLimit - 1);
     std::copy(text.begin(), text.end(), buffer);
@@ -230,23 +232,19 @@ int putFormatted(Char* buffer, const Text<Char>& formatted)
 int WINAPIV wsprintfA(LPSTR buffer, LPCSTR fmt, ...)
 {
     ntsim::ApiCall call("wsprintfA", buffer, fmt);
-    if (!buffer || !fmt)
-        return call.returns(0);
     va_list args;
     va_start(args, fmt);
-    Text<char> text = format(fmt, args);
+    int length = formatInto(buffer, fmt, args);
     va_end(args);
-    return call.returns(putFormatted(buffer, text));
+    return call.returns(length);
 }
 
 int WINAPIV wsprintfW(LPWSTR buffer, LPCWSTR fmt, ...)
 {
     ntsim::ApiCall call("wsprintfW", buffer, fmt);
-    if (!buffer || !fmt)
-        return call.returns(0);
     va_list args;
     va_start(args, fmt);
-    Text<WCHAR> text = format(fmt, args);
+    int length = formatInto(buffer, fmt, args);
     va_end(args);
-    return call.returns(putFormatted(buffer, text));
+    return call.returns(length);
 }
