@@ -1,6 +1,7 @@
 #include "CodePage.h"
 
 #include "Machine.h"
+#include "Unicode.h"
 
 #include <windows.h>
 
@@ -75,15 +76,6 @@ public:
 private:
     iconv_t m_cd;
 };
-
-template<typename Char>
-bool isAscii(const Char* data, size_t size)
-{
-    for (size_t i = 0; i < size; ++i)
-        if (static_cast<std::make_unsigned_t<Char>>(data[i]) >= 0x80)
-            return false;
-    return true;
-}
 
 std::u16string fromLittleEndianBytes(const std::string& bytes)
 {

@@ -3,6 +3,7 @@
 // carried in std::string as UTF-8 where the machine keeps text itself.
 #pragma once
 #include <string>
+#include <type_traits>
 
 namespace ntsim {
 
@@ -26,5 +27,16 @@ bool equalsNoCaseUtf8(const std::string& a, const std::string& b);
 
 // A zero-terminated UTF-16 string's length.
 size_t wideLength(const char16_t* text);
+
+// Whether text is ASCII alone, which every code page of the machine, UTF-8
+// and UTF-16 keep as it is.
+template<typename Char>
+bool isAscii(const Char* text, size_t length)
+{
+    for (size_t i = 0; i < length; ++i)
+        if (static_cast<std::make_unsigned_t<Char>>(text[i]) >= 0x80)
+            return false;
+    return true;
+}
 
 }

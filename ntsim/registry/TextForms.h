@@ -40,12 +40,17 @@ struct AnsiText {
     {
         if (!text)
             return {};
+        size_t length = std::strlen(text);
+        if (isAscii(text, length))
+            return std::string(text, length);
         std::u16string units;
-        decodeText(text, std::strlen(text), ansiCodePage(), units);
+        decodeText(text, length, ansiCodePage(), units);
         return utf16ToUtf8(units);
     }
     static String out(const std::string& utf8)
     {
+        if (isAscii(utf8.data(), utf8.size()))
+            return utf8;
         std::u16string units = utf8ToUtf16(utf8);
         std::string ansi;
         encodeText(units.data(), units.size(), ansiCodePage(), "?", ansi);
@@ -76,7 +81,13 @@ struct Utf8Text {
     using Char = char;
     using String = std::string;
 
-    static std::string name(const Char* text) { return text ? utf16ToUtf8(utf8ToUtf16(text)) : std::string(); }
+    static std::string name(const Char* text)
+    {
+        if (!text)
+            return {};
+        size_t length = std::strlen(text);
+        return isAscii(text, length) ? std::string(text, length) : utf16ToUtf8(utf8ToUtf16(text));
+    }
     static String out(const std::string& utf8) { return utf8; }
     static std::vector<BYTE> dataIn(DWORD type, const BYTE* data, size_t size)
     {

@@ -30,6 +30,12 @@ std::vector<BYTE> storedBytes(const std::u16string& units)
 
 std::vector<BYTE> storedFromAnsi(const BYTE* data, size_t size, unsigned codePage)
 {
+    if (isAscii(data, size)) {
+        std::vector<BYTE> bytes(size * 2, 0);
+        for (size_t i = 0; i < size; ++i)
+            bytes[2 * i] = data[i];
+        return bytes;
+    }
     std::u16string units;
     decodeText(reinterpret_cast<const char*>(data), size, codePage, units);
     return storedBytes(units);
@@ -37,6 +43,15 @@ std::vector<BYTE> storedFromAnsi(const BYTE* data, size_t size, unsigned codePag
 
 std::vector<BYTE> ansiFromStored(const BYTE* data, size_t size, unsigned codePage)
 {
+    bool ascii = true;
+    for (size_t i = 0; ascii && i + 1 < size; i += 2)
+        ascii = data[i] < 0x80 && data[i + 1] == 0;
+    if (ascii) {
+        std::vector<BYTE> bytes(size / 2);
+        for (size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = data[2 * i];
+        return bytes;
+    }
     std::u16string units = storedUnits(data, size);
     std::string ansi;
     encodeText(units.data(), units.size(), codePage, "?", ansi);

@@ -4,6 +4,7 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <list>
@@ -136,17 +137,23 @@ Watcher& watcher()
     return *instance;
 }
 
+// Whether this process ever set a watch: a key's close costs nothing more
+// in one that did not.
+std::atomic<bool> watchedOnce { false };
+
 }
 
 void addWatch(std::shared_ptr<ChangeCounter> log, HKEY handle, int64_t key, bool subtree, DWORD filter, uint64_t since,
     std::function<void()> notify)
 {
+    watchedOnce = true;
     watcher().add(WatchEntry { std::move(log), handle, key, subtree, filter, since, std::move(notify) });
 }
 
 void endWatches(HKEY handle)
 {
-    watcher().end(handle);
+    if (watchedOnce)
+        watcher().end(handle);
 }
 
 }
