@@ -238,6 +238,8 @@ public:
 
     std::string name(const std::string& bytes) const
     {
+        if (isAscii(bytes.data(), bytes.size()))
+            return bytes;
         if (m_utf8)
             return utf16ToUtf8(utf8ToUtf16(bytes));
         std::u16string units;

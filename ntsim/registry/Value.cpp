@@ -60,6 +60,8 @@ std::vector<BYTE> ansiFromStored(const BYTE* data, size_t size, unsigned codePag
 
 std::vector<BYTE> storedFromUtf8(const std::string& text)
 {
+    if (isAscii(text.data(), text.size()))
+        return storedFromAnsi(reinterpret_cast<const BYTE*>(text.data()), text.size(), CP_UTF8);
     return storedBytes(utf8ToUtf16(text));
 }
 
