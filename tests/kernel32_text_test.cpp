@@ -172,3 +172,28 @@ TEST(Kernel32Text, LocaleFollowsTheMachine)
     EXPECT_EQ(GetThreadLocale(), 0x0411u);
     EXPECT_EQ(toWide(CP_ACP, "\x83\x82"), u"\u30E2");
 }
+
+TEST(Kernel32Text, WideComparisonsAgreeWithTheAnsiOnesAndFoldEveryScriptsCase)
+{
+    test::TestMachine m;
+    m.attach();
+    // The W forms order as the A forms do on the same text.
+    const std::pair<const char*, const char16_t*> words[] = {
+        { "Control Panel", u"Control Panel" }, { "control panel", u"control panel" }, { "apple", u"apple" },
+        { "Banana", u"Banana" }, { "\xE9t\xE9", u"\u00e9t\u00e9" }, { "f", u"f" }, { "abcd", u"abcd" },
+    };
+    auto sign = [](int v) { return v < 0 ? -1 : v > 0 ? 1 : 0; };
+    for (auto& a : words)
+        for (auto& b : words) {
+            EXPECT_EQ(sign(lstrcmpW(a.second, b.second)), sign(lstrcmpA(a.first, b.first))) << a.first << " " << b.first;
+            EXPECT_EQ(sign(lstrcmpiW(a.second, b.second)), sign(lstrcmpiA(a.first, b.first))) << a.first << " " << b.first;
+        }
+    // Greek and Cyrillic have case too, which the A forms of 1252 cannot hold.
+    EXPECT_EQ(lstrcmpiW(u"\u03A9\u03BC\u03B5\u03B3\u03B1", u"\u03C9\u039C\u0395\u0393\u0391"), 0);
+    EXPECT_NE(lstrcmpW(u"\u03A9", u"\u03C9"), 0);
+    EXPECT_EQ(lstrcmpiW(u"\u041C\u043E\u0434\u0435\u043C", u"\u043C\u041E\u0414\u0415\u041C"), 0);
+    EXPECT_LT(lstrcmpW(nullptr, u"a"), 0);
+    EXPECT_EQ(lstrcmpiW(nullptr, nullptr), 0);
+    EXPECT_EQ(lstrlenW(u"modem"), 5);
+    EXPECT_EQ(lstrlenW(nullptr), 0);
+}

@@ -137,7 +137,7 @@ TEST(NtsimCli, EveryVerbHasHelpAndOneFormOfUsageError)
     const std::pair<std::vector<std::string>, std::string> refused[] = {
         { { "reg", "export", m.dir() }, "ntsim: reg export: KEY is required (see ntsim reg export --help)" },
         { { "reg", "copy", m.dir() }, "ntsim: reg: " },
-        { { "sc", m.dir(), "restart", "Qzvmdm" }, "ntsim: sc: ACTION: restart not in {query,start,stop}" },
+        { { "sc", m.dir(), "restart", "Qzvmdm" }, "ntsim: sc: ACTION: restart not in {query,start,stop,qc,create,config,delete,getdisplayname,getkeyname}" },
         { { "fault", m.dir(), "StartServiceA", "5", "--nth", "99999999999999999999" },
             "ntsim: fault: --nth: Value 99999999999999999999 not in range 1 to 4294967295" },
         { { "fault", m.dir(), "StartServiceA", "5", "--nth", "0" }, "ntsim: fault: --nth: Value 0 not in range" },

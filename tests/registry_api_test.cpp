@@ -73,7 +73,7 @@ TEST(RegistryApi, ValuesKeepTypeBytesAndReportSizes)
     ASSERT_EQ(RegSetValueExA(key, "Number", 0, REG_DWORD, reinterpret_cast<BYTE*>(&dword), 4), ERROR_SUCCESS);
     const BYTE multi[] = { 'a', 0, 'b', 'c', 0, 0 };
     ASSERT_EQ(RegSetValueExA(key, "List", 0, REG_MULTI_SZ, multi, sizeof multi), ERROR_SUCCESS);
-    // A string stored without its terminator comes back exactly so.
+    // A string stored without its terminator comes back with one.
     ASSERT_EQ(RegSetValueExA(key, "Bare", 0, REG_SZ, reinterpret_cast<const BYTE*>("abc"), 3), ERROR_SUCCESS);
     ASSERT_EQ(setString(key, nullptr, "default"), ERROR_SUCCESS);
 
@@ -90,11 +90,12 @@ TEST(RegistryApi, ValuesKeepTypeBytesAndReportSizes)
     ASSERT_EQ(RegQueryValueExA(key, "Text", nullptr, &type, reinterpret_cast<BYTE*>(text), &size), ERROR_SUCCESS);
     EXPECT_STREQ(text, "hello");
 
-    BYTE bare[8] = { 0xEE, 0xEE, 0xEE, 0xEE };
+    BYTE bare[8] = { 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE };
     size = sizeof bare;
     ASSERT_EQ(RegQueryValueExA(key, "Bare", nullptr, &type, bare, &size), ERROR_SUCCESS);
-    EXPECT_EQ(size, 3u);
-    EXPECT_EQ(bare[3], 0xEE);
+    EXPECT_EQ(size, 4u);
+    EXPECT_EQ(bare[3], 0);
+    EXPECT_EQ(bare[4], 0xEE);
 
     DWORD read = 0;
     size = 4;
@@ -147,7 +148,8 @@ TEST(RegistryApi, ValuesKeepTypeBytesAndReportSizes)
     EXPECT_EQ(subkeys, 0u);
     EXPECT_EQ(values, 5u);
     EXPECT_EQ(maxName, 6u);
-    EXPECT_EQ(maxData, 8u);
+    // Data as stored: strings in UTF-16, "default" and its terminator.
+    EXPECT_EQ(maxData, 16u);
     EXPECT_GT(sdSize, 20u);
 
     ASSERT_EQ(RegDeleteValueA(key, "number"), ERROR_SUCCESS);

@@ -51,7 +51,7 @@ int waitFor(pid_t pid)
 LONG withFreshStore(const test::TestMachine& m, const std::function<LONG(ntsim::registry::Store&)>& f)
 {
     std::string error;
-    auto store = ntsim::registry::Store::open(m.dir() + "/registry", error);
+    auto store = ntsim::registry::Store::open(m.dir() + "/registry", 1252, error);
     if (!store) {
         ADD_FAILURE() << error;
         return ERROR_REGISTRY_CORRUPT;
@@ -355,7 +355,7 @@ TEST(RegistryStore, UnsoundDatabaseIsRefusedNamingTheFileAndTheProblem)
         { "UPDATE key SET sddl = '' WHERE name = CAST('Microsoft' AS BLOB)", "unreadable security descriptor ''" },
         { "UPDATE key SET sddl = 'O:BA' WHERE name = CAST('Microsoft' AS BLOB)", "unreadable security descriptor 'O:BA'" },
         { "PRAGMA application_id = 7", "not a registry database" },
-        { "PRAGMA user_version = 99", "a registry of version 99, not 1" },
+        { "PRAGMA user_version = 99", "a registry of version 99, not 2" },
         { "CREATE TRIGGER t AFTER INSERT ON value BEGIN DELETE FROM key; END", "its tables are not the registry's" },
     };
     for (auto& c : cases) {
@@ -384,4 +384,53 @@ TEST(RegistryStore, UnsoundDatabaseIsRefusedNamingTheFileAndTheProblem)
     auto r = garbage.tool({ "reg", "sddl", garbage.dir(), query });
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.out.find("registry.db: file is not a database"), std::string::npos) << r.out;
+}
+
+TEST(RegistryStore, ARegistryOfTheFirstVersionIsBroughtToUnicodeInTheMachinesCodePage)
+{
+    // The first version kept names and string data as the A calls gave
+    // them, in the machine's ANSI code page (here 1252).
+    test::TestMachine m;
+    executeSql(m,
+        "INSERT INTO key (parent, name, upper, class, sddl, written) SELECT id, CAST(x'436166e9' AS BLOB), "
+        "CAST(x'434146e9' AS BLOB), CAST(x'e9' AS BLOB), sddl, written FROM key WHERE name = CAST('SOFTWARE' AS BLOB); "
+        "INSERT INTO value (key, upper, position, name, type, data) SELECT id, CAST(x'c9' AS BLOB), 1, "
+        "CAST(x'e9' AS BLOB), 1, x'636166e900' FROM key WHERE name = x'436166e9'; "
+        "PRAGMA user_version = 1;");
+    m.attach();
+    HKEY key = nullptr;
+    // NT's case tables fold the é the first version could not.
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\CAF\u00c9", 0, KEY_READ, &key), ERROR_SUCCESS);
+    WCHAR data[8];
+    DWORD size = sizeof data;
+    DWORD type = 0;
+    ASSERT_EQ(RegQueryValueExW(key, u"\u00c9", nullptr, &type, reinterpret_cast<BYTE*>(data), &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, DWORD(REG_SZ));
+    EXPECT_EQ(size, 10u);
+    EXPECT_EQ(std::u16string(data), u"caf\u00e9");
+    WCHAR klass[4];
+    DWORD classLength = 4;
+    ASSERT_EQ(RegQueryInfoKeyW(key, klass, &classLength, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                  nullptr, nullptr),
+        ERROR_SUCCESS);
+    EXPECT_EQ(std::u16string(klass), u"\u00e9");
+    char ansi[8];
+    size = sizeof ansi;
+    ASSERT_EQ(RegQueryValueExA(key, "\xe9", nullptr, nullptr, reinterpret_cast<BYTE*>(ansi), &size), ERROR_SUCCESS);
+    EXPECT_STREQ(ansi, "caf\xe9");
+    RegCloseKey(key);
+    auto version = m.tool({ "reg", "export", m.dir(), "HKLM\\SOFTWARE\\Caf\u00e9" });
+    EXPECT_EQ(version.exitCode, 0) << version.out;
+
+    // Two names that only NT's tables make one cannot be brought over.
+    test::TestMachine clash;
+    executeSql(clash,
+        "INSERT INTO key (parent, name, upper, class, sddl, written) SELECT id, CAST(x'e9' AS BLOB), "
+        "CAST(x'e9' AS BLOB), x'', sddl, written FROM key WHERE name = CAST('SOFTWARE' AS BLOB); "
+        "INSERT INTO key (parent, name, upper, class, sddl, written) SELECT id, CAST(x'c9' AS BLOB), "
+        "CAST(x'c9' AS BLOB), x'', sddl, written FROM key WHERE name = CAST('SOFTWARE' AS BLOB); "
+        "PRAGMA user_version = 1;");
+    auto refused = clash.tool({ "reg", "export", clash.dir(), "HKLM\\SOFTWARE" });
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.out.find("registry.db: cannot bring the registry to version 2"), std::string::npos) << refused.out;
 }

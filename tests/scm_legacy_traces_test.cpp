@@ -214,7 +214,8 @@ TEST(LegacyTraces, WhatIsThereAlreadyStaysAndTheRootListIsKeptWhateverItHolds)
     startNew("SzDrv", SERVICE_KERNEL_DRIVER);
     auto kept = valueOf(htree, "AttachedComponents");
     EXPECT_EQ(kept.type, DWORD(REG_SZ));
-    EXPECT_EQ(std::string(kept.data.begin(), kept.data.end()), "Root\\Other");
+    // Read back with the terminator RegQueryValueEx adds to a bare string.
+    EXPECT_EQ(std::string(kept.data.begin(), kept.data.end()), std::string("Root\\Other\0", 11));
     EXPECT_EQ(valueOf("SYSTEM\\CurrentControlSet\\Enum\\Root\\LEGACY_SZDRV\\0000", "Service").text(), "SzDrv");
 
     setList(REG_NONE, "");

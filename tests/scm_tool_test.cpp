@@ -86,3 +86,68 @@ TEST(ScmTool, FaultsAreSetByNameOrNumberAndCounted)
     ASSERT_TRUE(ntsim::Machine::open(m.dir(), machine, error));
     EXPECT_TRUE(machine.config().faults.empty());
 }
+
+TEST(ScmTool, CreateQcConfigNamesQueryAllAndDeleteAnswerAsScDoes)
+{
+    test::TestMachine m;
+    scmtest::writeImage(m, "made.sys", "plain");
+    auto created = m.tool({ "sc", m.dir(), "create", "MadeBySc", "binPath=", "System32\\drivers\\made.sys", "type=",
+        "kernel", "start=", "demand", "DisplayName=", "Made By sc", "depend=", "Beep/+Base" });
+    ASSERT_EQ(created.exitCode, 0) << created.out;
+    EXPECT_EQ(created.out, "[SC] CreateService SUCCESS\n");
+
+    auto qc = m.tool({ "sc", m.dir(), "qc", "madebysc" });
+    EXPECT_EQ(qc.exitCode, 0) << qc.out;
+    EXPECT_EQ(qc.out,
+        "[SC] GetServiceConfig SUCCESS\n\n"
+        "SERVICE_NAME: madebysc\n"
+        "        TYPE               : 1  KERNEL_DRIVER\n"
+        "        START_TYPE         : 3   DEMAND_START\n"
+        "        ERROR_CONTROL      : 1   NORMAL\n"
+        "        BINARY_PATH_NAME   : System32\\drivers\\made.sys\n"
+        "        LOAD_ORDER_GROUP   : \n"
+        "        TAG                : 0\n"
+        "        DISPLAY_NAME       : Made By sc\n"
+        "        DEPENDENCIES       : Beep\n"
+        "                           : +Base\n"
+        "        SERVICE_START_NAME : \n");
+
+    auto config = m.tool({ "sc", m.dir(), "config", "MadeBySc", "start=", "disabled", "error=", "severe" });
+    EXPECT_EQ(config.exitCode, 0) << config.out;
+    EXPECT_EQ(config.out, "[SC] ChangeServiceConfig SUCCESS\n");
+    EXPECT_NE(m.tool({ "sc", m.dir(), "qc", "MadeBySc" }).out.find("START_TYPE         : 4   DISABLED"), std::string::npos);
+    // sc's exit status is the call's error, as much of it as an exit
+    // status holds.
+    auto disabled = m.tool({ "sc", m.dir(), "start", "MadeBySc" });
+    EXPECT_EQ(disabled.exitCode, 1058 & 0xFF) << disabled.out;
+    EXPECT_EQ(disabled.out.rfind("[SC] StartService FAILED 1058:", 0), 0u) << disabled.out;
+
+    auto display = m.tool({ "sc", m.dir(), "getdisplayname", "madebysc" });
+    EXPECT_EQ(display.out, "[SC] GetServiceDisplayName SUCCESS  Name = Made By sc\n");
+    auto key = m.tool({ "sc", m.dir(), "getkeyname", "made by SC" });
+    EXPECT_EQ(key.out, "[SC] GetServiceKeyName SUCCESS  Name = MadeBySc\n");
+    auto unknown = m.tool({ "sc", m.dir(), "getkeyname", "Nobody's" });
+    EXPECT_EQ(unknown.exitCode, 1060 & 0xFF);
+
+    // Without a name: every driver of the machine, each with its display name.
+    auto drivers = m.tool({ "sc", m.dir(), "query", "type=", "driver", "state=", "all" });
+    EXPECT_EQ(drivers.exitCode, 0) << drivers.out;
+    EXPECT_NE(drivers.out.find("\nSERVICE_NAME: MadeBySc\nDISPLAY_NAME: Made By sc\n        TYPE               : 1  KERNEL_DRIVER\n"),
+        std::string::npos)
+        << drivers.out;
+    EXPECT_EQ(m.tool({ "sc", m.dir(), "query" }).out.find("MadeBySc"), std::string::npos) << "only running Win32 services";
+
+    auto removed = m.tool({ "sc", m.dir(), "delete", "MadeBySc" });
+    EXPECT_EQ(removed.out, "[SC] DeleteService SUCCESS\n");
+    EXPECT_EQ(m.tool({ "sc", m.dir(), "qc", "MadeBySc" }).exitCode, 1060 & 0xFF);
+
+    // Refusals of the command line: one line, status 2.
+    auto noPath = m.tool({ "sc", m.dir(), "create", "X" });
+    EXPECT_EQ(noPath.exitCode, 2);
+    EXPECT_EQ(noPath.out, "ntsim: sc: create needs binPath= PATH (see ntsim sc --help)\n");
+    auto badStart = m.tool({ "sc", m.dir(), "config", "X", "start=", "sometimes" });
+    EXPECT_EQ(badStart.exitCode, 2);
+    EXPECT_NE(badStart.out.find("start= sometimes is not one of sc's values"), std::string::npos) << badStart.out;
+    auto help = m.tool({ "sc", "--help" });
+    EXPECT_NE(help.out.find("getkeyname DISPLAYNAME"), std::string::npos) << help.out;
+}

@@ -216,16 +216,18 @@ TEST(LegacyCleanup, AttachedComponentsLosesEveryEntryThatHoldsTheServiceName)
     EXPECT_TRUE(RemoveEnumHtreeDriverString("Mdm"));
     EXPECT_EQ(Bytes(htree, "AttachedComponents"), std::string("Root\\LEGACY_SERIAL\\0000\0\0", 25));
 
-    // An empty list, and a value of no bytes at all.
+    // An empty list, and a value of no bytes at all. RegQueryValueEx hands
+    // a multi-string out with both its terminators.
     seed("hex(7):00");
     EXPECT_TRUE(RemoveEnumHtreeDriverString("Mdm"));
-    EXPECT_EQ(Bytes(htree, "AttachedComponents"), std::string(1, '\0'));
+    EXPECT_EQ(Bytes(htree, "AttachedComponents"), std::string(2, '\0'));
     seed("hex(7):");
     EXPECT_TRUE(RemoveEnumHtreeDriverString("Mdm"));
     EXPECT_EQ(Bytes(htree, "AttachedComponents"), "");
 
-    // A list that is not terminated keeps its bytes when nothing matches.
+    // A list that is not terminated is left alone when nothing matches (and
+    // read back with its terminators).
     seed("hex(7):41,42,43");
     EXPECT_TRUE(RemoveEnumHtreeDriverString("Mdm"));
-    EXPECT_EQ(Bytes(htree, "AttachedComponents"), "ABC");
+    EXPECT_EQ(Bytes(htree, "AttachedComponents"), std::string("ABC\0\0", 5));
 }

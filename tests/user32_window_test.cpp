@@ -225,4 +225,51 @@ TEST(User32Window, WsprintfFormatsLikeUser32)
     std::string longText(2000, 'a');
     EXPECT_EQ(wsprintfA(out, "%s", longText.c_str()), 1023);
     EXPECT_EQ(std::strlen(out), 1023u);
+    // %S and %C take the other form's text, h and l name the form.
+    EXPECT_EQ(wsprintfA(out, "%S|%C|%ls|%hs", u"w\u00e9", u'\u00e9', u"\u03A9", "n"), 8);
+    EXPECT_STREQ(out, "w\xe9|\xe9|?|n");
+}
+
+TEST(User32Window, WsprintfWFormatsAsTheAFormInWideCharacters)
+{
+    test::TestMachine m;
+    m.attach();
+    WCHAR out[1100];
+    EXPECT_EQ(wsprintfW(out, u"%d|%u|%x|%X|%#x|%5d|%-5d|%05d|%s|%c|%%", -12, 4000000000u, 0xbeefu, 0xbeefu, 0x1fu, 42, 42,
+                  -42, u"text", u'Z'),
+        56);
+    EXPECT_EQ(std::u16string(out), u"-12|4000000000|beef|BEEF|0x1f|   42|42   |-0042|text|Z|%");
+    // In the W form %s is wide and %S the A form's text, converted.
+    EXPECT_EQ(wsprintfW(out, u"%s|%S|%c|%C|%hs|%ls|%.2s", u"\u03A9", "caf\xe9", u'\u03B1', 'x', "h", u"l", u"cut"), 17);
+    EXPECT_EQ(std::u16string(out), u"\u03A9|caf\u00e9|\u03B1|x|h|l|cu");
+    std::u16string longText(2000, u'a');
+    EXPECT_EQ(wsprintfW(out, u"%s", longText.c_str()), 1023);
+    EXPECT_EQ(wsprintfW(nullptr, u"x"), 0);
+}
+
+TEST(User32Window, CharUpperAndCharLowerMapEveryFormInPlace)
+{
+    test::TestMachine m;
+    m.attach();
+    char ansi[] = "caf\xe9 \xff modem";
+    EXPECT_EQ(CharUpperA(ansi), ansi);
+    EXPECT_STREQ(ansi, "CAF\xc9 \x9f MODEM") << "1252 holds the capital of \xff at \x9f";
+    EXPECT_EQ(CharLowerA(ansi), ansi);
+    EXPECT_STREQ(ansi, "caf\xe9 \xff modem");
+    WCHAR wide[] = u"caf\u00e9 \u00ff \u03c9\u0436";
+    EXPECT_EQ(CharUpperW(wide), wide);
+    EXPECT_EQ(std::u16string(wide), u"CAF\u00c9 \u0178 \u03a9\u0416");
+    EXPECT_EQ(CharLowerW(wide), wide);
+    EXPECT_EQ(std::u16string(wide), u"caf\u00e9 \u00ff \u03c9\u0436");
+    // A pointer below 0x10000 carries one character and gets it back.
+    EXPECT_EQ(reinterpret_cast<ULONG_PTR>(CharUpperW(reinterpret_cast<LPWSTR>(0x3c9))), 0x3a9u);
+    EXPECT_EQ(reinterpret_cast<ULONG_PTR>(CharLowerA(reinterpret_cast<LPSTR>('Q'))), ULONG_PTR('q'));
+    // The Buff forms map as many characters as told, zeros too.
+    WCHAR buffer[] = { u'a', 0, u'b', u'c' };
+    EXPECT_EQ(CharUpperBuffW(buffer, 3), 3u);
+    EXPECT_EQ(std::u16string(buffer, 4), std::u16string(u"A\0Bc", 4));
+    char bytes[] = "ABC";
+    EXPECT_EQ(CharLowerBuffA(bytes, 2), 2u);
+    EXPECT_STREQ(bytes, "abC");
+    EXPECT_EQ(CharLowerBuffW(nullptr, 3), 0u);
 }

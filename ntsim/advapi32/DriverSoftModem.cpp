@@ -31,7 +31,7 @@ unsigned comNumber(const std::string& port)
 
 LONG writePciValues(const std::string& service, const PciDevice& device)
 {
-    registry::SystemKey parameters;
+    registry::SystemKey parameters(registry::Key::Text::Utf8);
     std::string path = std::string("SYSTEM\\CurrentControlSet\\Services\\") + service + "\\Parameters\\" + service + "0";
     LONG status = parameters.create(path);
     if (status != ERROR_SUCCESS)
@@ -59,7 +59,7 @@ uint32_t SoftModemDriver::start(Json& data)
     if (LONG status = writePciValues(service(), *device); status != ERROR_SUCCESS)
         return static_cast<uint32_t>(status);
 
-    registry::SystemKey map;
+    registry::SystemKey map(registry::Key::Text::Utf8);
     LONG status = map.create(serialCommKey, KEY_ALL_ACCESS, REG_OPTION_VOLATILE);
     if (status != ERROR_SUCCESS)
         return static_cast<uint32_t>(status);
@@ -90,7 +90,7 @@ DWORD SoftModemDriver::stop(Json& data)
 {
     std::string deviceName = stringMember(data, "serialDevice");
     if (!deviceName.empty()) {
-        registry::SystemKey map;
+        registry::SystemKey map(registry::Key::Text::Utf8);
         if (map.open(serialCommKey, KEY_SET_VALUE | KEY_QUERY_VALUE) == ERROR_SUCCESS)
             map.deleteValue(deviceName.c_str());
     }

@@ -1,6 +1,7 @@
 #include "LegacyTraces.h"
 
 #include "machine/NtPath.h"
+#include "machine/Unicode.h"
 #include "registry/Keys.h"
 #include "registry/Key.h"
 
@@ -19,7 +20,7 @@ constexpr const char* attachedComponents = "AttachedComponents";
 
 std::string legacyKeyName(const std::string& service)
 {
-    return "LEGACY_" + upperAscii(service);
+    return "LEGACY_" + upperUtf8(service);
 }
 
 // A value someone already wrote is theirs: only missing ones are added.
@@ -45,13 +46,13 @@ LONG addMissing(registry::SystemKey& key, std::initializer_list<Entry> entries)
 LONG writeDeviceKeys(const std::string& service, const std::string& description)
 {
     const std::string path = enumRoot + legacyKeyName(service);
-    registry::SystemKey device;
+    registry::SystemKey device(registry::Key::Text::Utf8);
     LONG status = device.create(path);
     if (status == ERROR_SUCCESS)
         status = addMissing(device, { { "NextInstance", DWORD(1) } });
     if (status != ERROR_SUCCESS)
         return status;
-    registry::SystemKey instance;
+    registry::SystemKey instance(registry::Key::Text::Utf8);
     if ((status = instance.create(path + "\\0000")) != ERROR_SUCCESS)
         return status;
     return addMissing(instance,
@@ -69,7 +70,7 @@ LONG writeDeviceKeys(const std::string& service, const std::string& description)
 // byte for byte and the new string follows it.
 LONG attachToRoot(const std::string& instanceId)
 {
-    registry::SystemKey root;
+    registry::SystemKey root(registry::Key::Text::Utf8);
     LONG status = root.create(rootDevice);
     if (status != ERROR_SUCCESS)
         return status;
@@ -88,7 +89,7 @@ LONG attachToRoot(const std::string& instanceId)
             while (end < data->size() && (*data)[end])
                 ++end;
             std::string item(data->begin() + at, data->begin() + end);
-            if (equalsNoCase(item, instanceId))
+            if (equalsNoCaseUtf8(item, instanceId))
                 return ERROR_SUCCESS;
             at = end + 1;
         }
@@ -104,7 +105,7 @@ LONG attachToRoot(const std::string& instanceId)
 
 LONG writeServiceEnum(const std::string& service, const std::string& instanceId)
 {
-    registry::SystemKey serviceEnum;
+    registry::SystemKey serviceEnum(registry::Key::Text::Utf8);
     LONG status = serviceEnum.create(std::string("SYSTEM\\CurrentControlSet\\Services\\") + service + "\\Enum");
     if (status != ERROR_SUCCESS)
         return status;

@@ -1,19 +1,31 @@
 #include "ScmCommon.h"
 
-#include "machine/NtPath.h"
-
-#include <cstring>
+#include "machine/Unicode.h"
 
 namespace ntsim::scm {
 
+namespace {
+
+std::optional<ScObject> opened(SC_HANDLE handle, ScObject::Kind kind, DWORD needed)
+{
+    auto object = findHandle(handle, kind);
+    if (!object)
+        return fail(ERROR_INVALID_HANDLE, std::nullopt);
+    if ((object->access & needed) != needed)
+        return fail(ERROR_ACCESS_DENIED, std::nullopt);
+    return object;
+}
+
+}
+
 std::optional<ScObject> openedService(SC_HANDLE handle, DWORD needed)
 {
-    auto service = findHandle(handle, ScObject::Kind::Service);
-    if (!service)
-        return fail(ERROR_INVALID_HANDLE, std::nullopt);
-    if ((service->access & needed) != needed)
-        return fail(ERROR_ACCESS_DENIED, std::nullopt);
-    return service;
+    return opened(handle, ScObject::Kind::Service, needed);
+}
+
+std::optional<ScObject> openedManager(SC_HANDLE handle, DWORD needed)
+{
+    return opened(handle, ScObject::Kind::Manager, needed);
 }
 
 void completePendingDeletes(RunStates& states)
@@ -49,7 +61,7 @@ bool validServiceSettings(DWORD type, DWORD start, DWORD errorControl, const std
     bool win32 = base == SERVICE_WIN32_OWN_PROCESS || base == SERVICE_WIN32_SHARE_PROCESS;
     if (!driver && !win32)
         return false;
-    if (interactive && (!win32 || (!account.empty() && !equalsNoCase(account, "LocalSystem"))))
+    if (interactive && (!win32 || (!account.empty() && !equalsNoCaseUtf8(account, "LocalSystem"))))
         return false;
     if (start > SERVICE_DISABLED)
         return false;
@@ -58,17 +70,16 @@ bool validServiceSettings(DWORD type, DWORD start, DWORD errorControl, const std
     return errorControl <= SERVICE_ERROR_CRITICAL;
 }
 
-void splitDependencies(const char* list, std::vector<std::string>& services, std::vector<std::string>& groups)
+void splitDependencies(const std::vector<std::string>& list, std::vector<std::string>& services,
+    std::vector<std::string>& groups)
 {
     services.clear();
     groups.clear();
-    if (!list)
-        return;
-    for (const char* p = list; *p; p += std::strlen(p) + 1) {
-        if (*p == SC_GROUP_IDENTIFIERA)
-            groups.emplace_back(p + 1);
+    for (auto& name : list) {
+        if (!name.empty() && name[0] == SC_GROUP_IDENTIFIERA)
+            groups.push_back(name.substr(1));
         else
-            services.emplace_back(p);
+            services.push_back(name);
     }
 }
 

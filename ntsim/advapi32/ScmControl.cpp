@@ -1,7 +1,8 @@
-// StartServiceA, ControlService and QueryServiceStatus.
+// StartService, ControlService and QueryServiceStatus.
 #include "ScmCalls.h"
 #include "ScmCommon.h"
 #include "ScmHandles.h"
+#include "ScmLock.h"
 #include "ScmStart.h"
 #include "machine/ApiCall.h"
 
@@ -28,12 +29,17 @@ DWORD rightForControl(DWORD control)
 
 }
 
-BOOL scm::start(SC_HANDLE hService)
+BOOL scm::start(SC_HANDLE hService, DWORD argumentCount, const void* arguments)
 {
     auto service = openedService(hService, SERVICE_START);
     if (!service)
         return FALSE;
+    if (argumentCount && !arguments)
+        return fail(missingPointer, FALSE);
     RunStates states;
+    // Setup programs lock the database so that nothing starts meanwhile.
+    if (databaseLocked(states))
+        return fail(ERROR_SERVICE_DATABASE_LOCKED, FALSE);
     auto config = readService(service->service);
     if (!config)
         return fail(ERROR_SERVICE_DOES_NOT_EXIST, FALSE);
@@ -51,12 +57,21 @@ BOOL scm::start(SC_HANDLE hService)
     return TRUE;
 }
 
-BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD /*dwNumServiceArgs*/ dwNumServiceArgs, LPCSTR* /*lpServiceArgVectors*/ lpServiceArgVectors)
+// Drivers take no arguments: they are only checked.
+BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCSTR* lpServiceArgVectors)
 {
-    ntsim::ApiCall call("StartServiceA", hService, dwNumServiceArgs, lpServiceArgVectors);
+    ApiCall call("StartServiceA", hService, dwNumServiceArgs, lpServiceArgVectors);
     if (call.faulted())
         return call.returns(FALSE);
-    return call.returns(scm::start(hService));
+    return call.returns(scm::start(hService, dwNumServiceArgs, lpServiceArgVectors));
+}
+
+BOOL WINAPI StartServiceW(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCWSTR* lpServiceArgVectors)
+{
+    ApiCall call("StartServiceW", hService, dwNumServiceArgs, lpServiceArgVectors);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(scm::start(hService, dwNumServiceArgs, lpServiceArgVectors));
 }
 
 BOOL scm::control(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServiceStatus)
@@ -69,6 +84,8 @@ BOOL scm::control(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServic
         return fail(ERROR_INVALID_PARAMETER, FALSE);
     if (!(service->access & right))
         return fail(ERROR_ACCESS_DENIED, FALSE);
+    if (!lpServiceStatus)
+        return fail(missingPointer, FALSE);
     RunStates states;
     auto config = readService(service->service);
     RunState& state = states.of(service->service);
@@ -108,7 +125,7 @@ BOOL scm::control(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServic
 
 BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServiceStatus)
 {
-    ntsim::ApiCall call("ControlService", hService, dwControl, lpServiceStatus);
+    ApiCall call("ControlService", hService, dwControl, lpServiceStatus);
     if (call.faulted())
         return call.returns(FALSE);
     return call.returns(scm::control(hService, dwControl, lpServiceStatus));
@@ -120,7 +137,7 @@ BOOL scm::queryStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus)
     if (!service)
         return FALSE;
     if (!lpServiceStatus)
-        return fail(ERROR_INVALID_ADDRESS, FALSE);
+        return fail(missingPointer, FALSE);
     RunStates states;
     auto config = readService(service->service);
     const RunState* recorded = states.find(service->service);
@@ -131,7 +148,7 @@ BOOL scm::queryStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus)
 
 BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus)
 {
-    ntsim::ApiCall call("QueryServiceStatus", hService, lpServiceStatus);
+    ApiCall call("QueryServiceStatus", hService, lpServiceStatus);
     if (call.faulted())
         return call.returns(FALSE);
     return call.returns(scm::queryStatus(hService, lpServiceStatus));

@@ -1,7 +1,7 @@
 #include "ScmDatabase.h"
 
 #include "registry/Key.h"
-#include "machine/NtPath.h"
+#include "machine/Unicode.h"
 
 #include <cstring>
 
@@ -11,9 +11,11 @@ namespace {
 
 constexpr size_t maxNameLength = 256;
 
+using registry::Key;
+
 std::optional<ServiceConfig> readKey(const std::string& storedName)
 {
-    registry::SystemKey key;
+    registry::SystemKey key(Key::Text::Utf8);
     if (key.open(std::string(servicesKey) + "\\" + storedName) != ERROR_SUCCESS)
         return std::nullopt;
     auto type = key.dword("Type");
@@ -36,13 +38,26 @@ std::optional<ServiceConfig> readKey(const std::string& storedName)
 
 }
 
+bool ServiceConfig::dependsOn(const ServiceConfig& other) const
+{
+    for (auto& service : dependOnService)
+        if (equalsNoCaseUtf8(service, other.name))
+            return true;
+    if (other.group.empty())
+        return false;
+    for (auto& g : dependOnGroup)
+        if (equalsNoCaseUtf8(g, other.group))
+            return true;
+    return false;
+}
+
 std::optional<ServiceConfig> readService(const std::string& name)
 {
-    registry::SystemKey services;
+    registry::SystemKey services(Key::Text::Utf8);
     if (services.open(servicesKey) != ERROR_SUCCESS)
         return std::nullopt;
     for (auto& stored : services.subkeys())
-        if (equalsNoCase(stored, name))
+        if (equalsNoCaseUtf8(stored, name))
             return readKey(stored);
     return std::nullopt;
 }
@@ -50,7 +65,7 @@ std::optional<ServiceConfig> readService(const std::string& name)
 std::vector<ServiceConfig> allServices()
 {
     std::vector<ServiceConfig> out;
-    registry::SystemKey services;
+    registry::SystemKey services(Key::Text::Utf8);
     if (services.open(servicesKey) != ERROR_SUCCESS)
         return out;
     for (auto& stored : services.subkeys())
@@ -61,7 +76,7 @@ std::vector<ServiceConfig> allServices()
 
 LONG writeService(const ServiceConfig& c)
 {
-    registry::SystemKey key;
+    registry::SystemKey key(Key::Text::Utf8);
     LONG status = key.create(std::string(servicesKey) + "\\" + c.name);
     if (status != ERROR_SUCCESS)
         return status;
@@ -92,20 +107,17 @@ LONG writeService(const ServiceConfig& c)
 
 LONG deleteService(const std::string& name)
 {
-    return registry::deleteSystemKeyTree(std::string(servicesKey) + "\\" + name);
+    return registry::deleteSystemKeyTree(std::string(servicesKey) + "\\" + name, Key::Text::Utf8);
 }
 
-bool isValidServiceName(const char* name)
+bool isValidServiceName(const std::string& name)
 {
-    if (!name || !*name)
-        return false;
-    size_t length = std::strlen(name);
-    return length <= maxNameLength && !std::strpbrk(name, "\\/");
+    return !name.empty() && utf16Length(name) <= maxNameLength && name.find_first_of("\\/") == std::string::npos;
 }
 
-bool isValidDisplayName(const char* name)
+bool isValidDisplayName(const std::string& name)
 {
-    return !name || std::strlen(name) <= maxNameLength;
+    return utf16Length(name) <= maxNameLength;
 }
 
 }

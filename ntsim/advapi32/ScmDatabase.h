@@ -1,4 +1,6 @@
 // The service database: the registry's Services key, one subkey a service.
+// The service controller keeps its text in UTF-8, so that the W calls lose
+// nothing; the A calls convert through the machine's ANSI code page.
 #pragma once
 #include <windows.h>
 
@@ -26,6 +28,9 @@ struct ServiceConfig {
     bool isDriver() const { return (type & SERVICE_DRIVER) != 0; }
     // The name a user sees: the display name, else the key's name.
     const std::string& shownName() const { return displayName.empty() ? name : displayName; }
+    // Whether another service (or this one) must run first: by name or by
+    // its group.
+    bool dependsOn(const ServiceConfig& other) const;
 };
 
 // A key of the Services key is a service when it has a Type value.
@@ -36,8 +41,9 @@ std::vector<ServiceConfig> allServices();
 LONG writeService(const ServiceConfig& config);
 LONG deleteService(const std::string& name);
 
-// Names as NT's service controller accepts them.
-bool isValidServiceName(const char* name);
-bool isValidDisplayName(const char* name);
+// Names as NT's service controller accepts them: at most 256 characters, a
+// service's name neither empty nor with a slash or backslash.
+bool isValidServiceName(const std::string& name);
+bool isValidDisplayName(const std::string& name);
 
 }

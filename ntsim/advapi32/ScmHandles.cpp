@@ -42,16 +42,7 @@ bool removeHandle(SC_HANDLE handle)
 
 DWORD mapManagerAccess(DWORD desired)
 {
-    DWORD mapped = desired & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
-    if (desired & GENERIC_READ)
-        mapped |= STANDARD_RIGHTS_READ | SC_MANAGER_ENUMERATE_SERVICE | SC_MANAGER_QUERY_LOCK_STATUS;
-    if (desired & GENERIC_WRITE)
-        mapped |= STANDARD_RIGHTS_WRITE | SC_MANAGER_CREATE_SERVICE | SC_MANAGER_MODIFY_BOOT_CONFIG;
-    if (desired & GENERIC_EXECUTE)
-        mapped |= STANDARD_RIGHTS_EXECUTE | SC_MANAGER_CONNECT | SC_MANAGER_LOCK;
-    if (desired & GENERIC_ALL)
-        mapped |= SC_MANAGER_ALL_ACCESS;
-    return mapped;
+    return security::mapGenericRights(desired, managerMapping);
 }
 
 DWORD mapServiceAccess(DWORD desired)
@@ -61,9 +52,7 @@ DWORD mapServiceAccess(DWORD desired)
 
 DWORD managerRightsOfCaller()
 {
-    if (Token::effective().admin)
-        return SC_MANAGER_ALL_ACCESS;
-    return SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE | SC_MANAGER_QUERY_LOCK_STATUS | READ_CONTROL;
+    return security::checkAccess(managerSecurity(), Token::effective(), MAXIMUM_ALLOWED, managerMapping).granted;
 }
 
 }

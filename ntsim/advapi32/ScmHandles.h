@@ -23,7 +23,7 @@ bool removeHandle(SC_HANDLE handle);
 // Access rights in the form the objects grant them.
 DWORD mapManagerAccess(DWORD desired);
 DWORD mapServiceAccess(DWORD desired);
-// What the service controller's own security grants the effective token.
+// What the service controller's own descriptor grants the effective token.
 DWORD managerRightsOfCaller();
 
 }

@@ -44,6 +44,8 @@ public:
     std::vector<RunState*> all();
 
     bool save() const;
+    // The store's write transaction these states are read and saved in.
+    const RunStore::Transaction& transaction() const { return m_transaction; }
 
 private:
     RunStore::Transaction m_transaction;

@@ -2,13 +2,12 @@
 #include "ScmCalls.h"
 #include "ScmCommon.h"
 #include "ScmHandles.h"
-#include "registry/Key.h"
 #include "ScmSecurity.h"
+#include "registry/Key.h"
 
 #include "machine/ApiCall.h"
 #include "machine/Token.h"
-
-#include "machine/NtPath.h"
+#include "machine/Unicode.h"
 
 #include <unistd.h>
 
@@ -26,10 +25,33 @@ bool nameTaken(const std::string& self, const std::string& name)
     if (name.empty())
         return false;
     for (auto& other : allServices()) {
-        if (equalsNoCase(other.name, self))
+        if (equalsNoCaseUtf8(other.name, self))
             continue;
-        if (equalsNoCase(other.name, name) || equalsNoCase(other.displayName, name))
+        if (equalsNoCaseUtf8(other.name, name) || equalsNoCaseUtf8(other.displayName, name))
             return true;
+    }
+    return false;
+}
+
+// Whether the service would come to depend on itself, through any chain of
+// the services it depends on.
+bool dependsOnItself(const ServiceConfig& config)
+{
+    std::vector<std::string> pending = config.dependOnService;
+    std::vector<std::string> seen;
+    while (!pending.empty()) {
+        std::string name = pending.back();
+        pending.pop_back();
+        if (equalsNoCaseUtf8(name, config.name))
+            return true;
+        bool visited = false;
+        for (auto& s : seen)
+            visited = visited || equalsNoCaseUtf8(s, name);
+        if (visited)
+            continue;
+        seen.push_back(name);
+        if (auto other = readService(name))
+            pending.insert(pending.end(), other->dependOnService.begin(), other->dependOnService.end());
     }
     return false;
 }
@@ -45,7 +67,7 @@ DWORD nextTag(const std::string& group)
 {
     DWORD tag = 1;
     for (auto& other : allServices())
-        if (equalsNoCase(other.group, group) && other.tag && *other.tag >= tag)
+        if (equalsNoCaseUtf8(other.group, group) && other.tag && *other.tag >= tag)
             tag = *other.tag + 1;
     return tag;
 }
@@ -55,69 +77,95 @@ bool wantsTag(const ServiceConfig& c)
     return c.isDriver() && (c.start == SERVICE_BOOT_START || c.start == SERVICE_SYSTEM_START) && !c.group.empty();
 }
 
-void putString(char*& cursor, LPSTR& field, const std::string& value)
+// A Win32 service runs as LocalSystem on this machine, which has no other
+// service accounts; a driver's start name is its driver object's.
+bool validAccount(const ServiceConfig& c)
 {
-    field = cursor;
-    std::memcpy(cursor, value.c_str(), value.size() + 1);
-    cursor += value.size() + 1;
+    return c.isDriver() || c.objectName.empty() || equalsNoCaseUtf8(c.objectName, "LocalSystem");
 }
 
+// What a changed or new configuration must be, or the error NT gives.
+DWORD checkConfig(const ServiceConfig& c, bool tagWanted)
+{
+    if (!validServiceSettings(c.type, c.start, c.errorControl, c.objectName) || c.imagePath.empty())
+        return ERROR_INVALID_PARAMETER;
+    if (tagWanted && !wantsTag(c))
+        return ERROR_INVALID_PARAMETER;
+    if (!validAccount(c))
+        return ERROR_INVALID_SERVICE_ACCOUNT;
+    if (dependsOnItself(c))
+        return ERROR_CIRCULAR_DEPENDENCY;
+    return ERROR_SUCCESS;
 }
 
-SC_HANDLE scm::openService(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess)
+SC_HANDLE openServiceNamed(SC_HANDLE hSCManager, const std::optional<std::string>& name, DWORD desiredAccess)
 {
     if (!findHandle(hSCManager, ScObject::Kind::Manager))
         return fail<SC_HANDLE>(ERROR_INVALID_HANDLE, nullptr);
-    if (!isValidServiceName(lpServiceName))
+    if (!name)
+        return fail<SC_HANDLE>(missingPointer, nullptr);
+    if (!isValidServiceName(*name))
         return fail<SC_HANDLE>(ERROR_INVALID_NAME, nullptr);
     RunStates states;
-    auto config = readService(lpServiceName);
+    auto config = readService(*name);
     if (!config)
         return fail<SC_HANDLE>(ERROR_SERVICE_DOES_NOT_EXIST, nullptr);
-    auto access = security::checkAccess(serviceSecurity(config->name), Token::effective(), dwDesiredAccess,
+    auto access = security::checkAccess(serviceSecurity(config->name), Token::effective(), desiredAccess,
         serviceMapping);
     if (access.error)
         return fail<SC_HANDLE>(static_cast<DWORD>(access.error), nullptr);
     return openHandle(states, config->name, access.granted);
 }
 
-SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess)
+// What CreateService and ChangeServiceConfig set.
+struct Settings {
+    DWORD type;
+    DWORD start;
+    DWORD errorControl;
+    std::optional<std::string> imagePath;
+    std::optional<std::string> group;
+    LPDWORD tagId;
+    std::optional<std::vector<std::string>> dependencies;
+    std::optional<std::string> startName;
+    std::optional<std::string> displayName;
+};
+
+// The settings' texts; a missing one leaves its setting as it is.
+void applyTexts(const Settings& s, ServiceConfig& c)
 {
-    ntsim::ApiCall call("OpenServiceA", hSCManager, lpServiceName, dwDesiredAccess);
-    if (call.faulted())
-        return call.returns(nullptr);
-    return call.returns(scm::openService(hSCManager, lpServiceName, dwDesiredAccess));
+    if (s.imagePath)
+        c.imagePath = *s.imagePath;
+    if (s.group)
+        c.group = *s.group;
+    if (s.dependencies)
+        splitDependencies(*s.dependencies, c.dependOnService, c.dependOnGroup);
+    if (s.startName)
+        c.objectName = *s.startName;
+    if (s.displayName)
+        c.displayName = *s.displayName;
 }
 
-SC_HANDLE scm::createService(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCSTR lpDisplayName,
-    DWORD dwDesiredAccess, DWORD dwServiceType, DWORD dwStartType, DWORD dwErrorControl,
-    LPCSTR lpBinaryPathName, LPCSTR lpLoadOrderGroup, LPDWORD lpdwTagId, LPCSTR lpDependencies,
-    LPCSTR lpServiceStartName)
+SC_HANDLE createServiceNamed(SC_HANDLE hSCManager, const std::optional<std::string>& name, DWORD access,
+    const Settings& s)
 {
-    auto manager = findHandle(hSCManager, ScObject::Kind::Manager);
+    auto manager = openedManager(hSCManager, SC_MANAGER_CREATE_SERVICE);
     if (!manager)
-        return fail<SC_HANDLE>(ERROR_INVALID_HANDLE, nullptr);
-    if (!(manager->access & SC_MANAGER_CREATE_SERVICE))
-        return fail<SC_HANDLE>(ERROR_ACCESS_DENIED, nullptr);
-    if (!isValidServiceName(lpServiceName) || !isValidDisplayName(lpDisplayName))
+        return nullptr;
+    if (!name)
+        return fail<SC_HANDLE>(missingPointer, nullptr);
+    if (!isValidServiceName(*name) || (s.displayName && !isValidDisplayName(*s.displayName)))
         return fail<SC_HANDLE>(ERROR_INVALID_NAME, nullptr);
 
     ServiceConfig c;
-    c.name = lpServiceName;
-    c.type = dwServiceType;
-    c.start = dwStartType;
-    c.errorControl = dwErrorControl;
-    c.imagePath = lpBinaryPathName ? lpBinaryPathName : "";
-    c.displayName = lpDisplayName ? lpDisplayName : "";
-    c.group = lpLoadOrderGroup ? lpLoadOrderGroup : "";
-    c.objectName = lpServiceStartName ? lpServiceStartName : "";
+    c.name = *name;
+    c.type = s.type;
+    c.start = s.start;
+    c.errorControl = s.errorControl;
+    applyTexts(s, c);
     if (!c.isDriver() && c.objectName.empty())
         c.objectName = "LocalSystem";
-    splitDependencies(lpDependencies, c.dependOnService, c.dependOnGroup);
-    if (!validServiceSettings(c.type, c.start, c.errorControl, c.objectName) || c.imagePath.empty())
-        return fail<SC_HANDLE>(ERROR_INVALID_PARAMETER, nullptr);
-    if (lpdwTagId && !wantsTag(c))
-        return fail<SC_HANDLE>(ERROR_INVALID_PARAMETER, nullptr);
+    if (DWORD error = checkConfig(c, s.tagId != nullptr))
+        return fail<SC_HANDLE>(error, nullptr);
 
     RunStates states;
     completePendingDeletes(states);
@@ -131,33 +179,202 @@ SC_HANDLE scm::createService(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCSTR 
         states.save();
         return fail<SC_HANDLE>(ERROR_DUPLICATE_SERVICE_NAME, nullptr);
     }
-    if (lpdwTagId)
+    if (s.tagId)
         c.tag = nextTag(c.group);
-    bool keyExisted = registry::SystemKey().open(std::string(servicesKey) + "\\" + c.name) == ERROR_SUCCESS;
+    bool keyExisted
+        = registry::SystemKey(registry::Key::Text::Utf8).open(std::string(servicesKey) + "\\" + c.name) == ERROR_SUCCESS;
     if (LONG status = writeService(c); status != ERROR_SUCCESS) {
         if (!keyExisted)
             deleteService(c.name);
         states.save();
         return fail<SC_HANDLE>(static_cast<DWORD>(status), nullptr);
     }
-    if (lpdwTagId)
-        *lpdwTagId = *c.tag;
+    if (s.tagId)
+        *s.tagId = *c.tag;
     RunState& state = states.of(c.name);
     state = RunState {};
     state.name = c.name;
-    return openHandle(states, c.name, mapServiceAccess(dwDesiredAccess));
+    return openHandle(states, c.name, mapServiceAccess(access));
 }
 
-SC_HANDLE WINAPI CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCSTR lpDisplayName,
-    DWORD dwDesiredAccess, DWORD dwServiceType, DWORD dwStartType, DWORD dwErrorControl,
-    LPCSTR lpBinaryPathName, LPCSTR lpLoadOrderGroup, LPDWORD lpdwTagId, LPCSTR lpDependencies,
-    LPCSTR lpServiceStartName, LPCSTR /*lpPassword*/ lpPassword)
+template<typename Text>
+SC_HANDLE createServiceAs(SC_HANDLE hSCManager, const typename Text::Char* lpServiceName,
+    const typename Text::Char* lpDisplayName, DWORD dwDesiredAccess, DWORD dwServiceType, DWORD dwStartType,
+    DWORD dwErrorControl, const typename Text::Char* lpBinaryPathName, const typename Text::Char* lpLoadOrderGroup,
+    LPDWORD lpdwTagId, const typename Text::Char* lpDependencies, const typename Text::Char* lpServiceStartName)
 {
-    ntsim::ApiCall call("CreateServiceA", hSCManager, lpServiceName, lpDisplayName, dwDesiredAccess, dwServiceType, dwStartType, dwErrorControl, lpBinaryPathName, lpLoadOrderGroup, lpdwTagId, lpDependencies, lpServiceStartName, lpPassword);
+    return createServiceNamed(hSCManager, optionalName<Text>(lpServiceName), dwDesiredAccess,
+        Settings { dwServiceType, dwStartType, dwErrorControl, optionalName<Text>(lpBinaryPathName),
+            optionalName<Text>(lpLoadOrderGroup), lpdwTagId, listOf<Text>(lpDependencies),
+            optionalName<Text>(lpServiceStartName), optionalName<Text>(lpDisplayName) });
+}
+
+// The dependencies as QueryServiceConfig lists them: services, then groups
+// after SC_GROUP_IDENTIFIER.
+std::vector<std::string> dependencyList(const ServiceConfig& config)
+{
+    std::vector<std::string> list = config.dependOnService;
+    for (auto& g : config.dependOnGroup)
+        list.push_back(std::string(1, SC_GROUP_IDENTIFIERA) + g);
+    return list;
+}
+
+// The structure, then its strings in the form's text.
+template<typename Text, typename Config>
+BOOL queryConfigAs(SC_HANDLE hService, Config* out, DWORD size, LPDWORD needed)
+{
+    auto service = openedService(hService, SERVICE_QUERY_CONFIG);
+    if (!service)
+        return FALSE;
+    if (!needed)
+        return fail(missingPointer, FALSE);
+    auto config = readService(service->service);
+    if (!config)
+        return fail(ERROR_SERVICE_DOES_NOT_EXIST, FALSE);
+    auto dependencies = dependencyList(*config);
+    size_t dependencyBytes = sizeof(typename Text::Char);
+    for (auto& d : dependencies)
+        dependencyBytes += textBytes<Text>(d);
+    size_t bytes = sizeof(Config) + textBytes<Text>(config->imagePath) + textBytes<Text>(config->group)
+        + dependencyBytes + textBytes<Text>(config->objectName) + textBytes<Text>(config->shownName());
+    if (!out || size < bytes) {
+        *needed = static_cast<DWORD>(bytes);
+        return fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+    }
+    out->dwServiceType = config->type;
+    out->dwStartType = config->start;
+    out->dwErrorControl = config->errorControl;
+    out->dwTagId = config->tag.value_or(0);
+    char* cursor = reinterpret_cast<char*>(out + 1);
+    out->lpBinaryPathName = putText<Text>(cursor, config->imagePath);
+    out->lpLoadOrderGroup = putText<Text>(cursor, config->group);
+    out->lpDependencies = reinterpret_cast<typename Text::Char*>(cursor);
+    for (auto& d : dependencies)
+        putText<Text>(cursor, d);
+    putText<Text>(cursor, {});
+    out->lpServiceStartName = putText<Text>(cursor, config->objectName);
+    out->lpDisplayName = putText<Text>(cursor, config->shownName());
+    return TRUE;
+}
+
+// SERVICE_NO_CHANGE leaves a number as it is.
+BOOL changeConfigNamed(SC_HANDLE hService, const Settings& change)
+{
+    auto service = openedService(hService, SERVICE_CHANGE_CONFIG);
+    if (!service)
+        return FALSE;
+    if (change.displayName && !isValidDisplayName(*change.displayName))
+        return fail(ERROR_INVALID_NAME, FALSE);
+    RunStates states;
+    auto config = readService(service->service);
+    if (!config)
+        return fail(ERROR_SERVICE_DOES_NOT_EXIST, FALSE);
+    if (const RunState* state = states.find(config->name); state && state->markedForDelete)
+        return fail(ERROR_SERVICE_MARKED_FOR_DELETE, FALSE);
+
+    ServiceConfig c = *config;
+    if (change.type != SERVICE_NO_CHANGE)
+        c.type = change.type;
+    if (change.start != SERVICE_NO_CHANGE)
+        c.start = change.start;
+    if (change.errorControl != SERVICE_NO_CHANGE)
+        c.errorControl = change.errorControl;
+    applyTexts(change, c);
+    if (DWORD error = checkConfig(c, change.tagId != nullptr))
+        return fail(error, FALSE);
+    if (change.displayName && nameTaken(c.name, c.displayName))
+        return fail(ERROR_DUPLICATE_SERVICE_NAME, FALSE);
+    if (change.tagId && (!c.tag || change.group))
+        c.tag = nextTag(c.group);
+    if (LONG status = writeService(c); status != ERROR_SUCCESS)
+        return fail(static_cast<DWORD>(status), FALSE);
+    if (change.tagId)
+        *change.tagId = *c.tag;
+    return TRUE;
+}
+
+template<typename Text>
+BOOL changeConfigAs(SC_HANDLE hService, DWORD dwServiceType, DWORD dwStartType, DWORD dwErrorControl,
+    const typename Text::Char* lpBinaryPathName, const typename Text::Char* lpLoadOrderGroup, LPDWORD lpdwTagId,
+    const typename Text::Char* lpDependencies, const typename Text::Char* lpServiceStartName,
+    const typename Text::Char* lpDisplayName)
+{
+    return changeConfigNamed(hService,
+        Settings { dwServiceType, dwStartType, dwErrorControl, optionalName<Text>(lpBinaryPathName),
+            optionalName<Text>(lpLoadOrderGroup), lpdwTagId, listOf<Text>(lpDependencies), optionalName<Text>(lpServiceStartName),
+            optionalName<Text>(lpDisplayName) });
+}
+
+}
+
+SC_HANDLE scm::openService(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess)
+{
+    return openServiceNamed(hSCManager, optionalName<AnsiText>(lpServiceName), dwDesiredAccess);
+}
+
+SC_HANDLE scm::openServiceW(SC_HANDLE hSCManager, LPCWSTR lpServiceName, DWORD dwDesiredAccess)
+{
+    return openServiceNamed(hSCManager, optionalName<WideText>(lpServiceName), dwDesiredAccess);
+}
+
+SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess)
+{
+    ApiCall call("OpenServiceA", hSCManager, lpServiceName, dwDesiredAccess);
     if (call.faulted())
         return call.returns(nullptr);
-    return call.returns(scm::createService(hSCManager, lpServiceName, lpDisplayName, dwDesiredAccess, dwServiceType, dwStartType,
-        dwErrorControl, lpBinaryPathName, lpLoadOrderGroup, lpdwTagId, lpDependencies, lpServiceStartName));
+    return call.returns(scm::openService(hSCManager, lpServiceName, dwDesiredAccess));
+}
+
+SC_HANDLE WINAPI OpenServiceW(SC_HANDLE hSCManager, LPCWSTR lpServiceName, DWORD dwDesiredAccess)
+{
+    ApiCall call("OpenServiceW", hSCManager, lpServiceName, dwDesiredAccess);
+    if (call.faulted())
+        return call.returns(nullptr);
+    return call.returns(scm::openServiceW(hSCManager, lpServiceName, dwDesiredAccess));
+}
+
+SC_HANDLE scm::createService(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCSTR lpDisplayName, DWORD dwDesiredAccess,
+    DWORD dwServiceType, DWORD dwStartType, DWORD dwErrorControl, LPCSTR lpBinaryPathName, LPCSTR lpLoadOrderGroup,
+    LPDWORD lpdwTagId, LPCSTR lpDependencies, LPCSTR lpServiceStartName)
+{
+    return createServiceAs<AnsiText>(hSCManager, lpServiceName, lpDisplayName, dwDesiredAccess, dwServiceType,
+        dwStartType, dwErrorControl, lpBinaryPathName, lpLoadOrderGroup, lpdwTagId, lpDependencies, lpServiceStartName);
+}
+
+SC_HANDLE scm::createServiceW(SC_HANDLE hSCManager, LPCWSTR lpServiceName, LPCWSTR lpDisplayName,
+    DWORD dwDesiredAccess, DWORD dwServiceType, DWORD dwStartType, DWORD dwErrorControl, LPCWSTR lpBinaryPathName,
+    LPCWSTR lpLoadOrderGroup, LPDWORD lpdwTagId, LPCWSTR lpDependencies, LPCWSTR lpServiceStartName)
+{
+    return createServiceAs<WideText>(hSCManager, lpServiceName, lpDisplayName, dwDesiredAccess, dwServiceType,
+        dwStartType, dwErrorControl, lpBinaryPathName, lpLoadOrderGroup, lpdwTagId, lpDependencies, lpServiceStartName);
+}
+
+// The password goes unused: a Win32 service runs as LocalSystem here.
+SC_HANDLE WINAPI CreateServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, LPCSTR lpDisplayName,
+    DWORD dwDesiredAccess, DWORD dwServiceType, DWORD dwStartType, DWORD dwErrorControl, LPCSTR lpBinaryPathName,
+    LPCSTR lpLoadOrderGroup, LPDWORD lpdwTagId, LPCSTR lpDependencies, LPCSTR lpServiceStartName, LPCSTR lpPassword)
+{
+    ApiCall call("CreateServiceA", hSCManager, lpServiceName, lpDisplayName, dwDesiredAccess, dwServiceType,
+        dwStartType, dwErrorControl, lpBinaryPathName, lpLoadOrderGroup, lpdwTagId, lpDependencies, lpServiceStartName,
+        lpPassword);
+    if (call.faulted())
+        return call.returns(nullptr);
+    return call.returns(scm::createService(hSCManager, lpServiceName, lpDisplayName, dwDesiredAccess, dwServiceType,
+        dwStartType, dwErrorControl, lpBinaryPathName, lpLoadOrderGroup, lpdwTagId, lpDependencies, lpServiceStartName));
+}
+
+SC_HANDLE WINAPI CreateServiceW(SC_HANDLE hSCManager, LPCWSTR lpServiceName, LPCWSTR lpDisplayName,
+    DWORD dwDesiredAccess, DWORD dwServiceType, DWORD dwStartType, DWORD dwErrorControl, LPCWSTR lpBinaryPathName,
+    LPCWSTR lpLoadOrderGroup, LPDWORD lpdwTagId, LPCWSTR lpDependencies, LPCWSTR lpServiceStartName,
+    LPCWSTR lpPassword)
+{
+    ApiCall call("CreateServiceW", hSCManager, lpServiceName, lpDisplayName, dwDesiredAccess, dwServiceType,
+        dwStartType, dwErrorControl, lpBinaryPathName, lpLoadOrderGroup, lpdwTagId, lpDependencies, lpServiceStartName,
+        lpPassword);
+    if (call.faulted())
+        return call.returns(nullptr);
+    return call.returns(scm::createServiceW(hSCManager, lpServiceName, lpDisplayName, dwDesiredAccess, dwServiceType,
+        dwStartType, dwErrorControl, lpBinaryPathName, lpLoadOrderGroup, lpdwTagId, lpDependencies, lpServiceStartName));
 }
 
 BOOL scm::markForDelete(SC_HANDLE hService)
@@ -172,7 +389,7 @@ BOOL scm::markForDelete(SC_HANDLE hService)
     state.markedForDelete = true;
     {
         // As NT does, so that the mark outlives a restart.
-        registry::SystemKey key;
+        registry::SystemKey key(registry::Key::Text::Utf8);
         if (key.open(std::string(servicesKey) + "\\" + service->service, KEY_SET_VALUE) == ERROR_SUCCESS)
             key.setDword("DeleteFlag", 1);
     }
@@ -182,111 +399,78 @@ BOOL scm::markForDelete(SC_HANDLE hService)
 
 BOOL WINAPI DeleteService(SC_HANDLE hService)
 {
-    ntsim::ApiCall call("DeleteService", hService);
+    ApiCall call("DeleteService", hService);
     if (call.faulted())
         return call.returns(FALSE);
     return call.returns(scm::markForDelete(hService));
 }
 
+BOOL scm::queryConfig(SC_HANDLE hService, LPQUERY_SERVICE_CONFIGA lpServiceConfig, DWORD cbBufSize,
+    LPDWORD pcbBytesNeeded)
+{
+    return queryConfigAs<AnsiText>(hService, lpServiceConfig, cbBufSize, pcbBytesNeeded);
+}
+
+BOOL scm::queryConfigW(SC_HANDLE hService, LPQUERY_SERVICE_CONFIGW lpServiceConfig, DWORD cbBufSize,
+    LPDWORD pcbBytesNeeded)
+{
+    return queryConfigAs<WideText>(hService, lpServiceConfig, cbBufSize, pcbBytesNeeded);
+}
+
 BOOL WINAPI QueryServiceConfigA(SC_HANDLE hService, LPQUERY_SERVICE_CONFIGA lpServiceConfig, DWORD cbBufSize,
     LPDWORD pcbBytesNeeded)
 {
-    ntsim::ApiCall call("QueryServiceConfigA", hService, lpServiceConfig, cbBufSize, pcbBytesNeeded);
+    ApiCall call("QueryServiceConfigA", hService, lpServiceConfig, cbBufSize, pcbBytesNeeded);
     if (call.faulted())
         return call.returns(FALSE);
-    auto service = openedService(hService, SERVICE_QUERY_CONFIG);
-    if (!service)
-        return call.returns(FALSE);
-    if (!pcbBytesNeeded)
-        return call.returns(fail(ERROR_INVALID_ADDRESS, FALSE));
-    auto config = readService(service->service);
-    if (!config)
-        return call.returns(fail(ERROR_SERVICE_DOES_NOT_EXIST, FALSE));
+    return call.returns(scm::queryConfig(hService, lpServiceConfig, cbBufSize, pcbBytesNeeded));
+}
 
-    std::string dependencies;
-    for (auto& s : config->dependOnService)
-        dependencies += s + '\0';
-    for (auto& g : config->dependOnGroup)
-        dependencies += std::string(1, SC_GROUP_IDENTIFIERA) + g + '\0';
-    const std::string& displayName = config->shownName();
-    size_t needed = sizeof(QUERY_SERVICE_CONFIGA) + config->imagePath.size() + 1 + config->group.size() + 1
-        + dependencies.size() + 1 + config->objectName.size() + 1 + displayName.size() + 1;
-    if (!lpServiceConfig || cbBufSize < needed) {
-        *pcbBytesNeeded = static_cast<DWORD>(needed);
-        return call.returns(fail(ERROR_INSUFFICIENT_BUFFER, FALSE));
-    }
-    QUERY_SERVICE_CONFIGA& out = *lpServiceConfig;
-    out.dwServiceType = config->type;
-    out.dwStartType = config->start;
-    out.dwErrorControl = config->errorControl;
-    out.dwTagId = config->tag.value_or(0);
-    char* cursor = reinterpret_cast<char*>(lpServiceConfig + 1);
-    putString(cursor, out.lpBinaryPathName, config->imagePath);
-    putString(cursor, out.lpLoadOrderGroup, config->group);
-    out.lpDependencies = cursor;
-    std::memcpy(cursor, dependencies.data(), dependencies.size());
-    cursor += dependencies.size();
-    *cursor++ = 0;
-    putString(cursor, out.lpServiceStartName, config->objectName);
-    putString(cursor, out.lpDisplayName, displayName);
-    return call.returns(TRUE);
+BOOL WINAPI QueryServiceConfigW(SC_HANDLE hService, LPQUERY_SERVICE_CONFIGW lpServiceConfig, DWORD cbBufSize,
+    LPDWORD pcbBytesNeeded)
+{
+    ApiCall call("QueryServiceConfigW", hService, lpServiceConfig, cbBufSize, pcbBytesNeeded);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(scm::queryConfigW(hService, lpServiceConfig, cbBufSize, pcbBytesNeeded));
 }
 
 BOOL scm::changeConfig(SC_HANDLE hService, DWORD dwServiceType, DWORD dwStartType, DWORD dwErrorControl,
     LPCSTR lpBinaryPathName, LPCSTR lpLoadOrderGroup, LPDWORD lpdwTagId, LPCSTR lpDependencies,
     LPCSTR lpServiceStartName, LPCSTR lpDisplayName)
 {
-    auto service = openedService(hService, SERVICE_CHANGE_CONFIG);
-    if (!service)
-        return FALSE;
-    if (!isValidDisplayName(lpDisplayName))
-        return fail(ERROR_INVALID_NAME, FALSE);
-    RunStates states;
-    auto config = readService(service->service);
-    if (!config)
-        return fail(ERROR_SERVICE_DOES_NOT_EXIST, FALSE);
-    if (const RunState* state = states.find(config->name); state && state->markedForDelete)
-        return fail(ERROR_SERVICE_MARKED_FOR_DELETE, FALSE);
+    return changeConfigAs<AnsiText>(hService, dwServiceType, dwStartType, dwErrorControl, lpBinaryPathName,
+        lpLoadOrderGroup, lpdwTagId, lpDependencies, lpServiceStartName, lpDisplayName);
+}
 
-    ServiceConfig c = *config;
-    if (dwServiceType != SERVICE_NO_CHANGE)
-        c.type = dwServiceType;
-    if (dwStartType != SERVICE_NO_CHANGE)
-        c.start = dwStartType;
-    if (dwErrorControl != SERVICE_NO_CHANGE)
-        c.errorControl = dwErrorControl;
-    if (lpBinaryPathName)
-        c.imagePath = lpBinaryPathName;
-    if (lpLoadOrderGroup)
-        c.group = lpLoadOrderGroup;
-    if (lpDependencies)
-        splitDependencies(lpDependencies, c.dependOnService, c.dependOnGroup);
-    if (lpServiceStartName)
-        c.objectName = lpServiceStartName;
-    if (lpDisplayName)
-        c.displayName = lpDisplayName;
-    if (!validServiceSettings(c.type, c.start, c.errorControl, c.objectName) || c.imagePath.empty())
-        return fail(ERROR_INVALID_PARAMETER, FALSE);
-    if (lpdwTagId && !wantsTag(c))
-        return fail(ERROR_INVALID_PARAMETER, FALSE);
-    if (lpDisplayName && nameTaken(c.name, c.displayName))
-        return fail(ERROR_DUPLICATE_SERVICE_NAME, FALSE);
-    if (lpdwTagId && (!c.tag || lpLoadOrderGroup))
-        c.tag = nextTag(c.group);
-    if (LONG status = writeService(c); status != ERROR_SUCCESS)
-        return fail(static_cast<DWORD>(status), FALSE);
-    if (lpdwTagId)
-        *lpdwTagId = *c.tag;
-    return TRUE;
+BOOL scm::changeConfigW(SC_HANDLE hService, DWORD dwServiceType, DWORD dwStartType, DWORD dwErrorControl,
+    LPCWSTR lpBinaryPathName, LPCWSTR lpLoadOrderGroup, LPDWORD lpdwTagId, LPCWSTR lpDependencies,
+    LPCWSTR lpServiceStartName, LPCWSTR lpDisplayName)
+{
+    return changeConfigAs<WideText>(hService, dwServiceType, dwStartType, dwErrorControl, lpBinaryPathName,
+        lpLoadOrderGroup, lpdwTagId, lpDependencies, lpServiceStartName, lpDisplayName);
 }
 
 BOOL WINAPI ChangeServiceConfigA(SC_HANDLE hService, DWORD dwServiceType, DWORD dwStartType, DWORD dwErrorControl,
     LPCSTR lpBinaryPathName, LPCSTR lpLoadOrderGroup, LPDWORD lpdwTagId, LPCSTR lpDependencies,
-    LPCSTR lpServiceStartName, LPCSTR /*lpPassword*/ lpPassword, LPCSTR lpDisplayName)
+    LPCSTR lpServiceStartName, LPCSTR lpPassword, LPCSTR lpDisplayName)
 {
-    ntsim::ApiCall call("ChangeServiceConfigA", hService, dwServiceType, dwStartType, dwErrorControl, lpBinaryPathName, lpLoadOrderGroup, lpdwTagId, lpDependencies, lpServiceStartName, lpPassword, lpDisplayName);
+    ApiCall call("ChangeServiceConfigA", hService, dwServiceType, dwStartType, dwErrorControl, lpBinaryPathName,
+        lpLoadOrderGroup, lpdwTagId, lpDependencies, lpServiceStartName, lpPassword, lpDisplayName);
     if (call.faulted())
         return call.returns(FALSE);
-    return call.returns(scm::changeConfig(hService, dwServiceType, dwStartType, dwErrorControl, lpBinaryPathName, lpLoadOrderGroup,
-        lpdwTagId, lpDependencies, lpServiceStartName, lpDisplayName));
+    return call.returns(scm::changeConfig(hService, dwServiceType, dwStartType, dwErrorControl, lpBinaryPathName,
+        lpLoadOrderGroup, lpdwTagId, lpDependencies, lpServiceStartName, lpDisplayName));
+}
+
+BOOL WINAPI ChangeServiceConfigW(SC_HANDLE hService, DWORD dwServiceType, DWORD dwStartType, DWORD dwErrorControl,
+    LPCWSTR lpBinaryPathName, LPCWSTR lpLoadOrderGroup, LPDWORD lpdwTagId, LPCWSTR lpDependencies,
+    LPCWSTR lpServiceStartName, LPCWSTR lpPassword, LPCWSTR lpDisplayName)
+{
+    ApiCall call("ChangeServiceConfigW", hService, dwServiceType, dwStartType, dwErrorControl, lpBinaryPathName,
+        lpLoadOrderGroup, lpdwTagId, lpDependencies, lpServiceStartName, lpPassword, lpDisplayName);
+    if (call.faulted())
+        return call.returns(FALSE);
+    return call.returns(scm::changeConfigW(hService, dwServiceType, dwStartType, dwErrorControl, lpBinaryPathName,
+        lpLoadOrderGroup, lpdwTagId, lpDependencies, lpServiceStartName, lpDisplayName));
 }

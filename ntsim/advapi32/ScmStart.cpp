@@ -5,6 +5,7 @@
 #include "LegacyTraces.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
+#include "machine/Unicode.h"
 
 #include <algorithm>
 
@@ -44,7 +45,7 @@ public:
 private:
     bool inChain(const std::string& name) const
     {
-        return std::any_of(m_chain.begin(), m_chain.end(), [&](auto& n) { return equalsNoCase(n, name); });
+        return std::any_of(m_chain.begin(), m_chain.end(), [&](auto& n) { return equalsNoCaseUtf8(n, name); });
     }
 
     // ERROR_SUCCESS when the dependency runs afterwards.
@@ -73,13 +74,13 @@ private:
         auto running = [&] {
             return std::any_of(members.begin(), members.end(), [&](auto& m) {
                 const RunState* s = m_states.find(m.name);
-                return equalsNoCase(m.group, group) && s && s->active();
+                return equalsNoCaseUtf8(m.group, group) && s && s->active();
             });
         };
         if (running())
             return ERROR_SUCCESS;
         for (auto& member : members)
-            if (equalsNoCase(member.group, group) && member.start != SERVICE_DISABLED && !inChain(member.name))
+            if (equalsNoCaseUtf8(member.group, group) && member.start != SERVICE_DISABLED && !inChain(member.name))
                 startDependency(member.name);
         return running() ? ERROR_SUCCESS : ERROR_SERVICE_DEPENDENCY_FAIL;
     }
@@ -167,15 +168,8 @@ bool hasActiveDependents(RunStates& states, const ServiceConfig& config)
 {
     for (auto& other : allServices()) {
         const RunState* s = states.find(other.name);
-        if (!s || !s->active())
-            continue;
-        for (auto& d : other.dependOnService)
-            if (equalsNoCase(d, config.name))
-                return true;
-        if (!config.group.empty())
-            for (auto& g : other.dependOnGroup)
-                if (equalsNoCase(g, config.group))
-                    return true;
+        if (s && s->active() && other.dependsOn(config))
+            return true;
     }
     return false;
 }

@@ -44,7 +44,7 @@ const EmbeddedHive hives[] = {
 
 }
 
-bool installDefaultRegistry(const std::string& registryDir, std::string& error)
+bool installDefaultRegistry(const std::string& registryDir, unsigned ansiCodePage, std::string& error)
 {
     if (!makeDirectories(registryDir)) {
         error = "cannot create " + registryDir;
@@ -57,7 +57,7 @@ bool installDefaultRegistry(const std::string& registryDir, std::string& error)
         for (auto& hive : hives) {
             registry::RegText parsed;
             std::string text(reinterpret_cast<const char*>(hive.data), *hive.size);
-            if (!registry::parseRegText(text, parsed, error)) {
+            if (!registry::parseRegText(text, ansiCodePage, parsed, error)) {
                 error = std::string("default hive ") + hive.file + ": " + error;
                 return ERROR_INVALID_DATA;
             }

@@ -5,6 +5,6 @@
 namespace ntsim {
 
 // Writes the default hives into a machine's registry directory.
-bool installDefaultRegistry(const std::string& registryDir, std::string& error);
+bool installDefaultRegistry(const std::string& registryDir, unsigned ansiCodePage, std::string& error);
 
 }

@@ -267,7 +267,7 @@ DWORD driveService(const std::string& service, bool start, bool& needsReboot)
     if (start == running)
         return NO_ERROR;
     if (start)
-        return scm::start(handle.get()) ? NO_ERROR : GetLastError();
+        return scm::start(handle.get(), 0, nullptr) ? NO_ERROR : GetLastError();
     if (!(status.dwControlsAccepted & SERVICE_ACCEPT_STOP)) {
         needsReboot = true;
         return NO_ERROR;

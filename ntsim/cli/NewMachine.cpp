@@ -145,7 +145,7 @@ bool createMachine(const std::string& dir, const NewMachineOptions& options, std
             return false;
         }
     }
-    if (!installDefaultRegistry(dir + "/registry", error))
+    if (!installDefaultRegistry(dir + "/registry", config.codePage, error))
         return false;
     // A new machine is switched on with its run state empty.
     if (!RunStore::open(dir + "/run", error))
@@ -215,9 +215,9 @@ bool setMachineSetting(const std::string& dir, const std::string& assignment, st
     return machine.saveConfig(error);
 }
 
-bool registryIsSound(const std::string& registryDir, std::string& error)
+bool registryIsSound(const Machine& machine, std::string& error)
 {
-    return registry::Store::open(registryDir, error) != nullptr;
+    return registry::Store::open(machine.registryDir(), machine.config().codePage, error) != nullptr;
 }
 
 }

@@ -4,6 +4,8 @@
 
 namespace ntsim {
 
+class Machine;
+
 struct NewMachineOptions {
     std::string packageDir; // copied into C:\MODEM; empty for none
     std::string systemDir;  // the machine's own programs, copied into C:\WINNT\system32
@@ -22,7 +24,7 @@ bool setMachineSetting(const std::string& dir, const std::string& assignment, st
 
 // Whether the machine's registry database opens and is the registry's;
 // a program started on one that is not would meet an empty registry.
-bool registryIsSound(const std::string& registryDir, std::string& error);
+bool registryIsSound(const Machine& machine, std::string& error);
 
 // Copies a host directory's files (and subdirectories) into an NT directory of the machine.
 bool copyIntoMachine(const std::string& machineDir, const std::string& hostDir, const std::string& ntDir, std::string& error);

@@ -42,12 +42,13 @@ std::string fullKeyPath(const std::string& path)
 // A registry file larger than this is refused rather than read whole.
 constexpr size_t maxImportSize = 64 * 1024 * 1024;
 
-std::unique_ptr<Store> openRegistry(const std::string& dir, std::string& error)
+std::unique_ptr<Store> openRegistry(const std::string& dir, unsigned& ansiCodePage, std::string& error)
 {
     Machine machine;
     if (!Machine::open(dir, machine, error))
         return nullptr;
-    return Store::open(machine.registryDir(), error);
+    ansiCodePage = machine.config().codePage;
+    return Store::open(machine.registryDir(), ansiCodePage, error);
 }
 
 // The export of a key handed to out a part at a time, or only its
@@ -55,7 +56,8 @@ std::unique_ptr<Store> openRegistry(const std::string& dir, std::string& error)
 bool exportTo(const std::string& dir, const std::string& keyPath, bool sddlOnly,
     const std::function<void(const std::string&)>& out, std::string& error)
 {
-    auto store = openRegistry(dir, error);
+    unsigned ansiCodePage = 0;
+    auto store = openRegistry(dir, ansiCodePage, error);
     if (!store)
         return false;
     bool found = false;
@@ -122,14 +124,15 @@ bool readBounded(const std::string& file, size_t limit, std::string& text, std::
 int importFile(const std::string& dir, const std::string& file)
 {
     std::string error;
-    auto store = openRegistry(dir, error);
+    unsigned ansiCodePage = 0;
+    auto store = openRegistry(dir, ansiCodePage, error);
     if (!store)
         return failure(error);
     std::string text;
     registry::RegText parsed;
     if (!readBounded(file, maxImportSize, text, error))
         return failure(error);
-    if (!registry::parseRegText(text, parsed, error))
+    if (!registry::parseRegText(text, ansiCodePage, parsed, error))
         return failure(file + ": " + error);
     text.clear();
     LONG result = store->write([&]() -> LONG {

@@ -279,7 +279,7 @@ int run(const RunRequest& given)
     Machine machine;
     if (!Machine::open(request.machineDir, machine, error))
         return usageError(error);
-    if (!registryIsSound(machine.registryDir(), error))
+    if (!registryIsSound(machine, error))
         return failure(error);
     Machine::attach(machine.root());
     if (!RunStore::tryCurrent(error))

@@ -494,12 +494,13 @@ std::string valueText(const RegValue& value, std::string& typeName, std::string*
     registry::RegText parsed;
     std::string error;
     typeName = "?";
+    // Names come in UTF-8, string data as the registry keeps it (UTF-16LE).
     auto text = [&](std::string s) {
         while (!s.empty() && s.back() == '\0')
             s.pop_back();
-        return ansiToUtf8(s, ansiCodePage());
+        return s;
     };
-    if (!registry::parseRegText("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\X]\n" + value.text + "\n", parsed, error)
+    if (!registry::parseRegText("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\X]\n" + value.text + "\n", ansiCodePage(), parsed, error)
         || parsed.keys.empty() || parsed.keys[0].values.empty()) {
         if (name)
             *name = value.name;
@@ -508,7 +509,7 @@ std::string valueText(const RegValue& value, std::string& typeName, std::string*
     const registry::TextValue& v = parsed.keys[0].values[0];
     if (name)
         *name = v.name.empty() ? "(default)" : text(v.name);
-    std::string bytes(v.data.begin(), v.data.end());
+    std::string bytes = registry::isStringType(v.type) ? registry::utf8FromStored(v.data) : std::string(v.data.begin(), v.data.end());
     char number[40];
     switch (v.type) {
     case REG_SZ:

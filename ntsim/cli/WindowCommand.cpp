@@ -60,7 +60,7 @@ int ownWindow(const std::string& dir, const std::string& title)
     std::string error;
     if (!Machine::open(dir, machine, error))
         return usageError(error);
-    if (!registryIsSound(machine.registryDir(), error))
+    if (!registryIsSound(machine, error))
         return failure(error);
     Machine::attach(machine.root());
     if (!RunStore::tryCurrent(error))

@@ -22,7 +22,7 @@ const Verb verbs[] = {
     { "set", "Change the machine's hardware, locale or user", defineSet },
     { "run", "Run a program of the machine", defineRun },
     { "reg", "Export, import or show the machine's registry", defineReg },
-    { "sc", "Query, start or stop a service as NT's sc does", defineSc },
+    { "sc", "Query, start, stop, create, configure or delete services as NT's sc does", defineSc },
     { "fault", "Make the n-th call of an API fail with a chosen error", defineFault },
     { "window", "Own a top-level window until it is closed", defineWindow },
     { "devcon", "Find, show, install and remove the machine's devices as devcon does", defineDevcon },
@@ -61,7 +61,7 @@ std::string verbPath(const CLI::App& app)
 bool attachMachine(const std::string& dir, std::string& error)
 {
     Machine probe;
-    if (!Machine::open(dir, probe, error) || !registryIsSound(probe.registryDir(), error))
+    if (!Machine::open(dir, probe, error) || !registryIsSound(probe, error))
         return false;
     Machine::attach(dir);
     return RunStore::tryCurrent(error) != nullptr;

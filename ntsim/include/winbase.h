@@ -217,8 +217,11 @@ NTSIM_API int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR l
     LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar);
 NTSIM_API int WINAPI CompareStringA(LCID Locale, DWORD dwCmpFlags, LPCSTR lpString1, int cchCount1, LPCSTR lpString2, int cchCount2);
 NTSIM_API int WINAPI lstrcmpA(LPCSTR lpString1, LPCSTR lpString2);
+NTSIM_API int WINAPI lstrcmpW(LPCWSTR lpString1, LPCWSTR lpString2);
 NTSIM_API int WINAPI lstrcmpiA(LPCSTR lpString1, LPCSTR lpString2);
+NTSIM_API int WINAPI lstrcmpiW(LPCWSTR lpString1, LPCWSTR lpString2);
 NTSIM_API int WINAPI lstrlenA(LPCSTR lpString);
+NTSIM_API int WINAPI lstrlenW(LPCWSTR lpString);
 NTSIM_API int WINAPI MulDiv(int nNumber, int nNumerator, int nDenominator);
 NTSIM_API LPSTR WINAPI lstrcpyA(LPSTR lpString1, LPCSTR lpString2);
 NTSIM_API LPSTR WINAPI lstrcpynA(LPSTR lpString1, LPCSTR lpString2, int iMaxLength);

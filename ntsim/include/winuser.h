@@ -375,6 +375,7 @@ NTSIM_API BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString);
 NTSIM_API HWND WINAPI FindWindowA(LPCSTR lpClassName, LPCSTR lpWindowName);
 NTSIM_API DWORD WINAPI GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId);
 NTSIM_API int WINAPIV wsprintfA(LPSTR, LPCSTR, ...);
+NTSIM_API int WINAPIV wsprintfW(LPWSTR, LPCWSTR, ...);
 
 NTSIM_API HWND WINAPI CreateDialogIndirectParamA(HINSTANCE hInstance, LPCDLGTEMPLATEA lpTemplate, HWND hWndParent,
     DLGPROC lpDialogFunc, LPARAM dwInitParam);
@@ -433,6 +434,14 @@ NTSIM_API LONG WINAPI GetDialogBaseUnits(void);
 #define GetDlgItemText GetDlgItemTextA
 
 NTSIM_API LPSTR WINAPI CharUpperA(LPSTR lpsz);
+NTSIM_API LPWSTR WINAPI CharUpperW(LPWSTR lpsz);
 NTSIM_API DWORD WINAPI CharUpperBuffA(LPSTR lpsz, DWORD cchLength);
+NTSIM_API DWORD WINAPI CharUpperBuffW(LPWSTR lpsz, DWORD cchLength);
+NTSIM_API LPSTR WINAPI CharLowerA(LPSTR lpsz);
+NTSIM_API LPWSTR WINAPI CharLowerW(LPWSTR lpsz);
+NTSIM_API DWORD WINAPI CharLowerBuffA(LPSTR lpsz, DWORD cchLength);
+NTSIM_API DWORD WINAPI CharLowerBuffW(LPWSTR lpsz, DWORD cchLength);
 #define CharUpper CharUpperA
 #define CharUpperBuff CharUpperBuffA
+#define CharLower CharLowerA
+#define CharLowerBuff CharLowerBuffA

@@ -246,6 +246,17 @@ BOOL changeEvent(HANDLE handle, bool (Event::*change)())
 
 }
 
+DWORD eventSetter(HANDLE handle, std::function<void()>& out)
+{
+    auto event = eventOf(handle);
+    if (!event)
+        return ERROR_INVALID_HANDLE;
+    if (!event->mayModify())
+        return ERROR_ACCESS_DENIED;
+    out = [event] { event->set(); };
+    return NO_ERROR;
+}
+
 void releaseEventHolds(const RunStore::Transaction& transaction, const ProcessIdentity& process)
 {
     std::vector<std::string> names;

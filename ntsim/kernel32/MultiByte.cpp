@@ -1,5 +1,5 @@
 // MultiByteToWideChar and WideCharToMultiByte.
-#include "Conversion.h"
+#include "machine/CodePage.h"
 #include "machine/ApiCall.h"
 
 #include <windows.h>

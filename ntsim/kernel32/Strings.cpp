@@ -1,8 +1,9 @@
 // String comparison in the machine's locale and the lstr* helpers.
-#include "Conversion.h"
+#include "machine/CodePage.h"
 
 #include "machine/ApiCall.h"
 #include "machine/Machine.h"
+#include "machine/Unicode.h"
 
 #include <windows.h>
 
@@ -45,6 +46,10 @@ Weight weightOf(char16_t c)
             upperForm = static_cast<char16_t>(c - 0x20);
         return { (Letter << 16) | static_cast<uint32_t>(upper), accented ? upperForm : 0u, lower ? 0u : 1u, false };
     }
+    if (c >= 0x100 && (ntsim::upperCase(c) != c || ntsim::lowerCase(c) != c)) {
+        char16_t upper = ntsim::upperCase(c);
+        return { (Other << 16) | upper, 0, c == upper ? 1u : 0u, false };
+    }
     if (c >= '0' && c <= '9')
         return { (Digit << 16) | c, 0, 0, false };
     if (c < 0x80 || (c >= 0xA0 && c < 0xC0) || c == 0xD7 || c == 0xF7)
@@ -52,12 +57,8 @@ Weight weightOf(char16_t c)
     return { (Other << 16) | c, 0, 0, false };
 }
 
-int compareText(DWORD flags, const char* a, size_t aSize, const char* b, size_t bSize)
+int compareWide(DWORD flags, const std::u16string& wa, const std::u16string& wb)
 {
-    unsigned codePage = ntsim::resolveCodePage(CP_ACP);
-    std::u16string wa, wb;
-    ntsim::decodeText(a, aSize, codePage, wa);
-    ntsim::decodeText(b, bSize, codePage, wb);
     auto weights = [flags](const std::u16string& s) {
         std::vector<Weight> out;
         for (char16_t c : s) {
@@ -87,6 +88,15 @@ int compareText(DWORD flags, const char* a, size_t aSize, const char* b, size_t 
     return result;
 }
 
+int compareText(DWORD flags, const char* a, size_t aSize, const char* b, size_t bSize)
+{
+    unsigned codePage = ntsim::resolveCodePage(CP_ACP);
+    std::u16string wa, wb;
+    ntsim::decodeText(a, aSize, codePage, wa);
+    ntsim::decodeText(b, bSize, codePage, wb);
+    return compareWide(flags, wa, wb);
+}
+
 constexpr DWORD compareValidFlags = NORM_IGNORECASE | 0x2 /* NORM_IGNORENONSPACE */ | 0x4 /* NORM_IGNORESYMBOLS */
     | 0x1000 /* SORT_STRINGSORT */ | 0x10000 /* NORM_IGNOREKANATYPE */ | 0x20000 /* NORM_IGNOREWIDTH */;
 
@@ -110,11 +120,19 @@ extern "C" int WINAPI CompareStringA(LCID Locale, DWORD dwCmpFlags, LPCSTR lpStr
 
 namespace {
 
+// lstrcmp's order: a missing string before any other.
 int lstrCompare(LPCSTR a, LPCSTR b, DWORD flags)
 {
     if (!a || !b)
         return a == b ? 0 : (a ? 1 : -1);
     return compareText(flags, a, std::strlen(a), b, std::strlen(b)) - CSTR_EQUAL;
+}
+
+int lstrCompareWide(LPCWSTR a, LPCWSTR b, DWORD flags)
+{
+    if (!a || !b)
+        return a == b ? 0 : (a ? 1 : -1);
+    return compareWide(flags, std::u16string(a), std::u16string(b)) - CSTR_EQUAL;
 }
 
 }
@@ -125,16 +143,34 @@ extern "C" int WINAPI lstrcmpA(LPCSTR lpString1, LPCSTR lpString2)
     return call.returns(lstrCompare(lpString1, lpString2, 0));
 }
 
+extern "C" int WINAPI lstrcmpW(LPCWSTR lpString1, LPCWSTR lpString2)
+{
+    ntsim::ApiCall call("lstrcmpW", lpString1, lpString2);
+    return call.returns(lstrCompareWide(lpString1, lpString2, 0));
+}
+
 extern "C" int WINAPI lstrcmpiA(LPCSTR lpString1, LPCSTR lpString2)
 {
     ntsim::ApiCall call("lstrcmpiA", lpString1, lpString2);
     return call.returns(lstrCompare(lpString1, lpString2, NORM_IGNORECASE));
 }
 
+extern "C" int WINAPI lstrcmpiW(LPCWSTR lpString1, LPCWSTR lpString2)
+{
+    ntsim::ApiCall call("lstrcmpiW", lpString1, lpString2);
+    return call.returns(lstrCompareWide(lpString1, lpString2, NORM_IGNORECASE));
+}
+
 extern "C" int WINAPI lstrlenA(LPCSTR lpString)
 {
     ntsim::ApiCall call("lstrlenA", lpString);
     return call.returns(lpString ? static_cast<int>(std::strlen(lpString)) : 0);
+}
+
+extern "C" int WINAPI lstrlenW(LPCWSTR lpString)
+{
+    ntsim::ApiCall call("lstrlenW", lpString);
+    return call.returns(lpString ? static_cast<int>(ntsim::wideLength(lpString)) : 0);
 }
 
 extern "C" LPSTR WINAPI lstrcpyA(LPSTR lpString1, LPCSTR lpString2)

@@ -5,6 +5,7 @@
 #include "machine/Process.h"
 #include "machine/RunStore.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -28,6 +29,11 @@ public:
     // whose changes are announced through the run store (an event).
     virtual int openEndDescriptor() const { return -1; }
 };
+
+// What sets the event behind a handle later, from any thread, holding the
+// event as NT holds an object it references: ERROR_INVALID_HANDLE when the
+// handle is no event, ERROR_ACCESS_DENIED when it may not set it.
+DWORD eventSetter(HANDLE handle, std::function<void()>& out);
 
 // Lets go of an ended process's holds on named events; an event goes with
 // its last holder.

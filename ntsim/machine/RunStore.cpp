@@ -33,6 +33,8 @@ constexpr int schemaVersion = 1;
 // hold tens of rows: a change touches one page, with no index to keep.
 const char* const schema[] = {
     "CREATE TABLE service (upper TEXT PRIMARY KEY, record TEXT NOT NULL) STRICT, WITHOUT ROWID",
+    "CREATE TABLE scm_lock (lock INTEGER PRIMARY KEY, pid INTEGER NOT NULL, start INTEGER NOT NULL, "
+    "owner TEXT NOT NULL, since INTEGER NOT NULL) STRICT",
     "CREATE TABLE open_file (pid INTEGER NOT NULL, start INTEGER NOT NULL, serial INTEGER NOT NULL, "
     "device INTEGER NOT NULL, inode INTEGER NOT NULL, access INTEGER NOT NULL, share INTEGER NOT NULL, "
     "delete_on_close INTEGER NOT NULL, delete_pending INTEGER NOT NULL, image INTEGER NOT NULL, path BLOB NOT NULL, "

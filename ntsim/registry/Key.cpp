@@ -1,8 +1,10 @@
 #include "Key.h"
 
 #include "Keys.h"
+#include "TextForms.h"
 
 #include "machine/Token.h"
+#include "machine/Unicode.h"
 
 #include <cstring>
 #include <optional>
@@ -24,20 +26,43 @@ private:
     std::optional<AsSystem> m_system;
 };
 
+// The key's text: names and string data to the operations and back.
+std::string nameIn(Key::Text text, const std::string& name)
+{
+    return text == Key::Text::Utf8 ? Utf8Text::name(name.c_str()) : AnsiText::name(name.c_str());
+}
+
+std::string nameOut(Key::Text text, const std::string& name)
+{
+    return text == Key::Text::Utf8 ? Utf8Text::out(name) : AnsiText::out(name);
+}
+
+std::vector<BYTE> dataIn(Key::Text text, const ValueData& value)
+{
+    const BYTE* data = value.data.data();
+    size_t size = value.data.size();
+    return text == Key::Text::Utf8 ? Utf8Text::dataIn(value.type, data, size) : AnsiText::dataIn(value.type, data, size);
+}
+
+std::vector<BYTE> dataOut(Key::Text text, const ValueData& value)
+{
+    return text == Key::Text::Utf8 ? Utf8Text::dataOut(value) : AnsiText::dataOut(value);
+}
+
 }
 
 LONG Key::open(HKEY parent, const std::string& path, REGSAM access)
 {
     close();
     Acting acting(m_as);
-    return openKey(parent, path.c_str(), access, &m_key);
+    return openPath(parent, nameIn(m_text, path), access, &m_key);
 }
 
 LONG Key::create(HKEY parent, const std::string& path, REGSAM access, DWORD options, DWORD* disposition)
 {
     close();
     Acting acting(m_as);
-    return createKey(parent, path.c_str(), nullptr, options, access, nullptr, &m_key, disposition);
+    return createPath(parent, nameIn(m_text, path), {}, options, access, nullptr, &m_key, disposition);
 }
 
 void Key::close()
@@ -49,18 +74,22 @@ void Key::close()
     m_key = nullptr;
 }
 
+void Key::adopt(HKEY key)
+{
+    close();
+    m_key = key;
+}
+
 LONG Key::read(const std::string& name, ValueData& out) const
 {
     Acting acting(m_as);
-    DWORD type = 0, size = 0;
-    LONG status = queryValue(m_key, name.c_str(), &type, nullptr, &size);
+    ValueData stored;
+    LONG status = readValue(m_key, nameIn(m_text, name), stored);
     if (status != ERROR_SUCCESS)
         return status;
-    out.type = type;
-    out.data.assign(size, 0);
-    status = queryValue(m_key, name.c_str(), &type, out.data.empty() ? nullptr : out.data.data(), &size);
-    out.data.resize(size);
-    return status;
+    out.type = stored.type;
+    out.data = dataOut(m_text, stored);
+    return ERROR_SUCCESS;
 }
 
 std::optional<DWORD> Key::dword(const char* name) const
@@ -99,14 +128,15 @@ std::optional<std::vector<BYTE>> Key::binary(const char* name) const
 
 bool Key::hasValue(const char* name) const
 {
-    Acting acting(m_as);
-    return queryValue(m_key, name, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    ValueData v;
+    return read(name, v) == ERROR_SUCCESS;
 }
 
 LONG Key::write(const std::string& name, const ValueData& value) const
 {
     Acting acting(m_as);
-    return setValue(m_key, name.c_str(), value.type, value.data.data(), static_cast<DWORD>(value.data.size()));
+    std::vector<BYTE> data = dataIn(m_text, value);
+    return writeValue(m_key, nameIn(m_text, name), value.type, data.data(), data.size());
 }
 
 LONG Key::setDword(const char* name, DWORD value) const
@@ -140,64 +170,71 @@ LONG Key::setBinary(const char* name, const std::vector<BYTE>& data) const
 LONG Key::deleteValue(const char* name) const
 {
     Acting acting(m_as);
-    return registry::deleteValue(m_key, name);
+    return removeValue(m_key, nameIn(m_text, name));
 }
 
 std::vector<std::string> Key::subkeys() const
 {
     Acting acting(m_as);
     std::vector<std::string> names;
-    for (DWORD i = 0;; ++i) {
-        char name[512];
-        DWORD length = sizeof name;
-        if (enumKey(m_key, i, name, &length, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        names.emplace_back(name, length);
-    }
+    SubkeyInfo info;
+    for (DWORD i = 0; readSubkey(m_key, i, info) == ERROR_SUCCESS; ++i)
+        names.push_back(nameOut(m_text, info.name));
     return names;
 }
 
 std::vector<std::pair<std::string, ValueData>> Key::values() const
 {
+    Acting acting(m_as);
     std::vector<std::pair<std::string, ValueData>> out;
-    for (DWORD i = 0;; ++i) {
-        char name[512];
-        DWORD length = sizeof name;
-        {
-            Acting acting(m_as);
-            if (enumValue(m_key, i, name, &length, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-                break;
-        }
-        ValueData value;
-        if (read(std::string(name, length), value) == ERROR_SUCCESS)
-            out.emplace_back(std::string(name, length), std::move(value));
-    }
+    NamedValue found;
+    for (DWORD i = 0; readValueAt(m_key, i, true, found) == ERROR_SUCCESS; ++i)
+        out.emplace_back(nameOut(m_text, found.name), ValueData { found.value.type, dataOut(m_text, found.value) });
     return out;
 }
 
 LONG Key::deleteTree(const std::string& subkey) const
 {
-    LONG status = deleteKeyTree(m_key, subkey, m_as);
+    LONG status = deleteKeyTree(m_key, subkey, m_as, m_text);
     return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
 }
 
-LONG deleteKeyTree(HKEY parent, const std::string& path, Key::As as)
+LONG deleteKeyTree(HKEY parent, const std::string& path, Key::As as, Key::Text text)
 {
     {
-        Key key(as);
+        Key key(as, text);
         if (LONG status = key.open(parent, path, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | DELETE); status != ERROR_SUCCESS)
             return status;
         for (auto& sub : key.subkeys())
-            if (LONG status = deleteKeyTree(key.handle(), sub, as); status != ERROR_SUCCESS)
+            if (LONG status = deleteKeyTree(key.handle(), sub, as, text); status != ERROR_SUCCESS)
                 return status;
     }
     Acting acting(as);
-    return deleteKey(parent, path.c_str());
+    return removePath(parent, nameIn(text, path));
 }
 
-LONG deleteSystemKeyTree(const std::string& path)
+LONG deleteSystemKeyTree(const std::string& path, Key::Text text)
 {
-    return deleteKeyTree(HKEY_LOCAL_MACHINE, path, Key::As::System);
+    return deleteKeyTree(HKEY_LOCAL_MACHINE, path, Key::As::System, text);
+}
+
+std::string computerName()
+{
+    SystemKey key(Key::Text::Utf8);
+    if (key.open("SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ComputerName") != ERROR_SUCCESS)
+        return {};
+    return key.string("ComputerName").value_or("");
+}
+
+bool isThisComputer(const std::string& machineName)
+{
+    std::string name = machineName;
+    if (name.rfind("\\\\", 0) == 0)
+        name = name.substr(2);
+    if (name.empty())
+        return true;
+    std::string computer = computerName();
+    return !computer.empty() && equalsNoCaseUtf8(computer, name);
 }
 
 ValueData stringValue(const std::string& text, DWORD type)

@@ -1,8 +1,12 @@
 // A registry key held for a scope, with typed reads and writes: what the
 // platform's own code uses instead of raw handles. A key acts either with
 // the calling user's token or, for the service controller, the driver
-// runtime and the PnP manager's device keys, as LocalSystem.
+// runtime and the PnP manager's device keys, as LocalSystem. Its names and
+// strings are in the machine's ANSI code page, as the A calls take them,
+// or in UTF-8 for code that keeps its text so (the service controller).
 #pragma once
+#include "Value.h"
+
 #include <windows.h>
 
 #include <optional>
@@ -12,17 +16,14 @@
 
 namespace ntsim::registry {
 
-struct ValueData {
-    DWORD type { REG_NONE };
-    std::vector<BYTE> data;
-};
-
 class Key {
 public:
     enum class As { Caller, System };
+    enum class Text { Ansi, Utf8 };
 
-    explicit Key(As as = As::Caller)
+    explicit Key(As as = As::Caller, Text text = Text::Ansi)
         : m_as(as)
+        , m_text(text)
     {
     }
     ~Key() { close(); }
@@ -30,6 +31,7 @@ public:
     Key& operator=(const Key&) = delete;
     Key(Key&& other) noexcept
         : m_as(other.m_as)
+        , m_text(other.m_text)
         , m_key(std::exchange(other.m_key, nullptr))
     {
     }
@@ -39,6 +41,8 @@ public:
     LONG create(HKEY parent, const std::string& path, REGSAM access = KEY_ALL_ACCESS,
         DWORD options = REG_OPTION_NON_VOLATILE, DWORD* disposition = nullptr);
     void close();
+    // Takes a handle opened elsewhere, to close it when it goes.
+    void adopt(HKEY key);
     bool isOpen() const { return m_key != nullptr; }
     HKEY handle() const { return m_key; }
 
@@ -67,14 +71,15 @@ public:
 
 private:
     As m_as;
+    Text m_text;
     HKEY m_key { nullptr };
 };
 
 // A key below HKEY_LOCAL_MACHINE that acts as LocalSystem.
 class SystemKey : public Key {
 public:
-    SystemKey()
-        : Key(As::System)
+    explicit SystemKey(Text text = Text::Ansi)
+        : Key(As::System, text)
     {
     }
     LONG open(const std::string& path, REGSAM access = KEY_READ)
@@ -89,11 +94,18 @@ public:
 
 // Deletes a key with everything below it, as the caller or as the system.
 // A missing key is ERROR_FILE_NOT_FOUND.
-LONG deleteKeyTree(HKEY parent, const std::string& path, Key::As as = Key::As::Caller);
+LONG deleteKeyTree(HKEY parent, const std::string& path, Key::As as = Key::As::Caller, Key::Text text = Key::Text::Ansi);
 // The same below HKEY_LOCAL_MACHINE as the system.
-LONG deleteSystemKeyTree(const std::string& path);
+LONG deleteSystemKeyTree(const std::string& path, Key::Text text = Key::Text::Ansi);
 
-// ValueData data built from a text or a number.
+// Whether a machine name given to RegConnectRegistry or OpenSCManager names
+// this machine: none, an empty one, or its computer name with or without
+// the leading backslashes, in any case (UTF-8).
+bool isThisComputer(const std::string& machineName);
+// The machine's computer name (UTF-8), empty when the registry has none.
+std::string computerName();
+
+// Value data built from a text or a number.
 ValueData stringValue(const std::string& text, DWORD type = REG_SZ);
 ValueData dwordValue(DWORD value);
 // The text of a string value, whatever its writer left at its end.

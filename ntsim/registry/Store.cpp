@@ -1,412 +1,63 @@
 #include "Store.h"
 
-#include "machine/Database.h"
-#include "machine/FileLock.h"
+#include "ChangeCounter.h"
+#include "Database.h"
+#include "ReadCache.h"
+
 #include "machine/Machine.h"
+#include "machine/CodePage.h"
 #include "machine/NtPath.h"
+#include "machine/Unicode.h"
 
 #include <fcntl.h>
 #include <pthread.h>
-#include <sqlite3.h>
-#include <sys/file.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
-#include <thread>
-#include <unordered_map>
 
 namespace ntsim::registry {
 
 namespace {
 
-// "NTRG" in the database header, and the version of the tables below.
-constexpr int applicationId = 0x4E545247;
-constexpr int schemaVersion = 1;
-
-// A key's rows and a value's rows; names are stored byte for byte, with
-// their upper-case form for lookups and NT's order.
-const char* const schema[] = {
-    "CREATE TABLE key (id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER NOT NULL, name BLOB NOT NULL, "
-    "upper BLOB NOT NULL, class BLOB NOT NULL, sddl TEXT NOT NULL, written INTEGER NOT NULL) STRICT",
-    "CREATE UNIQUE INDEX key_by_name ON key (parent, upper)",
-    "CREATE TABLE value (key INTEGER NOT NULL, upper BLOB NOT NULL, position INTEGER NOT NULL, name BLOB NOT NULL, "
-    "type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY (key, upper)) STRICT, WITHOUT ROWID",
-    "CREATE UNIQUE INDEX value_by_position ON value (key, position)",
-};
-
-const char rootSddl[] = "O:SYG:SYD:(A;;KR;;;WD)(A;;KA;;;SY)(A;;KA;;;BA)";
-
 // NT nests keys at most 512 deep; a longer chain of parents is a loop.
 constexpr int maxDepth = 512;
 
-// What a failed statement or an unreadable row makes the call return.
-struct Failure {
-    LONG code;
-    std::string problem;
-};
-
-[[noreturn]] void corrupt(const std::string& problem) { throw Failure { ERROR_REGISTRY_CORRUPT, problem }; }
-
-// A read call answered partly from the cache met a database that changed
-// meanwhile: it runs again, from the database alone.
-struct Restart { };
-
-// How many subkeys or values enumeration reads at a time.
-constexpr size_t pageSize = 256;
-// The cache is dropped whole when it holds more than this.
-constexpr size_t cacheEntries = 20000;
-constexpr size_t cacheBytes = 16 * 1024 * 1024;
-
-std::string nameKey(KeyId owner, const std::string& name)
-{
-    return std::to_string(owner) + "\\" + upperAscii(name);
 }
 
-LONG errorOf(int sqliteCode)
-{
-    switch (sqliteCode & 0xFF) {
-    case SQLITE_CORRUPT:
-    case SQLITE_NOTADB:
-    case SQLITE_SCHEMA:
-    case SQLITE_MISMATCH:
-    case SQLITE_CONSTRAINT:
-        return ERROR_REGISTRY_CORRUPT;
-    default:
-        return ERROR_REGISTRY_IO_FAILED;
-    }
-}
-
-}
-
-// The SQL the store runs, each prepared once per process.
-enum class Store::Sql : unsigned {
-    Begin,
-    BeginImmediate,
-    Commit,
-    Rollback,
-    Snapshot,
-    KeyById,
-    KeyByName,
-    SubkeysAfter,
-    SubkeysFrom,
-    Subkeys,
-    SubkeyCounts,
-    ValueCounts,
-    ValueByName,
-    ValuesAfter,
-    ValuesFrom,
-    Values,
-    InsertKey,
-    Touch,
-    DeleteTreeValues,
-    DeleteTreeKeys,
-    UpdateValue,
-    InsertValue,
-    DeleteValue,
-    SetSecurity,
-    Count
-};
-
-namespace {
-
-const char* const sqlText[] = {
-    "BEGIN",
-    "BEGIN IMMEDIATE",
-    "COMMIT",
-    "ROLLBACK",
-    "SELECT id FROM key WHERE id = 1",
-    "SELECT id, parent, name, class, written, sddl FROM key WHERE id = ?1",
-    "SELECT id, parent, name, class, written, sddl FROM key WHERE parent = ?1 AND upper = ?2",
-    "SELECT id, parent, name, class, written, sddl, upper FROM key WHERE parent = ?1 AND upper > ?2 ORDER BY upper LIMIT ?3",
-    "SELECT id, parent, name, class, written, sddl, upper FROM key WHERE parent = ?1 ORDER BY upper LIMIT ?3 OFFSET ?2",
-    "SELECT id, parent, name, class, written, sddl FROM key WHERE parent = ?1 ORDER BY upper",
-    "SELECT count(*), coalesce(max(length(name)), 0), coalesce(max(length(class)), 0) FROM key WHERE parent = ?1",
-    "SELECT count(*), coalesce(max(length(name)), 0), coalesce(max(length(data)), 0) FROM value WHERE key = ?1",
-    "SELECT name, type, data FROM value WHERE key = ?1 AND upper = ?2",
-    "SELECT name, type, data, position FROM value WHERE key = ?1 AND position > ?2 ORDER BY position LIMIT ?3",
-    "SELECT name, type, data, position FROM value WHERE key = ?1 ORDER BY position LIMIT ?3 OFFSET ?2",
-    "SELECT name, type, data FROM value WHERE key = ?1 ORDER BY position",
-    "INSERT INTO key (parent, name, upper, class, sddl, written) VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
-    "UPDATE key SET written = ?2 WHERE id = ?1",
-    "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION SELECT key.id FROM key JOIN tree ON key.parent = tree.id) "
-    "DELETE FROM value WHERE key IN tree",
-    "WITH RECURSIVE tree(id) AS (SELECT ?1 UNION SELECT key.id FROM key JOIN tree ON key.parent = tree.id) "
-    "DELETE FROM key WHERE id IN tree",
-    "UPDATE value SET type = ?3, data = ?4 WHERE key = ?1 AND upper = ?2",
-    "INSERT INTO value (key, upper, position, name, type, data) VALUES "
-    "(?1, ?2, (SELECT coalesce(max(position), 0) + 1 FROM value WHERE key = ?1), ?3, ?4, ?5)",
-    "DELETE FROM value WHERE key = ?1 AND upper = ?2",
-    "UPDATE key SET sddl = ?2, written = ?3 WHERE id = ?1",
-};
-
-}
-
-// The machine's count of write transactions begun and ended, two numbers
-// in a small file beside the database that every process maps. Writers
-// take the file's lock around their transaction, so that counts a killed
-// writer left unequal are mended by the next one.
-class Store::WriteCounts {
-public:
-    static std::unique_ptr<WriteCounts> open(const std::string& path, std::string& error)
-    {
-        int fd = -1;
-        void* map = mapSharedFile(path, size, "file of write counts", fd, error);
-        if (!map)
-            return nullptr;
-        return std::unique_ptr<WriteCounts>(new WriteCounts(fd, static_cast<uint64_t*>(map)));
-    }
-
-    ~WriteCounts()
-    {
-        munmap(m_counts, size);
-        ::close(m_fd);
-    }
-
-    uint64_t begun() const { return __atomic_load_n(&m_counts[0], __ATOMIC_ACQUIRE); }
-    uint64_t ended() const { return __atomic_load_n(&m_counts[1], __ATOMIC_ACQUIRE); }
-
-    // Waits at most timeoutMs for the writers' lock.
-    bool beginWrite(int timeoutMs)
-    {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
-            if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() > deadline)
-                return false;
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
-        // Holding the lock, no other writer is between its two counts.
-        if (ended() != begun())
-            __atomic_store_n(&m_counts[1], begun(), __ATOMIC_RELEASE);
-        __atomic_add_fetch(&m_counts[0], 1, __ATOMIC_ACQ_REL);
-        return true;
-    }
-
-    void endWrite()
-    {
-        __atomic_add_fetch(&m_counts[1], 1, __ATOMIC_ACQ_REL);
-        flock(m_fd, LOCK_UN);
-    }
-
-private:
-    static constexpr size_t size = 2 * sizeof(uint64_t);
-
-    WriteCounts(int fd, uint64_t* counts)
-        : m_fd(fd)
-        , m_counts(counts)
-    {
-    }
-
-    int m_fd;
-    uint64_t* m_counts;
-};
-
-// A run of a key's subkeys or values in their order, as enumeration reads
-// them one index after the other.
-template<typename Item>
-struct Page {
-    size_t first { 0 };
-    std::vector<Item> items;
-    bool end { false }; // the last of them is in it
-};
-
-struct SubkeyItem {
-    KeyRecord key;
-    std::string upper;
-};
-
-struct ValueItem {
-    StoredValue value;
-    int64_t position { 0 };
-};
-
-// What this process read while the machine's write counts were at tag.
-struct Store::Cache {
-    uint64_t tag { 0 };
-    size_t entries { 0 };
-    size_t bytes { 0 };
-    std::unordered_map<KeyId, std::optional<KeyRecord>> keys;
-    std::unordered_map<std::string, std::optional<KeyId>> names;  // by parent and upper-cased name
-    std::unordered_map<std::string, std::optional<StoredValue>> values; // by key and upper-cased name
-    std::unordered_map<KeyId, KeyCounts> counts;
-    std::unordered_map<KeyId, Page<SubkeyItem>> subkeys;
-    std::unordered_map<KeyId, Page<ValueItem>> valueLists;
-
-    void clear()
-    {
-        keys.clear();
-        names.clear();
-        values.clear();
-        counts.clear();
-        subkeys.clear();
-        valueLists.clear();
-        entries = 0;
-        bytes = 0;
-    }
-
-    // Makes room for what is about to be added.
-    void reserve(size_t moreEntries, size_t moreBytes)
-    {
-        if (entries + moreEntries > cacheEntries || bytes + moreBytes > cacheBytes)
-            clear();
-        entries += moreEntries;
-        bytes += moreBytes;
-    }
-};
-
-// One use of a prepared statement: its parameters, its rows, its reset.
-class Store::Statement {
-public:
-    Statement(Store& store, Sql sql)
-        : m_store(store)
-    {
-        store.beginSql();
-        m_statement = store.prepared(sql);
-    }
-    ~Statement()
-    {
-        sqlite3_reset(m_statement);
-        sqlite3_clear_bindings(m_statement);
-    }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    Statement& bind(int64_t value) { return check(sqlite3_bind_int64(m_statement, ++m_parameter, value)); }
-    Statement& bindText(const std::string& text)
-    {
-        return check(sqlite3_bind_text(m_statement, ++m_parameter, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT));
-    }
-    // A non-null pointer keeps an empty blob from becoming NULL.
-    Statement& bindBlob(const void* data, size_t size)
-    {
-        return check(sqlite3_bind_blob(m_statement, ++m_parameter, size ? data : "", static_cast<int>(size), SQLITE_TRANSIENT));
-    }
-    Statement& bindBlob(const std::string& bytes) { return bindBlob(bytes.data(), bytes.size()); }
-
-    // True while there is a row.
-    bool step()
-    {
-        int rc = sqlite3_step(m_statement);
-        if (rc == SQLITE_ROW)
-            return true;
-        if (rc == SQLITE_DONE)
-            return false;
-        throw Failure { errorOf(rc), sqlite3_errmsg(m_store.m_db) };
-    }
-    void run()
-    {
-        while (step()) { }
-    }
-
-    int64_t integer(int column) const { return sqlite3_column_int64(m_statement, column); }
-    std::string bytes(int column) const
-    {
-        const void* data = sqlite3_column_blob(m_statement, column);
-        int size = sqlite3_column_bytes(m_statement, column);
-        return data ? std::string(static_cast<const char*>(data), static_cast<size_t>(size)) : std::string();
-    }
-
-private:
-    Statement& check(int rc)
-    {
-        if (rc != SQLITE_OK)
-            throw Failure { errorOf(rc), sqlite3_errmsg(m_store.m_db) };
-        return *this;
-    }
-
-    Store& m_store;
-    sqlite3_stmt* m_statement { nullptr };
-    int m_parameter { 0 };
-};
-
-Store::Store(sqlite3* db, std::string file, std::unique_ptr<WriteCounts> counts)
-    : m_db(db)
-    , m_file(std::move(file))
-    , m_counts(std::move(counts))
-    , m_cache(std::make_unique<Cache>())
-    , m_statements(static_cast<size_t>(Sql::Count), nullptr)
+Store::Store(std::unique_ptr<Database> db, std::shared_ptr<ChangeCounter> counter)
+    : m_db(std::move(db))
+    , m_counter(std::move(counter))
+    , m_cache(std::make_unique<ReadCache>())
 {
 }
 
-Store::~Store()
+Store::~Store() = default;
+
+const std::string& Store::file() const
 {
-    for (sqlite3_stmt* statement : m_statements)
-        sqlite3_finalize(statement);
-    sqlite3_close(m_db);
+    return m_db->file();
 }
 
-std::unique_ptr<Store> Store::openFile(const std::string& file, bool create, std::string& error)
+std::unique_ptr<Store> Store::openFile(const std::string& file, bool create, unsigned ansiCodePage, std::string& error)
 {
-    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
-    std::string opening;
-    sqlite3* db = database::open(file, flags, busyTimeoutMs, opening);
-    auto fail = [&](const std::string& problem) -> std::unique_ptr<Store> {
-        error = file + ": " + problem;
-        sqlite3_close(db);
-        return nullptr;
-    };
+    auto db = Database::open(file, create, ansiCodePage, error);
     if (!db)
-        return fail(opening);
-    // In WAL mode a commit is in the file system when it returns; a power
-    // loss is what RegFlushKey guards against.
-    if (sqlite3_exec(db, "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr) != SQLITE_OK)
-        return fail(sqlite3_errmsg(db));
-    if (create) {
-        std::string sql = "PRAGMA journal_mode = WAL; BEGIN; PRAGMA application_id = " + std::to_string(applicationId)
-            + "; PRAGMA user_version = " + std::to_string(schemaVersion) + ";";
-        for (const char* statement : schema)
-            sql += std::string(statement) + ";";
-        uint64_t now = fileTimeNow();
-        for (KeyId root : { machineRoot, usersRoot }) {
-            const char* name = root == machineRoot ? "HKEY_LOCAL_MACHINE" : "HKEY_USERS";
-            sql += "INSERT INTO key (id, parent, name, upper, class, sddl, written) VALUES (" + std::to_string(root)
-                + ", 0, CAST('" + name + "' AS BLOB), CAST('" + name + "' AS BLOB), x'', '" + rootSddl + "', "
-                + std::to_string(now) + ");";
-        }
-        sql += "COMMIT;";
-        char* message = nullptr;
-        if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
-            std::string problem = message ? message : "cannot create the registry";
-            sqlite3_free(message);
-            return fail(problem);
-        }
-    }
-
-    // Only our own tables, as we made them, are a registry.
-    database::Identity identity = database::identify(db);
-    std::string problem;
-    if (!identity.readable) {
-        problem = "not a registry database (" + identity.error + ")";
-    } else if (identity.applicationId != applicationId) {
-        problem = "not a registry database";
-    } else if (identity.version != schemaVersion) {
-        problem = "a registry of version " + std::to_string(identity.version) + ", not " + std::to_string(schemaVersion);
-    } else if (identity.tables != database::joined(schema, sizeof schema / sizeof schema[0])) {
-        problem = "its tables are not the registry's";
-    }
-    if (!problem.empty())
-        return fail(problem);
-    auto counts = WriteCounts::open(file + "-writes", error);
-    if (!counts) {
-        sqlite3_close(db);
         return nullptr;
-    }
-    return std::unique_ptr<Store>(new Store(db, file, std::move(counts)));
+    auto counter = ChangeCounter::open(file + "-writes", error);
+    if (!counter)
+        return nullptr;
+    return std::unique_ptr<Store>(new Store(std::move(db), std::move(counter)));
 }
 
-std::unique_ptr<Store> Store::open(const std::string& registryDir, std::string& error)
+std::unique_ptr<Store> Store::open(const std::string& registryDir, unsigned ansiCodePage, std::string& error)
 {
     std::string file = registryDir + "/" + fileName;
     if (access(file.c_str(), F_OK) != 0) {
         error = file + ": no registry database";
         return nullptr;
     }
-    return openFile(file, false, error);
+    return openFile(file, false, ansiCodePage, error);
 }
 
 std::unique_ptr<Store> Store::create(const std::string& registryDir, std::string& error)
@@ -416,7 +67,7 @@ std::unique_ptr<Store> Store::create(const std::string& registryDir, std::string
         error = file + ": a registry is there already";
         return nullptr;
     }
-    return openFile(file, true, error);
+    return openFile(file, true, 0, error);
 }
 
 namespace {
@@ -443,11 +94,11 @@ Store* Store::current()
     std::call_once(forkHandler, [] { pthread_atfork(nullptr, nullptr, forgetParentsStore); });
     std::lock_guard<std::mutex> guard(currentMutex);
     std::string dir = Machine::current().registryDir();
-    if (currentStore && currentStore->m_file != dir + "/" + fileName)
+    if (currentStore && currentStore->file() != dir + "/" + fileName)
         currentStore.reset();
     if (!currentStore) {
         std::string error;
-        currentStore = open(dir, error);
+        currentStore = open(dir, ansiCodePage(), error);
         if (!currentStore && currentFailedFor != dir) {
             std::fprintf(stderr, "ntsim: %s\n", error.c_str());
             currentFailedFor = dir;
@@ -456,23 +107,10 @@ Store* Store::current()
     return currentStore.get();
 }
 
-sqlite3_stmt* Store::prepared(Sql sql)
+Statement Store::statement(Sql sql)
 {
-    static_assert(sizeof sqlText / sizeof sqlText[0] == static_cast<size_t>(Sql::Count), "one text a statement");
-    sqlite3_stmt*& statement = m_statements[static_cast<size_t>(sql)];
-    if (!statement) {
-        int rc = sqlite3_prepare_v3(m_db, sqlText[static_cast<size_t>(sql)], -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
-        if (rc != SQLITE_OK) {
-            statement = nullptr;
-            throw Failure { errorOf(rc), sqlite3_errmsg(m_db) };
-        }
-    }
-    return statement;
-}
-
-void Store::execute(Sql sql)
-{
-    Statement(*this, sql).run();
+    beginSql();
+    return Statement(*m_db, sql);
 }
 
 void Store::beginSql()
@@ -480,15 +118,15 @@ void Store::beginSql()
     if (m_sqlOpen || m_depth == 0)
         return;
     m_sqlOpen = true;
-    execute(m_writing ? Sql::BeginImmediate : Sql::Begin);
+    Statement(*m_db, m_writing ? Sql::BeginImmediate : Sql::Begin).run();
     if (m_writing || !m_useCache)
         return;
     // The transaction now reads one state of the database: the cached one
     // unless a write began since the call looked at the counts.
-    execute(Sql::Snapshot);
-    if (m_counts->begun() != m_cache->tag) {
+    Statement(*m_db, Sql::Snapshot).run();
+    if (m_counter->begun() != m_cache->tag) {
         if (m_answeredFromCache)
-            throw Restart {};
+            throw CacheOutdated {};
         m_useCache = false;
     }
 }
@@ -497,10 +135,14 @@ LONG Store::runBody(const std::function<LONG()>& body)
 {
     m_sqlOpen = false;
     m_answeredFromCache = false;
+    m_changes.clear();
     LONG result = body();
     if (m_sqlOpen)
-        execute(result == ERROR_SUCCESS || !m_writing ? Sql::Commit : Sql::Rollback);
+        Statement(*m_db, result == ERROR_SUCCESS || !m_writing ? Sql::Commit : Sql::Rollback).run();
     m_sqlOpen = false;
+    if (result == ERROR_SUCCESS && !m_changes.empty())
+        m_counter->log(m_changes);
+    m_changes.clear();
     return result;
 }
 
@@ -517,16 +159,16 @@ LONG Store::transact(bool write, const std::function<LONG()>& body)
         --m_depth;
         return result;
     }
-    if (write && !m_counts->beginWrite(busyTimeoutMs))
+    if (write && !m_counter->beginWrite(Database::busyTimeoutMs))
         return ERROR_REGISTRY_IO_FAILED;
     m_depth = 1;
     m_writing = write;
     m_useCache = false;
-    if (!write && m_counts->ended() == m_counts->begun()) {
+    if (!write && m_counter->ended() == m_counter->begun()) {
         m_useCache = true;
-        if (m_cache->tag != m_counts->begun()) {
+        if (m_cache->tag != m_counter->begun()) {
             m_cache->clear();
-            m_cache->tag = m_counts->begun();
+            m_cache->tag = m_counter->begun();
         }
     }
     LONG result = ERROR_SUCCESS;
@@ -534,20 +176,19 @@ LONG Store::transact(bool write, const std::function<LONG()>& body)
         again = false;
         try {
             result = runBody(body);
-        } catch (const Restart&) {
-            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        } catch (const CacheOutdated&) {
+            m_db->rollback();
             m_useCache = false;
             again = true;
         } catch (const Failure& f) {
-            if (!sqlite3_get_autocommit(m_db))
-                sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+            m_db->rollback();
             if (f.code == ERROR_REGISTRY_CORRUPT)
-                std::fprintf(stderr, "ntsim: %s: %s\n", m_file.c_str(), f.problem.c_str());
+                std::fprintf(stderr, "ntsim: %s: %s\n", file().c_str(), f.problem.c_str());
             result = f.code;
         }
     }
     if (write)
-        m_counts->endWrite();
+        m_counter->endWrite();
     m_depth = 0;
     m_writing = false;
     m_sqlOpen = false;
@@ -587,9 +228,9 @@ KeyRecord Store::readKey(Statement& row)
     return key;
 }
 
-StoredValue Store::readValue(Statement& row)
+ValueRecord Store::readValue(Statement& row)
 {
-    StoredValue v;
+    ValueRecord v;
     v.name = row.bytes(0);
     int64_t type = row.integer(1);
     if (type < 0 || type > 0xFFFFFFFF)
@@ -609,7 +250,7 @@ std::optional<KeyRecord> Store::key(KeyId id)
             return it->second;
         }
     }
-    Statement row(*this, Sql::KeyById);
+    Statement row = statement(Sql::KeyById);
     row.bind(id);
     std::optional<KeyRecord> key;
     if (row.step())
@@ -625,15 +266,15 @@ std::optional<KeyRecord> Store::subkey(KeyId parent, const std::string& name)
 {
     std::string cacheKey;
     if (m_useCache) {
-        cacheKey = nameKey(parent, name);
+        cacheKey = ReadCache::lookupKey(parent, upperUtf8(name));
         auto it = m_cache->names.find(cacheKey);
         if (it != m_cache->names.end()) {
             m_answeredFromCache = true;
             return it->second ? key(*it->second) : std::nullopt;
         }
     }
-    Statement row(*this, Sql::KeyByName);
-    row.bind(parent).bindBlob(upperAscii(name));
+    Statement row = statement(Sql::KeyByName);
+    row.bind(parent).bindBlob(upperUtf8(name));
     std::optional<KeyRecord> found;
     if (row.step())
         found = readKey(row);
@@ -661,54 +302,34 @@ std::optional<KeyRecord> Store::find(const std::string& fullPath)
     return key;
 }
 
-namespace {
 
-// The item at index of a paged list: from the page held, the page after it
-// when enumeration goes on, or a page read from index on. loaded says
-// whether the database was read.
-template<typename Item, typename Load>
-const Item* itemAt(Page<Item>& page, size_t index, Load load, bool& loaded)
+
+std::vector<SubkeyItem> Store::loadSubkeys(KeyId parent, const SubkeyItem* after, size_t from)
 {
-    size_t next = page.first + page.items.size();
-    loaded = false;
-    if (index >= page.first && index < next)
-        return &page.items[index - page.first];
-    if (page.end && index >= next)
-        return nullptr;
-    bool following = !page.items.empty() && index == next;
-    std::vector<Item> items = load(following ? &page.items.back() : nullptr, index);
-    loaded = true;
-    page.first = index;
-    page.end = items.size() < pageSize;
-    page.items = std::move(items);
-    return page.items.empty() ? nullptr : &page.items.front();
-}
-
+    std::vector<SubkeyItem> items;
+    size_t limit = m_useCache ? pageSize : 1;
+    Statement row = statement(after ? Sql::SubkeysAfter : Sql::SubkeysFrom);
+    row.bind(parent);
+    if (after)
+        row.bindBlob(after->upper);
+    else
+        row.bind(static_cast<int64_t>(from));
+    row.bind(static_cast<int64_t>(limit));
+    while (row.step())
+        items.push_back({ readKey(row), row.bytes(6) });
+    return items;
 }
 
 std::optional<KeyRecord> Store::subkeyAt(KeyId parent, size_t index)
 {
-    auto load = [&](const SubkeyItem* after, size_t from) {
-        std::vector<SubkeyItem> items;
-        size_t limit = m_useCache ? pageSize : 1;
-        Statement row(*this, after ? Sql::SubkeysAfter : Sql::SubkeysFrom);
-        row.bind(parent);
-        if (after)
-            row.bindBlob(after->upper);
-        else
-            row.bind(static_cast<int64_t>(from));
-        row.bind(static_cast<int64_t>(limit));
-        while (row.step())
-            items.push_back({ readKey(row), row.bytes(6) });
-        return items;
-    };
     if (!m_useCache) {
-        auto items = load(nullptr, index);
+        auto items = loadSubkeys(parent, nullptr, index);
         return items.empty() ? std::nullopt : std::optional<KeyRecord>(items.front().key);
     }
     Page<SubkeyItem>& page = m_cache->subkeys[parent];
     bool loaded = false;
-    const SubkeyItem* item = itemAt(page, index, load, loaded);
+    const SubkeyItem* item = itemAt(page, index,
+        [this, parent](const SubkeyItem* after, size_t from) { return loadSubkeys(parent, after, from); }, loaded);
     auto found = item ? std::optional<KeyRecord>(item->key) : std::nullopt;
     // Counted after the copy: making room may drop the page.
     if (loaded)
@@ -721,7 +342,7 @@ std::optional<KeyRecord> Store::subkeyAt(KeyId parent, size_t index)
 std::vector<KeyRecord> Store::subkeys(KeyId parent)
 {
     std::vector<KeyRecord> out;
-    Statement row(*this, Sql::Subkeys);
+    Statement row = statement(Sql::Subkeys);
     row.bind(parent);
     while (row.step())
         out.push_back(readKey(row));
@@ -742,20 +363,20 @@ std::string Store::path(const KeyRecord& key)
     return path;
 }
 
-std::optional<StoredValue> Store::value(KeyId key, const std::string& name)
+std::optional<ValueRecord> Store::value(KeyId key, const std::string& name)
 {
     std::string cacheKey;
     if (m_useCache) {
-        cacheKey = nameKey(key, name);
+        cacheKey = ReadCache::lookupKey(key, upperUtf8(name));
         auto it = m_cache->values.find(cacheKey);
         if (it != m_cache->values.end()) {
             m_answeredFromCache = true;
             return it->second;
         }
     }
-    Statement row(*this, Sql::ValueByName);
-    row.bind(key).bindBlob(upperAscii(name));
-    std::optional<StoredValue> found;
+    Statement row = statement(Sql::ValueByName);
+    row.bind(key).bindBlob(upperUtf8(name));
+    std::optional<ValueRecord> found;
     if (row.step())
         found = readValue(row);
     if (m_useCache) {
@@ -765,25 +386,28 @@ std::optional<StoredValue> Store::value(KeyId key, const std::string& name)
     return found;
 }
 
-std::optional<StoredValue> Store::valueAt(KeyId key, size_t index)
+std::vector<ValueItem> Store::loadValues(KeyId key, const ValueItem* after, size_t from)
 {
-    auto load = [&](const ValueItem* after, size_t from) {
-        std::vector<ValueItem> items;
-        size_t limit = m_useCache ? pageSize : 1;
-        Statement row(*this, after ? Sql::ValuesAfter : Sql::ValuesFrom);
-        row.bind(key).bind(after ? after->position : static_cast<int64_t>(from)).bind(static_cast<int64_t>(limit));
-        while (row.step())
-            items.push_back({ readValue(row), row.integer(3) });
-        return items;
-    };
+    std::vector<ValueItem> items;
+    size_t limit = m_useCache ? pageSize : 1;
+    Statement row = statement(after ? Sql::ValuesAfter : Sql::ValuesFrom);
+    row.bind(key).bind(after ? after->position : static_cast<int64_t>(from)).bind(static_cast<int64_t>(limit));
+    while (row.step())
+        items.push_back({ readValue(row), row.integer(3) });
+    return items;
+}
+
+std::optional<ValueRecord> Store::valueAt(KeyId key, size_t index)
+{
     if (!m_useCache) {
-        auto items = load(nullptr, index);
-        return items.empty() ? std::nullopt : std::optional<StoredValue>(items.front().value);
+        auto items = loadValues(key, nullptr, index);
+        return items.empty() ? std::nullopt : std::optional<ValueRecord>(items.front().value);
     }
     Page<ValueItem>& page = m_cache->valueLists[key];
     bool loaded = false;
-    const ValueItem* item = itemAt(page, index, load, loaded);
-    auto found = item ? std::optional<StoredValue>(item->value) : std::nullopt;
+    const ValueItem* item = itemAt(page, index,
+        [this, key](const ValueItem* after, size_t from) { return loadValues(key, after, from); }, loaded);
+    auto found = item ? std::optional<ValueRecord>(item->value) : std::nullopt;
     // Counted after the copy: making room may drop the page.
     if (loaded) {
         size_t bytes = 0;
@@ -796,10 +420,10 @@ std::optional<StoredValue> Store::valueAt(KeyId key, size_t index)
     return found;
 }
 
-std::vector<StoredValue> Store::values(KeyId key)
+std::vector<ValueRecord> Store::values(KeyId key)
 {
-    std::vector<StoredValue> out;
-    Statement row(*this, Sql::Values);
+    std::vector<ValueRecord> out;
+    Statement row = statement(Sql::Values);
     row.bind(key);
     while (row.step())
         out.push_back(readValue(row));
@@ -817,7 +441,7 @@ KeyCounts Store::counts(KeyId key)
     }
     KeyCounts c;
     {
-        Statement row(*this, Sql::SubkeyCounts);
+        Statement row = statement(Sql::SubkeyCounts);
         row.bind(key);
         if (row.step()) {
             c.subkeys = static_cast<size_t>(row.integer(0));
@@ -825,7 +449,7 @@ KeyCounts Store::counts(KeyId key)
             c.maxClass = static_cast<size_t>(row.integer(2));
         }
     }
-    Statement row(*this, Sql::ValueCounts);
+    Statement row = statement(Sql::ValueCounts);
     row.bind(key);
     if (row.step()) {
         c.values = static_cast<size_t>(row.integer(0));
@@ -839,9 +463,21 @@ KeyCounts Store::counts(KeyId key)
     return c;
 }
 
+void Store::noteChange(KeyId key, uint32_t filter)
+{
+    if (!m_counter->watched())
+        return;
+    m_changes.push_back({ key, filter, true });
+    std::optional<KeyRecord> above = this->key(key);
+    for (int depth = 0; above && above->parent != 0 && depth < maxDepth; ++depth) {
+        m_changes.push_back({ above->parent, filter, false });
+        above = this->key(above->parent);
+    }
+}
+
 void Store::touch(KeyId key, uint64_t time)
 {
-    Statement(*this, Sql::Touch).bind(key).bind(static_cast<int64_t>(time)).run();
+    statement(Sql::Touch).bind(key).bind(static_cast<int64_t>(time)).run();
 }
 
 KeyRecord Store::createKey(const KeyRecord& parent, const std::string& name, const security::SecurityDescriptor& sd,
@@ -854,47 +490,54 @@ KeyRecord Store::createKey(const KeyRecord& parent, const std::string& name, con
     key.lastWrite = fileTimeNow();
     std::string sddl = sd.toSddl();
     key.security = descriptor(sddl);
-    Statement(*this, Sql::InsertKey)
+    statement(Sql::InsertKey)
         .bind(parent.id)
         .bindBlob(name)
-        .bindBlob(upperAscii(name))
+        .bindBlob(upperUtf8(name))
         .bindBlob(className)
         .bindText(sddl)
         .bind(static_cast<int64_t>(key.lastWrite))
         .run();
-    key.id = sqlite3_last_insert_rowid(m_db);
+    key.id = m_db->lastInsertId();
     touch(parent.id, key.lastWrite);
+    noteChange(parent.id, REG_NOTIFY_CHANGE_NAME);
     return key;
 }
 
 void Store::deleteTree(const KeyRecord& key)
 {
-    Statement(*this, Sql::DeleteTreeValues).bind(key.id).run();
-    Statement(*this, Sql::DeleteTreeKeys).bind(key.id).run();
+    if (m_counter->watched())
+        m_changes.push_back({ key.id, keyDeleted, true });
+    statement(Sql::DeleteTreeValues).bind(key.id).run();
+    statement(Sql::DeleteTreeKeys).bind(key.id).run();
     touch(key.parent, fileTimeNow());
+    noteChange(key.parent, REG_NOTIFY_CHANGE_NAME);
 }
 
 void Store::setValue(KeyId key, const std::string& name, DWORD type, const BYTE* data, size_t size)
 {
-    std::string upper = upperAscii(name);
-    Statement(*this, Sql::UpdateValue).bind(key).bindBlob(upper).bind(type).bindBlob(data, size).run();
-    if (sqlite3_changes(m_db) == 0)
-        Statement(*this, Sql::InsertValue).bind(key).bindBlob(upper).bindBlob(name).bind(type).bindBlob(data, size).run();
+    std::string upper = upperUtf8(name);
+    statement(Sql::UpdateValue).bind(key).bindBlob(upper).bind(type).bindBlob(data, size).run();
+    if (m_db->changes() == 0)
+        statement(Sql::InsertValue).bind(key).bindBlob(upper).bindBlob(name).bind(type).bindBlob(data, size).run();
     touch(key, fileTimeNow());
+    noteChange(key, REG_NOTIFY_CHANGE_LAST_SET);
 }
 
 bool Store::deleteValue(KeyId key, const std::string& name)
 {
-    Statement(*this, Sql::DeleteValue).bind(key).bindBlob(upperAscii(name)).run();
-    if (sqlite3_changes(m_db) == 0)
+    statement(Sql::DeleteValue).bind(key).bindBlob(upperUtf8(name)).run();
+    if (m_db->changes() == 0)
         return false;
     touch(key, fileTimeNow());
+    noteChange(key, REG_NOTIFY_CHANGE_LAST_SET);
     return true;
 }
 
 void Store::setSecurity(KeyId key, const security::SecurityDescriptor& sd)
 {
-    Statement(*this, Sql::SetSecurity).bind(key).bindText(sd.toSddl()).bind(static_cast<int64_t>(fileTimeNow())).run();
+    statement(Sql::SetSecurity).bind(key).bindText(sd.toSddl()).bind(static_cast<int64_t>(fileTimeNow())).run();
+    noteChange(key, REG_NOTIFY_CHANGE_SECURITY | REG_NOTIFY_CHANGE_ATTRIBUTES);
 }
 
 bool Store::flush()
@@ -902,8 +545,8 @@ bool Store::flush()
     // The committed transactions are in the write-ahead log or, once
     // checkpointed, in the database: both go to the disk itself.
     bool ok = true;
-    for (const std::string& file : { m_file + "-wal", m_file }) {
-        int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    for (const std::string& name : { file() + "-wal", file() }) {
+        int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0)
             continue;
         ok = fdatasync(fd) == 0 && ok;

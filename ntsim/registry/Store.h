@@ -1,14 +1,10 @@
-// The machine's registry in one SQLite database, registry/registry.db in
-// WAL mode, shared by the machine's processes. Keys and values are rows of
-// two tables indexed for the lookups the calls make: a key by its parent
-// and upper-cased name (which is also NT's enumeration order), a key's
-// values in the order they were first set. Each key carries its security
-// descriptor as SDDL. A call runs in one transaction: a changing call's
+// The machine's registry as the calls see it: keys and values read and
+// written in transactions of the one database the machine's processes
+// share (Database.h). A call runs in one transaction: a changing call's
 // transaction is on disk when it returns, so a killed process loses none.
-// A process keeps what it read in a bounded cache for as long as no write
-// transaction has begun anywhere on the machine (a count in a small shared
-// file says so), so that calls on the keys a program uses repeatedly need
-// no transaction of the database.
+// A read call may answer from what this process read before, as long as
+// no write has begun anywhere on the machine since (ChangeCounter.h,
+// ReadCache.h).
 #pragma once
 #include "machine/SecurityDescriptor.h"
 
@@ -23,16 +19,24 @@
 #include <unordered_map>
 #include <vector>
 
-struct sqlite3;
-struct sqlite3_stmt;
-
 namespace ntsim::registry {
+
+class ChangeCounter;
+struct KeyChange;
+class Database;
+class ReadCache;
+class Statement;
+enum class Sql : unsigned;
+struct SubkeyItem;
+struct ValueItem;
 
 using KeyId = int64_t;
 // The two roots are not in a hive: the hives are their subkeys.
 constexpr KeyId machineRoot = 1; // HKEY_LOCAL_MACHINE
 constexpr KeyId usersRoot = 2;   // HKEY_USERS
 
+// Names here are UTF-8 (machine/Unicode.h); a value's data is as stored,
+// strings in UTF-16LE.
 struct KeyRecord {
     KeyId id { 0 };
     KeyId parent { 0 };
@@ -45,7 +49,7 @@ struct KeyRecord {
     bool isHiveRoot() const { return parent == machineRoot || parent == usersRoot; }
 };
 
-struct StoredValue {
+struct ValueRecord {
     std::string name; // empty: the key's default value
     DWORD type { REG_NONE };
     std::vector<BYTE> data;
@@ -66,7 +70,9 @@ public:
 
     // Opens the registry of a machine; a missing database, one that is not
     // a machine registry or one of another version is an error naming it.
-    static std::unique_ptr<Store> open(const std::string& registryDir, std::string& error);
+    // A registry of the first version, which kept text in the machine's
+    // ANSI code page, is brought to the present one.
+    static std::unique_ptr<Store> open(const std::string& registryDir, unsigned ansiCodePage, std::string& error);
     // Makes the empty database of a new machine: the two roots alone.
     static std::unique_ptr<Store> create(const std::string& registryDir, std::string& error);
     // The store of this process's machine, opened at its first use; null
@@ -77,7 +83,7 @@ public:
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
 
-    const std::string& file() const { return m_file; }
+    const std::string& file() const;
 
     // Runs body in a read or a write transaction and returns its result. A
     // write commits when body returns ERROR_SUCCESS and rolls back
@@ -91,16 +97,16 @@ public:
     // Inside a transaction.
     std::optional<KeyRecord> key(KeyId id);
     std::optional<KeyRecord> subkey(KeyId parent, const std::string& name);
-    // "HKEY_LOCAL_MACHINE\SYSTEM\..." as spelled in any case.
+    // "HKEY_LOCAL_MACHINE\SYSTEM\..." in any case.
     std::optional<KeyRecord> find(const std::string& fullPath);
     // In NT's enumeration order.
     std::optional<KeyRecord> subkeyAt(KeyId parent, size_t index);
     std::vector<KeyRecord> subkeys(KeyId parent);
     // The full path as the names are spelled.
     std::string path(const KeyRecord& key);
-    std::optional<StoredValue> value(KeyId key, const std::string& name);
-    std::optional<StoredValue> valueAt(KeyId key, size_t index);
-    std::vector<StoredValue> values(KeyId key);
+    std::optional<ValueRecord> value(KeyId key, const std::string& name);
+    std::optional<ValueRecord> valueAt(KeyId key, size_t index);
+    std::vector<ValueRecord> values(KeyId key);
     KeyCounts counts(KeyId key);
 
     // Inside a write transaction.
@@ -115,34 +121,33 @@ public:
     // Makes every committed change durable against a power loss.
     bool flush();
 
-    // How long a call waits for another process's write transaction.
-    static constexpr int busyTimeoutMs = 10000;
+    // The machine's count of writes and log of changes, for watches.
+    std::shared_ptr<ChangeCounter> changeLog() const { return m_counter; }
 
 private:
-    class Statement;
-    class WriteCounts;
-    struct Cache;
-    enum class Sql : unsigned;
-
-    Store(sqlite3* db, std::string file, std::unique_ptr<WriteCounts> counts);
-    static std::unique_ptr<Store> openFile(const std::string& file, bool create, std::string& error);
+    Store(std::unique_ptr<Database> db, std::shared_ptr<ChangeCounter> counter);
+    static std::unique_ptr<Store> openFile(const std::string& file, bool create, unsigned ansiCodePage, std::string& error);
 
     LONG transact(bool write, const std::function<LONG()>& body);
     LONG runBody(const std::function<LONG()>& body);
     // Opens the SQL transaction at the call's first statement.
     void beginSql();
-    sqlite3_stmt* prepared(Sql sql);
-    void execute(Sql sql);
+    // A statement of the call's transaction.
+    Statement statement(Sql sql);
     KeyRecord readKey(Statement& row);
-    StoredValue readValue(Statement& row);
+    ValueRecord readValue(Statement& row);
+    std::vector<SubkeyItem> loadSubkeys(KeyId parent, const SubkeyItem* after, size_t from);
+    std::vector<ValueItem> loadValues(KeyId key, const ValueItem* after, size_t from);
     std::shared_ptr<const security::SecurityDescriptor> descriptor(const std::string& sddl);
     void touch(KeyId key, uint64_t time);
+    // Notes a change for the watches, at the key and, not direct, at each
+    // key above it; only while some process watches.
+    void noteChange(KeyId key, uint32_t filter);
 
-    sqlite3* m_db;
-    std::string m_file;
-    std::unique_ptr<WriteCounts> m_counts;
-    std::unique_ptr<Cache> m_cache;
-    std::vector<sqlite3_stmt*> m_statements;
+    std::unique_ptr<Database> m_db;
+    std::shared_ptr<ChangeCounter> m_counter;
+    std::vector<KeyChange> m_changes;
+    std::unique_ptr<ReadCache> m_cache;
     std::recursive_mutex m_mutex;
     int m_depth { 0 };
     bool m_writing { false };

@@ -1,6 +1,10 @@
 #include "Text.h"
 
+#include "Value.h"
+
+#include "machine/CodePage.h"
 #include "machine/NtPath.h"
+#include "machine/Unicode.h"
 
 #include <cctype>
 #include <cstdio>
@@ -10,12 +14,34 @@ namespace ntsim::registry {
 
 namespace {
 
-bool isPlainText(const std::vector<BYTE>& data)
+bool isControl(char16_t c)
 {
-    if (data.empty() || data.back() != 0)
+    return c < 0x20 || c == 0x7F;
+}
+
+bool isSurrogate(char16_t c)
+{
+    return c >= 0xD800 && c <= 0xDFFF;
+}
+
+// Text with a terminator and nothing a quoted string cannot hold.
+bool isPlainText(const std::u16string& units)
+{
+    if (units.empty() || units.back() != 0)
         return false;
-    for (size_t i = 0; i + 1 < data.size(); ++i)
-        if (data[i] < 0x20 || data[i] == 0x7F)
+    for (size_t i = 0; i + 1 < units.size(); ++i)
+        if (isControl(units[i]))
+            return false;
+    return true;
+}
+
+// Stored string data that UTF-8 carries back unchanged.
+bool isPortableText(const std::vector<BYTE>& data, const std::u16string& units)
+{
+    if (data.size() % 2)
+        return false;
+    for (char16_t c : units)
+        if (isSurrogate(c))
             return false;
     return true;
 }
@@ -52,11 +78,23 @@ std::string hexBytes(const std::string& prefix, const std::vector<BYTE>& data)
     return out;
 }
 
-std::string formatValue(const StoredValue& v)
+// A value's line. String data is written as UTF-8 text (quoted, or its
+// bytes in hex for the other string types); string data that UTF-8 cannot
+// carry back follows a ";stored" line, its bytes as the registry keeps them.
+std::string formatValue(const ValueRecord& v)
 {
     std::string line = v.name.empty() ? "@=" : quoted(v.name) + "=";
-    if (v.type == REG_SZ && isPlainText(v.data))
-        return line + quoted(std::string(v.data.begin(), v.data.end() - 1));
+    if (isStringType(v.type)) {
+        std::u16string units = storedUnits(v.data.data(), v.data.size());
+        char prefix[24];
+        std::snprintf(prefix, sizeof prefix, "hex(%x):", static_cast<unsigned>(v.type));
+        if (!isPortableText(v.data, units))
+            return ";stored\n" + hexBytes(line + prefix, v.data);
+        if (v.type == REG_SZ && isPlainText(units))
+            return line + quoted(utf16ToUtf8(units.data(), units.size() - 1));
+        std::string text = utf16ToUtf8(units);
+        return hexBytes(line + prefix, std::vector<BYTE>(text.begin(), text.end()));
+    }
     if (v.type == REG_DWORD && v.data.size() == 4) {
         DWORD d = v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) | (DWORD(v.data[3]) << 24);
         char text[20];
@@ -169,9 +207,65 @@ std::string trimRight(std::string s)
 
 }
 
-bool parseRegText(const std::string& text, RegText& out, std::string& error)
+namespace {
+
+// Whether every byte sequence of the text is UTF-8.
+bool isUtf8(const std::string& text)
+{
+    size_t i = 0;
+    while (i < text.size()) {
+        unsigned char b = static_cast<unsigned char>(text[i]);
+        size_t length = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+        if (!length || (length > 1 && b < 0xC2) || i + length > text.size())
+            return false;
+        for (size_t k = 1; k < length; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+                return false;
+        i += length;
+    }
+    return true;
+}
+
+// The text of a file as the registry keeps it: names in UTF-8, string
+// data in UTF-16LE.
+class FileText {
+public:
+    FileText(bool utf8, unsigned codePage)
+        : m_utf8(utf8)
+        , m_codePage(codePage)
+    {
+    }
+
+    std::string name(const std::string& bytes) const
+    {
+        if (isAscii(bytes.data(), bytes.size()))
+            return bytes;
+        if (m_utf8)
+            return utf16ToUtf8(utf8ToUtf16(bytes));
+        std::u16string units;
+        decodeText(bytes.data(), bytes.size(), m_codePage, units);
+        return utf16ToUtf8(units);
+    }
+
+    std::vector<BYTE> stringData(const std::vector<BYTE>& bytes) const
+    {
+        if (m_utf8)
+            return storedFromUtf8(std::string(bytes.begin(), bytes.end()));
+        return storedFromAnsi(bytes.data(), bytes.size(), m_codePage);
+    }
+
+private:
+    bool m_utf8;
+    unsigned m_codePage;
+};
+
+}
+
+bool parseRegText(const std::string& text, unsigned ansiCodePage, RegText& out, std::string& error)
 {
     out = RegText {};
+    FileText fileText(isUtf8(text), ansiCodePage);
+    bool stored = false;
     std::vector<std::string> lines;
     size_t pos = 0;
     while (pos < text.size()) {
@@ -201,7 +295,9 @@ bool parseRegText(const std::string& text, RegText& out, std::string& error)
             if (line.compare(0, 6, ";sddl=") == 0 && !out.keys.empty()) {
                 out.keys.back().sddl = line.substr(6);
             } else if (line.compare(0, 7, ";class=") == 0 && !out.keys.empty()) {
-                out.keys.back().className = line.substr(7);
+                out.keys.back().className = fileText.name(line.substr(7));
+            } else if (line == ";stored") {
+                stored = true;
             }
             continue;
         }
@@ -210,8 +306,9 @@ bool parseRegText(const std::string& text, RegText& out, std::string& error)
                 error = "line " + std::to_string(lineNumber) + ": key header without ']'";
                 return false;
             }
+            stored = false;
             TextKey key;
-            key.path = line.substr(1, line.size() - 2);
+            key.path = fileText.name(line.substr(1, line.size() - 2));
             if (!key.path.empty() && key.path[0] == '-') {
                 key.remove = true;
                 key.path = key.path.substr(1);
@@ -250,6 +347,10 @@ bool parseRegText(const std::string& text, RegText& out, std::string& error)
             error = "line " + std::to_string(lineNumber) + ": cannot read the value's data";
             return false;
         }
+        value.name = fileText.name(value.name);
+        if (isStringType(value.type) && !stored)
+            value.data = fileText.stringData(value.data);
+        stored = false;
         out.keys.back().values.push_back(std::move(value));
     }
     if (!sawSignature) {
@@ -261,10 +362,12 @@ bool parseRegText(const std::string& text, RegText& out, std::string& error)
 
 namespace {
 
+// A name the text cannot hold: a control character, or a lone surrogate
+// that UTF-8 cannot carry.
 bool hasControlCharacter(const std::string& s)
 {
-    for (unsigned char c : s)
-        if (c < 0x20 || c == 0x7F)
+    for (char16_t c : utf8ToUtf16(s))
+        if (isControl(c) || isSurrogate(c))
             return true;
     return false;
 }
@@ -273,13 +376,13 @@ bool hasControlCharacter(const std::string& s)
 std::string shown(const std::string& s)
 {
     std::string out;
-    for (unsigned char c : s) {
-        if (c < 0x20 || c == 0x7F) {
-            char code[8];
-            std::snprintf(code, sizeof code, "<%02X>", c);
+    for (char16_t c : utf8ToUtf16(s)) {
+        if (isControl(c) || isSurrogate(c)) {
+            char code[12];
+            std::snprintf(code, sizeof code, c < 0x100 ? "<%02X>" : "<%04X>", static_cast<unsigned>(c));
             out += code;
         } else {
-            out += static_cast<char>(c);
+            out += utf16ToUtf8(&c, 1);
         }
     }
     return out;

@@ -2,6 +2,13 @@
 // repository, of `ntsim reg export` and of the files `ntsim reg import`
 // loads. A key's descriptor rides along as a ";sddl=" comment line right
 // after the key's header, its class as ";class=".
+//
+// The text is UTF-8, so that every name and string the registry keeps in
+// UTF-16 comes through: string data is written as text, quoted or, for the
+// other string types, as its UTF-8 bytes in hex. String data UTF-8 cannot
+// carry (an odd byte, a lone surrogate) is written after a ";stored" line
+// as the bytes the registry keeps. A file that is not UTF-8 is read in the
+// machine's ANSI code page, as regedit's REGEDIT4 files are.
 #pragma once
 #include "Store.h"
 
@@ -31,7 +38,8 @@ struct RegText {
     std::vector<TextKey> keys;
 };
 
-bool parseRegText(const std::string& text, RegText& out, std::string& error);
+// Names in UTF-8 and string data in UTF-16LE, as the store keeps them.
+bool parseRegText(const std::string& text, unsigned ansiCodePage, RegText& out, std::string& error);
 
 // The key and everything below it, parents before children, each key its
 // header, descriptor, class and values, handed to out a key at a time.

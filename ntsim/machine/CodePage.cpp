@@ -1,13 +1,14 @@
 #include "CodePage.h"
-#include "Conversion.h"
 
-#include "machine/Machine.h"
+#include "Machine.h"
+#include "Unicode.h"
 
 #include <windows.h>
 
 #include <cerrno>
 #include <cstring>
 #include <iconv.h>
+#include <type_traits>
 
 namespace ntsim {
 
@@ -123,6 +124,11 @@ bool decodeText(const char* data, size_t size, unsigned codePage, std::u16string
     const char* name = iconvName(codePage);
     if (!name)
         return false;
+    // Every code page the machine has keeps ASCII as it is.
+    if (isAscii(data, size)) {
+        out.assign(data, data + size);
+        return true;
+    }
     Converter converter("UTF-16LE", name);
     if (!converter.ok())
         return false;
@@ -152,6 +158,10 @@ bool encodeText(const char16_t* data, size_t size, unsigned codePage, const std:
     const char* name = iconvName(codePage);
     if (!name)
         return false;
+    if (isAscii(data, size)) {
+        out.assign(data, data + size);
+        return true;
+    }
     Converter converter(name, "UTF-16LE");
     if (!converter.ok())
         return false;
