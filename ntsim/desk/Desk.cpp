@@ -5,6 +5,8 @@
 #include "Terminal.h"
 #include "machine/Process.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -84,9 +86,23 @@ bool accepts(const Shown& shown, const std::string& answer)
 std::optional<std::string> answerFromScript(Question& question, const std::string& scriptPath, const Shown& shown,
     std::string& failure)
 {
-    std::vector<ScriptLine> lines;
-    if (!loadScript(scriptPath, lines, failure))
-        return std::nullopt;
+    // A process reads the script once however many boxes and pages it
+    // shows, and again only when another file takes its place.
+    static std::string loadedPath;
+    static struct stat loadedFile {};
+    static std::vector<ScriptLine> lines;
+    struct stat file {};
+    bool same = ::stat(scriptPath.c_str(), &file) == 0 && loadedPath == scriptPath && file.st_ino == loadedFile.st_ino
+        && file.st_dev == loadedFile.st_dev && file.st_size == loadedFile.st_size
+        && file.st_mtim.tv_sec == loadedFile.st_mtim.tv_sec && file.st_mtim.tv_nsec == loadedFile.st_mtim.tv_nsec;
+    if (!same) {
+        lines.clear();
+        loadedPath.clear();
+        if (!loadScript(scriptPath, lines, failure))
+            return std::nullopt;
+        loadedPath = scriptPath;
+        loadedFile = file;
+    }
     auto unused = [&](const ScriptLine& l) { return !question.taken().count(l.number); };
     auto found = std::find_if(lines.begin(), lines.end(),
         [&](const ScriptLine& l) { return unused(l) && l.title && sameTitle(*l.title, shown.title); });
