@@ -68,6 +68,27 @@ TEST(Trace, ARunTracesTheProgramsOwnCallsNumberedAsFaultsCountThem)
     EXPECT_EQ((*open)["result"], 0);
     EXPECT_EQ((*open)["failed"], false);
 
+    // Handles say what they are and, for keys and files, what they stand for.
+    const ntsim::Json* first = nullptr;
+    const ntsim::Json* query = nullptr;
+    const ntsim::Json* write = nullptr;
+    for (auto& line : trace) {
+        if (!first && line["call"] == "RegOpenKeyExA")
+            first = &line;
+        if (!query && line["call"] == "RegQueryValueExA" && line["args"]["hKey"].is_object())
+            query = &line;
+        if (!write && line["call"] == "WriteFile")
+            write = &line;
+    }
+    ASSERT_TRUE(first && query && write);
+    EXPECT_EQ((*first)["args"]["hKey"]["kind"], "key");
+    EXPECT_EQ((*first)["args"]["hKey"]["name"], "HKEY_LOCAL_MACHINE") << ntsim::dumpLine(*first);
+    EXPECT_EQ((*query)["args"]["hKey"]["kind"], "key");
+    EXPECT_EQ((*query)["args"]["hKey"]["name"].get<std::string>().rfind("HKEY_LOCAL_MACHINE\\", 0), 0u)
+        << ntsim::dumpLine(*query);
+    EXPECT_EQ((*write)["args"]["hFile"]["kind"], "file");
+    EXPECT_EQ((*write)["args"]["hFile"]["name"], "C:\\MODEM\\SETUP.TXT");
+
     // The log's first open finds no file: a failure, with its last error.
     const ntsim::Json* log = findCall(trace, "CreateFileA", "lpFileName", "SETUP.TXT");
     ASSERT_NE(log, nullptr);

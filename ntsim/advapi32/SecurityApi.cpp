@@ -152,6 +152,8 @@ NTSIM_API BOOL WINAPI EqualSid(PSID pSid1, PSID pSid2)
 NTSIM_API BOOL WINAPI CopySid(DWORD nDestinationSidLength, PSID pDestinationSid, PSID pSourceSid)
 {
     ntsim::ApiCall call("CopySid", nDestinationSidLength, pDestinationSid, pSourceSid);
+    if (call.faulted())
+        return call.returns(FALSE);
     auto source = static_cast<const BYTE*>(pSourceSid);
     if (!isValidSid(source))
         return call.returns(fail(ERROR_INVALID_SID));
@@ -166,6 +168,8 @@ NTSIM_API BOOL WINAPI CopySid(DWORD nDestinationSidLength, PSID pDestinationSid,
 NTSIM_API BOOL WINAPI InitializeSid(PSID Sid, PSID_IDENTIFIER_AUTHORITY pIdentifierAuthority, BYTE nSubAuthorityCount)
 {
     ntsim::ApiCall call("InitializeSid", Sid, pIdentifierAuthority, nSubAuthorityCount);
+    if (call.faulted())
+        return call.returns(FALSE);
     if (!Sid || !pIdentifierAuthority || nSubAuthorityCount > SID_MAX_SUB_AUTHORITIES)
         return call.returns(fail(ERROR_INVALID_PARAMETER));
     auto sid = static_cast<BYTE*>(Sid);
@@ -219,6 +223,8 @@ NTSIM_API BOOL WINAPI AddAccessDeniedAce(PACL pAcl, DWORD dwAceRevision, DWORD A
 NTSIM_API BOOL WINAPI GetAce(PACL pAcl, DWORD dwAceIndex, LPVOID* pAce)
 {
     ntsim::ApiCall call("GetAce", pAcl, dwAceIndex, pAce);
+    if (call.faulted())
+        return call.returns(FALSE);
     auto acl = reinterpret_cast<BYTE*>(pAcl);
     if (!acl || !pAce || dwAceIndex >= readWord(acl + 4))
         return call.returns(fail(ERROR_INVALID_PARAMETER));
@@ -277,6 +283,8 @@ NTSIM_API BOOL WINAPI SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDe
 NTSIM_API BOOL WINAPI SetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR pSecurityDescriptor, PSID pOwner, BOOL bOwnerDefaulted)
 {
     ntsim::ApiCall call("SetSecurityDescriptorOwner", pSecurityDescriptor, pOwner, bOwnerDefaulted);
+    if (call.faulted())
+        return call.returns(FALSE);
     auto sd = static_cast<SECURITY_DESCRIPTOR*>(pSecurityDescriptor);
     if (DWORD error = unsettable(sd))
         return call.returns(fail(error));
@@ -291,6 +299,8 @@ NTSIM_API BOOL WINAPI GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDe
     PACL* pDacl, LPBOOL lpbDaclDefaulted)
 {
     ntsim::ApiCall call("GetSecurityDescriptorDacl", pSecurityDescriptor, lpbDaclPresent, pDacl, lpbDaclDefaulted);
+    if (call.faulted())
+        return call.returns(FALSE);
     if (!pSecurityDescriptor || !lpbDaclPresent || !pDacl || !lpbDaclDefaulted)
         return call.returns(fail(ERROR_INVALID_PARAMETER));
     auto sd = static_cast<SECURITY_DESCRIPTOR*>(pSecurityDescriptor);
@@ -312,6 +322,8 @@ NTSIM_API BOOL WINAPI GetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDe
 NTSIM_API BOOL WINAPI GetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR pSecurityDescriptor, PSID* pOwner, LPBOOL lpbOwnerDefaulted)
 {
     ntsim::ApiCall call("GetSecurityDescriptorOwner", pSecurityDescriptor, pOwner, lpbOwnerDefaulted);
+    if (call.faulted())
+        return call.returns(FALSE);
     if (!pSecurityDescriptor || !pOwner || !lpbOwnerDefaulted)
         return call.returns(fail(ERROR_INVALID_PARAMETER));
     auto sd = static_cast<SECURITY_DESCRIPTOR*>(pSecurityDescriptor);

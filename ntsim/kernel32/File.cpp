@@ -24,6 +24,11 @@ File::File(int fd, std::string hostPath, DWORD access, const FileId& id, uint64_
 {
 }
 
+std::string File::traceName() const
+{
+    return Machine::current().ntPath(m_hostPath);
+}
+
 File::~File()
 {
     ::close(m_fd);

@@ -16,6 +16,7 @@ public:
     int fd() const { return m_fd; }
     DWORD access() const { return m_access; }
     const std::string& hostPath() const { return m_hostPath; }
+    std::string traceName() const override;
     int64_t position() const { return m_position; }
     void setPosition(int64_t position) { m_position = position; }
 

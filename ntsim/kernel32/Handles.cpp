@@ -2,6 +2,7 @@
 
 #include "machine/ApiCall.h"
 #include "machine/HandleTable.h"
+#include "machine/Trace.h"
 
 namespace ntsim {
 
@@ -21,11 +22,33 @@ const char* kindName(KernelObject::Type type)
     return "kernel objects";
 }
 
+const char* traceKind(KernelObject::Type type)
+{
+    switch (type) {
+    case KernelObject::Type::File: return "file";
+    case KernelObject::Type::Find: return "find";
+    case KernelObject::Type::Event: return "event";
+    case KernelObject::Type::Process: return "process";
+    case KernelObject::Type::Thread: return "thread";
+    }
+    return "kernel object";
+}
+
 KernelHandleTable& table()
 {
     // Outlives static destructors that close handles, and the count at exit.
     static auto* instance = [] {
         auto* made = new KernelHandleTable(4);
+        registerHandleDescriber([made](uintptr_t value) -> std::optional<Json> {
+            auto object = made->find(value);
+            if (!object)
+                return std::nullopt;
+            Json out { { "kind", traceKind((*object)->type()) } };
+            std::string name = (*object)->traceName();
+            if (!name.empty())
+                out["name"] = bytesJson(name);
+            return out;
+        });
         addHandleCounter([made](HandleCounts& counts) {
             made->forEach([&](const std::shared_ptr<KernelObject>& object) { ++counts[kindName(object->type())]; });
         });

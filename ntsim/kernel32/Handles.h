@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <string>
 
 namespace ntsim {
 
@@ -20,6 +21,8 @@ public:
     KernelObject& operator=(const KernelObject&) = delete;
 
     Type type() const { return m_type; }
+    // What the trace names the object by (a file's path), if anything.
+    virtual std::string traceName() const { return {}; }
 
 private:
     Type m_type;

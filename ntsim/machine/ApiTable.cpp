@@ -33,10 +33,11 @@ std::optional<bool> resultFails(const ApiSignature& api, uint64_t result)
     // Answers, not failures: a state, a predicate, a handle that is always there.
     if (isOneOf(api.name, { "IsWindow", "IsChild", "IsWindowVisible", "IsWindowEnabled", "ShowWindow", "EnableWindow",
             "GlobalUnlock", "PeekMessageA", "TranslateMessage", "GetMessageA", "GetFocus", "SetFocus", "GetParent",
-            "GetCurrentProcess", "FreeResource", "LockResource", "IsDialogMessageA" }))
+            "GetCurrentProcess", "FreeResource", "LockResource", "IsDialogMessageA", "IsValidSid", "EqualSid", "IsValidAcl",
+            "IsValidSecurityDescriptor" }))
         return std::nullopt;
     // These give back null when they succeed: the handle is gone.
-    if (isOneOf(api.name, { "GlobalFree", "LocalFree" }))
+    if (isOneOf(api.name, { "GlobalFree", "LocalFree", "FreeSid" }))
         return result != 0;
     if (std::strcmp(api.header, "winreg.h") == 0 && std::strcmp(type, "LONG") == 0)
         return static_cast<uint32_t>(result) != 0;

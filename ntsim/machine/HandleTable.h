@@ -7,7 +7,11 @@
 // Whatever a counter reads must outlive the count, which is taken at the
 // process's exit after the static objects made during its run are gone:
 // tables are made on the heap and kept to the end.
+//
+// A table named with a kind also tells the trace the kind of its handles.
 #pragma once
+#include "Trace.h"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -51,14 +55,22 @@ public:
     explicit HandleTable(uintptr_t first, const char* kind = nullptr)
         : m_next(first)
     {
-        if (kind)
-            m_counter = addHandleCounter([this, kind](HandleCounts& counts) { counts[kind] += size(); });
+        if (!kind)
+            return;
+        m_counter = addHandleCounter([this, kind](HandleCounts& counts) { counts[kind] += size(); });
+        m_describer = registerHandleDescriber([this, kind](uintptr_t value) -> std::optional<Json> {
+            if (!contains(value))
+                return std::nullopt;
+            return Json { { "kind", kind } };
+        });
     }
 
     ~HandleTable()
     {
         if (m_counter)
             removeHandleCounter(m_counter);
+        if (m_describer)
+            removeHandleDescriber(m_describer);
     }
 
     HandleTable(const HandleTable&) = delete;
@@ -80,6 +92,12 @@ public:
         if (it == m_objects.end())
             return std::nullopt;
         return it->second;
+    }
+
+    bool contains(uintptr_t value) const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_objects.count(value) != 0;
     }
 
     // Takes the object out; the caller lets it go outside the table's lock.
@@ -115,6 +133,7 @@ private:
     uintptr_t m_next;
     std::map<uintptr_t, T> m_objects;
     unsigned m_counter { 0 };
+    unsigned m_describer { 0 };
 };
 
 }

@@ -38,9 +38,9 @@ std::mutex& describersLock()
     return lock;
 }
 
-std::vector<HandleDescriber>& describers()
+std::vector<std::pair<unsigned, HandleDescriber>>& describers()
 {
-    static auto* list = new std::vector<HandleDescriber>; // outlives every handle table
+    static auto* list = new std::vector<std::pair<unsigned, HandleDescriber>>; // outlives every handle table
     return *list;
 }
 
@@ -59,16 +59,36 @@ bool tracing()
     return traceFile() >= 0;
 }
 
-void registerHandleDescriber(HandleDescriber describer)
+unsigned registerHandleDescriber(HandleDescriber describer)
+{
+    static unsigned last = 0;
+    std::lock_guard lock(describersLock());
+    describers().emplace_back(++last, std::move(describer));
+    return last;
+}
+
+void removeHandleDescriber(unsigned token)
 {
     std::lock_guard lock(describersLock());
-    describers().push_back(std::move(describer));
+    auto& list = describers();
+    for (auto it = list.begin(); it != list.end(); ++it)
+        if (it->first == token) {
+            list.erase(it);
+            return;
+        }
 }
 
 std::optional<Json> describeHandle(uintptr_t value)
 {
-    std::lock_guard lock(describersLock());
-    for (auto& describer : describers())
+    // Copied out, so that a describer may call into its library, which
+    // may make a table of its own.
+    std::vector<HandleDescriber> list;
+    {
+        std::lock_guard lock(describersLock());
+        for (auto& entry : describers())
+            list.push_back(entry.second);
+    }
+    for (auto& describer : list)
         if (auto found = describer(value))
             return found;
     return std::nullopt;

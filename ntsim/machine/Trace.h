@@ -24,8 +24,10 @@ bool tracing();
 // "name": "HKLM\\SYSTEM"}), or nothing when the value is not one of its.
 using HandleDescriber = std::function<std::optional<Json>(uintptr_t value)>;
 // Libraries register their describers as they make their handle tables;
-// the trace asks each in turn.
-void registerHandleDescriber(HandleDescriber describer);
+// the trace asks each in turn, the first registered first. The number
+// returned removes the describer again.
+unsigned registerHandleDescriber(HandleDescriber describer);
+void removeHandleDescriber(unsigned token);
 std::optional<Json> describeHandle(uintptr_t value);
 
 class TraceRecord {

@@ -8,6 +8,7 @@
 #include "Watch.h"
 #include "machine/HandleTable.h"
 #include "machine/SecurityDescriptor.h"
+#include "machine/Trace.h"
 #include "machine/Unicode.h"
 
 #include <algorithm>
@@ -29,10 +30,55 @@ struct KeyHandle {
 
 // Key handles lie apart from the kernel's handles (which step from 4), so
 // that a file or event handle is never taken for a key.
+std::optional<Json> describeKey(uintptr_t value);
+
 HandleTable<KeyHandle>& handles()
 {
     static auto* table = new HandleTable<KeyHandle>(0x40000, "registry keys"); // counted at exit
     return *table;
+}
+
+// Before the table's own describer, which tells only the kind, and before
+// the first call, which may name a predefined key.
+const unsigned keyDescriber = registerHandleDescriber(describeKey);
+
+const char* predefinedName(HKEY hKey)
+{
+    static const std::pair<HKEY, const char*> names[] = { { HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT" },
+        { HKEY_CURRENT_USER, "HKEY_CURRENT_USER" }, { HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE" },
+        { HKEY_USERS, "HKEY_USERS" }, { HKEY_PERFORMANCE_DATA, "HKEY_PERFORMANCE_DATA" },
+        { HKEY_CURRENT_CONFIG, "HKEY_CURRENT_CONFIG" }, { HKEY_DYN_DATA, "HKEY_DYN_DATA" } };
+    for (auto& [key, name] : names)
+        if (key == hKey)
+            return name;
+    return nullptr;
+}
+
+// For the trace: a key handle and the path of its key, as the store
+// spells it now.
+std::optional<Json> describeKey(uintptr_t value)
+{
+    if (const char* name = predefinedName(reinterpret_cast<HKEY>(value)))
+        return Json { { "kind", "key" }, { "name", name } };
+    auto handle = handles().find(value);
+    if (!handle)
+        return std::nullopt;
+    Json out { { "kind", "key" } };
+    Store* store = Store::current();
+    if (!store)
+        return out;
+    try {
+        store->read([&]() -> LONG {
+            if (auto key = store->key(handle->key))
+                out["name"] = store->path(*key); // UTF-8, as the store keeps names
+            else
+                out["deleted"] = true;
+            return ERROR_SUCCESS;
+        });
+    } catch (...) {
+        // The trace says less rather than end the call it describes.
+    }
+    return out;
 }
 
 HKEY addHandle(KeyId key, ACCESS_MASK granted)

@@ -162,6 +162,8 @@ UINT defaultCallback(UINT notification, UINT_PTR param1, UINT_PTR param2, Charse
 PVOID WINAPI SetupInitDefaultQueueCallback(HWND OwnerWindow)
 {
     ntsim::ApiCall call("SetupInitDefaultQueueCallback", OwnerWindow);
+    if (call.faulted())
+        return call.returns(static_cast<PVOID>(nullptr));
     return call.returns(SetupInitDefaultQueueCallbackEx(OwnerWindow, nullptr, 0, 0, nullptr));
 }
 
@@ -169,6 +171,8 @@ PVOID WINAPI SetupInitDefaultQueueCallbackEx(HWND OwnerWindow, HWND AlternatePro
     DWORD Reserved1, PVOID Reserved2)
 {
     ntsim::ApiCall call("SetupInitDefaultQueueCallbackEx", OwnerWindow, AlternateProgressWindow, ProgressMessage, Reserved1, Reserved2);
+    if (call.faulted())
+        return call.returns(static_cast<PVOID>(nullptr));
     auto context = std::make_unique<DefaultContext>();
     context->owner = OwnerWindow;
     std::lock_guard<std::mutex> guard(contextLock());
