@@ -8,7 +8,7 @@ if [[ "${MODEM_SANITIZE:-0}" == 1 ]]; then
     scripts/install-deps.sh
     cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMODEM_SANITIZE=ON >/dev/null
     ninja -C build-sanitize
-    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:abort_on_error=1 \
         ctest --test-dir build-sanitize --output-on-failure -j"$(nproc)" --timeout 600
     exit
 fi
