@@ -5,7 +5,7 @@
 #include "ErrorTable.h"
 
 #include "advapi32/ScmRunState.h"
-#include "kernel32/CodePage.h"
+#include "machine/CodePage.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
 #include "machine/Process.h"

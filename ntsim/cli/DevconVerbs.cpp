@@ -4,7 +4,7 @@
 
 #include "advapi32/ScmCalls.h"
 #include "registry/Key.h"
-#include "kernel32/CodePage.h"
+#include "machine/CodePage.h"
 #include "machine/NtPath.h"
 #include "setupapi/DeviceRegistry.h"
 #include "setupapi/InfFile.h"

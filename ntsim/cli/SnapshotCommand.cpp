@@ -15,7 +15,7 @@
 #include "Devcon.h"
 
 #include "advapi32/ScmRunState.h"
-#include "kernel32/CodePage.h"
+#include "machine/CodePage.h"
 #include "machine/FileLock.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"

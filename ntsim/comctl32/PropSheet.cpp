@@ -10,7 +10,7 @@
 #include "user32/ModalLoop.h"
 #include "user32/Window.h"
 
-#include "kernel32/CodePage.h"
+#include "machine/CodePage.h"
 #include "machine/ApiCall.h"
 
 #include <algorithm>

@@ -12,7 +12,7 @@
 #include "machine/Process.h"
 #include "desk/Desk.h"
 #include "desk/Run.h"
-#include "CodePage.h"
+#include "machine/CodePage.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
 #include "ResourceTable.h"
 
-#include "kernel32/CodePage.h"
+#include "machine/CodePage.h"
 #include "machine/Machine.h"
 
 #include <cstdlib>

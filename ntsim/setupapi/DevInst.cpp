@@ -7,7 +7,7 @@
 
 #include "DeviceRegistry.h"
 
-#include "kernel32/CodePage.h"
+#include "machine/CodePage.h"
 #include "machine/ApiCall.h"
 #include "machine/HandleTable.h"
 #include "machine/NtPath.h"

@@ -1,6 +1,6 @@
 #include "Text.h"
 
-#include "kernel32/CodePage.h"
+#include "machine/CodePage.h"
 #include "machine/Utf8.h"
 
 #include <cstring>

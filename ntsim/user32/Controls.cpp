@@ -4,7 +4,7 @@
 
 #include "Window.h"
 
-#include "kernel32/CodePage.h"
+#include "machine/CodePage.h"
 #include "kernel32/Kernel32Calls.h"
 
 #include <algorithm>

@@ -7,7 +7,7 @@
 #include "ModalLoop.h"
 #include "WindowClass.h"
 
-#include "kernel32/CodePage.h"
+#include "machine/CodePage.h"
 #include "kernel32/Kernel32Calls.h"
 #include "machine/ApiCall.h"
 

@@ -2,7 +2,7 @@
 // ANSI code page.
 #include "LoadString.h"
 
-#include "kernel32/CodePage.h"
+#include "machine/CodePage.h"
 #include "kernel32/Kernel32Calls.h"
 #include "machine/ApiCall.h"
 

@@ -3,7 +3,7 @@
 
 #include "desk/Desk.h"
 #include "User32Calls.h"
-#include "kernel32/CodePage.h"
+#include "machine/CodePage.h"
 #include "machine/ApiCall.h"
 
 #include <vector>
