@@ -161,8 +161,19 @@ std::unique_ptr<RunStore> RunStore::open(const std::string& runDir, std::string&
     Identity identity = identify(db);
     if (!identity.problem.empty())
         return refuse(identity.problem);
-    if (!exec(db, pragmas, problem) || (identity.isNew && !create(db, problem)))
+    if (!exec(db, pragmas, problem))
         return refuse(problem);
+    // Processes that find no store make it at once: the one that turns the
+    // file to WAL holds it briefly, and SQLite answers the others busy
+    // without waiting, so they wait here and look again.
+    for (int waited = 0; identity.isNew && !create(db, problem); ++waited) {
+        if (sqlite3_errcode(db) != SQLITE_BUSY || waited >= busyTimeoutMs)
+            return refuse(problem);
+        usleep(1000);
+        identity = identify(db);
+        if (!identity.problem.empty())
+            return refuse(identity.problem);
+    }
     int wakeFd = -1;
     auto* wake = static_cast<uint32_t*>(mapSharedFile(runDir + "/" + wakeFileName, wakeFileSize, "wake-up file", wakeFd, error));
     if (!wake) {
