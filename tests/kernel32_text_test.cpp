@@ -1,6 +1,6 @@
 // Code pages, the conversion calls' size semantics, and string comparison.
 #include "support/TestMachine.h"
-#include "kernel32/CodePage.h"
+#include "machine/CodePage.h"
 
 #include <gtest/gtest.h>
 

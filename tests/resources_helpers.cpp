@@ -1,6 +1,6 @@
 #include "resources_helpers.h"
 
-#include "kernel32/CodePage.h"
+#include "machine/CodePage.h"
 #include "machine/FileLock.h"
 
 namespace restest {

@@ -1,7 +1,7 @@
 #include "resources_helpers.h"
 #include "support/TestMachine.h"
 
-#include "kernel32/CodePage.h"
+#include "machine/CodePage.h"
 #include "kernel32/ModuleList.h"
 #include "machine/Machine.h"
 
