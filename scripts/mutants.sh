@@ -35,6 +35,10 @@ mkdir -p "$scratch/src"
     rsync -a --from0 --files-from=- "$root/" "$scratch/src/"
 src="$scratch/src"
 build="$src/build"
+# Files the checkout no longer has leave the copy too: the build globs its folders.
+(cd "$root" && git ls-files -co --exclude-standard) | sort >"$scratch/checkout.list"
+(cd "$src" && find . -path ./build -prune -o -type f -print | sed 's|^\./||' | sort) >"$scratch/copy.list"
+comm -23 "$scratch/copy.list" "$scratch/checkout.list" | (cd "$src" && xargs -r -d '\n' rm -f --)
 export CCACHE_BASEDIR="$scratch"
 if [[ ! -f "$build/build.ninja" ]]; then
     cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

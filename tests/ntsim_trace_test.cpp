@@ -265,3 +265,23 @@ TEST(Sweep, ARecoveryIsComparedWithWhatItLeavesAfterTheCleanRun)
     EXPECT_NE(sweep.out.find("clean run's recovery: "), std::string::npos) << sweep.out;
     EXPECT_NE(sweep.out.find(" not recovered in "), std::string::npos) << sweep.out;
 }
+
+TEST(Sweep, AProcessTheDeskEndedLeavesNoLeakBehind)
+{
+    // No script: the wizard's first page has no answer, so the desk ends
+    // the program while its windows and keys are open. That is no leak of
+    // the program's, and the sweep says why it ended instead.
+    test::TestMachine m;
+    std::string work = m.dir() + "-sweep";
+    auto sweep = m.tool({ "sweep", m.dir(), "--every", "100000", "--work", work, "--", "C:\\MODEM\\SETUP.EXE", "-l" });
+    ntsim::Json report;
+    std::string text, error;
+    ASSERT_TRUE(ntsim::readWholeFile(work + "/sweep.json", text)) << sweep.out;
+    ASSERT_TRUE(ntsim::parseJson(text, report, error)) << error;
+    EXPECT_EQ(report["clean"]["exit"], 3);
+    ASSERT_EQ(report["clean"]["unanswered"].size(), 1u) << ntsim::dumpLine(report["clean"]);
+    EXPECT_EQ(report["clean"]["unanswered"][0].get<std::string>().rfind("SETUP.EXE: no terminal to answer page 101", 0), 0u)
+        << ntsim::dumpLine(report["clean"]);
+    EXPECT_EQ(report["clean"]["handlesLeft"], ntsim::Json::array()) << ntsim::dumpLine(report["clean"]);
+    EXPECT_EQ(report["summary"]["leaks"], 0);
+}
