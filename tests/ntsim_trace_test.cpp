@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 
 namespace {
 
@@ -137,6 +138,17 @@ TEST(Trace, CallsTheProgramMakesFromItsCallbacksAreItsOwn)
     for (auto& line : trace)
         deleteProgram = deleteProgram || (line["image"] == "ISDEL.EXE" && line["call"] == "DeleteFileA");
     EXPECT_TRUE(deleteProgram) << "ISDEL.EXE's calls are traced as its own";
+
+    // Windows are named by their text, INF handles by their file.
+    std::set<std::string> windows, infs;
+    for (auto& line : trace)
+        for (auto& [name, value] : line["args"].items())
+            if (value.is_object() && value["kind"] == "window")
+                windows.insert(value["name"].get<std::string>());
+            else if (value.is_object() && value["kind"] == "INF")
+                infs.insert(value["name"].get<std::string>());
+    EXPECT_EQ(windows.count("Modem Board Uninstallation Wizard"), 1u);
+    EXPECT_EQ(infs.count("C:\\MODEM\\DRV_MEQ.INF"), 1u) << infs.size();
     m.set("trace=");
 }
 

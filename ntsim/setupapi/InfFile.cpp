@@ -3,6 +3,7 @@
 #include "machine/HandleTable.h"
 #include "machine/Machine.h"
 #include "machine/NtPath.h"
+#include "machine/Trace.h"
 
 #include <sys/stat.h>
 
@@ -33,6 +34,15 @@ HandleCount& openInfs()
     static auto* count = new HandleCount("INF handles");
     return *count;
 }
+
+// For the trace: an INF handle and the file it opened first.
+const unsigned infDescriber = registerHandleDescriber([](uintptr_t value) -> std::optional<Json> {
+    std::lock_guard<std::mutex> guard(tableLock());
+    auto it = table().find(reinterpret_cast<HINF>(value));
+    if (it == table().end())
+        return std::nullopt;
+    return Json { { "kind", "INF" }, { "name", bytesJson(it->second->ntPath()) } };
+});
 
 std::optional<long> dirIdNumber(std::string_view text)
 {

@@ -7,6 +7,7 @@
 #include "machine/ApiCall.h"
 #include "machine/HandleTable.h"
 #include "machine/Process.h"
+#include "machine/Trace.h"
 
 #include <unistd.h>
 
@@ -100,6 +101,18 @@ std::shared_ptr<Window> WindowList::find(HWND handle)
     if (it == windows().end())
         return nullptr;
     return it->second;
+}
+
+namespace {
+
+// For the trace: a window of this process and its text.
+const unsigned windowDescriber = registerHandleDescriber([](uintptr_t value) -> std::optional<Json> {
+    auto window = WindowList::find(reinterpret_cast<HWND>(value));
+    if (!window)
+        return std::nullopt;
+    return Json { { "kind", "window" }, { "name", bytesJson(window->text()) } };
+});
+
 }
 
 HWND WindowList::create(DWORD exStyle, const WindowClass& cls, HINSTANCE instance, const std::string& text,
