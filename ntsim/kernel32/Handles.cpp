@@ -10,28 +10,23 @@ namespace {
 
 using KernelHandleTable = HandleTable<std::shared_ptr<KernelObject>>;
 
-const char* kindName(KernelObject::Type type)
-{
-    switch (type) {
-    case KernelObject::Type::File: return "files";
-    case KernelObject::Type::Find: return "find handles";
-    case KernelObject::Type::Event: return "events";
-    case KernelObject::Type::Process: return "processes";
-    case KernelObject::Type::Thread: return "threads";
-    }
-    return "kernel objects";
-}
+// What a kind of object is called: one of them in the trace, all of a
+// process's in the count at its exit.
+struct KindNames {
+    const char* one;
+    const char* many;
+};
 
-const char* traceKind(KernelObject::Type type)
+KindNames kindNames(KernelObject::Type type)
 {
     switch (type) {
-    case KernelObject::Type::File: return "file";
-    case KernelObject::Type::Find: return "find";
-    case KernelObject::Type::Event: return "event";
-    case KernelObject::Type::Process: return "process";
-    case KernelObject::Type::Thread: return "thread";
+    case KernelObject::Type::File: return { "file", "files" };
+    case KernelObject::Type::Find: return { "find", "find handles" };
+    case KernelObject::Type::Event: return { "event", "events" };
+    case KernelObject::Type::Process: return { "process", "processes" };
+    case KernelObject::Type::Thread: return { "thread", "threads" };
     }
-    return "kernel object";
+    return { "kernel object", "kernel objects" };
 }
 
 KernelHandleTable& table()
@@ -43,14 +38,14 @@ KernelHandleTable& table()
             auto object = made->find(value);
             if (!object)
                 return std::nullopt;
-            Json out { { "kind", traceKind((*object)->type()) } };
+            Json out { { "kind", kindNames((*object)->type()).one } };
             std::string name = (*object)->traceName();
             if (!name.empty())
                 out["name"] = bytesJson(name);
             return out;
         });
         addHandleCounter([made](HandleCounts& counts) {
-            made->forEach([&](const std::shared_ptr<KernelObject>& object) { ++counts[kindName(object->type())]; });
+            made->forEach([&](const std::shared_ptr<KernelObject>& object) { ++counts[kindNames(object->type()).many]; });
         });
         return made;
     }();

@@ -2,15 +2,12 @@
 
 #include "machine/FileLock.h"
 
-#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <thread>
 
 namespace ntsim::registry {

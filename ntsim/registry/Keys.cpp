@@ -28,10 +28,10 @@ struct KeyHandle {
     ACCESS_MASK granted { 0 };
 };
 
-// Key handles lie apart from the kernel's handles (which step from 4), so
-// that a file or event handle is never taken for a key.
 std::optional<Json> describeKey(uintptr_t value);
 
+// Key handles lie apart from the kernel's handles (which step from 4), so
+// that a file or event handle is never taken for a key.
 HandleTable<KeyHandle>& handles()
 {
     static auto* table = new HandleTable<KeyHandle>(0x40000, "registry keys"); // counted at exit
@@ -42,6 +42,7 @@ HandleTable<KeyHandle>& handles()
 // the first call, which may name a predefined key.
 const unsigned keyDescriber = registerHandleDescriber(describeKey);
 
+// The name of a predefined key; null for any other handle.
 const char* predefinedName(HKEY hKey)
 {
     static const std::pair<HKEY, const char*> names[] = { { HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT" },
@@ -88,8 +89,7 @@ HKEY addHandle(KeyId key, ACCESS_MASK granted)
 
 bool isPredefinedKey(HKEY hKey)
 {
-    return hKey == HKEY_CLASSES_ROOT || hKey == HKEY_CURRENT_USER || hKey == HKEY_LOCAL_MACHINE || hKey == HKEY_USERS
-        || hKey == HKEY_PERFORMANCE_DATA || hKey == HKEY_CURRENT_CONFIG || hKey == HKEY_DYN_DATA;
+    return predefinedName(hKey) != nullptr;
 }
 
 // What a call works on: the key behind its handle and what the handle may do.
